@@ -1,0 +1,119 @@
+#include "FrameAssembler.h"
+
+#include "crc.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+uint32_t TFrameAssembler::SteadyTickMs()
+{
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+TFrameAssembler::TFrameAssembler(TTickSource tick)
+    : FTick(std::move(tick)), FPayload(new uint8_t[PayloadBufferSize])
+{
+    Reset();
+}
+
+void TFrameAssembler::Reset()
+{
+    FCommand = 0;
+    FLength = 0;
+    FCrc = 0xFFFF;
+    FPosition = 0;
+    FSynchronised = false;
+    std::memset(FPayload.get(), 0, PayloadBufferSize);
+}
+
+void TFrameAssembler::ApplyGapRule(uint32_t now)
+{
+    if (FPosition > 0 && static_cast<uint32_t>(now - FLastByteTime) > GapLimitMs) {
+        FPosition = 0;
+        FSynchronised = false;
+    }
+    FLastByteTime = now;
+}
+
+void TFrameAssembler::ProcessByte(uint8_t b)
+{
+    ApplyGapRule(FTick());
+    Step(b);
+}
+
+void TFrameAssembler::ProcessChunk(const uint8_t* data, size_t count)
+{
+    if (count == 0)
+        return;
+    ApplyGapRule(FTick());
+    size_t i = 0;
+    while (i < count) {
+        // Payload bytes are copied in runs; everything else goes byte by byte.
+        const size_t run = CopyPayloadRun(data + i, count - i);
+        if (run > 0) {
+            i += run;
+            continue;
+        }
+        Step(data[i++]);
+    }
+}
+
+size_t TFrameAssembler::CopyPayloadRun(const uint8_t* data, size_t count)
+{
+    if (!FSynchronised || FPosition < 3)
+        return 0;
+    const uint32_t offset = static_cast<uint32_t>(FPosition - 3);
+    if (offset >= FLength)
+        return 0;
+    const size_t run = std::min<size_t>(count, FLength - offset);
+    std::memcpy(FPayload.get() + offset, data, run);
+    FPosition += static_cast<int32_t>(run);
+    return run;
+}
+
+void TFrameAssembler::Step(uint8_t b)
+{
+    if (!FSynchronised) {
+        FPosition = b == 0xAA ? FPosition + 1 : 0;
+        if (FPosition == 3) {
+            FSynchronised = true;
+            FPosition = 0;
+            FCrc = CrcAfterPreamble;
+            FLength = 0;
+            FCommand = 0;
+        }
+        return;
+    }
+
+    const uint32_t pos = static_cast<uint32_t>(FPosition);
+    if (pos == 0) {
+        FCommand = b;
+        FCrc = CrcUpdate(b, FCrc);
+    } else if (pos == 1) {
+        FLength = b;
+        FCrc = CrcUpdate(b, FCrc);
+    } else if (pos == 2) {
+        FLength += 256u * b;
+        FCrc = CrcUpdate(b, FCrc);
+    } else if (pos < FLength + 3) {
+        FPayload[pos - 3] = b;
+    } else if (pos == FLength + 3) {
+        FCrc = CrcBytes(FPayload.get(), FLength, FCrc);
+        FCrc = CrcUpdate(b, FCrc);
+    } else {
+        FCrc = CrcUpdate(b, FCrc);
+        if (FCrc == 0 && OnFrame) {
+            TPacket packet;
+            packet.command = FCommand;
+            packet.length = static_cast<int32_t>(FLength);
+            packet.data.assign(FPayload.get(), FPayload.get() + FLength);
+            OnFrame(std::move(packet));
+        }
+        FPosition = 0;
+        FSynchronised = false;
+        return;
+    }
+    ++FPosition;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Turns a received byte stream into checked packets: hunts for the preamble
+// AA AA AA, takes command, length and payload, and verifies the checksum.
+// A pause of more than 100 ms inside a frame drops the partial frame.
+#include "types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TFrameAssembler {
+public:
+    // Millisecond tick source; wraps around like a 32-bit tick counter.
+    using TTickSource = std::function<uint32_t()>;
+    // Called with every packet whose checksum matched.
+    using TFrameEvent = std::function<void(TPacket&& packet)>;
+
+    static constexpr uint32_t GapLimitMs = 100;
+    static constexpr size_t PayloadBufferSize = 65536;
+
+    explicit TFrameAssembler(TTickSource tick = SteadyTickMs);
+
+    // Feeds one byte, reading the clock for it.
+    void ProcessByte(uint8_t b);
+    // Feeds a received chunk: its bytes arrived together, so the clock is
+    // read once for all of them.
+    void ProcessChunk(const uint8_t* data, size_t count);
+    // Forgets any partial frame and clears the payload buffer.
+    void Reset();
+
+    bool Synchronised() const { return FSynchronised; }
+
+    TFrameEvent OnFrame;
+
+    static uint32_t SteadyTickMs();
+
+private:
+    void ApplyGapRule(uint32_t now);
+    void Step(uint8_t b);
+    size_t CopyPayloadRun(const uint8_t* data, size_t count);
+
+    TTickSource FTick;
+    uint8_t FCommand = 0;
+    uint32_t FLength = 0;
+    uint16_t FCrc = 0xFFFF;
+    int32_t FPosition = 0;
+    bool FSynchronised = false;
+    uint32_t FLastByteTime = 0;
+    std::unique_ptr<uint8_t[]> FPayload;
+};
