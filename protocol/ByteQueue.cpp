@@ -51,6 +51,8 @@ bool TByteQueue::Push(uint8_t b)
 uint32_t TByteQueue::Read(uint8_t* dest, uint32_t n)
 {
     const uint32_t k = std::min(Count(), n);
+    if (k == 0)
+        return 0;
     const uint32_t first = std::min(k, FCapacity - FReadIndex);
     std::memcpy(dest, FStorage.get() + FReadIndex, first);
     std::memcpy(dest + first, FStorage.get(), k - first);
