@@ -30,7 +30,9 @@ void TFrameAssembler::Reset()
 
 void TFrameAssembler::ApplyGapRule(uint32_t now)
 {
-    if (FPosition > 0 && static_cast<uint32_t>(now - FLastByteTime) > GapLimitMs) {
+    // A pause inside a frame, or right after its preamble, ends it: otherwise a
+    // stale preamble would swallow the next whole frame as its command and length.
+    if ((FPosition > 0 || FSynchronised) && static_cast<uint32_t>(now - FLastByteTime) > GapLimitMs) {
         FPosition = 0;
         FSynchronised = false;
     }

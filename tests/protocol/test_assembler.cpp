@@ -71,10 +71,17 @@ TEST(FrameAssembler, GapRuleDropsFramesPausedOverOneHundredMs)
 TEST(FrameAssembler, GapRuleToleratesPausesAtFrameBoundariesAndClockWrap)
 {
     AssemblerRig rig;
-    // Pause after a complete preamble: position is 0, the rule does not fire.
-    rig.Bytes({0xAA, 0xAA, 0xAA});
+    // Pause after a finished frame: nothing is pending, the next frame arrives whole.
+    rig.Bytes(StopAnswer);
     rig.now += 5000;
-    rig.Bytes(TByteArray(StopAnswer.begin() + 3, StopAnswer.end()));
+    rig.Bytes(StopAnswer);
+    ASSERT_EQ(rig.packets.size(), 2u);
+    rig.packets.clear();
+
+    // A stale preamble before a pause does not swallow the next frame.
+    rig.Bytes({0xAA, 0xAA, 0xAA});
+    rig.now += 101;
+    rig.Bytes(StopAnswer);
     ASSERT_EQ(rig.packets.size(), 1u);
 
     // The tick counter wraps around inside a frame without a real gap.
