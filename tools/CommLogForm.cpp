@@ -1,0 +1,385 @@
+#include "CommLogForm.h"
+
+#include "HXT_commands.h"
+#include "MessageDialog.h"
+#include "PacketBufferClass.h"
+#include "convert.h"
+#include "stat.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+TCommLog* CommLog = nullptr;
+
+namespace {
+
+const QString ConvertError = QStringLiteral("Error while converting selected data.");
+const QString FloatSizeError = QStringLiteral("Error: 4 bytes required to form a float value");
+const QString SaveError = QStringLiteral("Error while saving the log: ");
+
+// Command names and status identifiers of all 256 byte values, made once so
+// that laying out a long log needs no string work per line.
+struct TNameTables {
+    std::array<QString, 256> command;
+    std::array<QString, 256> status;
+    TNameTables()
+    {
+        for (int i = 0; i < 256; ++i) {
+            command[i] = QString::fromStdString(CommandName(static_cast<uint8_t>(i)));
+            status[i] = QString::fromStdString(StatusName(static_cast<uint8_t>(i)));
+        }
+    }
+};
+
+const TNameTables& Names()
+{
+    static const TNameTables tables;
+    return tables;
+}
+
+int DecimalDigits(int32_t value)
+{
+    int digits = value < 0 ? 2 : 1;
+    for (int64_t v = value < 0 ? -static_cast<int64_t>(value) : value; v >= 10; v /= 10)
+        ++digits;
+    return digits;
+}
+
+void AppendHexByte(QString& text, uint8_t b)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    text += QLatin1Char(' ');
+    text += QLatin1Char(digits[b >> 4]);
+    text += QLatin1Char(digits[b & 0x0F]);
+}
+
+// A token of the selection as a hex number 0..255; false when it is not one.
+bool ParseHexByte(QStringView token, uint8_t& value)
+{
+    if (token.isEmpty())
+        return false;
+    unsigned v = 0;
+    for (const QChar c : token) {
+        const char16_t u = c.unicode();
+        int digit = -1;
+        if (u >= '0' && u <= '9')
+            digit = u - '0';
+        else if (u >= 'a' && u <= 'f')
+            digit = u - 'a' + 10;
+        else if (u >= 'A' && u <= 'F')
+            digit = u - 'A' + 10;
+        if (digit < 0)
+            return false;
+        v = v * 16 + static_cast<unsigned>(digit);
+        if (v > 255)
+            return false;
+    }
+    value = static_cast<uint8_t>(v);
+    return true;
+}
+
+// Splits the text at blanks and reads every token as a hex byte. Any token
+// that is not one (a line break inside a selection over two lines included)
+// empties the result.
+int ParseHexBytes(const QString& text, TByteArray& bytes)
+{
+    bytes.clear();
+    for (const QStringView token : QStringView(text).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        uint8_t value = 0;
+        if (!ParseHexByte(token, value)) {
+            bytes.clear();
+            return 0;
+        }
+        bytes.push_back(value);
+    }
+    return static_cast<int>(bytes.size());
+}
+
+// A float in the general format with 4 significant digits: fixed notation for
+// 0 and for magnitudes from 0.00001 with at most 4 digits before the decimal
+// point, otherwise scientific notation with a signed exponent of at least 3
+// digits; trailing zeros are dropped. Rounding is half away from zero.
+QString FormatGeneral4(float value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NAN");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+    if (value == 0)
+        return QStringLiteral("0");
+    const double magnitude = std::fabs(static_cast<double>(value));
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.30e", magnitude);
+    int exponent = std::atoi(std::strchr(buf, 'e') + 1);
+    int mantissa = (buf[0] - '0') * 1000 + (buf[2] - '0') * 100 + (buf[3] - '0') * 10 + (buf[4] - '0');
+    if (buf[5] >= '5')
+        ++mantissa;
+    if (mantissa == 10000) {
+        mantissa = 1000;
+        ++exponent;
+    }
+    std::string digits = std::to_string(mantissa);
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+    const QString point = QLocale().decimalPoint();
+    QString text = value < 0 ? QStringLiteral("-") : QString();
+    if (magnitude >= 0.00001 && exponent < 4) {
+        std::string whole;
+        std::string fraction;
+        if (exponent >= 0) {
+            const size_t wholeDigits = static_cast<size_t>(exponent) + 1;
+            whole = digits.substr(0, std::min(wholeDigits, digits.size()));
+            whole.resize(wholeDigits, '0');
+            if (digits.size() > wholeDigits)
+                fraction = digits.substr(wholeDigits);
+        } else {
+            whole = "0";
+            fraction = std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+        }
+        text += QString::fromStdString(whole);
+        if (!fraction.empty())
+            text += point + QString::fromStdString(fraction);
+        return text;
+    }
+    text += QLatin1Char(digits[0]);
+    if (digits.size() > 1)
+        text += point + QString::fromStdString(digits.substr(1));
+    text += QStringLiteral("E%1%2").arg(exponent < 0 ? '-' : '+').arg(std::abs(exponent), 3, 10, QLatin1Char('0'));
+    return text;
+}
+
+QString DefaultSaveFileDialog(QWidget* parent)
+{
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save log"), QString(),
+                                        QStringLiteral("Text files (*.txt);;All files (*)"));
+}
+
+} // namespace
+
+TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSaveFileDialog)
+{
+    setWindowTitle(QStringLiteral("Communications log"));
+    resize(454, 400);
+
+    Panel7 = new QWidget(this);
+    Panel7->setFixedHeight(26);
+    cbShowIDDescr = new QCheckBox(QStringLiteral("Show ID descriptors"), Panel7);
+    cbEvaluateErrorCodes = new QCheckBox(QStringLiteral("Evaluate error codes"), Panel7);
+    auto* optionsLayout = new QHBoxLayout(Panel7);
+    optionsLayout->setContentsMargins(6, 0, 6, 0);
+    optionsLayout->addWidget(cbShowIDDescr);
+    optionsLayout->addWidget(cbEvaluateErrorCodes);
+    optionsLayout->addStretch();
+
+    RxMsgMemo = new TTextLineView(this);
+    QFont memoFont(QStringLiteral("Courier New"), 8);
+    memoFont.setStyleHint(QFont::TypeWriter);
+    memoFont.setFixedPitch(true);
+    RxMsgMemo->setFont(memoFont);
+    RxMsgMemo->setToolTip(
+        QStringLiteral("Mark a byte sequence to convert it into its floating point or integer represenation."));
+
+    Panel1 = new QWidget(this);
+    Panel1->setFixedHeight(33);
+    btnSave = new QPushButton(QStringLiteral("Save..."), Panel1);
+    btnSave->setFixedSize(75, 25);
+    btnClear = new QPushButton(style()->standardIcon(QStyle::SP_DialogResetButton), QStringLiteral("Clear"), Panel1);
+    btnClear->setFixedSize(75, 25);
+    auto* buttonLayout = new QHBoxLayout(Panel1);
+    buttonLayout->setContentsMargins(6, 4, 6, 4);
+    buttonLayout->addStretch();
+    buttonLayout->addWidget(btnSave, 0, Qt::AlignTop);
+    buttonLayout->addWidget(btnClear, 0, Qt::AlignTop);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Panel7);
+    layout->addWidget(RxMsgMemo, 1);
+    layout->addWidget(Panel1);
+
+    PopupMenu1 = new QMenu(this);
+    miAsFloat = PopupMenu1->addAction(QStringLiteral("as Float"));
+    miAsInteger = PopupMenu1->addAction(QStringLiteral("as Integer"));
+    miAsText = PopupMenu1->addAction(QStringLiteral("as Text"));
+
+    connect(cbShowIDDescr, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
+    connect(cbEvaluateErrorCodes, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
+    connect(btnClear, &QPushButton::clicked, this, [this] { btnClearClick(); });
+    connect(btnSave, &QPushButton::clicked, this, [this] { btnSaveClick(); });
+    connect(miAsFloat, &QAction::triggered, this, [this] { miAsFloatClick(); });
+    connect(miAsInteger, &QAction::triggered, this, [this] { miAsIntegerClick(); });
+    connect(miAsText, &QAction::triggered, this, [this] { miAsTextClick(); });
+    RxMsgMemo->OnMouseUp = [this](QMouseEvent* event) { RxMsgMemoMouseUp(event); };
+    RxMsgMemo->SetSource(this);
+
+    if (!CommLog)
+        CommLog = this;
+}
+
+TCommLog::~TCommLog()
+{
+    if (CommLog == this)
+        CommLog = nullptr;
+    RxMsgMemo->SetSource(nullptr);
+}
+
+void TCommLog::LogPacket(const TPacket& packet, bool received)
+{
+    TPacket copy = CopyPacket(packet);
+    if (received)
+        copy.command |= PacketReceivedMark;
+    else
+        copy.command &= ~PacketReceivedMark;
+    FPackets.Add(copy);
+    RxMsgMemo->LinesAppended();
+}
+
+int TCommLog::LineLength(int line) const
+{
+    const TPacket& p = FPackets.At(line);
+    const uint8_t command = static_cast<uint8_t>(p.command & 0xFF);
+    const int length = p.ValidLength();
+    int size = 11 + 6; // "RX PACKET: " and "ID=XXh"
+    if (cbShowIDDescr->isChecked())
+        size += 3 + static_cast<int>(Names().command[command].size());
+    size += 9 + DecimalDigits(p.length); // ", Length=" and the number
+    if (length > 0) {
+        size += 1 + 3 * length;
+        if (cbEvaluateErrorCodes->isChecked() && (p.command & PacketReceivedMark) && length >= 2)
+            size += 3 + static_cast<int>(Names().status[p.data[0]].size());
+    }
+    return size;
+}
+
+QString TCommLog::LineText(int line) const
+{
+    const TPacket& p = FPackets.At(line);
+    const uint8_t command = static_cast<uint8_t>(p.command & 0xFF);
+    const bool received = (p.command & PacketReceivedMark) != 0;
+    const int length = p.ValidLength();
+    QString text;
+    text.reserve(LineLength(line));
+    text += received ? QLatin1String("RX PACKET: ") : QLatin1String("TX PACKET: ");
+    text += QStringLiteral("ID=%1h").arg(command, 2, 16, QLatin1Char('0')).toUpper();
+    if (cbShowIDDescr->isChecked())
+        text += QLatin1String(" (") + Names().command[command] + QLatin1Char(')');
+    text += QLatin1String(", Length=") + QString::number(p.length);
+    if (length == 0)
+        return text;
+    text += QLatin1Char(':');
+    int next = 0;
+    if (cbEvaluateErrorCodes->isChecked() && received && length >= 2) {
+        AppendHexByte(text, p.data[0]);
+        AppendHexByte(text, p.data[1]);
+        // The status identifier comes from the low byte of the status word.
+        const uint8_t status = static_cast<uint8_t>(BytesToWord(p.data[0], p.data[1]) & 0xFF);
+        text += QLatin1String(" (") + Names().status[status] + QLatin1Char(')');
+        next = 2;
+    }
+    for (int i = next; i < length; ++i)
+        AppendHexByte(text, p.data[static_cast<size_t>(i)]);
+    return text;
+}
+
+void TCommLog::btnClearClick()
+{
+    FPackets.Clear();
+    RxMsgMemo->Reload();
+}
+
+void TCommLog::btnSaveClick()
+{
+    if (!SaveFileDialog)
+        return;
+    const QString fileName = SaveFileDialog(this);
+    if (fileName.isEmpty())
+        return;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        ShowError(SaveError + file.errorString());
+        return;
+    }
+    for (int i = 0; i < LineCount(); ++i) {
+        QByteArray line = LineText(i).toLatin1();
+        line += '\n';
+        if (file.write(line) != line.size())
+            break;
+    }
+    if (!file.commit())
+        ShowError(SaveError + file.errorString());
+}
+
+void TCommLog::OnOptionsChanged() { RxMsgMemo->Reload(); }
+
+void TCommLog::RxMsgMemoMouseUp(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (RxMsgMemo->SelectedText().trimmed().isEmpty())
+        return;
+    PopupMenu1->popup(RxMsgMemo->viewport()->mapToGlobal(event->position().toPoint()));
+}
+
+int TCommLog::SelectionToBytes(TByteArray& bytes) const
+{
+    return ParseHexBytes(RxMsgMemo->SelectedText().trimmed(), bytes);
+}
+
+void TCommLog::miAsFloatClick()
+{
+    TByteArray bytes;
+    const int count = SelectionToBytes(bytes);
+    if (count == 0) {
+        ShowError(ConvertError);
+        return;
+    }
+    if (count != 4) {
+        ShowError(FloatSizeError);
+        return;
+    }
+    ShowInformation(QStringLiteral("Value is ") + FormatGeneral4(BytesToSingle(bytes[0], bytes[1], bytes[2], bytes[3])));
+}
+
+void TCommLog::miAsIntegerClick()
+{
+    TByteArray bytes;
+    const int count = SelectionToBytes(bytes);
+    if (count == 0) {
+        ShowError(ConvertError);
+        return;
+    }
+    bytes.resize(4, 0); // fewer than four bytes leave the high bytes 0
+    const int32_t value = BytesToInt(bytes[0], bytes[1], bytes[2], bytes[3]);
+    const QString hex = QString::number(static_cast<uint32_t>(value), 16).toUpper().rightJustified(8, QLatin1Char('0'));
+    ShowInformation(QStringLiteral("Value is %1 (%2h)").arg(value).arg(hex));
+}
+
+void TCommLog::miAsTextClick()
+{
+    TByteArray bytes;
+    if (SelectionToBytes(bytes) == 0) {
+        ShowError(ConvertError);
+        return;
+    }
+    // Control characters become "_"; every other byte is a Latin-1 character.
+    QString text;
+    for (uint8_t b : bytes)
+        text += b < 0x20 ? QChar(QLatin1Char('_')) : QChar(QLatin1Char(static_cast<char>(b)));
+    ShowInformation(QStringLiteral("Text string is \"") + text + QLatin1Char('"'));
+}
