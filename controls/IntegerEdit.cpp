@@ -1,0 +1,83 @@
+#include "IntegerEdit.h"
+
+#include "IntegerLiteral.h"
+
+#include <QPalette>
+
+#include <stdexcept>
+
+TIntegerEdit::TIntegerEdit(QWidget* parent)
+    : QLineEdit(parent)
+    , FErrorBkgColor(palette().color(QPalette::Base))
+    , FNormalColor(palette().color(QPalette::Base))
+    , FNormalFont(font())
+{
+    connect(this, &QLineEdit::textChanged, this, &TIntegerEdit::TextChanged);
+    Revalidate();
+}
+
+void TIntegerEdit::SetMinValue(int32_t value)
+{
+    FMinValue = value;
+    Revalidate();
+}
+
+void TIntegerEdit::SetMaxValue(int32_t value)
+{
+    FMaxValue = value;
+    Revalidate();
+}
+
+bool TIntegerEdit::Validate(int32_t& value) const
+{
+    const auto parsed = ParseIntegerLiteral(text());
+    if (!parsed)
+        return false;
+    const bool noRange = FMinValue == 0 && FMaxValue == 0;
+    if (!noRange && !(FMinValue < FMaxValue && FMinValue <= *parsed && *parsed <= FMaxValue))
+        return false;
+    value = *parsed;
+    return true;
+}
+
+void TIntegerEdit::Revalidate()
+{
+    int32_t value = 0;
+    FValid = Validate(value);
+    if (FValid)
+        FValue = value;
+    Recolour();
+}
+
+void TIntegerEdit::Recolour()
+{
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, FValid ? FNormalColor : FErrorBkgColor);
+    setPalette(colours);
+    setFont(FValid ? FNormalFont : FErrorFont);
+    update();
+}
+
+int32_t TIntegerEdit::Value() const
+{
+    int32_t value = 0;
+    if (!Validate(value))
+        throw std::invalid_argument("TIntegerEdit.value: the text property is not a valid integer value");
+    return value;
+}
+
+void TIntegerEdit::SetValue(int32_t value)
+{
+    setText(QString::number(value));
+}
+
+void TIntegerEdit::TextChanged()
+{
+    Revalidate();
+    if (FValid && OnNumericChange && FValue != FLastReported) {
+        OnNumericChange(this);
+        FLastReported = FValue;
+    }
+    if (OnChange)
+        OnChange(this);
+}

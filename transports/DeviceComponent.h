@@ -1,0 +1,107 @@
+#pragma once
+// The transport abstraction: a byte pipe to the gripper with open and close,
+// read and write, a list of port names for the interface selection dialog,
+// events for received bytes, for the transport becoming usable and for its
+// closing, and a settings file of its own (<DeviceId>.cfg).
+//
+// Shared behaviour implemented here for every device:
+//  - the 50 ms connect poll: StartConnectPoll after a successful opening; the
+//    first tick at which IsOpen is true stops the poll and fires OnConnect;
+//  - NotifyDataAvailable: fires OnDataAvailable and, when the handler left
+//    received bytes in the device after taking some, fires it again (queued,
+//    in the main thread) until they are read, because the transports signal
+//    only new arrivals;
+//  - ConnectionLost: the lost-link path. The device hands out what is still
+//    buffered, closes itself (OnDisconnect once), stops the poll and reports
+//    the cause once to the operator.
+#include "stat.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QTimer;
+class TIniFile;
+class TDevice;
+
+using TDataAvailableEvent = std::function<void(TDevice* sender, int32_t count)>;
+using TDeviceErrorEvent = std::function<void(TDevice* sender, int32_t value)>;
+using TDeviceNotifyEvent = std::function<void(TDevice* sender)>;
+
+class TDevice : public QObject {
+    Q_OBJECT
+public:
+    // Prefix of the operator message when an open connection is lost; the
+    // transport's own description of the cause follows it.
+    static inline const QString LinkLostPrefix = QStringLiteral("Connection to the gripper lost: ");
+
+    // `name` is the device identifier ("uart", "tcp", "can"): it becomes the
+    // object name and DeviceId, and names the settings file <name>.cfg.
+    TDevice(const QString& name, QObject* owner);
+    ~TDevice() override;
+
+    TIniFile* Settings() const { return FSettings.get(); }
+
+    // Events; an unassigned event is not fired. All are fired in the main thread.
+    TDataAvailableEvent OnDataAvailable; // received bytes are waiting (count)
+    TDeviceErrorEvent OnError;           // a transport error was reported
+    TDeviceNotifyEvent OnConnect;        // the transport became usable after Open
+    TDeviceNotifyEvent OnDisconnect;     // the transport was closed
+
+    QString Description; // name shown in the interface selection dialog
+    QString DeviceId;    // short identifier, same as objectName()
+
+    // True while the transport can carry bytes.
+    virtual bool IsOpen() const = 0;
+    // Shows the parameter dialog, then opens the transport on `portName`.
+    // E_SUCCESS means opening has begun; OnConnect tells when it is usable.
+    virtual TStat Open(const QString& portName) = 0;
+    // Closes the transport; fires OnDisconnect unless being destroyed.
+    virtual TStat Close() = 0;
+    // Received bytes waiting to be read; 0 when not open.
+    virtual int32_t BytesAvailable() = 0;
+    // Copies up to `count` waiting bytes, oldest first; the number copied,
+    // or -1 when not open (a negative result copies nothing).
+    virtual int32_t Read(uint8_t* buffer, int32_t count) = 0;
+    // Sends `count` bytes in order; E_SUCCESS when the transport took all.
+    virtual TStat Write(const uint8_t* buffer, int32_t count) = 0;
+    // Empties `list`, then adds the device's port names in ascending order.
+    virtual void GetPortList(QStringList& list);
+
+    // The "Portname" of section "Common" of the settings file; empty if absent.
+    QString GetPortName() const;
+
+protected:
+    // Derived destructors call this before their own Close, so that closing
+    // during destruction fires no OnDisconnect.
+    void BeginDestruction() { FDestroying = true; }
+    bool Destroying() const { return FDestroying; }
+
+    void StartConnectPoll();
+    void StopConnectPoll();
+    bool ConnectPollActive() const;
+
+    // Fires OnDisconnect when assigned and the device is not being destroyed.
+    void FireDisconnect();
+
+    // Fires OnDataAvailable(this, count) while IsOpen; see the file comment
+    // for the re-firing of bytes that the handler left behind.
+    void NotifyDataAvailable(int32_t count);
+
+    // The open link broke (`cause` is the transport's error text). Harmless
+    // when the device is no longer open, so a burst of errors reports once.
+    void ConnectionLost(const QString& cause);
+
+private:
+    void PollTick();
+    void DeliverPendingBytes();
+
+    std::unique_ptr<TIniFile> FSettings;
+    QTimer* FPollTimer = nullptr;
+    bool FDestroying = false;
+    bool FRefireQueued = false;
+};
