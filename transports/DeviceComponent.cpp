@@ -103,10 +103,12 @@ void TDevice::DeliverPendingBytes()
 
 void TDevice::ConnectionLost(const QString& cause)
 {
-    if (!IsOpen())
+    if (FLosingLink || !IsOpen())
         return;
+    FLosingLink = true;
     DeliverPendingBytes();
     StopConnectPoll();
     Close();
+    FLosingLink = false;
     ShowError(LinkLostPrefix + cause);
 }

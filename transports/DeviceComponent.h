@@ -93,7 +93,8 @@ protected:
     void NotifyDataAvailable(int32_t count);
 
     // The open link broke (`cause` is the transport's error text). Harmless
-    // when the device is no longer open, so a burst of errors reports once.
+    // when the device is no longer open or already handling a lost link, so a
+    // burst of errors reports once.
     void ConnectionLost(const QString& cause);
 
 private:
@@ -104,4 +105,5 @@ private:
     QTimer* FPollTimer = nullptr;
     bool FDestroying = false;
     bool FRefireQueued = false;
+    bool FLosingLink = false;
 };

@@ -1,0 +1,227 @@
+#include "SerialDevice.h"
+
+#include "BaudrateDialog.h"
+#include "IniFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+namespace {
+
+const QString SettingsSection = QStringLiteral("common");
+const QString BaudrateKey = QStringLiteral("baudrate");
+
+// True when `name` (a bare port name or an absolute path) names an existing
+// device node.
+bool DeviceExists(const QString& name)
+{
+    const QString path = QDir::isAbsolutePath(name) ? name : QStringLiteral("/dev/") + name;
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+// Compares runs of digits by their number and everything else by text, case
+// ignored.
+bool NaturalLess(const QString& a, const QString& b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype endA = i;
+            qsizetype endB = j;
+            while (endA < a.size() && a[endA].isDigit())
+                ++endA;
+            while (endB < b.size() && b[endB].isDigit())
+                ++endB;
+            // Compare the runs without their leading zeros, by length first.
+            QStringView runA = QStringView(a).mid(i, endA - i);
+            QStringView runB = QStringView(b).mid(j, endB - j);
+            while (runA.size() > 1 && runA.front() == u'0')
+                runA = runA.mid(1);
+            while (runB.size() > 1 && runB.front() == u'0')
+                runB = runB.mid(1);
+            if (runA.size() != runB.size())
+                return runA.size() < runB.size();
+            if (const int order = runA.compare(runB); order != 0)
+                return order < 0;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        const QChar ca = a[i].toLower();
+        const QChar cb = b[j].toLower();
+        if (ca != cb)
+            return ca < cb;
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return (a.size() - i) < (b.size() - j);
+    return a < b;
+}
+
+} // namespace
+
+TSerialDevice::TSerialDevice(QObject* owner)
+    : TDevice(QStringLiteral("uart"), owner)
+    , FDialog(new TBaudrateDlg(this))
+    , FPort(new QSerialPort(this))
+{
+    // A stored index outside the list reads as the first speed rather than
+    // making the device unusable.
+    const int32_t index = Settings()->ReadInteger(SettingsSection, BaudrateKey, 0);
+    FDialog->SetBaudrateIndex(index >= 0 && index <= 7 ? index : 0);
+
+    FPort->setObjectName(QStringLiteral("SerialPort"));
+    FPort->setPortName(QStringLiteral("ttyS0"));
+    FPort->setDataBits(QSerialPort::Data8);
+    FPort->setParity(QSerialPort::NoParity);
+    FPort->setStopBits(QSerialPort::OneStop);
+    FPort->setFlowControl(QSerialPort::NoFlowControl);
+    FPort->setReadBufferSize(0);
+    connect(FPort, &QSerialPort::readyRead, this, &TSerialDevice::PortReadyRead);
+    connect(FPort, &QSerialPort::errorOccurred, this, &TSerialDevice::PortError);
+
+    Description = QStringLiteral("Serial (RS232)");
+}
+
+TSerialDevice::~TSerialDevice()
+{
+    BeginDestruction();
+    Close();
+    FPort->disconnect(this);
+}
+
+bool TSerialDevice::IsOpen() const
+{
+    return FPort->isOpen();
+}
+
+TStat TSerialDevice::Open(const QString& portName)
+{
+    if (!FDialog->Execute())
+        return E_CMD_ABORTED;
+    if (IsOpen())
+        Close();
+    if (portName.trimmed().isEmpty())
+        return E_IO_ERROR;
+    FPort->setBaudRate(FDialog->Baudrate());
+    FPort->setPortName(portName.trimmed());
+    FPortBroken = false;
+    if (!FPort->open(QIODevice::ReadWrite))
+        return E_IO_ERROR;
+    // Modem lines are not used for handshake; a port without them (a
+    // pseudo-terminal) simply ignores these.
+    FPort->setDataTerminalReady(false);
+    FPort->setRequestToSend(false);
+    if (!Settings()->WriteInteger(SettingsSection, BaudrateKey, FDialog->BaudrateIndex())) {
+        FPort->close();
+        return E_IO_ERROR;
+    }
+    StartConnectPoll();
+    return E_SUCCESS;
+}
+
+void TSerialDevice::DrainOutput()
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!FPortBroken && FPort->isOpen() && FPort->bytesToWrite() > 0 && clock.elapsed() < CloseDrainMs) {
+        if (Destroying()) {
+            // No event processing while the owner is being torn down.
+            FPort->waitForBytesWritten(static_cast<int>(CloseDrainMs - clock.elapsed()));
+        } else {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            if (FPort->isOpen() && FPort->bytesToWrite() > 0)
+                FPort->waitForBytesWritten(10);
+        }
+    }
+}
+
+TStat TSerialDevice::Close()
+{
+    // The drain runs the event loop; a Close from an event handler meanwhile
+    // leaves the closing to the one already running.
+    if (FClosing)
+        return E_SUCCESS;
+    FClosing = true;
+    DrainOutput();
+    FPort->close();
+    FClosing = false;
+    FireDisconnect();
+    return E_SUCCESS;
+}
+
+int32_t TSerialDevice::BytesAvailable()
+{
+    if (!IsOpen())
+        return 0;
+    return static_cast<int32_t>(std::min<qint64>(FPort->bytesAvailable(), INT32_MAX));
+}
+
+int32_t TSerialDevice::Read(uint8_t* buffer, int32_t count)
+{
+    if (!IsOpen())
+        return -1;
+    if (count <= 0)
+        return 0;
+    const qint64 got = FPort->read(reinterpret_cast<char*>(buffer), count);
+    return got < 0 ? -1 : static_cast<int32_t>(got);
+}
+
+TStat TSerialDevice::Write(const uint8_t* buffer, int32_t count)
+{
+    if (!IsOpen())
+        return E_NOT_OPENED;
+    if (count <= 0)
+        return E_SUCCESS;
+    QElapsedTimer clock;
+    clock.start();
+    while (FPort->bytesToWrite() >= OutputQueueSize && clock.elapsed() < WriteTimeoutMs) {
+        if (!FPort->waitForBytesWritten(static_cast<int>(WriteTimeoutMs - clock.elapsed())))
+            break;
+    }
+    if (!FPort->isOpen() || FPort->bytesToWrite() >= OutputQueueSize)
+        return E_WRITE_ERROR;
+    const qint64 taken = FPort->write(reinterpret_cast<const char*>(buffer), count);
+    return taken == count ? E_SUCCESS : E_WRITE_ERROR;
+}
+
+void TSerialDevice::GetPortList(QStringList& list)
+{
+    list.clear();
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        list.append(info.portName());
+    const QString configured = GetPortName();
+    if (!configured.isEmpty() && !list.contains(configured, Qt::CaseInsensitive) && DeviceExists(configured))
+        list.append(configured);
+    SortPortNames(list);
+}
+
+void TSerialDevice::SortPortNames(QStringList& names)
+{
+    std::sort(names.begin(), names.end(), NaturalLess);
+}
+
+void TSerialDevice::PortReadyRead()
+{
+    NotifyDataAvailable(BytesAvailable());
+}
+
+void TSerialDevice::PortError(QSerialPort::SerialPortError error)
+{
+    // A vanished device (unplugged adapter, closed pseudo-terminal master)
+    // shows as a read, write or resource error while the port stays open.
+    if (error != QSerialPort::ReadError && error != QSerialPort::WriteError && error != QSerialPort::ResourceError)
+        return;
+    if (!IsOpen())
+        return;
+    FPortBroken = true;
+    ConnectionLost(FPort->errorString());
+}
