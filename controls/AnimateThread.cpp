@@ -1,5 +1,6 @@
 #include "AnimateThread.h"
 
+#include <algorithm>
 #include <utility>
 
 TAnimateThread::TAnimateThread(const TAnimationOptions& options, int from, int to, TClock clock,
@@ -20,7 +21,9 @@ void TAnimateThread::Start()
 
 int TAnimateThread::ValueAt(qint64 now) const
 {
-    const int percent = static_cast<int>((now - m_startTime) * 100 / (m_endTime - m_startTime));
+    // A clock set back during the animation holds it at its start value.
+    const int percent =
+        static_cast<int>(std::max<qint64>(now - m_startTime, 0) * 100 / (m_endTime - m_startTime));
     const int distance = m_to - m_from;
     if (!m_options.Quadratic)
         return m_from + percent * distance / 100;

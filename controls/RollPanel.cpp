@@ -42,6 +42,7 @@ TRollPanel::TRollPanel(QWidget* parent) : QWidget(parent), m_animator(new TQadAn
     options.Duration = 150;
     m_animator->OnFinish = [this](QObject*) { AnimationFinished(); };
 
+    resize(185, 41);   // the usual size of a freshly placed panel
     setMouseTracking(true);
     setSizePolicy(AlignSizePolicy(m_align));
     LoadGlyph(QStringLiteral("GLYPH2A"));
@@ -244,9 +245,10 @@ void TRollPanel::UpdateChildArea()
 // panel's own height wins instead and the children are clipped.
 void TRollPanel::ReleaseLayoutConstraint()
 {
-    if (layout() && layout()->sizeConstraint() != QLayout::SetNoConstraint)
+    if (layout() && layout()->sizeConstraint() == QLayout::SetDefaultConstraint) {
         layout()->setSizeConstraint(QLayout::SetNoConstraint);
-    setMinimumSize(0, 0);
+        setMinimumSize(0, 0);
+    }
 }
 
 void TRollPanel::SetPanelHeight(int height)

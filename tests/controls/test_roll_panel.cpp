@@ -1,4 +1,5 @@
 #include "AnimateThread.h"
+#include "ControlBitmaps.h"
 #include "RollPanel.h"
 
 #include <QApplication>
@@ -389,4 +390,40 @@ TEST_F(PanelFixture, ACollapsedPanelPaintsNoBody)
     ASSERT_EQ(image.height(), 26);
     EXPECT_EQ(image.pixelColor(100, 24), QColor(10, 200, 10));   // bottom margin
     EXPECT_NE(image.pixelColor(100, 23), QColor(250, 250, 200)); // caption frame, no body
+}
+
+TEST(ControlBitmaps, NamedBitmapsLoadWithMagentaSeeThrough)
+{
+    for (const char* name : {"GLYPH1A", "GLYPH1B", "GLYPH2A", "GLYPH2B"}) {
+        const QPixmap glyph = ControlBitmaps::Load(name);
+        ASSERT_EQ(glyph.size(), QSize(14, 14)) << name;
+        const QImage image = glyph.toImage().convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << name;   // corner is see-through
+    }
+    // The pressed glyph is the plain one moved one pixel right and down.
+    const QImage up = ControlBitmaps::Load("GLYPH2A").toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage pressed =
+        ControlBitmaps::Load("GLYPH2B").toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(up.pixel(6, 6), pressed.pixel(7, 7));
+    EXPECT_EQ(qAlpha(up.pixel(6, 6)), 255);
+    EXPECT_EQ(ControlBitmaps::Load("ARROWUP").size(), QSize(16, 16));
+    EXPECT_EQ(ControlBitmaps::Load("ARROWDOWN").size(), QSize(16, 16));
+    EXPECT_TRUE(ControlBitmaps::Load("NOSUCHBITMAP").isNull());
+}
+
+TEST(AnimateThread, AClockSetBackHoldsTheStartValue)
+{
+    QWidget target;
+    target.resize(100, 100);
+    qint64 now = 1000;
+    TAnimationOptions options;
+    options.Duration = 100;
+    options.AnimatedProperty = apHeight;
+    options.EaseOut = true;
+    options.Control = &target;
+    TAnimateThread thread(options, 100, 300, [&] { return now; });
+    thread.Start();
+    now = -50000;
+    Pump();
+    EXPECT_EQ(target.height(), 100);
 }
