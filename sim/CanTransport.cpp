@@ -1,0 +1,96 @@
+#include "CanTransport.h"
+
+#include "SimHost.h"
+#include "SimSession.h"
+
+#include <QCanBus>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+constexpr quint32 MaxStandardId = 0x7FF;
+constexpr qsizetype MaxClassicPayload = 8;
+}
+
+TCanTransport::TCanTransport(TSimHost& host, const QString& plugin, const QString& interface, quint32 requestId,
+    QObject* parent)
+    : QObject(parent), FHost(host), FPlugin(plugin), FInterface(interface), FRequestId(requestId)
+{
+    FRejoinTimer.setSingleShot(true);
+    connect(&FRejoinTimer, &QTimer::timeout, this, &TCanTransport::Rejoin);
+}
+
+TCanTransport::~TCanTransport()
+{
+    delete FSession;
+    FSession = nullptr;
+    if (FDevice)
+        FDevice->disconnectDevice();
+}
+
+bool TCanTransport::Open(QString& error)
+{
+    QString why;
+    FDevice.reset(QCanBus::instance()->createDevice(FPlugin, FInterface, &why));
+    if (!FDevice) {
+        error = QStringLiteral("cannot create CAN device %1:%2: %3").arg(FPlugin, FInterface, why);
+        return false;
+    }
+    connect(FDevice.get(), &QCanBusDevice::framesReceived, this, &TCanTransport::ReadFrames);
+    connect(FDevice.get(), &QCanBusDevice::errorOccurred, this, [this](QCanBusDevice::CanBusError) {
+        std::fprintf(stderr, "[can] %s\n", qPrintable(FDevice->errorString()));
+    });
+    if (!FDevice->connectDevice()) {
+        error = QStringLiteral("cannot join CAN bus %1:%2: %3").arg(FPlugin, FInterface, FDevice->errorString());
+        return false;
+    }
+    Rejoin();
+    std::printf("can %s:%s id %u\n", qPrintable(FPlugin), qPrintable(FInterface), FRequestId);
+    std::fflush(stdout);
+    return true;
+}
+
+void TCanTransport::Rejoin()
+{
+    if (FDevice->state() == QCanBusDevice::UnconnectedState && !FDevice->connectDevice()) {
+        std::fprintf(stderr, "[can] cannot rejoin the bus: %s\n", qPrintable(FDevice->errorString()));
+        return;
+    }
+    FSession = FHost.OpenSession(QStringLiteral("can"), [this](const QByteArray& bytes) { Write(bytes); }, this);
+    connect(FSession, &TSimSession::closeRequested, this, &TCanTransport::LeaveBus);
+}
+
+void TCanTransport::ReadFrames()
+{
+    while (FDevice->framesAvailable() > 0) {
+        const QCanBusFrame frame = FDevice->readFrame();
+        if (!FSession || frame.frameType() != QCanBusFrame::DataFrame || frame.frameId() != FRequestId)
+            continue;
+        const QByteArray data = frame.payload();
+        FSession->Receive(data.constData(), data.size());
+    }
+}
+
+void TCanTransport::Write(const QByteArray& bytes)
+{
+    if (FDevice->state() != QCanBusDevice::ConnectedState)
+        return;
+    const quint32 id = FRequestId + 1;
+    for (qsizetype at = 0; at < bytes.size(); at += MaxClassicPayload) {
+        QCanBusFrame frame(id, bytes.mid(at, std::min(MaxClassicPayload, bytes.size() - at)));
+        frame.setExtendedFrameFormat(id > MaxStandardId);
+        FDevice->writeFrame(frame);
+    }
+}
+
+void TCanTransport::LeaveBus()
+{
+    // The session may be the sender of this call: it goes later.
+    FHost.Unregister(FSession->Origin());
+    FSession->disconnect(this);
+    FSession->deleteLater();
+    FSession = nullptr;
+    FDevice->disconnectDevice();
+    FRejoinTimer.start(RejoinDelayMs);
+}

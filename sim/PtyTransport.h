@@ -1,0 +1,41 @@
+#pragma once
+// Serial line of the simulator: a pseudo-terminal pair whose terminal side is
+// published as a symbolic link, so that a serial port client can open the
+// link's path. The simulator keeps the master side and one terminal-side
+// descriptor of its own, so that a client closing and reopening the port
+// does not hang up the line.
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+
+#include <memory>
+
+class TSimHost;
+class TSimSession;
+
+class TPtyTransport : public QObject {
+    Q_OBJECT
+public:
+    TPtyTransport(TSimHost& host, const QString& linkPath, QObject* parent = nullptr);
+    ~TPtyTransport() override;
+
+    // Creates the terminal pair and the link; false with a message on failure.
+    bool Open(QString& error);
+    const QString& TerminalPath() const { return FTerminalPath; }
+
+private:
+    void Close();
+    void ReadMaster();
+    void Write(const QByteArray& bytes);
+    void NewSession();
+    void DetachSession();
+    void Hangup();
+
+    TSimHost& FHost;
+    QString FLinkPath;
+    QString FTerminalPath;
+    int FMaster = -1;
+    int FTerminal = -1;
+    std::unique_ptr<QSocketNotifier> FNotifier;
+    TSimSession* FSession = nullptr;
+};

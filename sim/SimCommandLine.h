@@ -1,0 +1,39 @@
+#pragma once
+// The simulator's command line: transports, gripper identity and limits,
+// workpiece, fault injection and tracing. Every value is checked.
+#include "FaultOptions.h"
+#include "GripperConfig.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct TSimSettings {
+    struct TTcp {
+        QHostAddress address;
+        quint16 port;
+    };
+    struct TCan {
+        QString plugin;
+        QString interface;
+        quint32 id;
+    };
+    TGripperConfig gripper;
+    TFaultOptions faults;
+    std::optional<TTcp> tcp;
+    std::optional<QString> ptyPath;
+    std::optional<TCan> can;
+    bool verbose = false;
+};
+
+struct TCommandLineResult {
+    enum TKind { Run, Help, Error };
+    TKind kind = Error;
+    TSimSettings settings;
+    QString text; // help text or error message
+};
+
+// `arguments` includes the program name first.
+TCommandLineResult ParseCommandLine(const QStringList& arguments);

@@ -1,0 +1,65 @@
+#include "SimulatorProcess.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+constexpr int StartTimeoutMs = 5000;
+constexpr int StopTimeoutMs = 3000;
+}
+
+TSimulatorProcess::~TSimulatorProcess() { Stop(); }
+
+QString TSimulatorProcess::ExecutablePath() { return QStringLiteral(GRIPPER_SIM_PATH); }
+
+bool TSimulatorProcess::Start(const QStringList& extraArgs)
+{
+    Stop();
+    FStdout.clear();
+    FStderr.clear();
+    FPort = 0;
+    FProcess.start(ExecutablePath(), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")} + extraArgs);
+    if (!FProcess.waitForStarted(StartTimeoutMs))
+        return false;
+    static const QRegularExpression portLine(QStringLiteral("^tcp port (\\d+)$"), QRegularExpression::MultilineOption);
+    const QDeadlineTimer deadline(StartTimeoutMs);
+    while (!deadline.hasExpired() && FProcess.state() == QProcess::Running) {
+        FProcess.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        FStdout += FProcess.readAllStandardOutput();
+        const auto match = portLine.match(QString::fromLocal8Bit(FStdout));
+        if (match.hasMatch()) {
+            FPort = static_cast<quint16>(match.captured(1).toUInt());
+            return FPort != 0;
+        }
+    }
+    Stop();
+    return false;
+}
+
+void TSimulatorProcess::Stop()
+{
+    if (FProcess.state() != QProcess::NotRunning) {
+        FProcess.terminate();
+        if (!FProcess.waitForFinished(StopTimeoutMs)) {
+            FProcess.kill();
+            FProcess.waitForFinished(StopTimeoutMs);
+        }
+    }
+    FStdout += FProcess.readAllStandardOutput();
+    FStderr += FProcess.readAllStandardError();
+    FPort = 0;
+}
+
+QString TSimulatorProcess::Output()
+{
+    FStdout += FProcess.readAllStandardOutput();
+    return QString::fromLocal8Bit(FStdout);
+}
+
+QString TSimulatorProcess::Errors()
+{
+    FStderr += FProcess.readAllStandardError();
+    return QString::fromLocal8Bit(FStderr);
+}
