@@ -276,7 +276,10 @@ QString TCommLog::LineText(int line) const
     QString text;
     text.reserve(LineLength(line));
     text += received ? QLatin1String("RX PACKET: ") : QLatin1String("TX PACKET: ");
-    text += QStringLiteral("ID=%1h").arg(command, 2, 16, QLatin1Char('0')).toUpper();
+    text += QLatin1String("ID=");
+    AppendHexByte(text, command);
+    text.remove(text.size() - 3, 1); // the byte without its leading blank
+    text += QLatin1Char('h');
     if (cbShowIDDescr->isChecked())
         text += QLatin1String(" (") + Names().command[command] + QLatin1Char(')');
     text += QLatin1String(", Length=") + QString::number(p.length);

@@ -1,0 +1,383 @@
+// The command log window: line formats under both options, rebuild, clear,
+// saving, the mouse selection and the conversion of selected bytes.
+#include "CommLogForm.h"
+#include "MessageDialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace {
+
+struct TMessage {
+    TMessageKind kind;
+    QString text;
+};
+
+TPacket MakePacket(uint8_t command, TByteArray data)
+{
+    TPacket p;
+    p.command = command;
+    p.length = static_cast<int32_t>(data.size());
+    p.data = std::move(data);
+    return p;
+}
+
+class CommLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FPrevious = SetMessageHandler([this](TMessageKind kind, const QString& text) { Messages.push_back({kind, text}); });
+    }
+    void TearDown() override { SetMessageHandler(FPrevious); }
+
+    // Selects `bytes` (as they appear in the line) in line `line` and runs a
+    // menu item; returns the one message it showed.
+    TMessage Convert(int line, const QString& selection, QAction* item)
+    {
+        const int column = static_cast<int>(Log.LineText(line).indexOf(selection));
+        EXPECT_GE(column, 0) << selection.toStdString();
+        Log.RxMsgMemo->Select({line, column}, {line, column + static_cast<int>(selection.size())});
+        EXPECT_EQ(Log.RxMsgMemo->SelectedText(), selection);
+        Messages.clear();
+        item->trigger();
+        EXPECT_EQ(Messages.size(), 1u);
+        return Messages.empty() ? TMessage{TMessageKind::Warning, QString()} : Messages.back();
+    }
+
+    // Logs a sent packet with the given payload and converts all of it.
+    TMessage ConvertBytes(const TByteArray& bytes, QAction* item)
+    {
+        Log.LogPacket(MakePacket(0x20, bytes), false);
+        const QString line = Log.LineText(Log.PacketCount() - 1);
+        return Convert(Log.PacketCount() - 1, line.mid(line.lastIndexOf(": ") + 2), item);
+    }
+
+    TCommLog Log;
+    std::vector<TMessage> Messages;
+
+private:
+    TMessageHandler FPrevious;
+};
+
+TEST_F(CommLogTest, LinesFollowTheDocumentedFormats)
+{
+    Log.LogPacket(MakePacket(0x20, {0x00}), false);
+    Log.LogPacket(MakePacket(0x20, {0x1A, 0x00}), true);
+    Log.LogPacket(MakePacket(0x20, {}), true);
+    EXPECT_EQ(Log.LineText(0), "TX PACKET: ID=20h, Length=1: 00");
+    EXPECT_EQ(Log.LineText(1), "RX PACKET: ID=20h, Length=2: 1A 00");
+    EXPECT_EQ(Log.LineText(2), "RX PACKET: ID=20h, Length=0");
+
+    Log.cbShowIDDescr->setChecked(true);
+    Log.cbEvaluateErrorCodes->setChecked(true);
+    EXPECT_EQ(Log.LineText(0), "TX PACKET: ID=20h (HOMING), Length=1: 00");
+    EXPECT_EQ(Log.LineText(1), "RX PACKET: ID=20h (HOMING), Length=2: 1A 00 (E_CMD_PENDING)");
+    EXPECT_EQ(Log.LineText(2), "RX PACKET: ID=20h (HOMING), Length=0");
+}
+
+TEST_F(CommLogTest, EvaluatedFormOnlyForReceivedPacketsWithAStatusWord)
+{
+    Log.cbShowIDDescr->setChecked(true);
+    Log.cbEvaluateErrorCodes->setChecked(true);
+    Log.LogPacket(MakePacket(0x43, {0x00}), true);                         // length 1: plain
+    Log.LogPacket(MakePacket(0x21, {0x00, 0x00, 0x20, 0x41}), false);      // sent: plain
+    Log.LogPacket(MakePacket(0x50, {0x00, 0x00, 0x01, 0x02, 0x03}), true); // status then the rest
+    Log.LogPacket(MakePacket(0x22, {0x28, 0x01}), true);                   // beyond the table: decimal
+    Log.LogPacket(MakePacket(0x99, {0x1D, 0x00}), true);                   // unknown command byte
+    EXPECT_EQ(Log.LineText(0), "RX PACKET: ID=43h (GET_POS), Length=1: 00");
+    EXPECT_EQ(Log.LineText(1), "TX PACKET: ID=21h (GOTO), Length=4: 00 00 20 41");
+    EXPECT_EQ(Log.LineText(2), "RX PACKET: ID=50h (GET_SYSINFO), Length=5: 00 00 (E_SUCCESS) 01 02 03");
+    EXPECT_EQ(Log.LineText(3), "RX PACKET: ID=22h (STOP), Length=2: 28 01 (40)");
+    EXPECT_EQ(Log.LineText(4), "RX PACKET: ID=99h (unknown ID(153)), Length=2: 1D 00 (E_AXIS_BLOCKED)");
+}
+
+TEST_F(CommLogTest, StoredCopiesCarryTheDirectionMarkAndSurviveTheCaller)
+{
+    TPacket p = MakePacket(0x40, {0x00, 0x00, 0x01, 0x00, 0x00, 0x00});
+    Log.LogPacket(p, true);
+    p.data[2] = 0xFF;
+    p.command = 0x41;
+    Log.LogPacket(p, false);
+    EXPECT_EQ(Log.StoredPacket(0).command, 0x40u | PacketReceivedMark);
+    EXPECT_EQ(Log.StoredPacket(0).data[2], 0x01);
+    EXPECT_EQ(Log.StoredPacket(1).command, 0x41u);
+
+    // A packet whose length claims more than its data logs what exists.
+    TPacket shortData = MakePacket(0x42, {0x01, 0x02});
+    shortData.length = 9;
+    Log.LogPacket(shortData, true);
+    EXPECT_EQ(Log.LineText(2), "RX PACKET: ID=42h, Length=2: 01 02");
+}
+
+TEST_F(CommLogTest, ToggleRewritesEveryLineInOrderAndLayoutMatchesText)
+{
+    std::mt19937 random(7);
+    for (int i = 0; i < 200; ++i) {
+        TByteArray data(random() % 12);
+        for (auto& b : data)
+            b = static_cast<uint8_t>(random());
+        Log.LogPacket(MakePacket(static_cast<uint8_t>(random()), data), random() % 2 == 0);
+    }
+    for (bool ids : {false, true})
+        for (bool evaluate : {false, true}) {
+            Log.cbShowIDDescr->setChecked(ids);
+            Log.cbEvaluateErrorCodes->setChecked(evaluate);
+            ASSERT_EQ(Log.RxMsgMemo->LineCount(), 200);
+            for (int i = 0; i < 200; ++i) {
+                const QString text = Log.LineText(i);
+                ASSERT_EQ(Log.LineLength(i), text.size()) << text.toStdString();
+                const bool received = Log.StoredPacket(i).command & PacketReceivedMark;
+                ASSERT_TRUE(text.startsWith(received ? "RX PACKET: " : "TX PACKET: "));
+                ASSERT_EQ(text.contains(" ("), ids || (evaluate && received && Log.StoredPacket(i).length >= 2));
+            }
+        }
+}
+
+TEST_F(CommLogTest, ClearEmptiesTheLogForGood)
+{
+    Log.LogPacket(MakePacket(0x22, {}), false);
+    Log.LogPacket(MakePacket(0x22, {0x00, 0x00}), true);
+    Log.btnClear->click();
+    EXPECT_EQ(Log.PacketCount(), 0);
+    EXPECT_EQ(Log.RxMsgMemo->LineCount(), 0);
+    Log.cbShowIDDescr->click();
+    EXPECT_EQ(Log.RxMsgMemo->LineCount(), 0);
+    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), "");
+    Log.LogPacket(MakePacket(0x23, {}), false);
+    EXPECT_EQ(Log.LineText(0), "TX PACKET: ID=23h (FAST_STOP), Length=0");
+}
+
+TEST_F(CommLogTest, AsIntegerTakesUpToFourBytesLeastSignificantFirst)
+{
+    EXPECT_EQ(ConvertBytes({0x21, 0x00, 0xFF}, Log.miAsInteger).text, "Value is 16711713 (00FF0021h)");
+    EXPECT_EQ(ConvertBytes({0xFF, 0xFF, 0xFF, 0xFF}, Log.miAsInteger).text, "Value is -1 (FFFFFFFFh)");
+    const TMessage five = ConvertBytes({0x01, 0x00, 0x00, 0x00, 0x77}, Log.miAsInteger);
+    EXPECT_EQ(five.kind, TMessageKind::Information);
+    EXPECT_EQ(five.text, "Value is 1 (00000001h)");
+}
+
+TEST_F(CommLogTest, AsFloatNeedsExactlyFourBytes)
+{
+    const TMessage one = ConvertBytes({0x00, 0x00, 0x80, 0x3F}, Log.miAsFloat);
+    EXPECT_EQ(one.kind, TMessageKind::Information);
+    EXPECT_EQ(one.text, "Value is 1");
+    for (const TByteArray& bytes : {TByteArray{0x00, 0x80, 0x3F}, TByteArray{0x00, 0x00, 0x80, 0x3F, 0x00}}) {
+        const TMessage m = ConvertBytes(bytes, Log.miAsFloat);
+        EXPECT_EQ(m.kind, TMessageKind::Error);
+        EXPECT_EQ(m.text, "Error: 4 bytes required to form a float value");
+    }
+}
+
+TEST_F(CommLogTest, AsFloatUsesTheGeneralFormatWithFourDigits)
+{
+    const struct {
+        float value;
+        const char* text;
+    } cases[] = {
+        {0.5f, "0.5"},       {-2.5f, "-2.5"},          {12.5f, "12.5"},         {0.1f, "0.1"},
+        {1234.5f, "1235"},   {12345.0f, "1.235E+004"}, {9999.6f, "1E+004"},     {0.000123f, "0.000123"},
+        {1e-6f, "1E-006"},   {3.0e38f, "3E+038"},      {-0.0001234f, "-0.0001234"}, {0.0f, "0"},
+    };
+    for (const auto& c : cases) {
+        const auto b = reinterpret_cast<const uint8_t*>(&c.value);
+        EXPECT_EQ(ConvertBytes({b[0], b[1], b[2], b[3]}, Log.miAsFloat).text, QString("Value is ") + c.text) << c.text;
+    }
+    EXPECT_EQ(ConvertBytes({0x00, 0x00, 0xC0, 0x7F}, Log.miAsFloat).text, "Value is NAN");
+    EXPECT_EQ(ConvertBytes({0x00, 0x00, 0x80, 0xFF}, Log.miAsFloat).text, "Value is -INF");
+}
+
+TEST_F(CommLogTest, AsFloatUsesTheLocaleDecimalSeparator)
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(ConvertBytes({0x00, 0x00, 0x48, 0x41}, Log.miAsFloat).text, "Value is 12,5");
+    QLocale::setDefault(previous);
+}
+
+TEST_F(CommLogTest, AsTextReplacesControlCharacters)
+{
+    EXPECT_EQ(ConvertBytes({0x48, 0x69, 0x0A}, Log.miAsText).text, "Text string is \"Hi_\"");
+    EXPECT_EQ(ConvertBytes({0x1F, 0x20, 0xE9}, Log.miAsText).text, QString::fromUtf8("Text string is \"_ \u00E9\""));
+}
+
+TEST_F(CommLogTest, SelectionsThatAreNotHexBytesFailAsAWhole)
+{
+    Log.cbShowIDDescr->setChecked(true);
+    Log.cbEvaluateErrorCodes->setChecked(true);
+    Log.LogPacket(MakePacket(0x20, {0x1A, 0x00, 0x01, 0x00}), true);
+    Log.LogPacket(MakePacket(0x21, {0x01, 0x00}), false);
+    const QString line = Log.LineText(0); // RX PACKET: ID=20h (HOMING), Length=4: 1A 00 (E_CMD_PENDING) 01 00
+    for (QAction* item : {Log.miAsFloat, Log.miAsInteger, Log.miAsText}) {
+        for (const QString& selection : {QString("ID=20h"), QString("(E_CMD_PENDING)"), QString("1A 00 (E_CMD_PENDING) 01"),
+                                         QString("Length=4: 1A")}) {
+            const TMessage m = Convert(0, selection, item);
+            EXPECT_EQ(m.kind, TMessageKind::Error);
+            EXPECT_EQ(m.text, "Error while converting selected data.") << selection.toStdString();
+        }
+    }
+    // Several blanks between tokens are fine; a selection over two lines is not.
+    Log.RxMsgMemo->Select({0, static_cast<int>(line.indexOf("1A"))}, {0, static_cast<int>(line.indexOf(" (E_"))});
+    Messages.clear();
+    Log.miAsInteger->trigger();
+    EXPECT_EQ(Messages.back().text, "Value is 26 (0000001Ah)");
+    Log.RxMsgMemo->Select({0, static_cast<int>(line.size()) - 2}, {1, 2});
+    Messages.clear();
+    Log.miAsInteger->trigger();
+    EXPECT_EQ(Messages.back().text, "Error while converting selected data.");
+}
+
+TEST_F(CommLogTest, TokensAboveFFhAreRejected)
+{
+    Log.LogPacket(MakePacket(0x20, TByteArray(100, 0x00)), false); // "... Length=100: 00 00 ..."
+    for (QAction* item : {Log.miAsFloat, Log.miAsInteger, Log.miAsText})
+        EXPECT_EQ(Convert(0, "100", item).text, "Error while converting selected data.");
+    EXPECT_EQ(Convert(0, "=100: 00", Log.miAsInteger).text, "Error while converting selected data.");
+}
+
+class CommLogMouseTest : public CommLogTest {
+protected:
+    void SetUp() override
+    {
+        CommLogTest::SetUp();
+        Log.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Log));
+    }
+    QWidget* Viewport() const { return Log.RxMsgMemo->viewport(); }
+    void Drag(QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mousePress(Viewport(), button, {}, from);
+        QMouseEvent move(QEvent::MouseMove, to, Viewport()->mapToGlobal(to), Qt::NoButton, button, {});
+        QApplication::sendEvent(Viewport(), &move);
+        QTest::mouseRelease(Viewport(), button, {}, to);
+    }
+};
+
+TEST_F(CommLogMouseTest, LeftButtonSelectionOffersTheMenu)
+{
+    Log.LogPacket(MakePacket(0x20, {0x21, 0x00, 0xFF}), false);
+    QApplication::processEvents();
+    const QString line = Log.LineText(0);
+    const int column = static_cast<int>(line.indexOf("21"));
+    const QPoint from = Log.RxMsgMemo->PointOf({0, column}) + QPoint(1, 3);
+    const QPoint to = Log.RxMsgMemo->PointOf({0, static_cast<int>(line.size())}) + QPoint(1, 3);
+    Drag(from, to);
+    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), "21 00 FF");
+    EXPECT_TRUE(Log.PopupMenu1->isVisible());
+    Log.PopupMenu1->hide();
+    Log.miAsInteger->trigger();
+    EXPECT_EQ(Messages.back().text, "Value is 16711713 (00FF0021h)");
+}
+
+TEST_F(CommLogMouseTest, NoMenuWithoutSelectionOnlyBlanksOrOtherButtons)
+{
+    Log.LogPacket(MakePacket(0x20, {0x21, 0x00, 0xFF}), false);
+    QApplication::processEvents();
+    const QString line = Log.LineText(0);
+    const int blank = static_cast<int>(line.indexOf(": ")) + 1;
+    const QPoint inLine = Log.RxMsgMemo->PointOf({0, 3}) + QPoint(1, 3);
+    QTest::mouseClick(Viewport(), Qt::LeftButton, {}, inLine);
+    EXPECT_FALSE(Log.PopupMenu1->isVisible());
+
+    Drag(Log.RxMsgMemo->PointOf({0, blank}) + QPoint(1, 3), Log.RxMsgMemo->PointOf({0, blank + 1}) + QPoint(1, 3));
+    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), " ");
+    EXPECT_FALSE(Log.PopupMenu1->isVisible());
+
+    Log.RxMsgMemo->Select({0, 0}, {0, static_cast<int>(line.size())});
+    QTest::mouseClick(Viewport(), Qt::RightButton, {}, inLine);
+    EXPECT_FALSE(Log.PopupMenu1->isVisible());
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(CommLogMouseTest, LongLinesWrapAndSelectAcrossRows)
+{
+    Log.resize(200, 300);
+    QApplication::processEvents();
+    TByteArray data(40);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i);
+    Log.LogPacket(MakePacket(0x21, data), false);
+    QApplication::processEvents();
+    const int columns = Log.RxMsgMemo->ColumnsPerRow();
+    ASSERT_LT(columns, Log.LineLength(0));
+    EXPECT_EQ(Log.RxMsgMemo->RowCount(), (Log.LineLength(0) + columns - 1) / columns);
+    // A drag from the first row into the second selects the text between.
+    const QPoint from = Log.RxMsgMemo->PointOf({0, 2}) + QPoint(1, 3);
+    const QPoint to = Log.RxMsgMemo->PointOf({0, columns + 3}) + QPoint(1, 3);
+    Drag(from, to);
+    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), Log.LineText(0).mid(2, columns + 1));
+    Log.PopupMenu1->hide();
+}
+
+TEST_F(CommLogMouseTest, NewLinesKeepTheViewAtTheEnd)
+{
+    Log.resize(454, 200);
+    for (int i = 0; i < 500; ++i)
+        Log.LogPacket(MakePacket(0x43, {0x00, 0x00, 0x00, 0x00, 0x48, 0x41}), true);
+    QApplication::processEvents();
+    const int64_t top = Log.RxMsgMemo->TopRow();
+    EXPECT_GT(top, 0);
+    EXPECT_GE(Log.RxMsgMemo->PositionAt({1, Log.RxMsgMemo->viewport()->height() - 2}).line, 495);
+}
+
+class CommLogSaveTest : public CommLogTest {
+protected:
+    QTemporaryDir Dir;
+};
+
+TEST_F(CommLogSaveTest, SaveWritesTheLinesAsShown)
+{
+    const QString path = Dir.filePath("log.txt");
+    Log.SaveFileDialog = [&](QWidget*) { return path; };
+    Log.cbShowIDDescr->setChecked(true);
+    Log.LogPacket(MakePacket(0x22, {}), false);
+    Log.LogPacket(MakePacket(0x22, {0x00, 0x00}), true);
+    Log.btnSave->click();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "TX PACKET: ID=22h (STOP), Length=0\nRX PACKET: ID=22h (STOP), Length=2: 00 00\n");
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(CommLogSaveTest, CancelledOrFailingSave)
+{
+    Log.LogPacket(MakePacket(0x22, {}), false);
+    Log.SaveFileDialog = [](QWidget*) { return QString(); };
+    Log.btnSave->click();
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_TRUE(QDir(Dir.path()).isEmpty());
+
+    Log.SaveFileDialog = [&](QWidget*) { return Dir.filePath("missing/folder/log.txt"); };
+    Log.btnSave->click();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].kind, TMessageKind::Error);
+    EXPECT_TRUE(Messages[0].text.startsWith("Error while saving the log: "));
+    EXPECT_EQ(Log.PacketCount(), 1);
+}
+
+TEST(CommLogGlobal, FirstWindowIsTheProgramsLogUntilDestroyed)
+{
+    ASSERT_EQ(CommLog, nullptr);
+    {
+        TCommLog first;
+        TCommLog second;
+        EXPECT_EQ(CommLog, &first);
+    }
+    EXPECT_EQ(CommLog, nullptr);
+}
+
+} // namespace
