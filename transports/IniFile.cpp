@@ -148,7 +148,9 @@ bool TIniFile::WriteString(const QString& section, const QString& key, const QSt
     const QString entry = key.trimmed() + QLatin1Char('=') + value;
     const TKeyLocation location = Locate(lines, section, key);
     if (location.keyLine >= 0) {
-        lines[location.keyLine] = entry;
+        // Keep the spelling of the key as the file has it.
+        QString& line = lines[location.keyLine];
+        line = line.left(line.indexOf(QLatin1Char('='))).trimmed() + QLatin1Char('=') + value;
     } else if (HasSection(lines, section)) {
         int at = location.sectionEnd;
         if (at < 0) {

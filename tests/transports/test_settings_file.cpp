@@ -1,0 +1,110 @@
+// Settings files: defaults, names without regard to case, integer forms,
+// writing in place, and where the files live.
+#include "IniFile.h"
+#include "SerialDevice.h"
+#include "TransportTestSupport.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+using SettingsFile = TransportTest;
+
+TEST_F(SettingsFile, MissingFileSectionOrKeyReadsAsDefault)
+{
+    TIniFile missing(Folder.filePath(QStringLiteral("none.cfg")));
+    EXPECT_EQ(missing.ReadString(QStringLiteral("Common"), QStringLiteral("Portname"), QStringLiteral("dflt")),
+        QStringLiteral("dflt"));
+    EXPECT_EQ(missing.ReadInteger(QStringLiteral("common"), QStringLiteral("port"), 1000), 1000);
+    EXPECT_FALSE(QFile::exists(missing.FileName())) << "reading creates nothing";
+
+    WriteSettingsFile(QStringLiteral("a.cfg"), "[other]\nport=5\n");
+    TIniFile file(Folder.filePath(QStringLiteral("a.cfg")));
+    EXPECT_EQ(file.ReadInteger(QStringLiteral("common"), QStringLiteral("port"), 1000), 1000);
+    EXPECT_EQ(file.ReadInteger(QStringLiteral("other"), QStringLiteral("baud"), 7), 7);
+}
+
+TEST_F(SettingsFile, SectionAndKeyNamesIgnoreCase)
+{
+    WriteSettingsFile(QStringLiteral("a.cfg"), "; hand-made\r\n[COMMON]\r\n  PortName = ttyUSB1  \r\nHOST=gripper\r\n");
+    TIniFile file(Folder.filePath(QStringLiteral("a.cfg")));
+    EXPECT_EQ(file.ReadString(QStringLiteral("Common"), QStringLiteral("Portname"), QString()), QStringLiteral("ttyUSB1"));
+    EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString()), QStringLiteral("gripper"));
+
+    ASSERT_TRUE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("10.0.0.2")));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("a.cfg")),
+        QByteArray("; hand-made\n[COMMON]\n  PortName = ttyUSB1  \nHOST=10.0.0.2\n"))
+        << "the value is replaced in place and every other line is kept";
+}
+
+TEST_F(SettingsFile, IntegersInDecimalAndHexadecimalElseDefault)
+{
+    WriteSettingsFile(QStringLiteral("a.cfg"),
+        "[common]\ndec=-17\nhex1=0x1F\nhex2=$10\nword=fast\nmixed=12ab\nempty=\nspaced= 42 \nhuge=99999999999\n");
+    TIniFile file(Folder.filePath(QStringLiteral("a.cfg")));
+    const QString s = QStringLiteral("common");
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("dec"), 0), -17);
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("hex1"), 0), 31);
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("hex2"), 0), 16);
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("word"), 3), 3);
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("mixed"), 3), 3);
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("empty"), 3), 3);
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("spaced"), 3), 42);
+    EXPECT_EQ(file.ReadInteger(s, QStringLiteral("huge"), 3), 3);
+}
+
+TEST_F(SettingsFile, FirstWriteCreatesTheFileAndLaterWritesExtendIt)
+{
+    TIniFile file(Folder.filePath(QStringLiteral("new.cfg")));
+    ASSERT_TRUE(file.WriteInteger(QStringLiteral("common"), QStringLiteral("port"), -2000));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("new.cfg")), QByteArray("[common]\nport=-2000\n"));
+
+    ASSERT_TRUE(file.WriteString(QStringLiteral("Common"), QStringLiteral("host"), QStringLiteral("h")));
+    ASSERT_TRUE(file.WriteInteger(QStringLiteral("second"), QStringLiteral("x"), 1));
+    ASSERT_TRUE(file.WriteInteger(QStringLiteral("COMMON"), QStringLiteral("PORT"), 7));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("new.cfg")),
+        QByteArray("[common]\nport=7\nhost=h\n\n[second]\nx=1\n"))
+        << "keys keep the spelling of their first writing";
+    EXPECT_EQ(file.ReadInteger(QStringLiteral("common"), QStringLiteral("port"), 0), 7);
+}
+
+TEST_F(SettingsFile, LongStringsAreCut)
+{
+    TIniFile file(Folder.filePath(QStringLiteral("a.cfg")));
+    ASSERT_TRUE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), QString(3000, u'h')));
+    EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString()).size(),
+        TIniFile::MaxStringLength);
+}
+
+TEST_F(SettingsFile, UnwritableFileReportsFailureAndKeepsTheOldContent)
+{
+    TIniFile inMissingFolder(Folder.filePath(QStringLiteral("no/such/folder/a.cfg")));
+    EXPECT_FALSE(inMissingFolder.WriteInteger(QStringLiteral("common"), QStringLiteral("port"), 1));
+
+    // A folder in the file's place cannot be replaced by a file.
+    ASSERT_TRUE(QDir(Folder.path()).mkdir(QStringLiteral("blocked.cfg")));
+    TIniFile blocked(Folder.filePath(QStringLiteral("blocked.cfg")));
+    EXPECT_FALSE(blocked.WriteInteger(QStringLiteral("common"), QStringLiteral("port"), 1));
+    EXPECT_EQ(blocked.ReadInteger(QStringLiteral("common"), QStringLiteral("port"), 1000), 1000);
+}
+
+TEST_F(SettingsFile, FilesLieInTheChosenFolderOrInTheUserFolder)
+{
+    EXPECT_EQ(SettingsFilePath(QStringLiteral("Analyzer.ini")), QDir(Folder.path()).filePath(QStringLiteral("Analyzer.ini")));
+    TSerialDevice device(nullptr);
+    EXPECT_EQ(device.Settings()->FileName(), Folder.filePath(QStringLiteral("uart.cfg")));
+
+    QStandardPaths::setTestModeEnabled(true);
+    SetSettingsFolderOverride(Folder.filePath(QStringLiteral("not-there")));
+    const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    EXPECT_EQ(SettingsFolder(), userFolder);
+    EXPECT_TRUE(QDir(userFolder).exists()) << "the user folder is made when needed";
+    QStandardPaths::setTestModeEnabled(false);
+}
+
+TEST_F(SettingsFile, PortNameOfADeviceComesFromSectionCommon)
+{
+    TSerialDevice device(nullptr);
+    EXPECT_EQ(device.GetPortName(), QString());
+    WriteSettingsFile(QStringLiteral("uart.cfg"), "[common]\nbaudrate=3\n[COMMON]\nportname=ttyUSB3\n");
+    EXPECT_EQ(device.GetPortName(), QStringLiteral("ttyUSB3"));
+}
