@@ -10,6 +10,7 @@
 // while it waits for an answer, so timers, operator actions, the events of
 // this class and further transactions may run inside another transaction.
 #include "AsyncResultEventList.h"
+#include "CommandComponent.h"
 #include "stat.h"
 #include "types.h"
 
@@ -17,10 +18,6 @@
 
 #include <cstdint>
 #include <functional>
-
-class TCommand;
-
-using TNotifyEvent = std::function<void(QObject* sender)>;
 
 // Answer of GET_SYSINFO (0x50).
 struct TSystemInfo {
@@ -124,6 +121,8 @@ public:
     TNotifyEvent OnPosition;      // after a position report
 
 private:
+    bool WaitForAnswer(uint8_t cmd, TPacket& answer);
+    void DrainQueuedPackets();
     TStat ExecuteBlocking(uint8_t cmd, const TByteArray& params);
     TStat ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLength, TByteArray& data);
     TStat SetAutoUpdate(uint8_t cmd, bool enable, bool optionFlag, int32_t period);

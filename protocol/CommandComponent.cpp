@@ -1,0 +1,147 @@
+#include "CommandComponent.h"
+
+#include "CANDevice.h"
+#include "DeviceComponent.h"
+#include "DeviceDialog.h"
+#include "Framing.h"
+#include "SerialDevice.h"
+#include "TCPDevice.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <string>
+
+TCommand::TCommand(QObject* owner) : QObject(owner)
+{
+    FAssembler.OnFrame = [this](TPacket&& packet) { FrameReceived(std::move(packet)); };
+    FInterfaceDialog = new TDeviceDlg(this);
+    AddDevice(new TSerialDevice(this));
+    AddDevice(new TTCPDevice(this));
+    AddDevice(new TCANDevice(this));
+}
+
+TCommand::~TCommand()
+{
+    // The devices close themselves when the QObject tree frees them; nothing
+    // may be forwarded to the gripper object any more.
+    FOnConnect = nullptr;
+    FOnDisconnect = nullptr;
+    OnPacket = nullptr;
+    for (TDevice* device : FDevices)
+        device->OnDataAvailable = nullptr;
+}
+
+void TCommand::AddDevice(TDevice* device) { FDevices.push_back(device); }
+
+TDevice* TCommand::Devices(int index) const
+{
+    if (index < 0 || index >= DeviceCount())
+        throw std::out_of_range("Index out of bounds (" + std::to_string(index) + ").");
+    return FDevices[static_cast<size_t>(index)];
+}
+
+bool TCommand::IsConnected() const { return FCurrentDevice && FCurrentDevice->IsOpen(); }
+
+void TCommand::InstallConnectionEvents(TDevice* device)
+{
+    // The handlers are looked up when the device fires, so a handler set
+    // later takes effect at once.
+    device->OnConnect = [this](TDevice* sender) {
+        if (FOnConnect)
+            FOnConnect(sender);
+    };
+    device->OnDisconnect = [this](TDevice* sender) {
+        if (FOnDisconnect)
+            FOnDisconnect(sender);
+    };
+}
+
+TStat TCommand::Connect()
+{
+    if (!FInterfaceDialog->Execute())
+        return E_CMD_ABORTED;
+    const int index = FInterfaceDialog->DeviceIndex();
+    if (index < 0 || index >= DeviceCount())
+        return E_INVALID_PARAMETER;
+
+    if (FCurrentDevice) {
+        TDevice* previous = FCurrentDevice;
+        FCurrentDevice = nullptr;
+        previous->Close();
+    }
+    TDevice* device = Devices(index);
+    InstallConnectionEvents(device);
+    device->OnDataAvailable = [this](TDevice* sender, int32_t count) { DataAvailable(sender, count); };
+
+    const TStat status = device->Open(FInterfaceDialog->PortName());
+    if (status == E_SUCCESS) {
+        FCurrentDevice = device;
+        FPackets.Clear();
+        FAssembler.Reset();
+        FFramesToAnnounce = 0;
+    } else {
+        device->OnConnect = nullptr;
+        device->OnDisconnect = nullptr;
+    }
+    return status;
+}
+
+void TCommand::Disconnect()
+{
+    if (!FCurrentDevice)
+        return;
+    TDevice* device = FCurrentDevice;
+    FCurrentDevice = nullptr;
+    device->Close();
+}
+
+TStat TCommand::SendPacket(const TPacket& p)
+{
+    if (!IsConnected())
+        return E_NOT_INITIALIZED;
+    TByteArray frame;
+    const TStat framed = FramePacket(p, frame);
+    if (framed != E_SUCCESS)
+        return framed;
+    return FCurrentDevice->Write(frame.data(), static_cast<int32_t>(frame.size()));
+}
+
+void TCommand::DataAvailable(TDevice*, int32_t count)
+{
+    if (!FCurrentDevice || count <= 0)
+        return;
+    std::array<uint8_t, ReadChunkSize> buffer;
+    const int32_t read = FCurrentDevice->Read(buffer.data(), std::min(count, ReadChunkSize));
+    if (read <= 0)
+        return;
+    FAssembler.ProcessChunk(buffer.data(), static_cast<size_t>(read));
+    FirePacketEvents();
+}
+
+void TCommand::ProcessByte(uint8_t b)
+{
+    FAssembler.ProcessByte(b);
+    FirePacketEvents();
+}
+
+void TCommand::FrameReceived(TPacket&& packet)
+{
+    // A full queue drops the packet; the event still fires for it.
+    FPackets.Push(packet);
+    ++FFramesToAnnounce;
+}
+
+void TCommand::FirePacketEvents()
+{
+    // The packet event runs only after a whole chunk was assembled: its
+    // handler may wait for further answers and so receive more bytes, which
+    // must not enter the assembler while it is still inside this chunk.
+    while (FFramesToAnnounce > 0) {
+        --FFramesToAnnounce;
+        if (OnPacket) {
+            const TNotifyEvent handler = OnPacket;
+            handler(this);
+        }
+    }
+}

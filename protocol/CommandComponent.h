@@ -1,0 +1,85 @@
+#pragma once
+// The dispatcher: owns the interface selection dialog, the three transport
+// devices (0 serial, 1 TCP, 2 CAN), the frame assembler and the queue of
+// received packets. It connects and disconnects, sends one packet at a time
+// and hands out received packets in arrival order.
+#include "DeviceOwner.h"
+#include "FrameAssembler.h"
+#include "PacketBufferClass.h"
+#include "stat.h"
+#include "types.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class TDevice;
+class TDeviceDlg;
+
+using TNotifyEvent = std::function<void(QObject* sender)>;
+
+class TCommand : public QObject, public TDeviceOwner {
+    Q_OBJECT
+public:
+    static constexpr int MaxPackets = 1024;
+    // Most bytes taken from the device per data notification.
+    static constexpr int32_t ReadChunkSize = 4096;
+
+    explicit TCommand(QObject* owner);
+    ~TCommand() override;
+
+    void AddDevice(TDevice* device);
+    int DeviceCount() const override { return static_cast<int>(FDevices.size()); }
+    // The device at `index`; throws std::out_of_range ("Index out of bounds
+    // (N).") for an index at or past the end, or a negative one.
+    TDevice* Devices(int index) const override;
+    TDeviceDlg* InterfaceDialog() const { return FInterfaceDialog; }
+    TDevice* CurrentDevice() const { return FCurrentDevice; }
+
+    bool IsConnected() const;
+    // Runs the interface dialog, closes the current device, and opens the
+    // chosen one: E_CMD_ABORTED when the dialog was cancelled (an open
+    // device stays open), otherwise the device's status. On success the
+    // packet queue and the assembler start afresh.
+    TStat Connect();
+    // Closes the current device; queued packets stay.
+    void Disconnect();
+    // Frames p and writes it to the current device in one write:
+    // E_NOT_INITIALIZED without an open device, E_INVALID_PARAMETER for a
+    // packet that cannot be framed, otherwise the device's write status.
+    TStat SendPacket(const TPacket& p);
+
+    // The current device's data event: reads up to ReadChunkSize bytes and
+    // assembles them into packets.
+    void DataAvailable(TDevice* sender, int32_t count);
+    // Feeds one received byte to the assembler.
+    void ProcessByte(uint8_t b);
+
+    int PacketCount() const { return FPackets.Count(); }
+    // Takes the oldest queued packet; false when none waits.
+    bool GetPacket(TPacket& p) { return FPackets.Pop(p); }
+
+    // Forwarded as the current device's connect and disconnect events (the
+    // sender is the device). Setting one takes effect at once.
+    void SetOnConnect(TNotifyEvent handler) { FOnConnect = std::move(handler); }
+    void SetOnDisconnect(TNotifyEvent handler) { FOnDisconnect = std::move(handler); }
+    // Fired for every valid frame received (also when the full queue had to
+    // drop it), after the received bytes have been assembled.
+    TNotifyEvent OnPacket;
+
+private:
+    void InstallConnectionEvents(TDevice* device);
+    void FrameReceived(TPacket&& packet);
+    void FirePacketEvents();
+
+    TDeviceDlg* FInterfaceDialog = nullptr;
+    std::vector<TDevice*> FDevices;
+    TDevice* FCurrentDevice = nullptr;
+    TPacketBuffer FPackets{MaxPackets};
+    TFrameAssembler FAssembler;
+    TNotifyEvent FOnConnect;
+    TNotifyEvent FOnDisconnect;
+    int FFramesToAnnounce = 0;
+};

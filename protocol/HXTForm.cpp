@@ -1,0 +1,352 @@
+#include "HXTForm.h"
+
+#include "CommLogForm.h"
+#include "HXT_commands.h"
+#include "convert.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+TByteArray FloatBytes(float value)
+{
+    const auto bytes = SingleToBytes(value);
+    return TByteArray(bytes.begin(), bytes.end());
+}
+
+void AppendFloat(TByteArray& params, float value)
+{
+    const auto bytes = SingleToBytes(value);
+    params.insert(params.end(), bytes.begin(), bytes.end());
+}
+
+TByteArray PositionSpeed(float position, float speed)
+{
+    TByteArray params;
+    AppendFloat(params, position);
+    AppendFloat(params, speed);
+    return params;
+}
+
+void LogPacket(const TPacket& p, bool received)
+{
+    if (CommLog)
+        CommLog->LogPacket(p, received);
+}
+
+} // namespace
+
+THXT::THXT(QObject* owner) : QObject(owner)
+{
+    FCommand = new TCommand(this);
+    FCommand->SetOnConnect([this](QObject* sender) { TransportConnected(sender); });
+    FCommand->SetOnDisconnect([this](QObject* sender) { TransportDisconnected(sender); });
+    FCommand->OnPacket = [this](QObject* sender) { PacketArrived(sender); };
+}
+
+THXT::~THXT()
+{
+    FResultHandlers.Clear();
+    // The dispatcher goes with this object; its devices close without
+    // reporting to a half-destroyed gripper object.
+    FCommand->SetOnConnect(nullptr);
+    FCommand->SetOnDisconnect(nullptr);
+    FCommand->OnPacket = nullptr;
+}
+
+bool THXT::IsConnected() const { return FCommand->IsConnected(); }
+
+TStat THXT::Connect() { return FCommand->Connect(); }
+
+void THXT::Disconnect() { FCommand->Disconnect(); }
+
+void THXT::TransportConnected(QObject*)
+{
+    FSystemState = 0;
+    FGraspingState = 0;
+    if (OnConnect)
+        OnConnect(this);
+}
+
+void THXT::TransportDisconnected(QObject*)
+{
+    FSystemState = 0;
+    FGraspingState = 0;
+    if (OnDisconnect)
+        OnDisconnect(this);
+}
+
+bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TStat& status)
+{
+    if (!IsConnected())
+        return false;
+    TPacket request;
+    request.command = cmd;
+    request.length = static_cast<int32_t>(params.size());
+    request.data = params;
+
+    // Packets arriving during the wait stay queued for the loop below instead
+    // of being drained by PacketArrived.
+    const TNotifyEvent savedOnPacket = FCommand->OnPacket;
+    FCommand->OnPacket = nullptr;
+    if (FCommand->SendPacket(request) != E_SUCCESS) {
+        FCommand->OnPacket = savedOnPacket;
+        return false;
+    }
+    LogPacket(request, false);
+
+    TPacket answer;
+    const bool answered = WaitForAnswer(cmd, answer);
+    FCommand->OnPacket = savedOnPacket;
+    // Packets that came in behind the answer would otherwise wait for the
+    // next arrival; they are handled as soon as the caller is done.
+    if (FCommand->PacketCount() > 0 && savedOnPacket)
+        QMetaObject::invokeMethod(this, [this] { DrainQueuedPackets(); }, Qt::QueuedConnection);
+
+    if (!answered || answer.ValidLength() < 2)
+        return false;
+    status = static_cast<TStat>(BytesToWord(answer.data[0], answer.data[1]) & 0xFF);
+    data.assign(answer.data.begin() + 2, answer.data.begin() + answer.ValidLength());
+    return true;
+}
+
+bool THXT::WaitForAnswer(uint8_t cmd, TPacket& answer)
+{
+    QElapsedTimer clock;
+    clock.start();
+    // Wakes the blocked event loop when the answer time is up.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    bool matched = false;
+    do {
+        // One pass: process what the event loop has (blocking until something
+        // happens when no packet is queued), then take at most one packet.
+        if (FCommand->PacketCount() > 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        } else {
+            deadline.start(static_cast<int>(std::max<qint64>(1, AnswerTimeoutMs + 1 - clock.elapsed())));
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        }
+        TPacket p;
+        if (FCommand->GetPacket(p)) {
+            matched = (p.command & 0xFF) == cmd;
+            HandlePacket(p);
+            if (matched)
+                answer = std::move(p);
+        }
+    } while (!matched && clock.elapsed() <= AnswerTimeoutMs);
+    return matched;
+}
+
+void THXT::DrainQueuedPackets()
+{
+    if (FCommand->OnPacket && FCommand->PacketCount() > 0) {
+        const TNotifyEvent handler = FCommand->OnPacket;
+        handler(FCommand);
+    }
+}
+
+TStat THXT::ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler)
+{
+    if (!IsConnected())
+        return E_NOT_OPENED;
+    FResultHandlers.Remove(cmd);
+    TByteArray data;
+    TStat status = E_SUCCESS;
+    if (!Execute(cmd, params, data, status))
+        return E_CMD_FAILED;
+    if (status == E_CMD_PENDING && handler)
+        FResultHandlers.Add(cmd, std::move(handler));
+    return status;
+}
+
+void THXT::HandlePacket(const TPacket& p)
+{
+    LogPacket(p, true);
+    const int32_t length = p.ValidLength();
+    if (length < 2)
+        return;
+    const uint8_t id = static_cast<uint8_t>(p.command & 0xFF);
+    const TStat status = static_cast<TStat>(BytesToWord(p.data[0], p.data[1]) & 0xFF);
+    const TByteArray result(p.data.begin() + 2, p.data.begin() + length);
+    if (const TAsyncResultEvent handler = FResultHandlers.Find(id))
+        handler(this, id, status, result);
+    if (status != E_SUCCESS)
+        return;
+    switch (id) {
+    case CMD_GET_SYSTEM_STATE:
+        UpdateSystemState(result);
+        break;
+    case CMD_GET_GRASPING_STATE:
+        UpdateGraspingState(result);
+        break;
+    case CMD_GET_POS:
+        UpdatePosition(result);
+        break;
+    default:
+        break;
+    }
+}
+
+void THXT::PacketArrived(QObject*)
+{
+    TPacket p;
+    while (FCommand->PacketCount() > 0 && FCommand->GetPacket(p))
+        HandlePacket(p);
+}
+
+void THXT::UpdateSystemState(const TByteArray& data)
+{
+    if (data.size() != 4) {
+        FSystemState = 0;
+        return;
+    }
+    FSystemState = static_cast<uint32_t>(IntAt(data.data()));
+    if (OnSystemState)
+        OnSystemState(this);
+}
+
+void THXT::UpdateGraspingState(const TByteArray& data)
+{
+    if (data.size() != 1) {
+        FGraspingState = 0;
+        return;
+    }
+    FGraspingState = data[0];
+    if (OnGraspingState)
+        OnGraspingState(this);
+}
+
+void THXT::UpdatePosition(const TByteArray& data)
+{
+    if (data.size() != 4)
+        return;
+    FPosition = SingleAt(data.data());
+    if (OnPosition)
+        OnPosition(this);
+}
+
+TStat THXT::ExecuteBlocking(uint8_t cmd, const TByteArray& params)
+{
+    TByteArray data;
+    TStat status = E_SUCCESS;
+    if (!Execute(cmd, params, data, status))
+        return E_CMD_FAILED;
+    return status;
+}
+
+TStat THXT::ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLength, TByteArray& data)
+{
+    TStat status = E_SUCCESS;
+    if (!Execute(cmd, params, data, status) || data.size() != expectedLength)
+        return E_CMD_FAILED;
+    return status;
+}
+
+TStat THXT::Homing(uint8_t homingParam, TAsyncResultEvent handler)
+{
+    return ExecuteAsync(CMD_HOMING, {homingParam}, std::move(handler));
+}
+
+TStat THXT::Goto(float position, float speed, TAsyncResultEvent handler)
+{
+    TByteArray params{0x00};
+    AppendFloat(params, position);
+    AppendFloat(params, speed);
+    return ExecuteAsync(CMD_GOTO, params, std::move(handler));
+}
+
+TStat THXT::Grasp(float position, float speed, TAsyncResultEvent handler)
+{
+    return ExecuteAsync(CMD_GRASP_RAW, PositionSpeed(position, speed), std::move(handler));
+}
+
+TStat THXT::Release(float position, float speed, TAsyncResultEvent handler)
+{
+    return ExecuteAsync(CMD_RELEASE_RAW, PositionSpeed(position, speed), std::move(handler));
+}
+
+TStat THXT::Stop() { return ExecuteBlocking(CMD_STOP, {}); }
+
+TStat THXT::FastStop() { return ExecuteBlocking(CMD_FAST_STOP, {}); }
+
+TStat THXT::FastStopAck() { return ExecuteBlocking(CMD_FAST_STOP_ACK, {0x61, 0x63, 0x6B}); }
+
+TStat THXT::SetAcceleration(float acceleration) { return ExecuteBlocking(CMD_SET_ACCELERATION, FloatBytes(acceleration)); }
+
+TStat THXT::SetForceLimit(float force) { return ExecuteBlocking(CMD_SET_FORCE_LIMIT, FloatBytes(force)); }
+
+TStat THXT::SetAutoUpdate(uint8_t cmd, bool enable, bool optionFlag, int32_t period)
+{
+    TByteArray params{0x00, 0x00, 0x00};
+    if (enable) {
+        params[0] = optionFlag ? 0x03 : 0x01;
+        params[1] = static_cast<uint8_t>(period & 0xFF);
+        params[2] = static_cast<uint8_t>((period >> 8) & 0xFF);
+    }
+    return ExecuteBlocking(cmd, params);
+}
+
+TStat THXT::AutoUpdateSystemState(bool enable, int32_t period, bool optionFlag)
+{
+    return SetAutoUpdate(CMD_GET_SYSTEM_STATE, enable, optionFlag, period);
+}
+
+TStat THXT::AutoUpdateGraspingState(bool enable, int32_t period, bool optionFlag)
+{
+    return SetAutoUpdate(CMD_GET_GRASPING_STATE, enable, optionFlag, period);
+}
+
+TStat THXT::AutoUpdatePosition(bool enable, int32_t period, bool optionFlag)
+{
+    return SetAutoUpdate(CMD_GET_POS, enable, optionFlag, period);
+}
+
+TStat THXT::GetGraspingStats(TGraspingStats& stats, bool reset)
+{
+    TByteArray data;
+    const TStat status = ExecuteGet(CMD_GET_GRASPING_STATS, {static_cast<uint8_t>(reset ? 1 : 0)}, 8, data);
+    if (status != E_SUCCESS)
+        return status;
+    stats.NumGrasps = IntAt(&data[0]);
+    stats.NumNotFound = WordAt(&data[4]);
+    stats.NumLost = WordAt(&data[6]);
+    return E_SUCCESS;
+}
+
+TStat THXT::GetSystemInfo(TSystemInfo& info)
+{
+    TByteArray data;
+    const TStat status = ExecuteGet(CMD_GET_SYSINFO, {}, 8, data);
+    if (status != E_SUCCESS)
+        return status;
+    info.GripperType = data[0];
+    info.HardwareRevision = data[1];
+    info.FirmwareRevision = WordAt(&data[2]);
+    info.SerialNumber = IntAt(&data[4]);
+    return E_SUCCESS;
+}
+
+TStat THXT::GetSystemLimits(TSystemLimits& limits)
+{
+    TByteArray data;
+    const TStat status = ExecuteGet(CMD_GET_SYSTEM_LIMITS, {}, 32, data);
+    if (status != E_SUCCESS)
+        return status;
+    const uint8_t* p = data.data();
+    limits.Stroke = SingleAt(p);
+    limits.MinSpeed = SingleAt(p + 4);
+    limits.MaxSpeed = SingleAt(p + 8);
+    limits.MinAcceleration = SingleAt(p + 12);
+    limits.MaxAcceleration = SingleAt(p + 16);
+    limits.MinForce = SingleAt(p + 20);
+    limits.MaxForce = SingleAt(p + 24);
+    limits.Extra = SingleAt(p + 28);
+    return E_SUCCESS;
+}
