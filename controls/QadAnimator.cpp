@@ -35,7 +35,10 @@ void TQadAnimator::SetClock(TAnimateThread::TClock clock)
 void TQadAnimator::FinishHandling()
 {
     // Called from the thread object's own queued notification, so it may
-    // only be deleted once that call has returned.
+    // only be deleted once that call has returned. It is detached first:
+    // an OnFinish handler that destroys the animator must not take the
+    // object whose call is still running with it.
+    m_thread->setParent(nullptr);
     m_thread->deleteLater();
     m_thread = nullptr;
     if (OnFinish)

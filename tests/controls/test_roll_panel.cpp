@@ -271,6 +271,17 @@ TEST_F(PanelFixture, DestroyingAPanelMidAnimationStopsCleanly)
     EXPECT_EQ(finished, 0);
 }
 
+TEST_F(PanelFixture, AFinishHandlerMayDestroyThePanel)
+{
+    QPointer<TRollPanel> watched = panel.get();
+    panel->OnCollapse = [&](QObject*) { panel.reset(); };
+    panel->SetState(rpCollapsed);
+    FinishAnimation();
+    now += 1000;
+    Pump();
+    EXPECT_TRUE(watched.isNull());
+}
+
 TEST_F(PanelFixture, APanelInALayoutCollapsesAndTheLayoutFollows)
 {
     QWidget window;
