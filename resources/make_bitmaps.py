@@ -21,22 +21,10 @@ def triangle(size, up, dx, dy, rows, half_width):
     return pixels
 
 
-def write_xpm(path, name, size, pixels, colour, edge_colour=None):
-    """Writes one XPM: '.' see-through, 'o' fill, '+' darker edge below the fill."""
-    lines = []
-    for y in range(size):
-        row = ""
-        for x in range(size):
-            if (x, y) in pixels:
-                row += "o"
-            elif edge_colour and (x - 1, y - 1) in pixels:
-                row += "+"
-            else:
-                row += "."
-        lines.append(row)
+def write_xpm(path, name, size, pixels, colour):
+    """Writes one XPM: '.' see-through, 'o' the triangle."""
+    lines = ["".join("o" if (x, y) in pixels else "." for x in range(size)) for y in range(size)]
     colours = ['". c %s"' % MAGENTA, '"o c %s"' % colour]
-    if edge_colour:
-        colours.append('"+ c %s"' % edge_colour)
     with open(path, "w") as out:
         out.write("/* XPM */\n")
         out.write("static const char *%s[] = {\n" % name)
@@ -48,11 +36,10 @@ def write_xpm(path, name, size, pixels, colour, edge_colour=None):
 
 
 def main():
-    shadow = "#1F3A60"
-    write_xpm("glyph2a.xpm", "glyph2a", 14, triangle(14, True, 0, 0, 5, 4), "#FFFFFF", shadow)
-    write_xpm("glyph1a.xpm", "glyph1a", 14, triangle(14, False, 0, 0, 5, 4), "#FFFFFF", shadow)
-    write_xpm("glyph2b.xpm", "glyph2b", 14, triangle(14, True, 1, 1, 5, 4), "#FFFFFF", shadow)
-    write_xpm("glyph1b.xpm", "glyph1b", 14, triangle(14, False, 1, 1, 5, 4), "#FFFFFF", shadow)
+    write_xpm("glyph2a.xpm", "glyph2a", 14, triangle(14, True, 0, 0, 5, 4), "#FFFFFF")
+    write_xpm("glyph1a.xpm", "glyph1a", 14, triangle(14, False, 0, 0, 5, 4), "#FFFFFF")
+    write_xpm("glyph2b.xpm", "glyph2b", 14, triangle(14, True, 1, 1, 5, 4), "#FFFFFF")
+    write_xpm("glyph1b.xpm", "glyph1b", 14, triangle(14, False, 1, 1, 5, 4), "#FFFFFF")
     write_xpm("arrowup.xpm", "arrowup", 16, triangle(16, True, 0, 0, 5, 4), "#404040")
     write_xpm("arrowdown.xpm", "arrowdown", 16, triangle(16, False, 0, 0, 5, 4), "#404040")
 
