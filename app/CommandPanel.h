@@ -1,0 +1,42 @@
+#pragma once
+// One command panel of the main window: a light blue panel with a narrow
+// darker strip on its left edge that carries the panel's name, written
+// upwards in white bold letters. The panel lays out its input rows (label,
+// track bar, edit, unit) one below the other and its command button at the
+// right, centred vertically.
+#include <QFrame>
+#include <QString>
+
+class QAbstractButton;
+class QGridLayout;
+class QLabel;
+class QSlider;
+class QWidget;
+
+class TCommandPanel : public QFrame {
+    Q_OBJECT
+public:
+    static constexpr int StripWidth = 20;
+
+    // `stripCaption` is the name on the strip; `height` the panel's height
+    // (it grows when the fonts need more room).
+    TCommandPanel(const QString& stripCaption, int height, QWidget* parent);
+
+    QString StripCaption() const { return FStripCaption; }
+
+    // Appends an input row: caption label, track bar, edit, unit label.
+    // Returns the caption label.
+    QLabel* AddRow(const QString& caption, QSlider* track, QWidget* edit, const QString& unit);
+    // Appends a row holding one word-wrapped text over the input columns.
+    QLabel* AddText(const QString& text);
+    // Places the panel's command button at the right, centred vertically.
+    void SetButton(QAbstractButton* button);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString FStripCaption;
+    QGridLayout* FGrid;
+    int FRows = 0;
+};

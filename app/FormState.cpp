@@ -1,0 +1,74 @@
+#include "FormState.h"
+
+#include "IniFile.h"
+
+#include <QGuiApplication>
+#include <QRect>
+#include <QScreen>
+#include <QWidget>
+
+namespace {
+
+const QString KeyLeft = QStringLiteral("Left");
+const QString KeyTop = QStringLiteral("Top");
+const QString KeyWidth = QStringLiteral("Width");
+const QString KeyHeight = QStringLiteral("Height");
+const QString KeyState = QStringLiteral("State");
+const QString StateNormal = QStringLiteral("Normal");
+const QString StateMaximized = QStringLiteral("Maximized");
+const QString StateMinimized = QStringLiteral("Minimized");
+
+// A placement is usable when a reasonable part of the window lies on one of
+// the screens, so the operator can still reach its caption.
+bool OnSomeScreen(const QRect& rect)
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.isEmpty())
+        return true;
+    for (const QScreen* screen : screens) {
+        const QRect visible = screen->availableGeometry().intersected(rect);
+        if (visible.width() >= 50 && visible.height() >= 20)
+            return true;
+    }
+    return false;
+}
+
+}
+
+TFormState::TFormState(QString fileName, QString section)
+    : FFileName(std::move(fileName)), FSection(std::move(section))
+{
+}
+
+bool TFormState::Restore(QWidget* window) const
+{
+    const TIniFile ini(SettingsFilePath(FFileName));
+    constexpr int missing = -1;
+    const int width = ini.ReadInteger(FSection, KeyWidth, missing);
+    const int height = ini.ReadInteger(FSection, KeyHeight, missing);
+    if (width <= 0 || height <= 0)
+        return false;
+    const QRect rect(ini.ReadInteger(FSection, KeyLeft, 0), ini.ReadInteger(FSection, KeyTop, 0), width, height);
+    if (!OnSomeScreen(rect))
+        return false;
+
+    window->setGeometry(rect);
+    const QString state = ini.ReadString(FSection, KeyState, StateNormal);
+    if (state.compare(StateMaximized, Qt::CaseInsensitive) == 0)
+        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+    return true;
+}
+
+bool TFormState::Save(const QWidget* window) const
+{
+    TIniFile ini(SettingsFilePath(FFileName));
+    const QRect rect = window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
+    QString state = StateNormal;
+    if (window->isMaximized())
+        state = StateMaximized;
+    else if (window->isMinimized())
+        state = StateMinimized;
+    return ini.WriteInteger(FSection, KeyLeft, rect.left()) && ini.WriteInteger(FSection, KeyTop, rect.top())
+        && ini.WriteInteger(FSection, KeyWidth, rect.width()) && ini.WriteInteger(FSection, KeyHeight, rect.height())
+        && ini.WriteString(FSection, KeyState, state);
+}

@@ -1,0 +1,766 @@
+#include "MainForm.h"
+
+#include "AppColors.h"
+#include "AppResources.h"
+#include "CommLogForm.h"
+#include "CommandPanel.h"
+#include "CustomCmdForm.h"
+#include "FloatEdit.h"
+#include "HXTForm.h"
+#include "HXT_commands.h"
+#include "InfoRows.h"
+#include "ListBoxDialog.h"
+#include "MessageDialog.h"
+#include "RollPanel.h"
+#include "SplitterBar.h"
+#include "TrackCoupling.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const QString NotAvailable = QStringLiteral("[n/a]");
+constexpr int TrackMaximum = 1000;
+constexpr uint32_t ReferencedFlag = 0x1;
+constexpr uint32_t FastStopFlag = 0x1000;
+constexpr int RightColumnWidth = 169;
+constexpr int AsyncLogOffset = 8;
+
+QString Text(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+QLabel* MakeLabel(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QAction* MakeAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut = {})
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(name);
+    action->setShortcut(shortcut);
+    return action;
+}
+
+QString GraspingStateCaption(uint8_t state)
+{
+    if (state < GraspingStateCount)
+        return QString::fromLatin1(GraspingStateText[state]);
+    return QStringLiteral("unknown (%1)").arg(state);
+}
+
+}
+
+TMainWin::TMainWin(QWidget* parent)
+    : QMainWindow(parent), FFormState(QStringLiteral("Analyzer.ini"), QStringLiteral("MainWin"))
+{
+    RegisterAppResources();
+    setObjectName(QStringLiteral("MainWin"));
+    setWindowTitle(QStringLiteral("KRM Commander"));
+    setMinimumSize(300, 480);
+    resize(681, 779);
+
+    CreateMenu();
+    auto* central = new QWidget(this);
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+    columns->addWidget(CreateLeftArea(), 1);
+    columns->addWidget(CreateRightColumn());
+    setCentralWidget(central);
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+
+    FGripper = new THXT(this);
+    FGripper->OnConnect = [this](QObject* sender) { GripperConnected(sender); };
+    FGripper->OnDisconnect = [this](QObject* sender) { GripperDisconnected(sender); };
+    FGripper->OnSystemState = [this](QObject* sender) { SystemStateChanged(sender); };
+    FGripper->OnGraspingState = [this](QObject* sender) { GraspingStateChanged(sender); };
+    FGripper->OnPosition = [this](QObject* sender) { PositionChanged(sender); };
+
+    FCustomCmd = new TCustomCmd(this);
+    FCustomCmd->SetGripper(FGripper);
+
+    // Track bars and buttons follow the design values; the force track bar
+    // stays at 0 until its edit changes.
+    for (TFloatEdit* edit : {edAcc, edGotoPos, edGotoSpeed, edGraspingPos, edGraspingSpeed, edReleasePos, edReleaseSpeed})
+        FloatEditChange(edit);
+
+    CreateFlagBoxes(16, 64, 16, 130);
+    EnableControls(false);
+}
+
+TMainWin::~TMainWin()
+{
+    if (!FFormState.Save(this))
+        qWarning("Cannot write the window placement to %s", qPrintable(FFormState.FileName()));
+}
+
+void TMainWin::showEvent(QShowEvent* event)
+{
+    if (!FPlacementRestored) {
+        FPlacementRestored = true;
+        FFormState.Restore(this);
+    }
+    QMainWindow::showEvent(event);
+}
+
+// ---------------------------------------------------------------- layout
+
+void TMainWin::CreateMenu()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    File1 = bar->addMenu(QStringLiteral("&Gripper"));
+    File1->setObjectName(QStringLiteral("File1"));
+    Connect1 = MakeAction(File1, QStringLiteral("Connect1"), QStringLiteral("&Connect"), Qt::Key_F2);
+    Disconnect1 = MakeAction(File1, QStringLiteral("Disconnect1"), QStringLiteral("Disconnect"), Qt::Key_F3);
+    Disconnect1->setEnabled(false);
+    connect(Connect1, &QAction::triggered, this, [this] { Connect1Click(); });
+    connect(Disconnect1, &QAction::triggered, this, [this] { Disconnect1Click(); });
+
+    Commands1 = bar->addMenu(QStringLiteral("&Commands"));
+    Commands1->setObjectName(QStringLiteral("Commands1"));
+    GetSystemInfo1 = MakeAction(Commands1, QStringLiteral("GetSystemInfo1"), QStringLiteral("Get System &Info"));
+    GetSystemLimits1 = MakeAction(Commands1, QStringLiteral("GetSystemLimits1"), QStringLiteral("Get System &Limits"));
+    Commands1->addSeparator();
+    GetGraspingStatistics1 = MakeAction(Commands1, QStringLiteral("GetGraspingStatistics1"),
+                                        QStringLiteral("Get Grasping &Statistics"));
+    Commands1->addSeparator();
+    Homing1 = MakeAction(Commands1, QStringLiteral("Homing1"), QStringLiteral("&Homing"));
+    EmergencyStopAcknowledge1 = MakeAction(Commands1, QStringLiteral("EmergencyStopAcknowledge1"),
+                                           QStringLiteral("&Acknowledge an Emergency Stop"));
+    Commands1->addSeparator();
+    CustomCommands1 = MakeAction(Commands1, QStringLiteral("CustomCommands1"), QStringLiteral("&Command Editor..."),
+                                 Qt::Key_F5);
+    CustomCommands1->setCheckable(true);
+    connect(GetSystemInfo1, &QAction::triggered, this, [this] { GetSystemInfo1Click(); });
+    connect(GetSystemLimits1, &QAction::triggered, this, [this] { GetSystemLimits1Click(); });
+    connect(GetGraspingStatistics1, &QAction::triggered, this, [this] { GetGraspingStatistics1Click(); });
+    connect(Homing1, &QAction::triggered, this, [this] { Homing1Click(); });
+    connect(EmergencyStopAcknowledge1, &QAction::triggered, this, [this] { EmergencyStopAcknowledge1Click(); });
+    connect(CustomCommands1, &QAction::triggered, this, [this] { CustomCommands1Click(); });
+
+    View1 = bar->addMenu(QStringLiteral("&View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    Commandlog1 = MakeAction(View1, QStringLiteral("Commandlog1"), QStringLiteral("&Command log"));
+    Commandlog1->setCheckable(true);
+    connect(Commandlog1, &QAction::triggered, this, [this] { Commandlog1Click(); });
+}
+
+TRollPanel* TMainWin::CreateRollPanel(const QString& name, const QString& caption, int height, QWidget* parent)
+{
+    auto* panel = new TRollPanel(parent);
+    panel->setObjectName(name);
+    panel->SetCaption(caption);
+    panel->SetRadius(4);
+    panel->SetAnimationSpeed(150);
+    panel->SetCaptionHeight(20);
+    panel->SetCaptionGradientMode(gmUser);
+    panel->SetCaptionColorFrom(AppColors::CaptionDark);
+    panel->SetCaptionColorTo(AppColors::CaptionStrip);
+    panel->SetCaptionFontColor(Qt::white);
+    panel->SetAllowResize(false);
+    panel->SetState(rpExpanded);
+    panel->resize(RightColumnWidth, height);
+    return panel;
+}
+
+QWidget* TMainWin::CreateRightColumn()
+{
+    pnRight = new QWidget(this);
+    pnRight->setObjectName(QStringLiteral("pnRight"));
+    pnRight->setFixedWidth(RightColumnWidth);
+    auto* layout = new QVBoxLayout(pnRight);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    sbState = new QScrollArea(pnRight);
+    sbState->setObjectName(QStringLiteral("sbState"));
+    sbState->setFrameShape(QFrame::NoFrame);
+    sbState->setWidgetResizable(true);
+    sbState->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* stack = new QWidget(sbState);
+    auto* stackLayout = new QVBoxLayout(stack);
+    stackLayout->setContentsMargins(0, 0, 0, 0);
+    stackLayout->setSpacing(0);
+    CreateStatePanel(stack);
+    CreateSystemStatePanel(stack);
+    stackLayout->addWidget(RollPanel3);
+    stackLayout->addWidget(RollPanel1);
+    stackLayout->addStretch(1);
+    sbState->setWidget(stack);
+    layout->addWidget(sbState, 1);
+    layout->addWidget(CreateEmergencyPanel(pnRight));
+    return pnRight;
+}
+
+void TMainWin::CreateStatePanel(QWidget* parent)
+{
+    RollPanel3 = CreateRollPanel(QStringLiteral("RollPanel3"), QStringLiteral("Grasping state"), 88, parent);
+    RollPanel3->SetAlign(alTop);
+
+    pnState = new QFrame(RollPanel3);
+    pnState->setObjectName(QStringLiteral("pnState"));
+    pnState->setAutoFillBackground(true);
+    QPalette black = pnState->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    black.setColor(QPalette::WindowText, AppColors::StateText);
+    pnState->setPalette(black);
+    pnState->setGeometry(8, 30, 152, 49);
+
+    lbStateTitle = MakeLabel(QStringLiteral("lbStateTitle"), QStringLiteral("State:"), pnState);
+    lbPositionTitle = MakeLabel(QStringLiteral("lbPositionTitle"), QStringLiteral("Position:"), pnState);
+    lbGraspingState = MakeLabel(QStringLiteral("lbGraspingState"), QStringLiteral("--"), pnState);
+    lbPosition = MakeLabel(QStringLiteral("lbPosition"), QStringLiteral("0 mm"), pnState);
+    QFont bold = lbGraspingState->font();
+    bold.setBold(true);
+    for (QLabel* value : {lbGraspingState, lbPosition}) {
+        value->setFont(bold);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    lbStateTitle->setGeometry(8, 6, 60, 16);
+    lbPositionTitle->setGeometry(8, 26, 60, 16);
+    lbGraspingState->setGeometry(68, 6, 76, 16);
+    lbPosition->setGeometry(68, 26, 76, 16);
+
+    RollPanel3->OnResize = [this](QObject*) { RollPanel3Resize(); };
+}
+
+void TMainWin::CreateSystemStatePanel(QWidget* parent)
+{
+    RollPanel1 = CreateRollPanel(QStringLiteral("RollPanel1"), QStringLiteral("System state"), 369, parent);
+    RollPanel1->SetAlign(alTop);
+    lbSystemstateTitle = MakeLabel(QStringLiteral("lbSystemstateTitle"), QStringLiteral("State:"), RollPanel1);
+    lbSystemstate = MakeLabel(QStringLiteral("lbSystemstate"), QStringLiteral("00000000h"), RollPanel1);
+    QFont bold = lbSystemstate->font();
+    bold.setBold(true);
+    lbSystemstate->setFont(bold);
+    QPalette navy = lbSystemstate->palette();
+    navy.setColor(QPalette::WindowText, AppColors::SystemStateText);
+    lbSystemstate->setPalette(navy);
+    lbSystemstateTitle->setGeometry(16, 40, 44, 16);
+    lbSystemstate->setGeometry(60, 40, 96, 16);
+}
+
+QWidget* TMainWin::CreateEmergencyPanel(QWidget* parent)
+{
+    pnEmergency = new QWidget(parent);
+    pnEmergency->setObjectName(QStringLiteral("pnEmergency"));
+    pnEmergency->setFixedHeight(246);
+    auto* layout = new QVBoxLayout(pnEmergency);
+    layout->setContentsMargins(4, 6, 4, 6);
+    layout->setSpacing(6);
+
+    btnEmergencyStop = new QToolButton(pnEmergency);
+    btnEmergencyStop->setObjectName(QStringLiteral("btnEmergencyStop"));
+    btnEmergencyStop->setText(QStringLiteral("Fast Stop!"));
+    QFont bold = btnEmergencyStop->font();
+    bold.setBold(true);
+    btnEmergencyStop->setFont(bold);
+    QIcon pictures;
+    pictures.addPixmap(QPixmap(QStringLiteral(":/app/faststop_up")), QIcon::Normal, QIcon::Off);
+    pictures.addPixmap(QPixmap(QStringLiteral(":/app/faststop_down")), QIcon::Normal, QIcon::On);
+    btnEmergencyStop->setIcon(pictures);
+    btnEmergencyStop->setIconSize(QSize(96, 96));
+    btnEmergencyStop->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    btnEmergencyStop->setCheckable(true);
+    btnEmergencyStop->setFixedSize(137, 142);
+    btnEmergencyStop->setToolTip(QStringLiteral("Stops the fingers at once; acknowledge from the Commands menu"));
+    btnEmergencyStop->setStatusTip(btnEmergencyStop->toolTip());
+    connect(btnEmergencyStop, &QToolButton::clicked, this, [this] { btnEmergencyStopClick(); });
+    layout->addWidget(btnEmergencyStop, 0, Qt::AlignHCenter);
+
+    imgEmergency = new QLabel(pnEmergency);
+    imgEmergency->setObjectName(QStringLiteral("imgEmergency"));
+    imgEmergency->setPixmap(QPixmap(QStringLiteral(":/app/faststop_plate")));
+    imgEmergency->setFixedSize(140, 72);
+    layout->addWidget(imgEmergency, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    return pnEmergency;
+}
+
+QWidget* TMainWin::CreateLeftArea()
+{
+    pnLeft = new QWidget(this);
+    pnLeft->setObjectName(QStringLiteral("pnLeft"));
+    auto* layout = new QVBoxLayout(pnLeft);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    sbCommands = new QScrollArea(pnLeft);
+    sbCommands->setObjectName(QStringLiteral("sbCommands"));
+    sbCommands->setFrameShape(QFrame::NoFrame);
+    sbCommands->setWidgetResizable(true);
+    sbCommands->setWidget(CreateCommandPanels());
+    layout->addWidget(sbCommands, 1);
+
+    RollPanel2 = CreateRollPanel(QStringLiteral("RollPanel2"), QStringLiteral("Motion Command Results"), 241, pnLeft);
+    RollPanel2->SetAlign(alBottom);
+    AsyncLog = new QPlainTextEdit(RollPanel2);
+    AsyncLog->setObjectName(QStringLiteral("AsyncLog"));
+    AsyncLog->setReadOnly(true);
+    AsyncLog->move(AsyncLogOffset, 28);
+    RollPanel2->OnResize = [this](QObject*) { RollPanel2Resize(); };
+
+    Splitter1 = new TSplitterBar(RollPanel2, pnLeft);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    layout->addWidget(Splitter1);
+    layout->addWidget(RollPanel2);
+    RollPanel2Resize();
+    return pnLeft;
+}
+
+TFloatEdit* TMainWin::CreateFloatEdit(const QString& name, const QString& text, double maxValue, QWidget* parent)
+{
+    auto* edit = new TFloatEdit(parent);
+    edit->setObjectName(name);
+    QFont errorFont = edit->font();
+    errorFont.setBold(true);
+    edit->SetErrorFont(errorFont);
+    edit->SetErrorBkgColor(edit->palette().color(QPalette::Base));
+    edit->SetDecSeparator(TDecSeparator::dsDefault);
+    edit->SetMinValue(2);
+    edit->SetMaxValue(maxValue);
+    edit->setText(text);
+    edit->OnChange = [this](TFloatEdit* sender) { FloatEditChange(sender); };
+    return edit;
+}
+
+QSlider* TMainWin::CreateTrackBar(const QString& name, QWidget* parent)
+{
+    auto* track = new QSlider(Qt::Horizontal, parent);
+    track->setObjectName(name);
+    track->setRange(0, TrackMaximum);
+    track->setPageStep(TrackMaximum / 10);
+    track->setTickPosition(QSlider::NoTicks);
+    track->setFocusPolicy(Qt::StrongFocus);
+    connect(track, &QSlider::valueChanged, this, [this, track] { TrackbarChange(track); });
+    return track;
+}
+
+void TMainWin::AddPair(TCommandPanel* panel, const QString& caption, TFloatEdit* edit, QSlider* track,
+                       const QString& unit)
+{
+    panel->AddRow(caption, track, edit, unit);
+    FPairs.push_back({edit, track});
+}
+
+QWidget* TMainWin::CreateCommandPanels()
+{
+    auto* holder = new QWidget;
+    holder->setObjectName(QStringLiteral("pnCommands"));
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    const auto makeButton = [this](const QString& name, const QString& caption, QWidget* parent) {
+        auto* button = new QPushButton(caption, parent);
+        button->setObjectName(name);
+        return button;
+    };
+    const QString mm = QStringLiteral("mm");
+    const QString mmPerS = QStringLiteral("mm/s");
+
+    pnAcc = new TCommandPanel(QStringLiteral("ACC  "), 49, holder);
+    pnAcc->setObjectName(QStringLiteral("pnAcc"));
+    edAcc = CreateFloatEdit(QStringLiteral("edAcc"), QStringLiteral("50"), 65, pnAcc);
+    tbAcc = CreateTrackBar(QStringLiteral("tbAcc"), pnAcc);
+    AddPair(pnAcc, QStringLiteral("Acceleration"), edAcc, tbAcc, QStringLiteral("mm/s²"));
+    btnApplyAcc = makeButton(QStringLiteral("btnApplyAcc"), QStringLiteral("&Apply"), pnAcc);
+    pnAcc->SetButton(btnApplyAcc);
+
+    pnForce = new TCommandPanel(QStringLiteral("FORCE  "), 65, holder);
+    pnForce->setObjectName(QStringLiteral("pnForce"));
+    edForce = CreateFloatEdit(QStringLiteral("edForce"), QStringLiteral("50"), 65, pnForce);
+    tbForce = CreateTrackBar(QStringLiteral("tbForce"), pnForce);
+    AddPair(pnForce, QStringLiteral("Grasping Force"), edForce, tbForce, QStringLiteral("N"));
+    btnApplyForce = makeButton(QStringLiteral("btnApplyForce"), QStringLiteral("&Apply"), pnForce);
+    pnForce->SetButton(btnApplyForce);
+
+    pnGoto = new TCommandPanel(QStringLiteral("GOTO "), 71, holder);
+    pnGoto->setObjectName(QStringLiteral("pnGoto"));
+    edGotoPos = CreateFloatEdit(QStringLiteral("edGotoPos"), QStringLiteral("50"), 65, pnGoto);
+    tbGotoPos = CreateTrackBar(QStringLiteral("tbGotoPos"), pnGoto);
+    edGotoSpeed = CreateFloatEdit(QStringLiteral("edGotoSpeed"), QStringLiteral("50"), 60, pnGoto);
+    tbGotoSpeed = CreateTrackBar(QStringLiteral("tbGotoSpeed"), pnGoto);
+    AddPair(pnGoto, QStringLiteral("Target position"), edGotoPos, tbGotoPos, mm);
+    AddPair(pnGoto, QStringLiteral("Speed"), edGotoSpeed, tbGotoSpeed, mmPerS);
+    btnGoto = makeButton(QStringLiteral("btnGoto"), QStringLiteral("&Goto"), pnGoto);
+    pnGoto->SetButton(btnGoto);
+
+    pnGrasp = new TCommandPanel(QStringLiteral("GRASP  "), 71, holder);
+    pnGrasp->setObjectName(QStringLiteral("pnGrasp"));
+    edGraspingPos = CreateFloatEdit(QStringLiteral("edGraspingPos"), QStringLiteral("8"), 65, pnGrasp);
+    tbGraspingPos = CreateTrackBar(QStringLiteral("tbGraspingPos"), pnGrasp);
+    edGraspingSpeed = CreateFloatEdit(QStringLiteral("edGraspingSpeed"), QStringLiteral("50"), 60, pnGrasp);
+    tbGraspingSpeed = CreateTrackBar(QStringLiteral("tbGraspingSpeed"), pnGrasp);
+    AddPair(pnGrasp, QStringLiteral("Grasping position"), edGraspingPos, tbGraspingPos, mm);
+    AddPair(pnGrasp, QStringLiteral("Grasping speed"), edGraspingSpeed, tbGraspingSpeed, mmPerS);
+    btnGrasp = makeButton(QStringLiteral("btnGrasp"), QStringLiteral("&Grasp"), pnGrasp);
+    pnGrasp->SetButton(btnGrasp);
+
+    pnRelease = new TCommandPanel(QStringLiteral("RELEASE  "), 71, holder);
+    pnRelease->setObjectName(QStringLiteral("pnRelease"));
+    edReleasePos = CreateFloatEdit(QStringLiteral("edReleasePos"), QStringLiteral("50"), 65, pnRelease);
+    tbReleasePos = CreateTrackBar(QStringLiteral("tbReleasePos"), pnRelease);
+    edReleaseSpeed = CreateFloatEdit(QStringLiteral("edReleaseSpeed"), QStringLiteral("50"), 60, pnRelease);
+    tbReleaseSpeed = CreateTrackBar(QStringLiteral("tbReleaseSpeed"), pnRelease);
+    AddPair(pnRelease, QStringLiteral("Release position"), edReleasePos, tbReleasePos, mm);
+    AddPair(pnRelease, QStringLiteral("Release speed"), edReleaseSpeed, tbReleaseSpeed, mmPerS);
+    btnRelease = makeButton(QStringLiteral("btnRelease"), QStringLiteral("&Release"), pnRelease);
+    pnRelease->SetButton(btnRelease);
+
+    pnStop = new TCommandPanel(QStringLiteral("STOP "), 48, holder);
+    pnStop->setObjectName(QStringLiteral("pnStop"));
+    pnStop->AddText(QStringLiteral("Pressing \"Stop\" will immediately stop the movement of the gripper."));
+    btnStop = makeButton(QStringLiteral("btnStop"), QStringLiteral("Stop"), pnStop);
+    btnStop->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    pnStop->SetButton(btnStop);
+
+    connect(btnApplyAcc, &QPushButton::clicked, this, [this] { btnApplyAccClick(); });
+    connect(btnApplyForce, &QPushButton::clicked, this, [this] { btnApplyForceClick(); });
+    connect(btnGoto, &QPushButton::clicked, this, [this] { btnGotoClick(); });
+    connect(btnGrasp, &QPushButton::clicked, this, [this] { btnGraspClick(); });
+    connect(btnRelease, &QPushButton::clicked, this, [this] { btnReleaseClick(); });
+    connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
+
+    for (TCommandPanel* panel : {pnAcc, pnForce, pnGoto, pnGrasp, pnRelease, pnStop})
+        layout->addWidget(panel);
+    layout->addStretch(1);
+    return holder;
+}
+
+void TMainWin::RollPanel2Resize()
+{
+    AsyncLog->resize(RollPanel2->ClientWidth() - AsyncLog->x(), RollPanel2->ClientHeight() - AsyncLog->x());
+}
+
+void TMainWin::RollPanel3Resize()
+{
+    pnState->resize(RollPanel3->ClientWidth() - pnState->x(), pnState->height());
+    lbGraspingState->move(pnState->width() - lbGraspingState->width() - lbStateTitle->x(), lbGraspingState->y());
+    lbPosition->move(lbGraspingState->x(), lbPosition->y());
+}
+
+// ---------------------------------------------------------------- state display
+
+void TMainWin::CreateFlagBoxes(int left, int top, int step, int width)
+{
+    for (QCheckBox* box : FFlagBoxes)
+        delete box;
+    FFlagBoxes.clear();
+    for (const TSysflagDescr& flag : SysflagDescr) {
+        auto* box = new QCheckBox(QString::fromLatin1(flag.text), RollPanel1);
+        box->setObjectName(QStringLiteral("cbFlag%1").arg(flag.mask, 0, 16));
+        box->setProperty("mask", flag.mask);
+        // Read-only: the gripper sets these, the operator cannot.
+        box->setAttribute(Qt::WA_TransparentForMouseEvents);
+        box->setFocusPolicy(Qt::NoFocus);
+        box->setGeometry(left, top, width, step);
+        box->show();
+        FFlagBoxes.push_back(box);
+        top += step;
+    }
+}
+
+void TMainWin::ShowFlags(uint32_t state)
+{
+    for (QCheckBox* box : FFlagBoxes)
+        box->setChecked((state & box->property("mask").toUInt()) > 0);
+}
+
+void TMainWin::EnableControls(bool enabled)
+{
+    // The command panels are disabled as a whole; inside them the buttons
+    // keep following the validity of their edits.
+    sbCommands->widget()->setEnabled(enabled);
+    btnEmergencyStop->setEnabled(enabled);
+    for (QAction* item : Commands1->actions())
+        item->setEnabled(true);
+    if (!enabled) {
+        lbSystemstate->setText(NotAvailable);
+        lbGraspingState->setText(NotAvailable);
+        lbPosition->setText(NotAvailable);
+        ShowFlags(0);
+        CustomCommands1->setChecked(false);
+    }
+}
+
+void TMainWin::SystemStateChanged(QObject*)
+{
+    const uint32_t state = FGripper->SystemState();
+    lbSystemstate->setText(QString::asprintf("%.8Xh", state));
+    ShowFlags(state);
+    btnEmergencyStop->setChecked((state & FastStopFlag) != 0);
+    // Unless the fingers were and still are referenced, the position reports
+    // are asked for again (homing restarts them on the gripper's side).
+    if (FPreviousState >= 0 && (static_cast<uint32_t>(FPreviousState) & state & ReferencedFlag) == 0)
+        FGripper->AutoUpdatePosition(true, 100, true);
+    FPreviousState = static_cast<int32_t>(state);
+}
+
+void TMainWin::GraspingStateChanged(QObject*)
+{
+    lbGraspingState->setText(GraspingStateCaption(FGripper->GraspingState()));
+}
+
+void TMainWin::PositionChanged(QObject*)
+{
+    lbPosition->setText(QLocale().toString(static_cast<double>(FGripper->Position()), 'f', 2) + QStringLiteral(" mm"));
+}
+
+void TMainWin::MotionResult(QObject*, int id, TStat status, const TByteArray&)
+{
+    AsyncLog->appendPlainText(QStringLiteral("Command %1 finished: %2.")
+                                  .arg(Text(CommandName(static_cast<uint8_t>(id))), Text(StatusText(status))));
+}
+
+TAsyncResultEvent TMainWin::ResultHandler()
+{
+    return [this](QObject* sender, int id, TStat status, const TByteArray& data) { MotionResult(sender, id, status, data); };
+}
+
+// ---------------------------------------------------------------- connection
+
+void TMainWin::Connect1Click()
+{
+    const TStat status = FGripper->Connect();
+    if (status != E_SUCCESS) {
+        ShowError(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))));
+        Connect1->setEnabled(true);
+    }
+}
+
+void TMainWin::Disconnect1Click()
+{
+    if (FGripper->IsConnected())
+        FGripper->Disconnect();
+}
+
+void TMainWin::GripperConnected(QObject*)
+{
+    Connect1->setEnabled(false);
+    Disconnect1->setEnabled(true);
+    TSystemLimits limits;
+    if (FGripper->GetSystemLimits(limits) != E_SUCCESS) {
+        Disconnect1Click();
+        ShowError(QStringLiteral("Unable to retreive gripper limits.\n"
+                                 "Please try again by selecting \"Gripper|Connect\" from the menu."));
+    } else {
+        EnableControls(true);
+        ApplyLimits(limits);
+    }
+    // Without a connection (limits not readable) these fail at once; their
+    // results are of no interest either way.
+    FGripper->AutoUpdateSystemState(true, 50, true);
+    FGripper->AutoUpdateGraspingState(true, 50, true);
+    FGripper->AutoUpdatePosition(true, 100, true);
+}
+
+void TMainWin::GripperDisconnected(QObject*)
+{
+    Connect1->setEnabled(true);
+    Disconnect1->setEnabled(false);
+    EnableControls(false);
+}
+
+void TMainWin::Commandlog1Click()
+{
+    Commandlog1->setChecked(!Commandlog1->isChecked());
+    if (CommLog)
+        CommLog->setVisible(Commandlog1->isChecked());
+}
+
+void TMainWin::CustomCommands1Click()
+{
+    CustomCommands1->setChecked(!CustomCommands1->isChecked());
+    FCustomCmd->setVisible(CustomCommands1->isChecked());
+}
+
+// ---------------------------------------------------------------- motion panels
+
+void TMainWin::ApplyLimits(const TSystemLimits& limits)
+{
+    const QString mm = QStringLiteral("mm");
+    const QString mmPerS = QStringLiteral("mm/s");
+    SetEditRange(edGraspingPos, mm, 0, limits.Stroke);
+    SetEditRange(edGraspingSpeed, mmPerS, limits.MinSpeed, limits.MaxSpeed);
+    SetEditRange(edForce, QStringLiteral("N"), limits.MinForce, limits.MaxForce);
+    SetEditRange(edReleasePos, mm, 0, limits.Stroke);
+    SetEditRange(edReleaseSpeed, mmPerS, limits.MinSpeed, limits.MaxSpeed);
+    SetEditRange(edGotoPos, mm, 0, limits.Stroke);
+    SetEditRange(edGotoSpeed, mmPerS, limits.MinSpeed, limits.MaxSpeed);
+    SetEditRange(edAcc, QStringLiteral("mm/s²"), limits.MinAcceleration, limits.MaxAcceleration);
+    UpdateCommandButtons();
+}
+
+void TMainWin::SetEditRange(TFloatEdit* edit, const QString& unit, double minimum, double maximum)
+{
+    edit->SetMinValue(minimum);
+    edit->SetMaxValue(maximum);
+    if (!edit->IsValid()) {
+        edit->setFocus();
+        edit->SetValue(edit->MinValue());
+    }
+    const QString hint = QString::asprintf("Input range: %.2f to %.2f ", minimum, maximum) + unit;
+    edit->setToolTip(hint);
+    edit->setStatusTip(hint);
+}
+
+void TMainWin::UpdateCommandButtons()
+{
+    btnApplyAcc->setEnabled(edAcc->IsValid());
+    btnApplyForce->setEnabled(edForce->IsValid());
+    btnGrasp->setEnabled(edGraspingPos->IsValid() && edGraspingSpeed->IsValid());
+    btnRelease->setEnabled(edReleasePos->IsValid() && edReleaseSpeed->IsValid());
+    btnGoto->setEnabled(edGotoPos->IsValid() && edGotoSpeed->IsValid());
+}
+
+void TMainWin::FloatEditChange(TFloatEdit* sender)
+{
+    const auto pair = std::find_if(FPairs.begin(), FPairs.end(), [sender](const TEditTrackPair& p) { return p.edit == sender; });
+    if (pair == FPairs.end())
+        return;
+    UpdateCommandButtons();
+    if (pair->track->hasFocus() || !sender->IsValid())
+        return;
+    // Moving the track bar to follow the edit must not write the edit back.
+    const QSignalBlocker quiet(pair->track);
+    pair->track->setValue(TrackPositionFor(sender->Value(), sender->MinValue(), sender->MaxValue(), pair->track->maximum()));
+}
+
+void TMainWin::TrackbarChange(QSlider* sender)
+{
+    const auto pair = std::find_if(FPairs.begin(), FPairs.end(), [sender](const TEditTrackPair& p) { return p.track == sender; });
+    if (pair == FPairs.end() || pair->edit->hasFocus())
+        return;
+    pair->edit->SetValue(EditValueFor(sender->value(), pair->edit->MinValue(), pair->edit->MaxValue(), sender->maximum()));
+}
+
+void TMainWin::ReportFailure(TStat status, const QString& prefix)
+{
+    if (status != E_SUCCESS && status != E_CMD_PENDING)
+        ShowError(prefix + Text(StatusText(status)));
+}
+
+void TMainWin::btnApplyAccClick()
+{
+    ReportFailure(FGripper->SetAcceleration(static_cast<float>(edAcc->Value())),
+                  QStringLiteral("Error while setting acceleration: "));
+}
+
+void TMainWin::btnApplyForceClick()
+{
+    ReportFailure(FGripper->SetForceLimit(static_cast<float>(edForce->Value())),
+                  QStringLiteral("Error while setting grasping force: "));
+}
+
+void TMainWin::btnGotoClick()
+{
+    ReportFailure(FGripper->Goto(static_cast<float>(edGotoPos->Value()), static_cast<float>(edGotoSpeed->Value()),
+                                 ResultHandler()),
+                  QStringLiteral("Error while starting to move: "));
+}
+
+void TMainWin::btnGraspClick()
+{
+    ReportFailure(FGripper->Grasp(static_cast<float>(edGraspingPos->Value()),
+                                  static_cast<float>(edGraspingSpeed->Value()), ResultHandler()),
+                  QStringLiteral("Error while starting to grasp: "));
+}
+
+void TMainWin::btnReleaseClick()
+{
+    ReportFailure(FGripper->Release(static_cast<float>(edReleasePos->Value()),
+                                    static_cast<float>(edReleaseSpeed->Value()), ResultHandler()),
+                  QStringLiteral("Error while starting to release: "));
+}
+
+void TMainWin::btnStopClick()
+{
+    ReportFailure(FGripper->Stop(), QStringLiteral("Error while stopping: "));
+}
+
+void TMainWin::Homing1Click()
+{
+    ReportFailure(FGripper->Homing(0, ResultHandler()), QStringLiteral("Error while homing: "));
+}
+
+void TMainWin::btnEmergencyStopClick()
+{
+    btnEmergencyStop->setChecked(FGripper->FastStop() == E_SUCCESS);
+}
+
+void TMainWin::EmergencyStopAcknowledge1Click()
+{
+    if (FGripper->FastStopAck() == E_SUCCESS)
+        btnEmergencyStop->setChecked(false);
+}
+
+// ---------------------------------------------------------------- information dialogs
+
+namespace {
+
+void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows)
+{
+    const std::unique_ptr<TListBoxDlg> dialog = std::make_unique<TListBoxDlg>(owner);
+    for (const TInfoRow& row : rows)
+        dialog->AddRow(row.first, row.second);
+    dialog->setWindowTitle(caption);
+    dialog->ShowList();
+}
+
+}
+
+void TMainWin::GetSystemInfo1Click()
+{
+    TSystemInfo info;
+    const TStat status = FGripper->GetSystemInfo(info);
+    if (status != E_SUCCESS)
+        ShowError(QStringLiteral("Cannot read system information: ") + Text(StatusText(status)));
+    else
+        ShowInfoDialog(this, QStringLiteral("System Information"), SystemInfoRows(info));
+}
+
+void TMainWin::GetSystemLimits1Click()
+{
+    TSystemLimits limits;
+    const TStat status = FGripper->GetSystemLimits(limits);
+    if (status != E_SUCCESS)
+        ShowError(QStringLiteral("Cannot read gripper system limits: ") + Text(StatusText(status)));
+    else
+        ShowInfoDialog(this, QStringLiteral("Gripper System Limits"), SystemLimitsRows(limits));
+}
+
+void TMainWin::GetGraspingStatistics1Click()
+{
+    TGraspingStats stats;
+    const TStat status = FGripper->GetGraspingStats(stats, false);
+    if (status != E_SUCCESS)
+        ShowError(QStringLiteral("Cannot read grasping statistics: ") + Text(StatusText(status)));
+    else
+        ShowInfoDialog(this, QStringLiteral("Grasping Statistics"), GraspingStatsRows(stats));
+}

@@ -1,0 +1,194 @@
+#pragma once
+// The program's main window "KRM Commander": connects to one gripper through
+// the gripper object, shows its system-state flags, grasping state and
+// finger position live from the gripper's own reports, holds the six motion
+// command panels with their edit/track bar pairs, the Fast Stop button, the
+// log of finished motion commands, and the menu that opens the information
+// dialogs, the command log and the command editor.
+//
+// The window keeps its placement in "Analyzer.ini" (section "MainWin") in
+// the program's settings folder: restored when it is first shown, written
+// when it is destroyed.
+#include "AsyncResultEventList.h"
+#include "FormState.h"
+#include "stat.h"
+#include "types.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollArea;
+class QSlider;
+class QToolButton;
+class TCommandPanel;
+class TCustomCmd;
+class TFloatEdit;
+class THXT;
+class TRollPanel;
+class TSplitterBar;
+struct TSystemLimits;
+
+class TMainWin : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainWin(QWidget* parent = nullptr);
+    ~TMainWin() override;
+
+    THXT* Gripper() const { return FGripper; }
+    TCustomCmd* CustomCmd() const { return FCustomCmd; }
+    int32_t PreviousState() const { return FPreviousState; }
+    const std::vector<QCheckBox*>& FlagBoxes() const { return FFlagBoxes; }
+
+    // Connected (true) or disconnected look of the window.
+    void EnableControls(bool enabled);
+    // Builds one read-only check box per system-state flag in RollPanel1.
+    void CreateFlagBoxes(int left, int top, int step, int width);
+    // Ticks the flag boxes whose flag is set in `state`.
+    void ShowFlags(uint32_t state);
+    // Gives an edit the gripper's range after connecting.
+    void SetEditRange(TFloatEdit* edit, const QString& unit, double minimum, double maximum);
+
+    // Menu handlers.
+    void Connect1Click();
+    void Disconnect1Click();
+    void Commandlog1Click();
+    void CustomCommands1Click();
+    void GetSystemInfo1Click();
+    void GetSystemLimits1Click();
+    void GetGraspingStatistics1Click();
+    void Homing1Click();
+    void EmergencyStopAcknowledge1Click();
+
+    // Handlers of the gripper object's events.
+    void GripperConnected(QObject* sender);
+    void GripperDisconnected(QObject* sender);
+    void SystemStateChanged(QObject* sender);
+    void GraspingStateChanged(QObject* sender);
+    void PositionChanged(QObject* sender);
+    // Result handler of the motion commands: one line in AsyncLog.
+    void MotionResult(QObject* sender, int id, TStat status, const TByteArray& data);
+
+    // Motion panel handlers.
+    void btnApplyAccClick();
+    void btnApplyForceClick();
+    void btnGotoClick();
+    void btnGraspClick();
+    void btnReleaseClick();
+    void btnStopClick();
+    void btnEmergencyStopClick();
+    void FloatEditChange(TFloatEdit* sender);
+    void TrackbarChange(QSlider* sender);
+
+    // Layout handlers of the collapsible panels.
+    void RollPanel2Resize();
+    void RollPanel3Resize();
+
+    // Menu.
+    QMenu* File1;
+    QAction* Connect1;
+    QAction* Disconnect1;
+    QMenu* Commands1;
+    QAction* GetSystemInfo1;
+    QAction* GetSystemLimits1;
+    QAction* GetGraspingStatistics1;
+    QAction* Homing1;
+    QAction* EmergencyStopAcknowledge1;
+    QAction* CustomCommands1;
+    QMenu* View1;
+    QAction* Commandlog1;
+
+    // Right column: state display and Fast Stop.
+    QWidget* pnRight;
+    QScrollArea* sbState;
+    TRollPanel* RollPanel3;
+    QWidget* pnState;
+    QLabel* lbStateTitle;
+    QLabel* lbPositionTitle;
+    QLabel* lbGraspingState;
+    QLabel* lbPosition;
+    TRollPanel* RollPanel1;
+    QLabel* lbSystemstateTitle;
+    QLabel* lbSystemstate;
+    QWidget* pnEmergency;
+    QToolButton* btnEmergencyStop;
+    QLabel* imgEmergency;
+
+    // Left area: command panels and the results log.
+    QWidget* pnLeft;
+    QScrollArea* sbCommands;
+    TCommandPanel* pnAcc;
+    TCommandPanel* pnForce;
+    TCommandPanel* pnGoto;
+    TCommandPanel* pnGrasp;
+    TCommandPanel* pnRelease;
+    TCommandPanel* pnStop;
+    TFloatEdit* edAcc;
+    QSlider* tbAcc;
+    QPushButton* btnApplyAcc;
+    TFloatEdit* edForce;
+    QSlider* tbForce;
+    QPushButton* btnApplyForce;
+    TFloatEdit* edGotoPos;
+    QSlider* tbGotoPos;
+    TFloatEdit* edGotoSpeed;
+    QSlider* tbGotoSpeed;
+    QPushButton* btnGoto;
+    TFloatEdit* edGraspingPos;
+    QSlider* tbGraspingPos;
+    TFloatEdit* edGraspingSpeed;
+    QSlider* tbGraspingSpeed;
+    QPushButton* btnGrasp;
+    TFloatEdit* edReleasePos;
+    QSlider* tbReleasePos;
+    TFloatEdit* edReleaseSpeed;
+    QSlider* tbReleaseSpeed;
+    QPushButton* btnRelease;
+    QPushButton* btnStop;
+    TSplitterBar* Splitter1;
+    TRollPanel* RollPanel2;
+    QPlainTextEdit* AsyncLog;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct TEditTrackPair {
+        TFloatEdit* edit;
+        QSlider* track;
+    };
+
+    void CreateMenu();
+    QWidget* CreateRightColumn();
+    TRollPanel* CreateRollPanel(const QString& name, const QString& caption, int height, QWidget* parent);
+    void CreateStatePanel(QWidget* parent);
+    void CreateSystemStatePanel(QWidget* parent);
+    QWidget* CreateEmergencyPanel(QWidget* parent);
+    QWidget* CreateLeftArea();
+    QWidget* CreateCommandPanels();
+    TFloatEdit* CreateFloatEdit(const QString& name, const QString& text, double maxValue, QWidget* parent);
+    QSlider* CreateTrackBar(const QString& name, QWidget* parent);
+    void AddPair(TCommandPanel* panel, const QString& caption, TFloatEdit* edit, QSlider* track, const QString& unit);
+    // Gives the edits of the motion panels the gripper's ranges.
+    void ApplyLimits(const TSystemLimits& limits);
+    void UpdateCommandButtons();
+    // Shows `prefix` + the status text when `status` is an error.
+    static void ReportFailure(TStat status, const QString& prefix);
+    TAsyncResultEvent ResultHandler();
+
+    THXT* FGripper = nullptr;
+    int32_t FPreviousState = -1;
+    TCustomCmd* FCustomCmd = nullptr;
+    std::vector<QCheckBox*> FFlagBoxes;
+    std::vector<TEditTrackPair> FPairs;
+    TFormState FFormState;
+    bool FPlacementRestored = false;
+};
