@@ -86,11 +86,14 @@ void TCanTransport::Write(const QByteArray& bytes)
 
 void TCanTransport::LeaveBus()
 {
-    // The session may be the sender of this call: it goes later.
+    // The session may be the sender of this call: it goes later. The frames
+    // already written get a moment to leave before the device disconnects.
     FHost.Unregister(FSession->Origin());
     FSession->disconnect(this);
     FSession->deleteLater();
     FSession = nullptr;
-    FDevice->disconnectDevice();
-    FRejoinTimer.start(RejoinDelayMs);
+    QTimer::singleShot(LeaveGraceMs, this, [this] {
+        FDevice->disconnectDevice();
+        FRejoinTimer.start(RejoinDelayMs);
+    });
 }

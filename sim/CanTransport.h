@@ -16,6 +16,7 @@ class TCanTransport : public QObject {
     Q_OBJECT
 public:
     static constexpr int RejoinDelayMs = 1000;
+    static constexpr int LeaveGraceMs = 50;
 
     TCanTransport(TSimHost& host, const QString& plugin, const QString& interface, quint32 requestId,
         QObject* parent = nullptr);

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -97,7 +98,11 @@ void TPtyTransport::NewSession()
 {
     DetachSession();
     FSession = FHost.OpenSession(QStringLiteral("pty"), [this](const QByteArray& bytes) { Write(bytes); }, this);
-    connect(FSession, &TSimSession::closeRequested, this, &TPtyTransport::Hangup);
+    connect(FSession, &TSimSession::closeRequested, this, [this] {
+        // The client gets a moment to read the last frame before the line drops.
+        DetachSession();
+        QTimer::singleShot(HangupGraceMs, this, &TPtyTransport::Hangup);
+    });
 }
 
 void TPtyTransport::ReadMaster()
@@ -141,7 +146,6 @@ void TPtyTransport::Write(const QByteArray& bytes)
 void TPtyTransport::Hangup()
 {
     // Closing the master hangs up the client; a fresh pair takes the link.
-    DetachSession();
     Close();
     QString error;
     if (!Open(error))

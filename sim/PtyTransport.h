@@ -16,6 +16,8 @@ class TSimSession;
 class TPtyTransport : public QObject {
     Q_OBJECT
 public:
+    static constexpr int HangupGraceMs = 50;
+
     TPtyTransport(TSimHost& host, const QString& linkPath, QObject* parent = nullptr);
     ~TPtyTransport() override;
 

@@ -41,23 +41,36 @@ void TTcpTransport::Accept()
             if (socket == FSocket)
                 Drop();
         });
-        connect(FSession, &TSimSession::closeRequested, this, &TTcpTransport::Drop);
+        connect(FSession, &TSimSession::closeRequested, this, &TTcpTransport::Hangup);
         if (FHost.Verbose())
             std::fprintf(stderr, "[tcp] client %s:%u connected\n", qPrintable(socket->peerAddress().toString()),
                 socket->peerPort());
     }
 }
 
-void TTcpTransport::Drop()
+void TTcpTransport::Hangup()
 {
-    // Final results stop going to this client at once; the objects go when
-    // control is back in the event loop, as this may run from their signals.
+    // Unlike a replaced client, this one gets what was already sent.
+    DetachSession();
+    if (FSocket)
+        FSocket->disconnectFromHost();
+}
+
+void TTcpTransport::DetachSession()
+{
+    // Final results stop going to this client at once; the session goes when
+    // control is back in the event loop, as this may run from its signals.
     if (FSession) {
         FHost.Unregister(FSession->Origin());
         FSession->disconnect(this);
         FSession->deleteLater();
         FSession = nullptr;
     }
+}
+
+void TTcpTransport::Drop()
+{
+    DetachSession();
     if (QTcpSocket* socket = FSocket) {
         FSocket = nullptr;
         socket->disconnect(this);

@@ -21,6 +21,8 @@ public:
 
 private:
     void Accept();
+    void Hangup();
+    void DetachSession();
     void Drop();
 
     TSimHost& FHost;
