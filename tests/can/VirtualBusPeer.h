@@ -1,0 +1,37 @@
+#pragma once
+// The test's own end of the Qt virtual CAN bus. Each test process runs its
+// bus on a free local port of its own, so tests of other processes on this
+// machine never see its frames, and makes the CAN driver layer number the two
+// virtual interfaces of that bus as nets 0 and 1.
+#include "NTCAN.h"
+
+#include <QCanBusDevice>
+#include <QCanBusFrame>
+
+#include <memory>
+#include <vector>
+
+// "tcp://127.0.0.1:<port>/<channel>" of this process's bus.
+QString VirtualInterfaceName(const QString& channel);
+
+// Points the driver layer at this process's bus (once per process) and makes
+// sure the bus server runs on the driver's own thread.
+void UseVirtualBus();
+
+// A QCanBusDevice on channel can0 of the bus, in the main thread, that
+// collects every frame it receives.
+class TVirtualBusPeer {
+public:
+    TVirtualBusPeer();
+    ~TVirtualBusPeer();
+
+    bool Connected() const;
+    void Send(const QCanBusFrame& frame);
+    // Lets the peer send CAN FD frames (up to 64 data bytes).
+    void EnableFlexibleDataRate();
+
+    std::vector<QCanBusFrame> Received;
+
+private:
+    std::unique_ptr<QCanBusDevice> FDevice;
+};

@@ -1,0 +1,312 @@
+// The CAN driver layer and the CAN device on the Qt virtual CAN bus, with a
+// QCanBusDevice of the test as the other node.
+#include "CanTestSupport.h"
+#include "VirtualBusPeer.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <future>
+#include <memory>
+
+namespace {
+
+// Frames of 8 data bytes with identifier `id`, counting up from 0.
+std::vector<uint8_t> SendCountingFrames(TVirtualBusPeer& peer, QCanBusFrame::FrameId id, int frames)
+{
+    std::vector<uint8_t> bytes;
+    for (int f = 0; f < frames; ++f) {
+        QByteArray data;
+        for (int i = 0; i < 8; ++i) {
+            const auto b = static_cast<uint8_t>(f * 8 + i);
+            data.append(static_cast<char>(b));
+            bytes.push_back(b);
+        }
+        peer.Send(QCanBusFrame(id, data));
+    }
+    return bytes;
+}
+
+class NtcanBusTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UseVirtualBus();
+        Peer = std::make_unique<TVirtualBusPeer>();
+        ASSERT_TRUE(Peer->Connected());
+        ASSERT_EQ(canOpen(0, 0, 64, 64, 100, 100, &Handle), NTCAN_SUCCESS);
+    }
+
+    void TearDown() override
+    {
+        canClose(Handle);
+        Peer.reset();
+    }
+
+    // canRead with the main thread's event loop running, so the peer's frames
+    // travel while the read waits.
+    NTCAN_RESULT ReadOne(CMSG& msg)
+    {
+        auto read = std::async(std::launch::async, [this, &msg] {
+            int32_t count = 1;
+            return canRead(Handle, &msg, &count, nullptr);
+        });
+        WaitFor([&] { return read.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        return read.get();
+    }
+
+    std::unique_ptr<TVirtualBusPeer> Peer;
+    NTCAN_HANDLE Handle = -1;
+};
+
+TEST_F(NtcanBusTest, NetsAreTheInterfacesFound)
+{
+    NTCAN_HANDLE other = -1;
+    ASSERT_EQ(canOpen(1, 0, 64, 64, 100, 100, &other), NTCAN_SUCCESS);
+    EXPECT_NE(other, Handle);
+    EXPECT_EQ(canClose(other), NTCAN_SUCCESS);
+    EXPECT_EQ(canClose(other), NTCAN_INVALID_HANDLE);
+    EXPECT_EQ(canOpen(2, 0, 64, 64, 100, 100, &other), NTCAN_NET_NOT_FOUND);
+    EXPECT_EQ(canOpen(-1, 0, 64, 64, 100, 100, &other), NTCAN_NET_NOT_FOUND);
+    EXPECT_EQ(canOpen(0, 0, 0, 64, 100, 100, &other), NTCAN_INVALID_PARAMETER);
+    EXPECT_EQ(canOpen(0, 0, 64, 64, 100, 100, nullptr), NTCAN_INVALID_PARAMETER);
+}
+
+TEST_F(NtcanBusTest, ReadDeliversOnlyEnabledIdentifiers)
+{
+    CMSG msg;
+    // Nothing is enabled yet: frames pass by.
+    Peer->Send(QCanBusFrame(0x101, QByteArray("\x07", 1)));
+    EXPECT_EQ(ReadOne(msg), NTCAN_RX_TIMEOUT);
+
+    ASSERT_EQ(canIdAdd(Handle, 0x101), NTCAN_SUCCESS);
+    QCanBusFrame extended(0x101, QByteArray("\x09", 1));
+    extended.setExtendedFrameFormat(true);
+    Peer->Send(QCanBusFrame(0x100, QByteArray("\x09", 1)));
+    Peer->Send(QCanBusFrame(0x101, QByteArray("\x01\x02", 2)));
+    Peer->Send(extended);
+    Peer->Send(QCanBusFrame(0x102, QByteArray("\x09", 1)));
+    Peer->Send(QCanBusFrame(0x101, QByteArray("\x03", 1)));
+
+    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    EXPECT_EQ(msg.id, 0x101);
+    ASSERT_EQ(msg.len, 2);
+    EXPECT_EQ(msg.data[0], 1);
+    EXPECT_EQ(msg.data[1], 2);
+    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    ASSERT_EQ(msg.len, 1);
+    EXPECT_EQ(msg.data[0], 3);
+    EXPECT_EQ(ReadOne(msg), NTCAN_RX_TIMEOUT);
+
+    EXPECT_EQ(canIdAdd(Handle, 0x800), NTCAN_INVALID_PARAMETER);
+    EXPECT_EQ(canIdAdd(Handle, NTCAN_20B_BASE | 0x101), NTCAN_SUCCESS);
+    Peer->Send(extended);
+    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    EXPECT_EQ(msg.id, NTCAN_20B_BASE | 0x101);
+}
+
+TEST_F(NtcanBusTest, FramesLongerThanEightBytesGiveTheirFirstEight)
+{
+    ASSERT_EQ(canIdAdd(Handle, 0x101), NTCAN_SUCCESS);
+    QCanBusFrame frame(0x101, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C", 12));
+    frame.setFlexibleDataRateFormat(true);
+    Peer->EnableFlexibleDataRate();
+    Peer->Send(frame);
+    CMSG msg;
+    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    EXPECT_EQ(msg.len, 8);
+    EXPECT_EQ(msg.data[7], 8);
+}
+
+TEST_F(NtcanBusTest, AbortReleasesAWaitingReadOnly)
+{
+    NTCAN_HANDLE slow = -1;
+    ASSERT_EQ(canOpen(1, 0, 64, 64, 100, 60000, &slow), NTCAN_SUCCESS);
+    std::atomic<bool> started = false;
+    auto read = std::async(std::launch::async, [&] {
+        CMSG msg;
+        int32_t count = 1;
+        started = true;
+        return canRead(slow, &msg, &count, nullptr);
+    });
+    while (!started)
+        QThread::msleep(1);
+    QThread::msleep(50);
+    EXPECT_EQ(canIoctl(slow, NTCAN_IOCTL_ABORT_RX, nullptr), NTCAN_SUCCESS);
+    EXPECT_EQ(read.get(), NTCAN_OPERATION_ABORTED);
+
+    // An abort with no read waiting does not end the next read early.
+    EXPECT_EQ(canIoctl(Handle, NTCAN_IOCTL_ABORT_RX, nullptr), NTCAN_SUCCESS);
+    CMSG msg;
+    EXPECT_EQ(ReadOne(msg), NTCAN_RX_TIMEOUT);
+    EXPECT_EQ(canIoctl(Handle, 1, nullptr), NTCAN_INVALID_PARAMETER);
+    canClose(slow);
+}
+
+TEST_F(NtcanBusTest, CloseReleasesAWaitingRead)
+{
+    NTCAN_HANDLE slow = -1;
+    ASSERT_EQ(canOpen(1, 0, 64, 64, 100, 60000, &slow), NTCAN_SUCCESS);
+    std::atomic<bool> started = false;
+    auto read = std::async(std::launch::async, [&] {
+        CMSG msg;
+        int32_t count = 1;
+        started = true;
+        return canRead(slow, &msg, &count, nullptr);
+    });
+    while (!started)
+        QThread::msleep(1);
+    QThread::msleep(50);
+    EXPECT_EQ(canClose(slow), NTCAN_SUCCESS);
+    EXPECT_EQ(read.get(), NTCAN_INVALID_HANDLE);
+}
+
+TEST_F(NtcanBusTest, SendReachesThePeer)
+{
+    CMSG msgs[2];
+    msgs[0].id = 0x100;
+    msgs[0].len = 3;
+    msgs[0].data[0] = 0xAA;
+    msgs[1].id = NTCAN_20B_BASE | 0x12345;
+    msgs[1].len = 0;
+    int32_t count = 2;
+    ASSERT_EQ(canSend(Handle, msgs, &count), NTCAN_SUCCESS);
+    EXPECT_EQ(count, 2);
+    ASSERT_TRUE(WaitFor([this] { return Peer->Received.size() == 2; }));
+    EXPECT_EQ(Peer->Received[0].frameId(), 0x100u);
+    EXPECT_EQ(Peer->Received[0].payload(), QByteArray("\xAA\x00\x00", 3));
+    EXPECT_FALSE(Peer->Received[0].hasExtendedFrameFormat());
+    EXPECT_EQ(Peer->Received[1].frameId(), 0x12345u);
+    EXPECT_TRUE(Peer->Received[1].hasExtendedFrameFormat());
+
+    CMSG bad;
+    bad.id = 0x800;
+    count = 1;
+    EXPECT_EQ(canSend(Handle, &bad, &count), NTCAN_INVALID_PARAMETER);
+    EXPECT_EQ(count, 0);
+    bad.id = 0x100;
+    bad.len = 9;
+    count = 1;
+    EXPECT_EQ(canSend(Handle, &bad, &count), NTCAN_INVALID_PARAMETER);
+}
+
+TEST_F(NtcanBusTest, BitratesOfTheTableAreAccepted)
+{
+    for (uint32_t code : {NTCAN_BAUD_10, NTCAN_BAUD_250, NTCAN_BAUD_1000})
+        EXPECT_EQ(canSetBaudrate(Handle, code), NTCAN_SUCCESS) << code;
+    EXPECT_EQ(canSetBaudrate(Handle, 3), NTCAN_INVALID_PARAMETER);
+    EXPECT_EQ(canSetBaudrate(Handle + 1000, NTCAN_BAUD_250), NTCAN_INVALID_HANDLE);
+}
+
+TEST_F(NtcanBusTest, ClosedHandleRefusesEverything)
+{
+    NTCAN_HANDLE closed = -1;
+    ASSERT_EQ(canOpen(1, 0, 64, 64, 100, 100, &closed), NTCAN_SUCCESS);
+    ASSERT_EQ(canClose(closed), NTCAN_SUCCESS);
+    CMSG msg;
+    int32_t count = 1;
+    EXPECT_EQ(canRead(closed, &msg, &count, nullptr), NTCAN_INVALID_HANDLE);
+    EXPECT_EQ(canSend(closed, &msg, &count), NTCAN_INVALID_HANDLE);
+    EXPECT_EQ(canIdAdd(closed, 1), NTCAN_INVALID_HANDLE);
+    EXPECT_EQ(canIoctl(closed, NTCAN_IOCTL_ABORT_RX, nullptr), NTCAN_INVALID_HANDLE);
+}
+
+class CanDeviceBusTest : public CanDeviceTest {
+protected:
+    void SetUp() override
+    {
+        CanDeviceTest::SetUp();
+        UseVirtualBus();
+        Peer = std::make_unique<TVirtualBusPeer>();
+        ASSERT_TRUE(Peer->Connected());
+        Device = std::make_unique<TCANDevice>(nullptr);
+        Watch(*Device);
+    }
+
+    void TearDown() override
+    {
+        Device.reset();
+        Peer.reset();
+        CanDeviceTest::TearDown();
+    }
+
+    void OpenNet0()
+    {
+        ASSERT_EQ(Device->Open(QStringLiteral("Net 0")), E_SUCCESS);
+        ASSERT_TRUE(WaitFor([this] { return Connects == 1; }));
+    }
+
+    std::unique_ptr<TVirtualBusPeer> Peer;
+    std::unique_ptr<TCANDevice> Device;
+};
+
+TEST_F(CanDeviceBusTest, PortListShowsTheVirtualNets)
+{
+    QStringList ports;
+    Device->GetPortList(ports);
+    EXPECT_EQ(ports, (QStringList{QStringLiteral("Net 0"), QStringLiteral("Net 1")}));
+}
+
+TEST_F(CanDeviceBusTest, SendsWithTheIdentifierAndReceivesOnlyTheNext)
+{
+    IdText = QStringLiteral("100");
+    OpenNet0();
+    const uint8_t packet[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    ASSERT_EQ(Device->Write(packet, 9), E_SUCCESS);
+    ASSERT_TRUE(WaitFor([this] { return Peer->Received.size() == 2; }));
+    EXPECT_EQ(Peer->Received[0].frameId(), 100u);
+    EXPECT_EQ(Peer->Received[0].payload(), QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+    EXPECT_EQ(Peer->Received[1].frameId(), 100u);
+    EXPECT_EQ(Peer->Received[1].payload(), QByteArray("\x09", 1));
+
+    Peer->Send(QCanBusFrame(101, QByteArray("\x01\x02\x03", 3)));
+    Peer->Send(QCanBusFrame(102, QByteArray("\xEE", 1)));
+    Peer->Send(QCanBusFrame(100, QByteArray("\xEE", 1)));
+    Peer->Send(QCanBusFrame(101, QByteArray("\x04", 1)));
+    ASSERT_TRUE(WaitFor([this] { return Received.size() >= 4; }));
+    Settle(100);
+    EXPECT_EQ(Received, (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+TEST_F(CanDeviceBusTest, NoByteIsLostWhenMoreArriveThanTheQueueHolds)
+{
+    ReadInHandler = false;
+    OpenNet0();
+    const std::vector<uint8_t> sent = SendCountingFrames(*Peer, 101, 75);
+    ASSERT_TRUE(WaitFor([this] { return Device->BytesAvailable() == 511; }));
+    Settle(300);
+    EXPECT_EQ(Device->BytesAvailable(), 511);
+
+    ReadInHandler = true;
+    ASSERT_TRUE(WaitFor([this] { return Received.size() >= 600; }));
+    EXPECT_EQ(Received, sent);
+}
+
+TEST_F(CanDeviceBusTest, CloseWhileTheThreadWaitsForFramesAndOpenAgain)
+{
+    OpenNet0();
+    Settle(150);
+    EXPECT_EQ(Device->Close(), E_SUCCESS);
+    EXPECT_EQ(Disconnects, 1);
+    EXPECT_EQ(Device->NetHandle(), -1);
+
+    // The bus is still there for the next connection.
+    ASSERT_EQ(Device->Open(QStringLiteral("Net 0")), E_SUCCESS);
+    ASSERT_TRUE(WaitFor([this] { return Connects == 2; }));
+    Peer->Send(QCanBusFrame(101, QByteArray("\x05", 1)));
+    ASSERT_TRUE(WaitFor([this] { return Received.size() == 1; }));
+    EXPECT_EQ(Received[0], 5);
+}
+
+TEST_F(CanDeviceBusTest, CloseWhileTheThreadWaitsOnAFullQueue)
+{
+    ReadInHandler = false;
+    OpenNet0();
+    SendCountingFrames(*Peer, 101, 70);
+    ASSERT_TRUE(WaitFor([this] { return Device->BytesAvailable() == 511; }));
+    EXPECT_EQ(Device->Close(), E_SUCCESS);
+    EXPECT_FALSE(Device->IsOpen());
+    EXPECT_EQ(Disconnects, 1);
+}
+
+} // namespace
