@@ -69,6 +69,22 @@ TEST_F(CanDeviceFakeTest, OpenPassesTheDriverArgumentsAndConnectsAtThePoll)
     EXPECT_EQ(Disconnects, 0);
 }
 
+TEST_F(CanDeviceFakeTest, EveryOpenStartsAt250KbitAndKeepsTheIdentifier)
+{
+    IdText = QStringLiteral("0x64");
+    Bitrate = NTCAN_BAUD_1000;
+    OpenNet3();
+    EXPECT_EQ(ShownBitrateText, QStringLiteral("250 kBit/s"));
+    EXPECT_EQ(ShownIdText, QStringLiteral("100"));
+
+    IdText.clear();
+    Bitrate = -1;
+    ASSERT_EQ(Device->Open(QStringLiteral("Net 3")), E_SUCCESS);
+    EXPECT_EQ(ShownBitrateText, QStringLiteral("250 kBit/s"));
+    EXPECT_EQ(ShownIdText, QStringLiteral("0x64"));
+    EXPECT_EQ(Fake().Baudrates, (std::vector<uint32_t>{NTCAN_BAUD_1000, NTCAN_BAUD_250}));
+}
+
 TEST_F(CanDeviceFakeTest, CancelledDialogChangesNothing)
 {
     Accept = false;
