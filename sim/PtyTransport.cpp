@@ -119,7 +119,8 @@ void TPtyTransport::ReadMaster()
 
 void TPtyTransport::Write(const QByteArray& bytes)
 {
-    if (FMaster < 0)
+    // Bytes of a session that has been let go are not sent any more.
+    if (FMaster < 0 || FSession == nullptr)
         return;
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -140,6 +141,7 @@ void TPtyTransport::Write(const QByteArray& bytes)
     ::tcflush(FTerminal, TCIFLUSH);
     if (FHost.Verbose())
         std::fprintf(stderr, "[pty] output not read by any client; line cleared\n");
+    DetachSession();
     QMetaObject::invokeMethod(this, &TPtyTransport::NewSession, Qt::QueuedConnection);
 }
 

@@ -193,7 +193,9 @@ void ReadTransports(const QCommandLineParser& p, const TOptionSet& o, TValueRead
     if (p.isSet(o.tcp)) {
         const QString text = p.value(o.tcp);
         const qsizetype colon = text.lastIndexOf(u':');
-        const QString host = colon >= 0 ? text.left(colon) : QStringLiteral("127.0.0.1");
+        QString host = colon >= 0 ? text.left(colon) : QStringLiteral("127.0.0.1");
+        if (host.startsWith(u'[') && host.endsWith(u']'))
+            host = host.mid(1, host.size() - 2);
         bool ok = false;
         const uint port = text.mid(colon + 1).toUInt(&ok);
         QHostAddress address;

@@ -122,6 +122,10 @@ TEST(CommandLine, ReadsTransportsAndFaults)
     EXPECT_FLOAT_EQ(s.gripper.partWidth, 30);
     EXPECT_TRUE(s.gripper.startReferenced);
     EXPECT_FLOAT_EQ(s.gripper.startPosition, 55);
+
+    const auto v6 = Parse({"--tcp", "[::1]:0"});
+    ASSERT_EQ(v6.kind, TCommandLineResult::Run) << v6.text.toStdString();
+    EXPECT_EQ(v6.settings.tcp->address, QHostAddress(QHostAddress::LocalHostIPv6));
 }
 
 TEST(CommandLine, RefusesBadValuesWithAMessage)
