@@ -110,10 +110,11 @@ bool TFloatEdit::Validate(long double& value) const
 {
     const QString localeSeparator = QLocale().decimalPoint();
     QString source = text();
-    if (FDecSeparator == TDecSeparator::dsPoint)
-        source.replace(source.indexOf(u'.'), source.contains(u'.') ? 1 : 0, localeSeparator);
-    else if (FDecSeparator == TDecSeparator::dsComma)
-        source.replace(source.indexOf(u','), source.contains(u',') ? 1 : 0, localeSeparator);
+    if (FDecSeparator != TDecSeparator::dsDefault) {
+        const QChar typed = FDecSeparator == TDecSeparator::dsPoint ? u'.' : u',';
+        if (const qsizetype at = source.indexOf(typed); at >= 0)
+            source.replace(at, 1, localeSeparator);
+    }
     long double parsed = 0;
     if (!ParseFloat(source, localeSeparator, parsed))
         return false;

@@ -110,5 +110,10 @@ void TDevice::ConnectionLost(const QString& cause)
     StopConnectPoll();
     Close();
     FLosingLink = false;
-    ShowError(LinkLostPrefix + cause);
+    ReportError(LinkLostPrefix + cause);
+}
+
+void TDevice::ReportError(const QString& text)
+{
+    QMetaObject::invokeMethod(this, [text] { ShowError(text); }, Qt::QueuedConnection);
 }

@@ -92,6 +92,10 @@ protected:
     // for the re-firing of bytes that the handler left behind.
     void NotifyDataAvailable(int32_t count);
 
+    // Shows `text` in an error box once control is back in the event loop,
+    // so no message box opens inside a transport's notification or call.
+    void ReportError(const QString& text);
+
     // The open link broke (`cause` is the transport's error text). Harmless
     // when the device is no longer open or already handling a lost link, so a
     // burst of errors reports once.

@@ -84,7 +84,6 @@ TSerialDevice::TSerialDevice(QObject* owner)
     FPort->setParity(QSerialPort::NoParity);
     FPort->setStopBits(QSerialPort::OneStop);
     FPort->setFlowControl(QSerialPort::NoFlowControl);
-    FPort->setReadBufferSize(0);
     connect(FPort, &QSerialPort::readyRead, this, &TSerialDevice::PortReadyRead);
     connect(FPort, &QSerialPort::errorOccurred, this, &TSerialDevice::PortError);
 

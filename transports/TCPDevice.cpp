@@ -2,7 +2,6 @@
 
 #include "HostnameDialog.h"
 #include "IniFile.h"
-#include "MessageDialog.h"
 
 #include <QTcpSocket>
 
@@ -175,18 +174,11 @@ void TTCPDevice::SocketError(QAbstractSocket::SocketError error)
         StopConnectPoll();
         FState = TLinkState::Closed;
         if (!handled)
-            ReportLater(FLastError);
+            ReportError(FLastError);
         return;
     }
     if (error == QAbstractSocket::RemoteHostClosedError || FSocket->state() != QAbstractSocket::ConnectedState)
         ConnectionLost(FLastError);
     else if (!handled)
-        ReportLater(FLastError);
-}
-
-void TTCPDevice::ReportLater(const QString& text)
-{
-    // Shown from the event loop, so a failure noticed inside Open or inside a
-    // socket call does not open a message box in the middle of it.
-    QMetaObject::invokeMethod(this, [text] { ShowError(text); }, Qt::QueuedConnection);
+        ReportError(FLastError);
 }

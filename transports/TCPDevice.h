@@ -33,7 +33,6 @@ private:
     void SocketDisconnected();
     void SocketReadyRead();
     void SocketError(QAbstractSocket::SocketError error);
-    void ReportLater(const QString& text);
 
     THostNameDlg* FDialog;
     QTcpSocket* FSocket;

@@ -330,3 +330,11 @@ TEST(SerialPortNames, SortInNaturalOrder)
     TSerialDevice::SortPortNames(names);
     EXPECT_EQ(names, QStringList({"ttyACM0", "ttyS1", "ttyS02", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB9", "ttyUSB10"}));
 }
+
+TEST_F(SerialDevice, PortHeldByAnotherDeviceIsRefused)
+{
+    OpenAndWaitForConnect();
+    TSerialDevice other(nullptr);
+    EXPECT_EQ(other.Open(Pty.SlavePath), E_IO_ERROR);
+    EXPECT_TRUE(Device->IsOpen());
+}
