@@ -33,6 +33,9 @@ QStringList LoadLines(const QString& fileName)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     QString text = QString::fromUtf8(file.readAll());
+    // Editors on some systems start the file with a byte order mark.
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
     QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();

@@ -25,7 +25,7 @@ TEST_F(SettingsFile, MissingFileSectionOrKeyReadsAsDefault)
 
 TEST_F(SettingsFile, SectionAndKeyNamesIgnoreCase)
 {
-    WriteSettingsFile(QStringLiteral("a.cfg"), "; hand-made\r\n[COMMON]\r\n  PortName = ttyUSB1  \r\nHOST=gripper\r\n");
+    WriteSettingsFile(QStringLiteral("a.cfg"), "\xEF\xBB\xBF; hand-made\r\n[COMMON]\r\n  PortName = ttyUSB1  \r\nHOST=gripper\r\n");
     TIniFile file(Folder.filePath(QStringLiteral("a.cfg")));
     EXPECT_EQ(file.ReadString(QStringLiteral("Common"), QStringLiteral("Portname"), QString()), QStringLiteral("ttyUSB1"));
     EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString()), QStringLiteral("gripper"));
