@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 namespace {
-constexpr std::array<int, 8> LineSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr std::array<int, TBaudrateDlg::SpeedCount> LineSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 }
 
 TBaudrateDlg::TBaudrateDlg(QObject* owner)

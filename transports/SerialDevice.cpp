@@ -76,7 +76,7 @@ TSerialDevice::TSerialDevice(QObject* owner)
     // A stored index outside the list reads as the first speed rather than
     // making the device unusable.
     const int32_t index = Settings()->ReadInteger(SettingsSection, BaudrateKey, 0);
-    FDialog->SetBaudrateIndex(index >= 0 && index <= 7 ? index : 0);
+    FDialog->SetBaudrateIndex(index >= 0 && index < TBaudrateDlg::SpeedCount ? index : 0);
 
     FPort->setObjectName(QStringLiteral("SerialPort"));
     FPort->setPortName(QStringLiteral("ttyS0"));
