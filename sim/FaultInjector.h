@@ -25,8 +25,6 @@ public:
     // The bytes to send for a packet; nothing when the packet is dropped.
     std::optional<TWireFrame> Prepare(const TPacket& packet);
 
-    const TFaultOptions& Options() const { return FOptions; }
-
 private:
     bool Chance(double rate);
 

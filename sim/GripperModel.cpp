@@ -403,10 +403,15 @@ void TGripperModel::Update()
         const double t = std::max(0.0, (now - FMotion->startMs) / 1000.0);
         const double x = FMotion->profile.PositionAt(t);
         const double v = FMotion->profile.SpeedAt(t);
-        if (x < FMotion->lowStop - ContactEps || (x <= FMotion->lowStop + ContactEps && v < 0))
-            FinishMotion(true, FMotion->lowStop);
-        else if (x > FMotion->highStop + ContactEps || (x >= FMotion->highStop - ContactEps && v > 0))
-            FinishMotion(true, FMotion->highStop);
+        // A stop is met when the fingers pass it, or reach it on the way to a
+        // target beyond it; arriving exactly at a target on a stop is no block.
+        const double target = FMotion->profile.Target();
+        const double low = FMotion->lowStop;
+        const double high = FMotion->highStop;
+        if (x < low - ContactEps || (target < low - ContactEps && x <= low + ContactEps))
+            FinishMotion(true, low);
+        else if (x > high + ContactEps || (target > high + ContactEps && x >= high - ContactEps))
+            FinishMotion(true, high);
         else if (t >= FMotion->profile.Duration())
             FinishMotion(false, x);
         else {

@@ -55,7 +55,6 @@ public:
     float Speed() const { return static_cast<float>(FSpeed); }
     float Force() const;
     bool Moving() const { return FMotion.has_value(); }
-    const TGripperConfig& Config() const { return FConfig; }
     double Now() const { return FClock(); }
 
     TFinishedEvent OnFinished;

@@ -23,7 +23,6 @@ public:
 
     // Creates the terminal pair and the link; false with a message on failure.
     bool Open(QString& error);
-    const QString& TerminalPath() const { return FTerminalPath; }
 
 private:
     void Close();

@@ -26,7 +26,6 @@ public:
     void Send(const TPacket& packet);
     void SendDueReports();
     int Origin() const { return FEndpoint.Origin(); }
-    const QString& Name() const { return FName; }
 
 signals:
     // The fault options ask for this connection to be closed now.

@@ -284,3 +284,20 @@ TEST_F(ModelFixture, TagAccelerationAndTareAreKept)
     EXPECT_EQ(Status(CMD_TARE), E_SUCCESS);
     EXPECT_EQ(model->Force(), 0.0f);
 }
+
+TEST_F(ModelFixture, ArrivingExactlyAtAnEndStopIsNoBlock)
+{
+    Make(Referenced());
+    const double start = nowMs;
+    ASSERT_EQ(Status(CMD_GOTO, GotoPayload(110, 400)), E_CMD_PENDING);
+    // 55 mm as a triangle at 2500 mm/s²; a tick 10 µs before the end finds the
+    // fingers a fraction of a micrometre short of the end stop, still moving.
+    const double duration = 2 * std::sqrt(55.0 / 2500) * 1000;
+    nowMs = start + duration - 0.01;
+    model->Update();
+    nowMs = start + duration + 1;
+    model->Update();
+    ASSERT_EQ(finals.size(), 1u);
+    EXPECT_EQ(finals[0].status, E_SUCCESS);
+    EXPECT_FALSE(model->SystemState() & M::FlagBlockedPlus);
+}
