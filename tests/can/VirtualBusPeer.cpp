@@ -46,8 +46,12 @@ TVirtualBusPeer::TVirtualBusPeer()
     if (!FDevice)
         return;
     QObject::connect(FDevice.get(), &QCanBusDevice::framesReceived, [this] {
-        for (const QCanBusFrame& frame : FDevice->readAllFrames())
-            Received.push_back(frame);
+        for (const QCanBusFrame& frame : FDevice->readAllFrames()) {
+            if (frame.frameId() == static_cast<QCanBusFrame::FrameId>(SyncId))
+                ++SyncFrames;
+            else
+                Received.push_back(frame);
+        }
     });
     if (FDevice->connectDevice())
         WaitFor([this] { return Connected(); });

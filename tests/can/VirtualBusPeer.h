@@ -18,6 +18,11 @@ QString VirtualInterfaceName(const QString& channel);
 // sure the bus server runs on the driver's own thread.
 void UseVirtualBus();
 
+// Identifier of the frames that tell both ends are on the bus. A node's
+// first frames may pass it by while the bus server has not yet registered it,
+// so tests exchange these frames before they start.
+constexpr int32_t SyncId = 0x7FE;
+
 // A QCanBusDevice on channel can0 of the bus, in the main thread, that
 // collects every frame it receives.
 class TVirtualBusPeer {
@@ -30,7 +35,9 @@ public:
     // Lets the peer send CAN FD frames (up to 64 data bytes).
     void EnableFlexibleDataRate();
 
+    // Frames received, apart from those with SyncId, which are only counted.
     std::vector<QCanBusFrame> Received;
+    int SyncFrames = 0;
 
 private:
     std::unique_ptr<QCanBusDevice> FDevice;

@@ -35,6 +35,29 @@ protected:
         Peer = std::make_unique<TVirtualBusPeer>();
         ASSERT_TRUE(Peer->Connected());
         ASSERT_EQ(canOpen(0, 0, 64, 64, 100, 100, &Handle), NTCAN_SUCCESS);
+        ASSERT_EQ(canIdAdd(Handle, SyncId), NTCAN_SUCCESS);
+        ASSERT_TRUE(SyncWithPeer());
+    }
+
+    // Exchanges sync frames both ways until each end has heard the other.
+    bool SyncWithPeer()
+    {
+        QDeadlineTimer deadline(5000);
+        bool heard = false;
+        while (!heard && !deadline.hasExpired()) {
+            Peer->Send(QCanBusFrame(SyncId, QByteArray()));
+            CMSG msg;
+            heard = ReadRaw(msg) == NTCAN_SUCCESS && msg.id == SyncId;
+        }
+        bool reached = false;
+        while (heard && !reached && !deadline.hasExpired()) {
+            CMSG sync;
+            sync.id = SyncId;
+            int32_t count = 1;
+            canSend(Handle, &sync, &count);
+            reached = WaitFor([this] { return Peer->SyncFrames > 0; }, 200);
+        }
+        return heard && reached;
     }
 
     void TearDown() override
@@ -43,9 +66,9 @@ protected:
         Peer.reset();
     }
 
-    // canRead with the main thread's event loop running, so the peer's frames
-    // travel while the read waits.
-    NTCAN_RESULT ReadOne(CMSG& msg)
+    // One canRead (receive timeout 100 ms) with the main thread's event loop
+    // running, so the peer's frames travel while the read waits.
+    NTCAN_RESULT ReadRaw(CMSG& msg)
     {
         auto read = std::async(std::launch::async, [this, &msg] {
             int32_t count = 1;
@@ -53,6 +76,25 @@ protected:
         });
         WaitFor([&] { return read.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         return read.get();
+    }
+
+    // ReadRaw, passing over late sync frames.
+    NTCAN_RESULT ReadOnce(CMSG& msg)
+    {
+        NTCAN_RESULT result = ReadRaw(msg);
+        while (result == NTCAN_SUCCESS && msg.id == SyncId)
+            result = ReadRaw(msg);
+        return result;
+    }
+
+    // Reads until a frame comes or 5 s have passed without one.
+    NTCAN_RESULT ReadFrame(CMSG& msg)
+    {
+        QDeadlineTimer deadline(5000);
+        NTCAN_RESULT result = ReadOnce(msg);
+        while (result == NTCAN_RX_TIMEOUT && !deadline.hasExpired())
+            result = ReadOnce(msg);
+        return result;
     }
 
     std::unique_ptr<TVirtualBusPeer> Peer;
@@ -75,9 +117,12 @@ TEST_F(NtcanBusTest, NetsAreTheInterfacesFound)
 TEST_F(NtcanBusTest, ReadDeliversOnlyEnabledIdentifiers)
 {
     CMSG msg;
-    // Nothing is enabled yet: frames pass by.
+    // Only the marker is enabled: the frame before it passes by.
+    ASSERT_EQ(canIdAdd(Handle, 0x1FF), NTCAN_SUCCESS);
     Peer->Send(QCanBusFrame(0x101, QByteArray("\x07", 1)));
-    EXPECT_EQ(ReadOne(msg), NTCAN_RX_TIMEOUT);
+    Peer->Send(QCanBusFrame(0x1FF, QByteArray()));
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
+    EXPECT_EQ(msg.id, 0x1FF);
 
     ASSERT_EQ(canIdAdd(Handle, 0x101), NTCAN_SUCCESS);
     QCanBusFrame extended(0x101, QByteArray("\x09", 1));
@@ -88,20 +133,21 @@ TEST_F(NtcanBusTest, ReadDeliversOnlyEnabledIdentifiers)
     Peer->Send(QCanBusFrame(0x102, QByteArray("\x09", 1)));
     Peer->Send(QCanBusFrame(0x101, QByteArray("\x03", 1)));
 
-    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
     EXPECT_EQ(msg.id, 0x101);
     ASSERT_EQ(msg.len, 2);
     EXPECT_EQ(msg.data[0], 1);
     EXPECT_EQ(msg.data[1], 2);
-    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
     ASSERT_EQ(msg.len, 1);
     EXPECT_EQ(msg.data[0], 3);
-    EXPECT_EQ(ReadOne(msg), NTCAN_RX_TIMEOUT);
+    // Frames arrive in order: the ones between were there and were dropped.
+    EXPECT_EQ(ReadOnce(msg), NTCAN_RX_TIMEOUT);
 
     EXPECT_EQ(canIdAdd(Handle, 0x800), NTCAN_INVALID_PARAMETER);
     EXPECT_EQ(canIdAdd(Handle, NTCAN_20B_BASE | 0x101), NTCAN_SUCCESS);
     Peer->Send(extended);
-    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
     EXPECT_EQ(msg.id, NTCAN_20B_BASE | 0x101);
 }
 
@@ -113,7 +159,7 @@ TEST_F(NtcanBusTest, FramesLongerThanEightBytesGiveTheirFirstEight)
     Peer->EnableFlexibleDataRate();
     Peer->Send(frame);
     CMSG msg;
-    ASSERT_EQ(ReadOne(msg), NTCAN_SUCCESS);
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
     EXPECT_EQ(msg.len, 8);
     EXPECT_EQ(msg.data[7], 8);
 }
@@ -138,7 +184,7 @@ TEST_F(NtcanBusTest, AbortReleasesAWaitingReadOnly)
     // An abort with no read waiting does not end the next read early.
     EXPECT_EQ(canIoctl(Handle, NTCAN_IOCTL_ABORT_RX, nullptr), NTCAN_SUCCESS);
     CMSG msg;
-    EXPECT_EQ(ReadOne(msg), NTCAN_RX_TIMEOUT);
+    EXPECT_EQ(ReadOnce(msg), NTCAN_RX_TIMEOUT);
     EXPECT_EQ(canIoctl(Handle, 1, nullptr), NTCAN_INVALID_PARAMETER);
     canClose(slow);
 }
@@ -234,7 +280,29 @@ protected:
     {
         ASSERT_EQ(Device->Open(QStringLiteral("Net 0")), E_SUCCESS);
         ASSERT_TRUE(WaitFor([this] { return Connects == 1; }));
+        ASSERT_TRUE(SyncWithPeer());
     }
+
+    // Sends a byte to the device until it arrives, then drops it: from then
+    // on the bus server delivers every frame of the peer to the device.
+    bool SyncWithPeer()
+    {
+        const bool reading = ReadInHandler;
+        ReadInHandler = false;
+        QDeadlineTimer deadline(5000);
+        while (Device->BytesAvailable() == 0 && !deadline.hasExpired()) {
+            Peer->Send(QCanBusFrame(101, QByteArray("\xA5", 1)));
+            WaitFor([this] { return Device->BytesAvailable() > 0; }, 500);
+        }
+        Settle(50);
+        uint8_t drop[RxQueueBytes];
+        const bool synced = Device->Read(drop, RxQueueBytes) > 0;
+        ReadInHandler = reading;
+        Notifications = 0;
+        return synced;
+    }
+
+    static constexpr int32_t RxQueueBytes = 512;
 
     std::unique_ptr<TVirtualBusPeer> Peer;
     std::unique_ptr<TCANDevice> Device;
