@@ -123,6 +123,7 @@ bool THXT::WaitForAnswer(uint8_t cmd, TPacket& answer)
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
+    deadline.start(static_cast<int>(AnswerTimeoutMs + 1));
     bool matched = false;
     do {
         // One pass: process what the event loop has (blocking until something
@@ -130,7 +131,8 @@ bool THXT::WaitForAnswer(uint8_t cmd, TPacket& answer)
         if (FCommand->PacketCount() > 0) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
         } else {
-            deadline.start(static_cast<int>(std::max<qint64>(1, AnswerTimeoutMs + 1 - clock.elapsed())));
+            if (!deadline.isActive())
+                deadline.start(static_cast<int>(std::max<qint64>(1, AnswerTimeoutMs + 1 - clock.elapsed())));
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         }
         TPacket p;
