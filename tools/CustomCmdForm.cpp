@@ -44,6 +44,7 @@ constexpr int DesignHeight = 492;
 constexpr int MinimumWidth = 280;
 constexpr int BorderWidth = 4;
 constexpr int PayloadRightGap = 10;
+constexpr int PayloadTextLimit = 1 << 20;
 constexpr int CellGap = 5;
 constexpr int CellHeight = 58;
 constexpr int LogLeft = 8;
@@ -151,6 +152,10 @@ QWidget* TCustomCmd::CreateCommandEntry()
     edPayload->setObjectName(QStringLiteral("edPayload"));
     edPayload->setEditable(true);
     edPayload->setInsertPolicy(QComboBox::NoInsert);
+    // The text is sent as typed: no completion from the history, and room
+    // for the text of the largest payload so that pasted text is not cut.
+    edPayload->setCompleter(nullptr);
+    edPayload->lineEdit()->setMaxLength(PayloadTextLimit);
     edPayload->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     edPayload->setToolTip(PayloadHint);
 
@@ -324,10 +329,15 @@ void TCustomCmd::ShowPacketDecoding(uint8_t command, const TByteArray& payload)
     uint16_t crc = CrcBlock(header.data(), static_cast<uint16_t>(header.size()), 0xFFFF);
     crc = CrcBytes(payload.data(), payload.size(), crc);
 
+    // Two upper-case hex digits and a blank per byte.
+    static constexpr char Digits[] = "0123456789ABCDEF";
     QString bytes;
     bytes.reserve(static_cast<qsizetype>(payload.size()) * 3);
-    for (const uint8_t b : payload)
-        bytes += QString::asprintf("%.2X ", b);
+    for (const uint8_t b : payload) {
+        bytes += QLatin1Char(Digits[b >> 4]);
+        bytes += QLatin1Char(Digits[b & 0x0F]);
+        bytes += QLatin1Char(' ');
+    }
 
     lbId->setText(QString::asprintf("%.2X", command));
     lbLength->setText(HexPair(length));

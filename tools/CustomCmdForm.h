@@ -7,7 +7,6 @@
 // The payload syntax is the one of PayloadParser.h. Every send goes through
 // THXT::ExecuteAsync with this window's AsyncResult as the handler for a
 // later final answer; nothing is sent while no gripper object is set.
-#include "AsyncResultEventList.h"
 #include "stat.h"
 #include "types.h"
 

@@ -136,6 +136,19 @@ TEST_F(CustomCmdTest, LengthShowsLowByteFirst)
     EXPECT_EQ(Editor.lbChecksum->text(), ChecksumOf(80, TByteArray(300, 'z')));
 }
 
+TEST_F(CustomCmdTest, LongTextsAreKeptWholeAndOversizedPayloadsRefused)
+{
+    const QString text40k = QLatin1Char('"') + QString(40000, QLatin1Char('a')) + QLatin1Char('"');
+    Editor.edPayload->setEditText(text40k);
+    EXPECT_EQ(Editor.edPayload->currentText(), text40k);
+    EXPECT_EQ(Editor.lbPayloadSize->text(), QStringLiteral("40000 bytes"));
+    EXPECT_EQ(Editor.lbLength->text(), QStringLiteral("40 9C"));
+
+    Editor.edPayload->setEditText(QLatin1Char('"') + QString(65536, QLatin1Char('a')) + QLatin1Char('"'));
+    EXPECT_EQ(Editor.lbPayloadSize->text(), QStringLiteral("0 bytes"));
+    EXPECT_FALSE(Editor.btnSend->isEnabled());
+}
+
 TEST_F(CustomCmdTest, BadPayloadIsMarkedAndBlocksSending)
 {
     Type(QStringLiteral("0x21"), QStringLiteral("1 2 256"));
@@ -269,6 +282,21 @@ TEST_F(CustomCmdOfflineTest, ChoosingAHistoryEntryMakesItThePayload)
     Editor.edPayload->setCurrentIndex(0);
     EXPECT_EQ(Editor.Payload(), (TByteArray{9, 8}));
     EXPECT_EQ(Editor.lbPayload->text(), QStringLiteral("09 08 "));
+}
+
+TEST_F(CustomCmdOfflineTest, TypingIsNotCompletedFromTheHistory)
+{
+    Type(QStringLiteral("1"), QStringLiteral("1 2"));
+    Editor.btnSend->click();
+    ASSERT_EQ(Editor.edPayload->count(), 1);
+    Editor.edPayload->clearEditText();
+    Editor.show();
+    Editor.activateWindow();
+    Editor.edPayload->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Editor));
+    QTest::keyClicks(Editor.edPayload, QStringLiteral("1"));
+    EXPECT_EQ(Editor.edPayload->currentText(), QStringLiteral("1"));
+    EXPECT_EQ(Editor.Payload(), TByteArray{1});
 }
 
 TEST_F(CustomCmdOfflineTest, EnterPressesSendOnlyWhileItIsEnabled)
