@@ -124,6 +124,16 @@ TCustomCmd::TCustomCmd(QWidget* parent) : QWidget(parent, Qt::Window)
     FormCreate();
 }
 
+THXT* TCustomCmd::Gripper() const
+{
+    return FGripper.data();
+}
+
+void TCustomCmd::SetGripper(THXT* gripper)
+{
+    FGripper = gripper;
+}
+
 QWidget* TCustomCmd::CreateCommandEntry()
 {
     auto* section = new QGroupBox(QStringLiteral("Command entry"));

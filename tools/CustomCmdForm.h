@@ -10,6 +10,7 @@
 #include "stat.h"
 #include "types.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -34,9 +35,10 @@ class TCustomCmd : public QWidget {
 public:
     explicit TCustomCmd(QWidget* parent = nullptr);
 
-    // The gripper object the editor sends through; not owned.
-    THXT* Gripper() const { return FGripper; }
-    void SetGripper(THXT* gripper) { FGripper = gripper; }
+    // The gripper object the editor sends through; not owned. Once it is
+    // destroyed the editor sends nothing.
+    THXT* Gripper() const;
+    void SetGripper(THXT* gripper);
 
     // The command byte and payload that the next send uses.
     uint8_t CommandByte() const { return FCommandByte; }
@@ -92,7 +94,7 @@ private:
     void UpdateSendControls();
     void AppendLog(const QString& line);
 
-    THXT* FGripper = nullptr;
+    QPointer<THXT> FGripper;
     uint8_t FCommandByte = 0;
     TByteArray FPayload;
     bool FInputValid = false;

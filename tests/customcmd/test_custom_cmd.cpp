@@ -233,6 +233,13 @@ TEST_F(CustomCmdTest, SendWithoutGripperDoesNothing)
 {
     Type(QStringLiteral("0x21"), QStringLiteral("1"));
     Editor.btnSend->click();
+
+    auto* gripper = new THXT;
+    Editor.SetGripper(gripper);
+    delete gripper;
+    EXPECT_EQ(Editor.Gripper(), nullptr);
+    Editor.btnSend->click();
+
     EXPECT_TRUE(LogLines(Editor).isEmpty());
     EXPECT_EQ(Editor.edPayload->count(), 0);
 }
