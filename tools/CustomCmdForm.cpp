@@ -47,6 +47,7 @@ constexpr int PayloadRightGap = 10;
 constexpr int PayloadTextLimit = 1 << 20;
 constexpr int CellGap = 5;
 constexpr int CellHeight = 58;
+constexpr int MinimumResultsBody = 40;
 constexpr int LogLeft = 8;
 constexpr int LogTop = 32;
 const QColor CellColor(184, 204, 228);
@@ -114,11 +115,14 @@ TCustomCmd::TCustomCmd(QWidget* parent) : QWidget(parent, Qt::Window)
     sections->addWidget(CreateSendRow());
     sections->addWidget(CreateResultsPanel());
 
-    int fixedHeight = 2 * BorderWidth + 3 * BorderWidth;
+    // The results panel takes the height that the other sections, the
+    // border and the gaps between the four sections leave of the design size.
+    int otherHeight = 2 * BorderWidth + 3 * sections->spacing();
     for (QWidget* section : {pnCmdEntry, pnDecodedPktSect, Panel2})
-        fixedHeight += section->sizeHint().height();
-    RollPanel2->resize(DesignWidth - 2 * BorderWidth,
-                       std::max(DesignHeight - fixedHeight, 2 * RollPanel2->Margin() + RollPanel2->CaptionHeight() + 40));
+        otherHeight += section->sizeHint().height();
+    const int resultsHeight = std::max(DesignHeight - otherHeight,
+                                       2 * RollPanel2->Margin() + RollPanel2->CaptionHeight() + MinimumResultsBody);
+    RollPanel2->resize(DesignWidth - 2 * BorderWidth, resultsHeight);
     resize(DesignWidth, DesignHeight);
 
     FormCreate();

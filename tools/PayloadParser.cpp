@@ -74,24 +74,24 @@ bool Parse(const QString& text, TByteArray& bytes)
     const QString padded = text + Blank;
     qsizetype pos = 0;
     while (pos < padded.size()) {
+        bool ok = true;
         if (padded[pos] == Quote) {
             const qsizetype close = padded.indexOf(Quote, pos + 1);
             if (close < 0)
                 return false;
-            if (!AppendString(QStringView(padded).mid(pos + 1, close - pos - 1), bytes))
-                return false;
+            ok = AppendString(QStringView(padded).mid(pos + 1, close - pos - 1), bytes);
             pos = close + 1;
-            continue;
+        } else {
+            // The appended blank guarantees that every element ends in one.
+            const qsizetype blank = padded.indexOf(Blank, pos);
+            const QString element = padded.mid(pos, blank - pos).trimmed();
+            pos = blank + 1;
+            ok = element.isEmpty() || AppendElement(element, bytes);
         }
-        const qsizetype blank = padded.indexOf(Blank, pos);
-        const QString element = padded.mid(pos, blank - pos).trimmed();
-        pos = blank + 1;
-        if (!element.isEmpty() && !AppendElement(element, bytes))
-            return false;
-        if (bytes.size() > static_cast<size_t>(MaxPayload))
+        if (!ok || bytes.size() > static_cast<size_t>(MaxPayload))
             return false;
     }
-    return bytes.size() <= static_cast<size_t>(MaxPayload);
+    return true;
 }
 
 } // namespace
