@@ -4,6 +4,7 @@
 #include "SimSession.h"
 
 #include <QCanBus>
+#include <QEventLoop>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,14 +42,31 @@ bool TCanTransport::Open(QString& error)
     connect(FDevice.get(), &QCanBusDevice::errorOccurred, this, [this](QCanBusDevice::CanBusError) {
         std::fprintf(stderr, "[can] %s\n", qPrintable(FDevice->errorString()));
     });
-    if (!FDevice->connectDevice()) {
-        error = QStringLiteral("cannot join CAN bus %1:%2: %3").arg(FPlugin, FInterface, FDevice->errorString());
+    if (!FDevice->connectDevice() || !WaitConnected()) {
+        error = QStringLiteral("cannot join CAN bus %1:%2: %3")
+                    .arg(FPlugin, FInterface,
+                        FDevice->errorString().isEmpty() ? QStringLiteral("no connection") : FDevice->errorString());
         return false;
     }
     Rejoin();
     std::printf("can %s:%s id %u\n", qPrintable(FPlugin), qPrintable(FInterface), FRequestId);
     std::fflush(stdout);
     return true;
+}
+
+bool TCanTransport::WaitConnected()
+{
+    // Some plugins (virtualcan) connect in the background.
+    if (FDevice->state() == QCanBusDevice::ConnectingState) {
+        QEventLoop loop;
+        QTimer::singleShot(ConnectTimeoutMs, &loop, &QEventLoop::quit);
+        connect(FDevice.get(), &QCanBusDevice::stateChanged, &loop, [&loop](QCanBusDevice::CanBusDeviceState state) {
+            if (state != QCanBusDevice::ConnectingState)
+                loop.quit();
+        });
+        loop.exec();
+    }
+    return FDevice->state() == QCanBusDevice::ConnectedState;
 }
 
 void TCanTransport::Rejoin()

@@ -17,6 +17,7 @@ class TCanTransport : public QObject {
 public:
     static constexpr int RejoinDelayMs = 1000;
     static constexpr int LeaveGraceMs = 50;
+    static constexpr int ConnectTimeoutMs = 3000;
 
     TCanTransport(TSimHost& host, const QString& plugin, const QString& interface, quint32 requestId,
         QObject* parent = nullptr);
@@ -26,6 +27,7 @@ public:
     bool Open(QString& error);
 
 private:
+    bool WaitConnected();
     void ReadFrames();
     void Write(const QByteArray& bytes);
     void LeaveBus();

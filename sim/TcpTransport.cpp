@@ -27,9 +27,19 @@ void TTcpTransport::Accept()
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const QPointer<QTcpSocket> target(socket);
         FSession = FHost.OpenSession(QStringLiteral("tcp"),
-            [target](const QByteArray& bytes) {
-                if (target && target->state() == QAbstractSocket::ConnectedState)
-                    target->write(bytes);
+            [this, target](const QByteArray& bytes) {
+                if (!target || target->state() != QAbstractSocket::ConnectedState)
+                    return;
+                // A client that stops reading would make the output grow
+                // without end; it is dropped instead.
+                if (target->bytesToWrite() > MaxBacklog) {
+                    QMetaObject::invokeMethod(this, [this, target] {
+                        if (target && target == FSocket)
+                            Drop();
+                    }, Qt::QueuedConnection);
+                    return;
+                }
+                target->write(bytes);
             },
             this);
         TSimSession* session = FSession;

@@ -13,6 +13,9 @@ class TSimSession;
 class TTcpTransport : public QObject {
     Q_OBJECT
 public:
+    // Unsent bytes beyond which a client that does not read is dropped.
+    static constexpr qint64 MaxBacklog = 1 << 20;
+
     TTcpTransport(TSimHost& host, QObject* parent = nullptr);
 
     // Starts listening; port 0 picks a free port. False with a message on failure.

@@ -71,3 +71,23 @@ TByteArray Floats(std::initializer_list<float> values)
     }
     return out;
 }
+
+TByteArray GotoPayload(float position, float speed)
+{
+    TByteArray p{0};
+    const TByteArray f = Floats({position, speed});
+    p.insert(p.end(), f.begin(), f.end());
+    return p;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}

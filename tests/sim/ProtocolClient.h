@@ -48,3 +48,7 @@ private:
 };
 
 TByteArray Floats(std::initializer_list<float> values);
+// Payload of GOTO to an absolute position.
+TByteArray GotoPayload(float position, float speed);
+// Runs the event loop until the condition holds; false after timeoutMs.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);

@@ -47,19 +47,23 @@ void TSimulatorProcess::Stop()
             FProcess.waitForFinished(StopTimeoutMs);
         }
     }
-    FStdout += FProcess.readAllStandardOutput();
-    FStderr += FProcess.readAllStandardError();
+    if (FProcess.isOpen()) {
+        FStdout += FProcess.readAllStandardOutput();
+        FStderr += FProcess.readAllStandardError();
+    }
     FPort = 0;
 }
 
 QString TSimulatorProcess::Output()
 {
-    FStdout += FProcess.readAllStandardOutput();
+    if (FProcess.isOpen())
+        FStdout += FProcess.readAllStandardOutput();
     return QString::fromLocal8Bit(FStdout);
 }
 
 QString TSimulatorProcess::Errors()
 {
-    FStderr += FProcess.readAllStandardError();
+    if (FProcess.isOpen())
+        FStderr += FProcess.readAllStandardError();
     return QString::fromLocal8Bit(FStderr);
 }

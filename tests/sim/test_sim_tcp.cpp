@@ -17,14 +17,6 @@
 
 namespace {
 
-TByteArray GotoPayload(float position, float speed)
-{
-    TByteArray p{0};
-    const TByteArray f = Floats({position, speed});
-    p.insert(p.end(), f.begin(), f.end());
-    return p;
-}
-
 class SimTcp : public ::testing::Test {
 protected:
     // Starts the simulator with extra options and connects to it.

@@ -1,46 +1,22 @@
 // gripper-sim over its serial line (a pseudo-terminal opened as a serial
-// port) and over a virtual CAN bus, and the routing of final results to the
-// transport that started a motion.
+// port), and the routing of final results to the transport that started a
+// motion.
 #include "HXT_commands.h"
 #include "SimulatorProcess.h"
 #include "TcpPeer.h"
 #include "convert.h"
 #include "stat.h"
 
-#include <QCanBus>
-#include <QCanBusDevice>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
 namespace {
-
-TByteArray GotoPayload(float position, float speed)
-{
-    TByteArray p{0};
-    const TByteArray f = Floats({position, speed});
-    p.insert(p.end(), f.begin(), f.end());
-    return p;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // A serial port on the simulator's terminal link.
 class TSerialPeer {
@@ -161,89 +137,3 @@ TEST_F(SimPty, LineHangsUpAfterTheGivenNumberOfFramesAndComesBack)
     EXPECT_TRUE(again.Client().Call(CMD_GET_SYSINFO).has_value());
 }
 
-namespace {
-
-class SimCan : public ::testing::Test {
-protected:
-    // An identifier of its own keeps this test apart from other users of the bus.
-    static constexpr quint32 RequestId = 0x2A0;
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(sim.Start({QStringLiteral("--can"), QStringLiteral("virtualcan:can0"), QStringLiteral("--can-id"),
-            QString::number(RequestId), QStringLiteral("--referenced")}))
-            << sim.Errors().toStdString();
-        ASSERT_TRUE(WaitUntil([this] { return sim.Output().contains(QStringLiteral("can virtualcan:can0")); }, 3000));
-        QString error;
-        device.reset(QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), QStringLiteral("can0"), &error));
-        ASSERT_TRUE(device) << error.toStdString();
-        QObject::connect(device.get(), &QCanBusDevice::framesReceived, [this] {
-            while (device->framesAvailable() > 0) {
-                const QCanBusFrame f = device->readFrame();
-                if (f.frameId() == RequestId + 1) {
-                    frames.push_back(f);
-                    client.Feed(f.payload().constData(), f.payload().size());
-                } else if (f.frameId() != RequestId) {
-                    foreign.push_back(f);
-                }
-            }
-        });
-        ASSERT_TRUE(device->connectDevice());
-        ASSERT_TRUE(WaitUntil([this] { return device->state() == QCanBusDevice::ConnectedState; }, 3000));
-    }
-
-    void TearDown() override
-    {
-        if (device)
-            device->disconnectDevice();
-    }
-
-    // Sends bytes cut into frames of up to 8 bytes, as the program does.
-    void Write(const TByteArray& bytes, quint32 id = RequestId)
-    {
-        for (size_t at = 0; at < bytes.size(); at += 8) {
-            const size_t n = std::min<size_t>(8, bytes.size() - at);
-            device->writeFrame(QCanBusFrame(id, QByteArray(reinterpret_cast<const char*>(bytes.data() + at), qsizetype(n))));
-        }
-    }
-
-    TSimulatorProcess sim;
-    std::unique_ptr<QCanBusDevice> device;
-    std::vector<QCanBusFrame> frames;
-    std::vector<QCanBusFrame> foreign;
-    TProtocolClient client{[this](const TByteArray& b) { Write(b); }};
-};
-
-} // namespace
-
-TEST_F(SimCan, RequestsInSeveralFramesAreAnsweredWithTheNextIdentifier)
-{
-    client.Send(CMD_GOTO, GotoPayload(40, 400)); // 17 bytes: frames of 8, 8 and 1
-    const auto pending = client.Next(CMD_GOTO);
-    const auto final = client.Next(CMD_GOTO);
-    ASSERT_TRUE(pending && final);
-    EXPECT_EQ(pending->Status(), E_CMD_PENDING);
-    EXPECT_EQ(final->Status(), E_SUCCESS);
-
-    frames.clear();
-    const auto limits = client.Call(CMD_GET_SYSTEM_LIMITS);
-    ASSERT_TRUE(limits.has_value());
-    EXPECT_EQ(limits->Result().size(), 32u);
-    ASSERT_EQ(frames.size(), 6u) << "42 bytes in frames of 8";
-    for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(frames[i].payload().size(), i + 1 < frames.size() ? 8 : 2);
-        EXPECT_FALSE(frames[i].hasExtendedFrameFormat());
-    }
-    EXPECT_TRUE(foreign.empty());
-}
-
-TEST_F(SimCan, FramesWithOtherIdentifiersAreIgnored)
-{
-    const TByteArray sysinfo{0xAA, 0xAA, 0xAA, 0x50, 0x00, 0x00, 0xDB, 0x87};
-    Write(sysinfo, RequestId + 2);
-    Write(sysinfo, RequestId - 1);
-    client.Pump(300);
-    EXPECT_TRUE(frames.empty());
-    Write(sysinfo);
-    EXPECT_TRUE(client.Next(CMD_GET_SYSINFO).has_value());
-}
