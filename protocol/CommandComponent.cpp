@@ -116,7 +116,25 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
     if (read <= 0)
         return;
     FAssembler.ProcessChunk(buffer.data(), static_cast<size_t>(read));
-    FirePacketEvents();
+    if (!OnPacket) {
+        // Nobody to tell (a transaction is waiting and takes the packets).
+        FFramesToAnnounce = 0;
+        return;
+    }
+    // The packet event runs once the device's notification has returned: a
+    // handler that waits for another answer needs the device to deliver
+    // again, which a socket does not do from inside its own notification and
+    // the CAN receive thread cannot do while it waits for this hand-off.
+    if (FFramesToAnnounce > 0 && !FAnnouncementQueued) {
+        FAnnouncementQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                FAnnouncementQueued = false;
+                FirePacketEvents();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TCommand::ProcessByte(uint8_t b)
@@ -136,7 +154,7 @@ void TCommand::FirePacketEvents()
 {
     // The packet event runs only after a whole chunk was assembled: its
     // handler may wait for further answers and so receive more bytes, which
-    // must not enter the assembler while it is still inside this chunk.
+    // must not enter the assembler while it is still inside a chunk.
     while (FFramesToAnnounce > 0) {
         --FFramesToAnnounce;
         if (OnPacket) {

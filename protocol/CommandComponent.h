@@ -66,7 +66,8 @@ public:
     void SetOnConnect(TNotifyEvent handler) { FOnConnect = std::move(handler); }
     void SetOnDisconnect(TNotifyEvent handler) { FOnDisconnect = std::move(handler); }
     // Fired for every valid frame received (also when the full queue had to
-    // drop it), after the received bytes have been assembled.
+    // drop it). For bytes from the device it fires on the next pass of the
+    // event loop, after the device's data notification has returned.
     TNotifyEvent OnPacket;
 
 private:
@@ -82,4 +83,5 @@ private:
     TNotifyEvent FOnConnect;
     TNotifyEvent FOnDisconnect;
     int FFramesToAnnounce = 0;
+    bool FAnnouncementQueued = false;
 };

@@ -86,7 +86,7 @@ TEST_F(DispatcherTest, FailedWriteKeepsPacketHandling)
     EXPECT_EQ(Gripper->Grasp(1.0f, 1.0f, nullptr), E_CMD_FAILED);
     EXPECT_EQ(Log->PacketCount(), 0); // a failed send is not logged
     Fake->Feed(Frame(0x43, Hex("00 00 00 00 48 41")));
-    EXPECT_EQ(positions, 1);
+    EXPECT_TRUE(WaitFor([&] { return positions == 1; }, 1000));
     EXPECT_FLOAT_EQ(Gripper->Position(), 12.5f);
 }
 
@@ -117,7 +117,10 @@ TEST_F(DispatcherTest, FullQueueDropsPacketsButStillAnnouncesThem)
     const QByteArray frame = Frame(0x22, Hex("00 00"));
     for (int i = 0; i < TCommand::MaxPackets + 1; ++i)
         Fake->Feed(frame);
-    EXPECT_EQ(announced, TCommand::MaxPackets + 1);
+    EXPECT_EQ(Dispatcher()->PacketCount(), TCommand::MaxPackets);
+    // The announcements follow once the data notifications have returned.
+    EXPECT_EQ(announced, 0);
+    EXPECT_TRUE(WaitFor([&] { return announced == TCommand::MaxPackets + 1; }, 1000));
     EXPECT_EQ(Dispatcher()->PacketCount(), TCommand::MaxPackets);
 }
 

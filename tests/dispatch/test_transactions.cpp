@@ -351,6 +351,28 @@ TEST_F(TransactionTest, NestedExecuteInsideAnotherWait)
     EXPECT_EQ(PositionEvents, 1);
 }
 
+TEST_F(TransactionTest, HandlerMayRunATransactionWhileMorePacketsAreQueued)
+{
+    // The final result and a report arrive in one chunk; the result handler
+    // stops the gripper, which waits for its own answer in the middle of
+    // handling that chunk.
+    Peer.Answer(0x20, Frame(0x20, Hex("1A 00")));
+    TStat stopStatus = E_CMD_FAILED;
+    ASSERT_EQ(Gripper->Homing(0, [&](QObject*, int, TStat, const TByteArray&) { stopStatus = Gripper->Stop(); }),
+              E_CMD_PENDING);
+    Peer.Answer(0x22, Frame(0x22, Hex("00 00")), 20);
+    Unsolicited(Frame(0x20, Hex("00 00")) + Frame(0x43, Hex("00 00 00 00 48 41")));
+    ASSERT_TRUE(WaitFor([&] { return stopStatus == E_SUCCESS; }, 2000));
+    EXPECT_EQ(PositionEvents, 1);
+    const std::vector<QString> expected{"TX PACKET: ID=20h, Length=1: 00",
+                                        "RX PACKET: ID=20h, Length=2: 1A 00",
+                                        "RX PACKET: ID=20h, Length=2: 00 00",
+                                        "TX PACKET: ID=22h, Length=0",
+                                        "RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41",
+                                        "RX PACKET: ID=22h, Length=2: 00 00"};
+    EXPECT_EQ(LogLines(), expected);
+}
+
 TEST_F(TransactionTest, ReconnectResetsStatesButNotPosition)
 {
     int connects = 0;
