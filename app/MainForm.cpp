@@ -29,6 +29,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -102,12 +103,13 @@ TMainWin::TMainWin(QWidget* parent)
     FCustomCmd = new TCustomCmd(this);
     FCustomCmd->SetGripper(FGripper);
 
-    // Track bars and buttons follow the design values; the force track bar
-    // stays at 0 until its edit changes.
-    for (TFloatEdit* edit : {edAcc, edGotoPos, edGotoSpeed, edGraspingPos, edGraspingSpeed, edReleasePos, edReleaseSpeed})
+    // Track bars and buttons follow the design values.
+    for (TFloatEdit* edit :
+         {edAcc, edGotoPos, edGotoSpeed, edGraspingPos, edGraspingSpeed, edReleasePos, edReleaseSpeed, edForce})
         FloatEditChange(edit);
 
-    CreateFlagBoxes(16, 64, 16, 130);
+    // Wide enough for the longest flag text in the platform's default font.
+    CreateFlagBoxes(16, 64, 16, RightColumnWidth - 20);
     EnableControls(false);
 }
 
@@ -516,9 +518,12 @@ void TMainWin::SystemStateChanged(QObject*)
     ShowFlags(state);
     btnEmergencyStop->setChecked((state & FastStopFlag) != 0);
     // Unless the fingers were and still are referenced, the position reports
-    // are asked for again (homing restarts them on the gripper's side).
+    // are asked for again (homing restarts them on the gripper's side). The
+    // request waits for its answer, so it is made once this report has been
+    // handled: a transport does not deliver new bytes while it is still
+    // inside the notification that brought this report.
     if (FPreviousState >= 0 && (static_cast<uint32_t>(FPreviousState) & state & ReferencedFlag) == 0)
-        FGripper->AutoUpdatePosition(true, 100, true);
+        QTimer::singleShot(0, this, [this] { FGripper->AutoUpdatePosition(true, 100, true); });
     FPreviousState = static_cast<int32_t>(state);
 }
 
@@ -587,16 +592,16 @@ void TMainWin::GripperDisconnected(QObject*)
     EnableControls(false);
 }
 
+// The two toggles are checkable menu items: choosing one inverts its check
+// mark before its handler runs, and the handler shows or hides the window.
 void TMainWin::Commandlog1Click()
 {
-    Commandlog1->setChecked(!Commandlog1->isChecked());
     if (CommLog)
         CommLog->setVisible(Commandlog1->isChecked());
 }
 
 void TMainWin::CustomCommands1Click()
 {
-    CustomCommands1->setChecked(!CustomCommands1->isChecked());
     FCustomCmd->setVisible(CustomCommands1->isChecked());
 }
 
@@ -624,6 +629,10 @@ void TMainWin::SetEditRange(TFloatEdit* edit, const QString& unit, double minimu
     if (!edit->IsValid()) {
         edit->setFocus();
         edit->SetValue(edit->MinValue());
+    } else {
+        // A value that stays valid keeps its text; its track bar moves to
+        // where that value lies in the new range.
+        FollowEdit(edit);
     }
     const QString hint = QString::asprintf("Input range: %.2f to %.2f ", minimum, maximum) + unit;
     edit->setToolTip(hint);
@@ -645,11 +654,19 @@ void TMainWin::FloatEditChange(TFloatEdit* sender)
     if (pair == FPairs.end())
         return;
     UpdateCommandButtons();
-    if (pair->track->hasFocus() || !sender->IsValid())
+    if (pair->track->hasFocus())
+        return;
+    FollowEdit(sender);
+}
+
+void TMainWin::FollowEdit(TFloatEdit* edit)
+{
+    const auto pair = std::find_if(FPairs.begin(), FPairs.end(), [edit](const TEditTrackPair& p) { return p.edit == edit; });
+    if (pair == FPairs.end() || !edit->IsValid())
         return;
     // Moving the track bar to follow the edit must not write the edit back.
     const QSignalBlocker quiet(pair->track);
-    pair->track->setValue(TrackPositionFor(sender->Value(), sender->MinValue(), sender->MaxValue(), pair->track->maximum()));
+    pair->track->setValue(TrackPositionFor(edit->Value(), edit->MinValue(), edit->MaxValue(), pair->track->maximum()));
 }
 
 void TMainWin::TrackbarChange(QSlider* sender)

@@ -180,6 +180,8 @@ private:
     // Gives the edits of the motion panels the gripper's ranges.
     void ApplyLimits(const TSystemLimits& limits);
     void UpdateCommandButtons();
+    // Puts the edit's track bar where the edit's value lies in its range.
+    void FollowEdit(TFloatEdit* edit);
     // Shows `prefix` + the status text when `status` is an error.
     static void ReportFailure(TStat status, const QString& prefix);
     TAsyncResultEvent ResultHandler();

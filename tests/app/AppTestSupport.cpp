@@ -1,0 +1,69 @@
+#include "AppTestSupport.h"
+
+#include "DeviceDialog.h"
+#include "HostnameDialog.h"
+#include "IniFile.h"
+#include "MainForm.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+TAppDriver::TAppDriver()
+{
+    SetSettingsFolderOverride(FFolder.path());
+    FPreviousHandler = SetMessageHandler(
+        [this](TMessageKind kind, const QString& text) { Messages.push_back({kind, text}); });
+    FPreviousRunner = SetDialogRunner([this](QDialog& dialog) { return RunScripted(dialog); });
+}
+
+TAppDriver::~TAppDriver()
+{
+    SetDialogRunner(std::move(FPreviousRunner));
+    SetMessageHandler(std::move(FPreviousHandler));
+    SetSettingsFolderOverride(QString());
+}
+
+int TAppDriver::RunScripted(QDialog& dialog)
+{
+    ++DialogRuns;
+    if (auto* interfaceDialog = qobject_cast<TDeviceDlg*>(&dialog)) {
+        if (InterfaceChoice == TInterfaceChoice::Cancel)
+            return QDialog::Rejected;
+        auto* devices = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevice"));
+        if (!devices)
+            return QDialog::Rejected;
+        devices->setCurrentIndex(devices->findText(QStringLiteral("Ethernet")));
+        return QDialog::Accepted;
+    }
+    if (auto* hostDialog = qobject_cast<THostNameDlg*>(&dialog)) {
+        hostDialog->SetHostName(QStringLiteral("127.0.0.1"));
+        hostDialog->SetPort(HostPort);
+        return QDialog::Accepted;
+    }
+    return OtherDialog ? OtherDialog(dialog) : QDialog::Rejected;
+}
+
+bool TAppDriver::Connect(TMainWin& window, quint16 port)
+{
+    HostPort = port;
+    const size_t messagesBefore = Messages.size();
+    window.Connect1->trigger();
+    return WaitFor([&] { return window.Disconnect1->isEnabled() || Messages.size() != messagesBefore; })
+        && window.Disconnect1->isEnabled();
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}

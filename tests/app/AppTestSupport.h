@@ -1,0 +1,58 @@
+#pragma once
+// Drives the real main window from tests and from the screenshot tool: a
+// private settings folder, recorded message boxes, scripted connect dialogs
+// (interface dialog: "Ethernet"; host dialog: 127.0.0.1 and the simulator's
+// port) and waiting for the window to reach a state.
+#include "DialogRunner.h"
+#include "MessageDialog.h"
+
+#include <QDialog>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <vector>
+
+class TMainWin;
+
+struct TRecordedMessage {
+    TMessageKind kind;
+    QString text;
+};
+
+class TAppDriver {
+public:
+    // What the scripted dialogs do with an interface dialog.
+    enum class TInterfaceChoice { Ethernet, Cancel };
+    // Called for every other dialog (the information dialogs); returns the
+    // dialog's result.
+    using TOtherDialog = std::function<int(QDialog& dialog)>;
+
+    TAppDriver();
+    ~TAppDriver();
+    TAppDriver(const TAppDriver&) = delete;
+    TAppDriver& operator=(const TAppDriver&) = delete;
+
+    QString SettingsFolder() const { return FFolder.path(); }
+
+    std::vector<TRecordedMessage> Messages;
+    TInterfaceChoice InterfaceChoice = TInterfaceChoice::Ethernet;
+    quint16 HostPort = 0;
+    TOtherDialog OtherDialog;
+    int DialogRuns = 0;
+
+    // Runs the connect menu entry against `port` and waits until the window
+    // shows the connected state (Disconnect enabled) or a message came.
+    bool Connect(TMainWin& window, quint16 port);
+
+private:
+    int RunScripted(QDialog& dialog);
+
+    QTemporaryDir FFolder;
+    TMessageHandler FPreviousHandler;
+    TDialogRunner FPreviousRunner;
+};
+
+// Processes events until `done` holds or `timeoutMs` passed; the result of
+// the last check.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);

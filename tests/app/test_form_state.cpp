@@ -1,0 +1,97 @@
+// The main window's placement in "Analyzer.ini".
+#include "AppTestSupport.h"
+#include "IniFile.h"
+#include "MainForm.h"
+
+#include <QFile>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class FormStateTest : public ::testing::Test {
+protected:
+    QString IniPath() const { return Driver.SettingsFolder() + QStringLiteral("/Analyzer.ini"); }
+
+    std::unique_ptr<TMainWin> StartWindow()
+    {
+        auto window = std::make_unique<TMainWin>();
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        return window;
+    }
+
+    TAppDriver Driver;
+};
+
+TEST_F(FormStateTest, PlacementSurvivesARestart)
+{
+    auto window = StartWindow();
+    window->setGeometry(40, 50, 620, 700);
+    QTest::qWait(20);
+    const QRect placed = window->geometry();
+    window.reset();
+
+    ASSERT_TRUE(QFile::exists(IniPath()));
+    const TIniFile ini(IniPath());
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("MainWin"), QStringLiteral("Width"), 0), placed.width());
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("MainWin"), QStringLiteral("Height"), 0), placed.height());
+    EXPECT_EQ(ini.ReadString(QStringLiteral("MainWin"), QStringLiteral("State"), {}), QStringLiteral("Normal"));
+
+    window = StartWindow();
+    EXPECT_EQ(window->geometry(), placed);
+}
+
+TEST_F(FormStateTest, MaximisedWindowComesBackMaximised)
+{
+    auto window = StartWindow();
+    window->setGeometry(30, 30, 600, 650);
+    window->showMaximized();
+    QTest::qWait(20);
+    window.reset();
+
+    window = StartWindow();
+    QTest::qWait(20);
+    EXPECT_TRUE(window->isMaximized());
+}
+
+TEST_F(FormStateTest, MinimisedWindowComesBackNormal)
+{
+    TIniFile ini(IniPath());
+    ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("Left"), QStringLiteral("20")));
+    ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("Top"), QStringLiteral("25")));
+    ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("Width"), QStringLiteral("500")));
+    ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("Height"), QStringLiteral("600")));
+    ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("State"), QStringLiteral("Minimized")));
+    auto window = StartWindow();
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(window->size(), QSize(500, 600));
+}
+
+TEST_F(FormStateTest, UnusablePlacementLeavesTheDefault)
+{
+    TIniFile ini(IniPath());
+    const QString section = QStringLiteral("MainWin");
+    ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Left"), QStringLiteral("-20000")));
+    ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Top"), QStringLiteral("-20000")));
+    ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Width"), QStringLiteral("500")));
+    ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Height"), QStringLiteral("600")));
+    auto window = StartWindow();
+    EXPECT_GT(window->x(), -1000);
+    EXPECT_EQ(window->size(), QSize(681, 779));
+    window.reset();
+
+    // A damaged entry is ignored as well, and rewritten at the end.
+    ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Left"), QStringLiteral("10")));
+    ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Top"), QStringLiteral("10")));
+    ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Width"), QStringLiteral("wide")));
+    window = StartWindow();
+    EXPECT_EQ(window->size(), QSize(681, 779));
+    window.reset();
+    EXPECT_EQ(ini.ReadInteger(section, QStringLiteral("Width"), 0), 681);
+}
+
+}

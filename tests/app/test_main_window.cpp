@@ -1,0 +1,304 @@
+// The main window without a gripper: start-up state, the state display fed
+// with report packets, the edit/track bar coupling, the edit ranges, and the
+// messages of commands that cannot reach a gripper.
+#include "AppTestSupport.h"
+#include "CustomCmdForm.h"
+#include "FloatEdit.h"
+#include "HXTForm.h"
+#include "HXT_commands.h"
+#include "MainForm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+TPacket Report(uint8_t command, const TByteArray& payload)
+{
+    TPacket p;
+    p.command = command;
+    p.data.assign(2 + payload.size(), 0x00); // status E_SUCCESS, then the payload
+    std::copy(payload.begin(), payload.end(), p.data.begin() + 2);
+    p.length = static_cast<int32_t>(p.data.size());
+    return p;
+}
+
+TPacket SystemStateReport(uint32_t state)
+{
+    return Report(CMD_GET_SYSTEM_STATE, {static_cast<uint8_t>(state), static_cast<uint8_t>(state >> 8),
+                                         static_cast<uint8_t>(state >> 16), static_cast<uint8_t>(state >> 24)});
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Window = std::make_unique<TMainWin>();
+        Window->show();
+        Window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    }
+
+    void TearDown() override { Window.reset(); }
+
+    std::vector<QString> MessageTexts() const
+    {
+        std::vector<QString> texts;
+        for (const TRecordedMessage& m : Driver.Messages)
+            texts.push_back(m.text);
+        return texts;
+    }
+
+    // Types `text` into `edit` as the operator would.
+    static void Type(TFloatEdit* edit, const QString& text)
+    {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+
+    TAppDriver Driver;
+    std::unique_ptr<TMainWin> Window;
+};
+
+TEST_F(MainWindowTest, StartsDisconnectedWithNothingShown)
+{
+    TMainWin& w = *Window;
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("KRM Commander"));
+    EXPECT_EQ(w.lbSystemstate->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(w.lbGraspingState->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(w.lbPosition->text(), QStringLiteral("[n/a]"));
+
+    ASSERT_EQ(w.FlagBoxes().size(), SysflagDescr.size());
+    for (size_t i = 0; i < SysflagDescr.size(); ++i) {
+        EXPECT_EQ(w.FlagBoxes()[i]->text(), QString::fromLatin1(SysflagDescr[i].text));
+        EXPECT_FALSE(w.FlagBoxes()[i]->isChecked());
+        EXPECT_EQ(w.FlagBoxes()[i]->y(), 64 + 16 * static_cast<int>(i));
+    }
+
+    for (QWidget* control : std::initializer_list<QWidget*>{w.btnGoto, w.btnGrasp, w.btnRelease, w.btnStop,
+                                                            w.btnApplyAcc, w.btnApplyForce, w.edGotoPos, w.tbAcc,
+                                                            w.btnEmergencyStop})
+        EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+    EXPECT_TRUE(w.Connect1->isEnabled());
+    EXPECT_FALSE(w.Disconnect1->isEnabled());
+    for (QAction* item : w.Commands1->actions())
+        EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
+    EXPECT_EQ(w.PreviousState(), -1);
+}
+
+TEST_F(MainWindowTest, TrackBarsFollowTheDesignValuesAtStartUp)
+{
+    TMainWin& w = *Window;
+    // 50 in 2..65, 50 in 2..60, 8 in 2..65.
+    for (QSlider* track : {w.tbAcc, w.tbGotoPos, w.tbReleasePos, w.tbForce})
+        EXPECT_EQ(track->value(), 762) << track->objectName().toStdString();
+    for (QSlider* track : {w.tbGotoSpeed, w.tbGraspingSpeed, w.tbReleaseSpeed})
+        EXPECT_EQ(track->value(), 828) << track->objectName().toStdString();
+    EXPECT_EQ(w.tbGraspingPos->value(), 95);
+    // Following the edits changed none of them.
+    EXPECT_EQ(w.edAcc->text(), QStringLiteral("50"));
+    EXPECT_EQ(w.edGraspingPos->text(), QStringLiteral("8"));
+}
+
+TEST_F(MainWindowTest, EditAndTrackBarFollowEachOther)
+{
+    TMainWin& w = *Window;
+    w.EnableControls(true);
+
+    Type(w.edGotoPos, QStringLiteral("33.5"));
+    EXPECT_EQ(w.tbGotoPos->value(), 500);
+    EXPECT_EQ(w.edGotoPos->text(), QStringLiteral("33.5"));
+
+    // The operator moves the track bar: the edit shows one decimal at most.
+    w.tbGotoPos->setFocus();
+    w.tbGotoPos->setValue(333);
+    EXPECT_EQ(w.edGotoPos->text(), QStringLiteral("23"));
+    w.tbGotoPos->setValue(1000);
+    EXPECT_EQ(w.edGotoPos->text(), QStringLiteral("65"));
+    EXPECT_EQ(w.tbGotoPos->value(), 1000);
+}
+
+TEST_F(MainWindowTest, InvalidInputDisablesOnlyItsCommand)
+{
+    TMainWin& w = *Window;
+    w.EnableControls(true);
+
+    Type(w.edGraspingSpeed, QStringLiteral("61"));
+    EXPECT_FALSE(w.btnGrasp->isEnabled());
+    EXPECT_TRUE(w.btnGoto->isEnabled());
+    EXPECT_TRUE(w.btnRelease->isEnabled());
+    EXPECT_EQ(w.tbGraspingSpeed->value(), 69); // where the valid "6" put it
+
+    Type(w.edAcc, QStringLiteral("abc"));
+    EXPECT_FALSE(w.btnApplyAcc->isEnabled());
+    EXPECT_TRUE(w.btnApplyForce->isEnabled());
+
+    Type(w.edGraspingSpeed, QStringLiteral("60"));
+    EXPECT_TRUE(w.btnGrasp->isEnabled());
+    EXPECT_EQ(w.tbGraspingSpeed->value(), 1000);
+}
+
+TEST_F(MainWindowTest, DisconnectedLookKeepsButtonsFollowingTheirEdits)
+{
+    TMainWin& w = *Window;
+    w.EnableControls(true);
+    Type(w.edGotoSpeed, QStringLiteral("0"));
+    w.EnableControls(false);
+    EXPECT_FALSE(w.btnApplyAcc->isEnabled());
+    w.EnableControls(true);
+    EXPECT_TRUE(w.btnApplyAcc->isEnabled());
+    EXPECT_FALSE(w.btnGoto->isEnabled());
+}
+
+TEST_F(MainWindowTest, EditRangeFromTheGripper)
+{
+    TMainWin& w = *Window;
+    w.EnableControls(true);
+    w.edGraspingSpeed->setText(QStringLiteral("50"));
+
+    // 50 stays valid in 5..400; its track bar moves to where 50 lies now.
+    w.SetEditRange(w.edGraspingSpeed, QStringLiteral("mm/s"), 5, 400);
+    EXPECT_EQ(w.edGraspingSpeed->text(), QStringLiteral("50"));
+    EXPECT_EQ(w.tbGraspingSpeed->value(), 114);
+    EXPECT_EQ(w.edGraspingSpeed->toolTip(), QStringLiteral("Input range: 5.00 to 400.00 mm/s"));
+    EXPECT_EQ(w.edGraspingSpeed->statusTip(), w.edGraspingSpeed->toolTip());
+
+    // 50 mm does not fit a stroke of 40 mm: the edit takes its new minimum
+    // and the input focus.
+    w.SetEditRange(w.edGotoPos, QStringLiteral("mm"), 0, 40);
+    EXPECT_EQ(w.edGotoPos->text(), QStringLiteral("0"));
+    EXPECT_TRUE(w.edGotoPos->hasFocus());
+    EXPECT_EQ(w.tbGotoPos->value(), 0);
+    EXPECT_TRUE(w.btnGoto->isEnabled());
+    EXPECT_EQ(w.edGotoPos->toolTip(), QStringLiteral("Input range: 0.00 to 40.00 mm"));
+
+    Type(w.edGraspingSpeed, QStringLiteral("400"));
+    EXPECT_EQ(w.tbGraspingSpeed->value(), 1000);
+}
+
+TEST_F(MainWindowTest, SystemStateReportsShowFlagsAndFastStop)
+{
+    TMainWin& w = *Window;
+    w.Gripper()->HandlePacket(SystemStateReport(0x00001001));
+    EXPECT_EQ(w.lbSystemstate->text(), QStringLiteral("00001001h"));
+    for (QCheckBox* box : w.FlagBoxes()) {
+        const bool expected = box->text() == QStringLiteral("Referenced") || box->text() == QStringLiteral("Fast stop");
+        EXPECT_EQ(box->isChecked(), expected) << box->text().toStdString();
+    }
+    EXPECT_TRUE(w.btnEmergencyStop->isChecked());
+    EXPECT_EQ(w.PreviousState(), 0x1001);
+
+    w.Gripper()->HandlePacket(SystemStateReport(0x00100001));
+    EXPECT_EQ(w.lbSystemstate->text(), QStringLiteral("00100001h"));
+    EXPECT_FALSE(w.btnEmergencyStop->isChecked());
+    EXPECT_TRUE(w.FlagBoxes().back()->isChecked()); // "Script failure"
+
+    // The operator cannot tick a flag box.
+    QCheckBox* moving = w.FlagBoxes()[1];
+    QTest::mouseClick(moving, Qt::LeftButton);
+    EXPECT_FALSE(moving->isChecked());
+}
+
+TEST_F(MainWindowTest, GraspingStateAndPositionReports)
+{
+    TMainWin& w = *Window;
+    w.Gripper()->HandlePacket(Report(CMD_GET_GRASPING_STATE, {4}));
+    EXPECT_EQ(w.lbGraspingState->text(), QStringLiteral("holding"));
+    w.Gripper()->HandlePacket(Report(CMD_GET_GRASPING_STATE, {0}));
+    EXPECT_EQ(w.lbGraspingState->text(), QStringLiteral("idle"));
+    w.Gripper()->HandlePacket(Report(CMD_GET_GRASPING_STATE, {7}));
+    EXPECT_EQ(w.lbGraspingState->text(), QStringLiteral("unknown (7)"));
+
+    w.Gripper()->HandlePacket(Report(CMD_GET_POS, {0x00, 0x00, 0x48, 0x41})); // 12.5
+    EXPECT_EQ(w.lbPosition->text(), QLocale().toString(12.5, 'f', 2) + QStringLiteral(" mm"));
+}
+
+TEST_F(MainWindowTest, DisconnectedLookResetsTheDisplay)
+{
+    TMainWin& w = *Window;
+    w.Gripper()->HandlePacket(SystemStateReport(0x3));
+    w.Gripper()->HandlePacket(Report(CMD_GET_GRASPING_STATE, {1}));
+    w.CustomCommands1->trigger();
+    ASSERT_TRUE(w.CustomCommands1->isChecked());
+
+    w.EnableControls(false);
+    EXPECT_EQ(w.lbSystemstate->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(w.lbGraspingState->text(), QStringLiteral("[n/a]"));
+    for (QCheckBox* box : w.FlagBoxes())
+        EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(w.CustomCommands1->isChecked());
+}
+
+TEST_F(MainWindowTest, MenuTogglesTheOtherWindows)
+{
+    TMainWin& w = *Window;
+    w.CustomCommands1->trigger();
+    EXPECT_TRUE(w.CustomCmd()->isVisible());
+    w.CustomCommands1->trigger();
+    EXPECT_FALSE(w.CustomCmd()->isVisible());
+    EXPECT_FALSE(w.CustomCommands1->isChecked());
+}
+
+TEST_F(MainWindowTest, MotionResultsAreLogged)
+{
+    TMainWin& w = *Window;
+    w.MotionResult(w.Gripper(), CMD_GOTO, E_AXIS_BLOCKED, {});
+    w.MotionResult(w.Gripper(), CMD_GRASP_RAW, E_SUCCESS, {1, 2});
+    EXPECT_EQ(w.AsyncLog->toPlainText(),
+              QStringLiteral("Command GOTO finished: Axis is blocked.\nCommand GRASP_RAW finished: No error."));
+}
+
+TEST_F(MainWindowTest, CommandsWithoutGripperReportWhy)
+{
+    TMainWin& w = *Window;
+    w.Homing1->trigger();
+    w.GetSystemInfo1->trigger();
+    w.GetSystemLimits1->trigger();
+    w.GetGraspingStatistics1->trigger();
+    EXPECT_EQ(MessageTexts(), (std::vector<QString>{
+                                  QStringLiteral("Error while homing: Device or file not open"),
+                                  QStringLiteral("Cannot read system information: Command failed"),
+                                  QStringLiteral("Cannot read gripper system limits: Command failed"),
+                                  QStringLiteral("Cannot read grasping statistics: Command failed"),
+                              }));
+    for (const TRecordedMessage& m : Driver.Messages)
+        EXPECT_EQ(m.kind, TMessageKind::Error);
+    EXPECT_EQ(Driver.DialogRuns, 0);
+
+    // Fast Stop and its acknowledge fail silently and show it on the button.
+    w.EnableControls(true);
+    w.btnEmergencyStop->click();
+    EXPECT_FALSE(w.btnEmergencyStop->isChecked());
+    w.btnEmergencyStop->setChecked(true);
+    w.EmergencyStopAcknowledge1->trigger();
+    EXPECT_TRUE(w.btnEmergencyStop->isChecked());
+    EXPECT_EQ(Driver.Messages.size(), 4u);
+}
+
+TEST_F(MainWindowTest, CancelledConnectIsReported)
+{
+    TMainWin& w = *Window;
+    Driver.InterfaceChoice = TAppDriver::TInterfaceChoice::Cancel;
+    w.Connect1->trigger();
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral("Cannot connect to target: Command aborted")});
+    EXPECT_TRUE(w.Connect1->isEnabled());
+    EXPECT_FALSE(w.Disconnect1->isEnabled());
+    EXPECT_FALSE(w.btnGoto->isEnabled());
+}
+
+}
