@@ -229,6 +229,19 @@ TEST_F(SimTcp, ConnectionClosesAfterTheGivenNumberOfFrames)
     EXPECT_TRUE(again.Client().Call(CMD_GET_SYSINFO).has_value());
 }
 
+TEST_F(SimTcp, VerboseTracesEveryFrame)
+{
+    Launch({QStringLiteral("--verbose"), QStringLiteral("--drop"), QStringLiteral("STOP")});
+    EXPECT_EQ(StatusOf(CMD_GET_SYSINFO), E_SUCCESS);
+    client().Send(CMD_STOP);
+    ASSERT_TRUE(WaitUntil([this] { return sim.Errors().contains(QStringLiteral("(dropped)")); }, 2000));
+    const QString trace = sim.Errors();
+    EXPECT_TRUE(trace.contains(QStringLiteral("[tcp] RX 50h GET_SYSINFO: AA AA AA 50 00 00 DB 87"))) << trace.toStdString();
+    EXPECT_TRUE(trace.contains(
+        QStringLiteral("[tcp] TX 50h GET_SYSINFO: AA AA AA 50 0A 00 00 00 01 02 03 01 4E 61 BC 00 44 7C")));
+    EXPECT_TRUE(trace.contains(QStringLiteral("[tcp] TX 22h STOP: AA AA AA 22 02 00 00 00 A7 2E (dropped)")));
+}
+
 TEST(SimProcess, BadOptionsExitWithCode2)
 {
     for (const QStringList& args : {QStringList{"--tcp", "x"}, QStringList{}, QStringList{"--tcp", "0", "--seed", "-3"}}) {
