@@ -100,9 +100,9 @@ TPacket TGripperModel::Handle(const TPacket& request, int origin)
     case CMD_RELEASE_PROFILE:
         return statusOnly(DoMotion(request, origin));
     case CMD_STOP:
-        return statusOnly(n == 0 ? DoStop(false) : E_CMD_FORMAT_ERROR);
+        return statusOnly(n == 0 ? DoStop(false) : uint16_t(E_CMD_FORMAT_ERROR));
     case CMD_FAST_STOP:
-        return statusOnly(n == 0 ? DoStop(true) : E_CMD_FORMAT_ERROR);
+        return statusOnly(n == 0 ? DoStop(true) : uint16_t(E_CMD_FORMAT_ERROR));
     case CMD_FAST_STOP_ACK:
         return statusOnly(DoFastStopAck(request));
     case CMD_SET_ACCELERATION:
@@ -130,7 +130,7 @@ TPacket TGripperModel::Handle(const TPacket& request, int origin)
     case CMD_OVERDRIVE_MODE:
         return statusOnly(DoOverdrive(request));
     case CMD_TARE:
-        return statusOnly(n == 0 ? DoTare() : E_CMD_FORMAT_ERROR);
+        return statusOnly(n == 0 ? DoTare() : uint16_t(E_CMD_FORMAT_ERROR));
     case CMD_GET_GRASPING_STATS: {
         TByteArray result;
         const uint16_t status = DoGraspingStats(request, result);

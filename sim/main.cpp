@@ -46,7 +46,13 @@ int main(int argc, char** argv)
     TSignalWatcher watcher;
     if (!watcher.Install())
         return Fail(QStringLiteral("cannot install the signal handlers"));
-    QObject::connect(&watcher, &TSignalWatcher::terminationRequested, &app, [](int) { QCoreApplication::quit(); });
+    // A signal may arrive while a transport still waits to open, before the
+    // main loop runs; it is remembered so that the program still ends.
+    bool terminated = false;
+    QObject::connect(&watcher, &TSignalWatcher::terminationRequested, &app, [&terminated](int) {
+        terminated = true;
+        QCoreApplication::quit();
+    });
 
     TSimHost host(s.gripper, s.faults, s.verbose);
     QString error;
@@ -70,5 +76,5 @@ int main(int argc, char** argv)
         if (!can->Open(error))
             return Fail(error);
     }
-    return QCoreApplication::exec();
+    return terminated ? 0 : QCoreApplication::exec();
 }
