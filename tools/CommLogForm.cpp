@@ -60,12 +60,19 @@ int DecimalDigits(int32_t value)
     return digits;
 }
 
-void AppendHexByte(QString& text, uint8_t b)
+// Two upper-case hex digits.
+void AppendHexDigits(QString& text, uint8_t b)
 {
     static const char digits[] = "0123456789ABCDEF";
-    text += QLatin1Char(' ');
     text += QLatin1Char(digits[b >> 4]);
     text += QLatin1Char(digits[b & 0x0F]);
+}
+
+// One payload byte of a line: a blank and two hex digits.
+void AppendHexByte(QString& text, uint8_t b)
+{
+    text += QLatin1Char(' ');
+    AppendHexDigits(text, b);
 }
 
 // A token of the selection as a hex number 0..255; false when it is not one.
@@ -277,8 +284,7 @@ QString TCommLog::LineText(int line) const
     text.reserve(LineLength(line));
     text += received ? QLatin1String("RX PACKET: ") : QLatin1String("TX PACKET: ");
     text += QLatin1String("ID=");
-    AppendHexByte(text, command);
-    text.remove(text.size() - 3, 1); // the byte without its leading blank
+    AppendHexDigits(text, command);
     text += QLatin1Char('h');
     if (cbShowIDDescr->isChecked())
         text += QLatin1String(" (") + Names().command[command] + QLatin1Char(')');
