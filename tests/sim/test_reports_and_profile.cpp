@@ -6,8 +6,15 @@
 #include "HXT_commands.h"
 
 #include <cmath>
+#include <random>
 
 namespace {
+
+void PutFloatAt(TByteArray& bytes, size_t at, float value)
+{
+    const auto b = SingleToBytes(value);
+    std::copy(b.begin(), b.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
 
 class ReportFixture : public ModelFixture {
 protected:
@@ -143,4 +150,40 @@ TEST(MotionProfile, BrakingStopsAfterTheBrakingDistance)
     EXPECT_NEAR(p.Duration(), 0.05, 1e-12);
     EXPECT_NEAR(p.PositionAt(1), 20 - 1.5, 1e-9);
     EXPECT_EQ(p.SpeedAt(1), 0);
+}
+
+TEST_F(ReportFixture, RandomRequestsAlwaysGetAWellFormedAnswer)
+{
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> length(0, 20);
+    for (int i = 0; i < 20000; ++i) {
+        // Command bytes around the table with payloads of every short length,
+        // and motion requests of the right length with plausible values.
+        static constexpr std::pair<uint8_t, size_t> Motions[] = {{CMD_GOTO, 9}, {CMD_GRASP_RAW, 8},
+            {CMD_RELEASE_RAW, 8}, {CMD_GRASP_PROFILE, 16}, {CMD_RELEASE_PROFILE, 12}, {CMD_STOP, 0}};
+        const bool motion = i % 3 == 0;
+        const auto& pick = Motions[static_cast<size_t>(byte(random)) % std::size(Motions)];
+        const uint8_t cmd = motion ? pick.first : static_cast<uint8_t>(0x1E + byte(random) % 0x38);
+        TByteArray payload(motion ? pick.second : static_cast<size_t>(length(random)));
+        for (auto& b : payload)
+            b = static_cast<uint8_t>(byte(random));
+        if (motion)
+            for (size_t at = payload.size() % 4; at + 4 <= payload.size(); at += 4)
+                PutFloatAt(payload, at, static_cast<float>(5 + byte(random) % 100));
+        const TPacket answer = Ask(cmd, payload);
+        ASSERT_EQ(answer.command, cmd);
+        ASSERT_GE(answer.length, 2);
+        ASSERT_EQ(static_cast<size_t>(answer.length), answer.data.size());
+        Advance(byte(random) % 20);
+        endpoint->DueReports();
+        if (i % 50 == 0)
+            Ask(CMD_FAST_STOP_ACK, {'a', 'c', 'k'});
+    }
+    EXPECT_GT(finals.size(), 100u) << "motions ran";
+    for (const TFinal& f : finals)
+        EXPECT_EQ(f.origin, Client);
+    const float position = SingleAt(model->Reading(CMD_GET_POS).data());
+    EXPECT_GE(position, 0.0f);
+    EXPECT_LE(position, 110.0f);
 }
