@@ -25,8 +25,9 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(sim.Start({QStringLiteral("--can"), QStringLiteral("virtualcan:can0"), QStringLiteral("--can-id"),
-            QString::number(RequestId), QStringLiteral("--referenced")}))
+        ASSERT_TRUE(sim.Start(QStringList{QStringLiteral("--can"), QStringLiteral("virtualcan:can0"),
+                                  QStringLiteral("--can-id"), QString::number(RequestId), QStringLiteral("--referenced")}
+            + ExtraArgs()))
             << sim.Errors().toStdString();
         WaitUntil([this] { return sim.Output().contains(QStringLiteral("can virtualcan:can0")) || !sim.Running(); }, 5000);
         // The virtual bus lives on the fixed local port 35468; another
@@ -50,6 +51,8 @@ protected:
         ASSERT_TRUE(device->connectDevice());
         ASSERT_TRUE(WaitUntil([this] { return device->state() == QCanBusDevice::ConnectedState; }, 3000));
     }
+
+    virtual QStringList ExtraArgs() const { return {}; }
 
     void TearDown() override
     {
@@ -106,4 +109,21 @@ TEST_F(SimCan, FramesWithOtherIdentifiersAreIgnored)
     EXPECT_TRUE(frames.empty());
     Write(sysinfo);
     EXPECT_TRUE(client.Next(CMD_GET_SYSINFO).has_value());
+}
+
+namespace {
+
+class SimCanClosing : public SimCan {
+protected:
+    QStringList ExtraArgs() const override { return {QStringLiteral("--close-after"), QStringLiteral("1")}; }
+};
+
+} // namespace
+
+TEST_F(SimCanClosing, LeavesTheBusAfterTheGivenNumberOfFramesAndRejoins)
+{
+    EXPECT_TRUE(client.Call(CMD_GET_SYSINFO).has_value());
+    EXPECT_FALSE(client.Call(CMD_GET_SYSINFO, {}, 500).has_value()) << "off the bus";
+    client.Pump(700); // back on the bus after a second
+    EXPECT_TRUE(client.Call(CMD_GET_SYSINFO).has_value());
 }
