@@ -16,23 +16,26 @@ constexpr int32_t ExtendedIdMask = 0x1FFFFFFF;
 constexpr int MaxDataBytes = 8;
 
 // Splits a driver identifier into the frame identifier and its format; false
-// for identifiers that name no CAN frame.
+// for identifiers that name no CAN frame. Identifiers up to 0x7FF are 11-bit
+// identifiers, larger ones up to 0x1FFFFFFF 29-bit identifiers, and the flag
+// NTCAN_20B_BASE makes any identifier up to 0x1FFFFFFF a 29-bit one.
 bool MapId(int32_t id, QCanBusFrame::FrameId& frameId, bool& extended)
 {
     if (id < 0)
         return false;
-    extended = (id & NTCAN_20B_BASE) != 0;
-    const int32_t mask = extended ? ExtendedIdMask : StandardIdMask;
-    if ((id & ~(mask | (extended ? NTCAN_20B_BASE : 0))) != 0)
+    const int32_t bare = id & ~NTCAN_20B_BASE;
+    if (bare > ExtendedIdMask)
         return false;
-    frameId = static_cast<QCanBusFrame::FrameId>(id & mask);
+    extended = bare != id || bare > StandardIdMask;
+    frameId = static_cast<QCanBusFrame::FrameId>(bare);
     return true;
 }
 
-int32_t DriverId(const QCanBusFrame& frame)
+// The one driver identifier of a frame: 29-bit identifiers carry the flag.
+int32_t DriverId(QCanBusFrame::FrameId frameId, bool extended)
 {
-    const auto id = static_cast<int32_t>(frame.frameId());
-    return frame.hasExtendedFrameFormat() ? (id | NTCAN_20B_BASE) : id;
+    const auto id = static_cast<int32_t>(frameId);
+    return extended ? (id | NTCAN_20B_BASE) : id;
 }
 
 std::chrono::milliseconds Ms(int32_t ms) { return std::chrono::milliseconds(std::max(ms, 0)); }
@@ -122,7 +125,7 @@ NTCAN_RESULT TCanNet::AddId(int32_t id)
     if (!MapId(id, frameId, extended))
         return NTCAN_INVALID_PARAMETER;
     std::lock_guard lock(FLock);
-    FIds.insert(id);
+    FIds.insert(DriverId(frameId, extended));
     return NTCAN_SUCCESS;
 }
 
@@ -227,7 +230,8 @@ void TCanNet::AbortRead()
 
 bool TCanNet::Accepts(const QCanBusFrame& frame) const
 {
-    return frame.frameType() == QCanBusFrame::DataFrame && FIds.count(DriverId(frame)) > 0;
+    return frame.frameType() == QCanBusFrame::DataFrame
+        && FIds.count(DriverId(frame.frameId(), frame.hasExtendedFrameFormat())) > 0;
 }
 
 void TCanNet::TakeFrames()
@@ -240,7 +244,7 @@ void TCanNet::TakeFrames()
                 continue;
             const QByteArray payload = frame.payload();
             CMSG msg;
-            msg.id = DriverId(frame);
+            msg.id = DriverId(frame.frameId(), frame.hasExtendedFrameFormat());
             msg.len = static_cast<uint8_t>(std::min<qsizetype>(payload.size(), MaxDataBytes));
             std::copy_n(payload.constData(), msg.len, msg.data);
             FFrames.push_back(msg);

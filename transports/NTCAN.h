@@ -33,8 +33,10 @@ constexpr NTCAN_RESULT NTCAN_NET_LOST = 8;                // the interface went 
 // canIoctl request that aborts a canRead waiting on the handle.
 constexpr uint32_t NTCAN_IOCTL_ABORT_RX = 9;
 
-// Identifier flag of frames in the 29-bit (extended) format; identifiers
-// without it are 11-bit identifiers from 0 to 0x7FF.
+// Identifiers from 0 to 0x7FF are sent and received as 11-bit identifiers,
+// identifiers from 0x800 to 0x1FFFFFFF as 29-bit (extended) ones. This flag
+// makes any identifier up to 0x1FFFFFFF an extended one; received extended
+// frames always carry it.
 constexpr int32_t NTCAN_20B_BASE = 0x20000000;
 
 // Bit-rate codes accepted by canSetBaudrate.

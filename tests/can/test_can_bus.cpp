@@ -144,11 +144,24 @@ TEST_F(NtcanBusTest, ReadDeliversOnlyEnabledIdentifiers)
     // Frames arrive in order: the ones between were there and were dropped.
     EXPECT_EQ(ReadOnce(msg), NTCAN_RX_TIMEOUT);
 
-    EXPECT_EQ(canIdAdd(Handle, 0x800), NTCAN_INVALID_PARAMETER);
+    for (int32_t invalid : {-1, 0x40000000, NTCAN_20B_BASE | 0x40000000})
+        EXPECT_EQ(canIdAdd(Handle, invalid), NTCAN_INVALID_PARAMETER) << invalid;
     EXPECT_EQ(canIdAdd(Handle, NTCAN_20B_BASE | 0x101), NTCAN_SUCCESS);
     Peer->Send(extended);
     ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
     EXPECT_EQ(msg.id, NTCAN_20B_BASE | 0x101);
+
+    // Identifiers above 0x7FF are 29-bit identifiers, flag or not.
+    EXPECT_EQ(canIdAdd(Handle, 0x800), NTCAN_SUCCESS);
+    QCanBusFrame above(0x800, QByteArray("\x04", 1));
+    above.setExtendedFrameFormat(true);
+    Peer->Send(QCanBusFrame(0x101, QByteArray("\x05", 1)));
+    Peer->Send(above);
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
+    EXPECT_EQ(msg.data[0], 5);
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
+    EXPECT_EQ(msg.id, NTCAN_20B_BASE | 0x800);
+    EXPECT_EQ(msg.data[0], 4);
 }
 
 TEST_F(NtcanBusTest, FramesLongerThanEightBytesGiveTheirFirstEight)
@@ -218,7 +231,13 @@ TEST_F(NtcanBusTest, SendReachesThePeer)
     int32_t count = 2;
     ASSERT_EQ(canSend(Handle, msgs, &count), NTCAN_SUCCESS);
     EXPECT_EQ(count, 2);
-    ASSERT_TRUE(WaitFor([this] { return Peer->Received.size() == 2; }));
+    CMSG above;
+    above.id = 0x800;
+    count = 1;
+    ASSERT_EQ(canSend(Handle, &above, &count), NTCAN_SUCCESS);
+    ASSERT_TRUE(WaitFor([this] { return Peer->Received.size() == 3; }));
+    EXPECT_EQ(Peer->Received[2].frameId(), 0x800u);
+    EXPECT_TRUE(Peer->Received[2].hasExtendedFrameFormat());
     EXPECT_EQ(Peer->Received[0].frameId(), 0x100u);
     EXPECT_EQ(Peer->Received[0].payload(), QByteArray("\xAA\x00\x00", 3));
     EXPECT_FALSE(Peer->Received[0].hasExtendedFrameFormat());
@@ -226,7 +245,7 @@ TEST_F(NtcanBusTest, SendReachesThePeer)
     EXPECT_TRUE(Peer->Received[1].hasExtendedFrameFormat());
 
     CMSG bad;
-    bad.id = 0x800;
+    bad.id = 0x40000000;
     count = 1;
     EXPECT_EQ(canSend(Handle, &bad, &count), NTCAN_INVALID_PARAMETER);
     EXPECT_EQ(count, 0);
