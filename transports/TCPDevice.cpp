@@ -128,7 +128,12 @@ TStat TTCPDevice::Write(const uint8_t* buffer, int32_t count)
     if (count <= 0)
         return E_SUCCESS;
     const qint64 taken = FSocket->write(reinterpret_cast<const char*>(buffer), count);
-    return taken == count ? E_SUCCESS : E_WRITE_ERROR;
+    if (taken != count)
+        return E_WRITE_ERROR;
+    // Hand the frame to the network now instead of on the next event-loop
+    // pass, so a waiting transaction's request goes out at once.
+    FSocket->flush();
+    return E_SUCCESS;
 }
 
 void TTCPDevice::GetPortList(QStringList& list)
