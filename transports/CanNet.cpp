@@ -4,6 +4,7 @@
 
 #include <QCanBus>
 #include <QCanBusFrame>
+#include <QTimer>
 #include <QVariant>
 
 #include <algorithm>
@@ -42,10 +43,11 @@ std::chrono::milliseconds Ms(int32_t ms) { return std::chrono::milliseconds(std:
 
 } // namespace
 
-TCanNet::TCanNet(TCanInterface iface, int32_t txTimeout, int32_t rxTimeout)
+TCanNet::TCanNet(TCanInterface iface, int32_t txTimeout, int32_t rxTimeout, TPresence present)
     : FInterface(std::move(iface))
     , FTxTimeout(txTimeout)
     , FRxTimeout(rxTimeout)
+    , FPresent(std::move(present))
 {
 }
 
@@ -68,6 +70,12 @@ NTCAN_RESULT TCanNet::Open()
             [this](QCanBusDevice::CanBusError error) { ErrorOccurred(error); });
         QObject::connect(device, &QCanBusDevice::framesWritten, device,
             [this](qint64 count) { FramesWritten(count); });
+        if (FPresent) {
+            auto* presence = new QTimer(device);
+            presence->setInterval(PresenceCheckMs);
+            QObject::connect(presence, &QTimer::timeout, device, [this] { CheckPresence(); });
+            presence->start();
+        }
         connecting = device->connectDevice();
     });
 
@@ -277,6 +285,19 @@ void TCanNet::ErrorOccurred(QCanBusDevice::CanBusError error)
             FFailedThrough = FSubmitted;
             FSettled = FSubmitted;
         }
+    }
+    FChanged.notify_all();
+}
+
+void TCanNet::CheckPresence()
+{
+    if (FPresent())
+        return;
+    {
+        std::lock_guard lock(FLock);
+        if (FClosed || FLost)
+            return;
+        FLost = true;
     }
     FChanged.notify_all();
 }

@@ -11,12 +11,19 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 
 class TCanNet {
 public:
-    TCanNet(TCanInterface iface, int32_t txTimeout, int32_t rxTimeout);
+    // Tells whether the interface is still offered by the machine; called on
+    // the CAN bus thread.
+    using TPresence = std::function<bool()>;
+
+    // `present` is asked every PresenceCheckMs while the net is open: some
+    // interfaces report nothing when they are unplugged, they just vanish.
+    TCanNet(TCanInterface iface, int32_t txTimeout, int32_t rxTimeout, TPresence present);
     ~TCanNet();
     TCanNet(const TCanNet&) = delete;
     TCanNet& operator=(const TCanNet&) = delete;
@@ -34,6 +41,7 @@ public:
 
     // How long Open waits for the interface to report itself connected.
     static constexpr int ConnectTimeoutMs = 3000;
+    static constexpr int PresenceCheckMs = 1000;
 
 private:
     // Run on the CAN bus thread, from the interface's signals.
@@ -41,6 +49,7 @@ private:
     void StateChanged(QCanBusDevice::CanBusDeviceState state);
     void ErrorOccurred(QCanBusDevice::CanBusError error);
     void FramesWritten(qint64 count);
+    void CheckPresence();
 
     NTCAN_RESULT SendOne(const CMSG& msg);
     bool Accepts(const QCanBusFrame& frame) const;
@@ -48,6 +57,7 @@ private:
     const TCanInterface FInterface;
     const int32_t FTxTimeout;
     const int32_t FRxTimeout;
+    const TPresence FPresent;
     QPointer<QCanBusDevice> FDevice; // touched on the CAN bus thread only
 
     std::mutex FLock; // guards everything below

@@ -75,6 +75,28 @@ std::shared_ptr<TCanNet> FindNet(NTCAN_HANDLE handle)
     return it == nets.Open.end() ? nullptr : it->second;
 }
 
+// Whether `iface` is still offered: by the installed source, or else by its
+// own plugin (asking only that one plugin keeps the check cheap).
+bool StillPresent(const TCanInterface& iface)
+{
+    TCanInterfaceSource source;
+    {
+        TNets& nets = Nets();
+        std::lock_guard lock(nets.Lock);
+        source = nets.Source;
+    }
+    if (source) {
+        const std::vector<TCanInterface> offered = source();
+        return std::find(offered.begin(), offered.end(), iface) != offered.end();
+    }
+    QString error;
+    const QList<QCanBusDeviceInfo> offered = QCanBus::instance()->availableDevices(iface.Plugin, &error);
+    if (!error.isEmpty())
+        return true; // the plugin cannot tell at the moment
+    return std::any_of(offered.begin(), offered.end(),
+        [&iface](const QCanBusDeviceInfo& info) { return info.name() == iface.Name; });
+}
+
 } // namespace
 
 std::vector<TCanInterface> canDiscoverInterfaces()
@@ -149,7 +171,7 @@ NTCAN_RESULT canOpen(int net, uint32_t flags, int32_t txqueuesize, int32_t rxque
             return NTCAN_NET_NOT_FOUND;
         iface = nets.Numbered[static_cast<size_t>(net)];
     }
-    auto opened = std::make_shared<TCanNet>(iface, txtimeout, rxtimeout);
+    auto opened = std::make_shared<TCanNet>(iface, txtimeout, rxtimeout, [iface] { return StillPresent(iface); });
     const NTCAN_RESULT result = opened->Open();
     if (result != NTCAN_SUCCESS)
         return result;

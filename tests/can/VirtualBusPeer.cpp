@@ -5,7 +5,11 @@
 #include <QCanBus>
 #include <QTcpServer>
 
+#include <atomic>
+
 namespace {
+
+std::atomic<bool> SecondNetOffered = true;
 
 quint16 BusPort()
 {
@@ -27,8 +31,10 @@ void UseVirtualBus()
 {
     static const bool installed = [] {
         canSetInterfaceSource([] {
-            return std::vector<TCanInterface>{{QStringLiteral("virtualcan"), VirtualInterfaceName("can0")},
-                {QStringLiteral("virtualcan"), VirtualInterfaceName("can1")}};
+            std::vector<TCanInterface> offered{{QStringLiteral("virtualcan"), VirtualInterfaceName("can0")}};
+            if (SecondNetOffered)
+                offered.push_back({QStringLiteral("virtualcan"), VirtualInterfaceName("can1")});
+            return offered;
         });
         // The first virtual interface of a process starts the bus server on
         // its thread: let that be the driver's thread, which never blocks.
@@ -38,6 +44,11 @@ void UseVirtualBus()
         return true;
     }();
     (void)installed;
+}
+
+void OfferSecondNet(bool offered)
+{
+    SecondNetOffered = offered;
 }
 
 TVirtualBusPeer::TVirtualBusPeer()

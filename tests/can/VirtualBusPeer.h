@@ -18,6 +18,10 @@ QString VirtualInterfaceName(const QString& channel);
 // sure the bus server runs on the driver's own thread.
 void UseVirtualBus();
 
+// Makes the driver layer's interface scan offer net 1 (channel can1) or not,
+// as when an adapter is plugged in or pulled out.
+void OfferSecondNet(bool offered);
+
 // Identifier of the frames that tell both ends are on the bus. A node's
 // first frames may pass it by while the bus server has not yet registered it,
 // so tests exchange these frames before they start.

@@ -263,6 +263,31 @@ TEST_F(NtcanBusTest, BitratesOfTheTableAreAccepted)
     EXPECT_EQ(canSetBaudrate(Handle + 1000, NTCAN_BAUD_250), NTCAN_INVALID_HANDLE);
 }
 
+TEST_F(NtcanBusTest, VanishedInterfaceEndsItsNetOnly)
+{
+    NTCAN_HANDLE second = -1;
+    ASSERT_EQ(canOpen(1, 0, 64, 64, 100, 100, &second), NTCAN_SUCCESS);
+    OfferSecondNet(false);
+    QDeadlineTimer deadline(5000);
+    NTCAN_RESULT result = NTCAN_RX_TIMEOUT;
+    CMSG msg;
+    while (result == NTCAN_RX_TIMEOUT && !deadline.hasExpired()) {
+        int32_t count = 1;
+        result = canRead(second, &msg, &count, nullptr);
+    }
+    OfferSecondNet(true);
+    EXPECT_EQ(result, NTCAN_NET_LOST);
+    int32_t count = 1;
+    EXPECT_EQ(canSend(second, &msg, &count), NTCAN_NET_LOST);
+    EXPECT_EQ(canClose(second), NTCAN_SUCCESS);
+
+    // Net 0 goes on.
+    ASSERT_EQ(canIdAdd(Handle, 0x101), NTCAN_SUCCESS);
+    Peer->Send(QCanBusFrame(0x101, QByteArray("\x06", 1)));
+    ASSERT_EQ(ReadFrame(msg), NTCAN_SUCCESS);
+    EXPECT_EQ(msg.data[0], 6);
+}
+
 TEST_F(NtcanBusTest, ClosedHandleRefusesEverything)
 {
     NTCAN_HANDLE closed = -1;
@@ -383,6 +408,22 @@ TEST_F(CanDeviceBusTest, CloseWhileTheThreadWaitsForFramesAndOpenAgain)
     Peer->Send(QCanBusFrame(101, QByteArray("\x05", 1)));
     ASSERT_TRUE(WaitFor([this] { return Received.size() == 1; }));
     EXPECT_EQ(Received[0], 5);
+}
+
+TEST_F(CanDeviceBusTest, UnpluggedInterfaceClosesTheDeviceOnce)
+{
+    ASSERT_EQ(Device->Open(QStringLiteral("Net 1")), E_SUCCESS);
+    ASSERT_TRUE(WaitFor([this] { return Connects == 1; }));
+    OfferSecondNet(false);
+    const bool closed = WaitFor([this] { return Disconnects == 1; });
+    OfferSecondNet(true);
+    ASSERT_TRUE(closed);
+    Settle(200);
+    EXPECT_EQ(Disconnects, 1);
+    EXPECT_FALSE(Device->IsOpen());
+    EXPECT_EQ(Device->NetHandle(), -1);
+    ASSERT_EQ(ErrorCount(), 1);
+    EXPECT_EQ(Messages[0].text, TDevice::LinkLostPrefix + canResultText(NTCAN_NET_LOST));
 }
 
 TEST_F(CanDeviceBusTest, CloseWhileTheThreadWaitsOnAFullQueue)
