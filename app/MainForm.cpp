@@ -29,7 +29,6 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -518,12 +517,9 @@ void TMainWin::SystemStateChanged(QObject*)
     ShowFlags(state);
     btnEmergencyStop->setChecked((state & FastStopFlag) != 0);
     // Unless the fingers were and still are referenced, the position reports
-    // are asked for again (homing restarts them on the gripper's side). The
-    // request waits for its answer, so it is made once this report has been
-    // handled: a transport does not deliver new bytes while it is still
-    // inside the notification that brought this report.
+    // are asked for again (homing restarts them on the gripper's side).
     if (FPreviousState >= 0 && (static_cast<uint32_t>(FPreviousState) & state & ReferencedFlag) == 0)
-        QTimer::singleShot(0, this, [this] { FGripper->AutoUpdatePosition(true, 100, true); });
+        FGripper->AutoUpdatePosition(true, 100, true);
     FPreviousState = static_cast<int32_t>(state);
 }
 

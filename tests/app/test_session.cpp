@@ -1,0 +1,331 @@
+// The whole program against the gripper simulator over TCP on 127.0.0.1,
+// driven through the real main window: connect dialogs scripted, message
+// boxes recorded.
+#include "AppTestSupport.h"
+#include "CommLogForm.h"
+#include "FloatEdit.h"
+#include "HXTForm.h"
+#include "HXT_commands.h"
+#include "ListBoxDialog.h"
+#include "MainForm.h"
+#include "SimulatorProcess.h"
+#include "ZLBListBox.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int MotionTimeoutMs = 15000;
+
+class SessionTest : public ::testing::Test {
+protected:
+    // Starts the simulator with `simulatorArgs`, then the command log and the
+    // main window.
+    void Start(const QStringList& simulatorArgs = {})
+    {
+        ASSERT_TRUE(Simulator.Start(simulatorArgs)) << Simulator.Errors().toStdString();
+        Log = std::make_unique<TCommLog>();
+        Window = std::make_unique<TMainWin>();
+        Window->show();
+    }
+
+    void StartConnected(const QStringList& simulatorArgs = {})
+    {
+        Start(simulatorArgs);
+        ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort())) << MessageTexts().toStdString();
+    }
+
+    void TearDown() override
+    {
+        Window.reset();
+        Log.reset();
+        Simulator.Stop();
+    }
+
+    QString MessageTexts() const
+    {
+        QStringList texts;
+        for (const TRecordedMessage& m : Driver.Messages)
+            texts << m.text;
+        return texts.join(QLatin1Char('|'));
+    }
+
+    bool WaitForLogLine(const QString& line, int timeoutMs = MotionTimeoutMs)
+    {
+        return WaitFor([&] { return Window->AsyncLog->toPlainText().split(QLatin1Char('\n')).contains(line); },
+                       timeoutMs);
+    }
+
+    bool WaitForFlag(const QString& text, bool ticked, int timeoutMs = MotionTimeoutMs)
+    {
+        return WaitFor(
+            [&] {
+                for (QCheckBox* box : Window->FlagBoxes())
+                    if (box->text() == text)
+                        return box->isChecked() == ticked;
+                return false;
+            },
+            timeoutMs);
+    }
+
+    // Sent packets of the command log with this command byte.
+    int SentCount(uint8_t command) const
+    {
+        int count = 0;
+        for (int i = 0; i < Log->PacketCount(); ++i) {
+            const TPacket& p = Log->StoredPacket(i);
+            if ((p.command & PacketReceivedMark) == 0 && (p.command & 0xFF) == command)
+                ++count;
+        }
+        return count;
+    }
+
+    void Home()
+    {
+        Window->Homing1->trigger();
+        ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command HOMING finished: No error.")));
+    }
+
+    TAppDriver Driver;
+    TSimulatorProcess Simulator;
+    std::unique_ptr<TCommLog> Log;
+    std::unique_ptr<TMainWin> Window;
+};
+
+TEST_F(SessionTest, ConnectAppliesTheGripperLimits)
+{
+    StartConnected({QStringLiteral("--stroke"), QStringLiteral("40")});
+    TMainWin& w = *Window;
+    EXPECT_FALSE(w.Connect1->isEnabled());
+    EXPECT_TRUE(w.Disconnect1->isEnabled());
+    EXPECT_TRUE(w.btnGoto->isEnabled());
+    EXPECT_TRUE(w.btnEmergencyStop->isEnabled());
+    EXPECT_EQ(Driver.DialogRuns, 2); // interface and host dialogs
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+
+    EXPECT_EQ(w.edGotoPos->toolTip(), QStringLiteral("Input range: 0.00 to 40.00 mm"));
+    EXPECT_EQ(w.edGotoSpeed->toolTip(), QStringLiteral("Input range: 5.00 to 420.00 mm/s"));
+    EXPECT_EQ(w.edForce->toolTip(), QStringLiteral("Input range: 5.00 to 80.00 N"));
+    EXPECT_EQ(w.edAcc->toolTip(), QString::fromUtf8("Input range: 100.00 to 5000.00 mm/s²"));
+    // 50 mm does not fit the stroke of 40 mm, 50 mm/s² is below the least
+    // acceleration: both take their minimum. The rest keep their values.
+    EXPECT_EQ(w.edGotoPos->text(), QStringLiteral("0"));
+    EXPECT_EQ(w.edReleasePos->text(), QStringLiteral("0"));
+    EXPECT_EQ(w.edAcc->text(), QStringLiteral("100"));
+    EXPECT_EQ(w.edGraspingPos->text(), QStringLiteral("8"));
+    EXPECT_EQ(w.tbGraspingPos->value(), 200);
+    EXPECT_EQ(w.edGotoSpeed->text(), QStringLiteral("50"));
+    EXPECT_EQ(w.tbGotoSpeed->value(), 108); // 45 / 415
+
+    // The automatic reports were asked for once each.
+    EXPECT_EQ(SentCount(CMD_GET_SYSTEM_STATE), 1);
+    EXPECT_EQ(SentCount(CMD_GET_GRASPING_STATE), 1);
+    EXPECT_GE(SentCount(CMD_GET_POS), 1);
+}
+
+TEST_F(SessionTest, ReportsDriveTheStateDisplay)
+{
+    StartConnected({QStringLiteral("--start-pos"), QStringLiteral("33")});
+    TMainWin& w = *Window;
+    EXPECT_TRUE(WaitFor([&] { return w.lbSystemstate->text() == QStringLiteral("00000000h"); }));
+    EXPECT_TRUE(WaitFor([&] { return w.lbGraspingState->text() == QStringLiteral("idle"); }));
+    EXPECT_TRUE(WaitFor([&] { return w.lbPosition->text() == QStringLiteral("33.00 mm"); }));
+
+    Home();
+    EXPECT_TRUE(WaitForFlag(QStringLiteral("Referenced"), true));
+    EXPECT_TRUE(WaitFor([&] { return w.lbSystemstate->text().endsWith(QStringLiteral("1h")); }));
+}
+
+TEST_F(SessionTest, GotoRunsUntilItsFinalResult)
+{
+    StartConnected({QStringLiteral("--referenced")});
+    TMainWin& w = *Window;
+    w.edGotoPos->SetValue(72.5);
+    w.edGotoSpeed->SetValue(200);
+    w.btnGoto->click();
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command GOTO finished: No error.")));
+    EXPECT_EQ(w.AsyncLog->toPlainText(), QStringLiteral("Command GOTO finished: No error."));
+    EXPECT_TRUE(WaitFor([&] { return w.lbPosition->text() == QStringLiteral("72.50 mm"); }));
+    EXPECT_TRUE(Driver.Messages.empty());
+}
+
+TEST_F(SessionTest, GraspAndReleaseAPart)
+{
+    StartConnected({QStringLiteral("--referenced"), QStringLiteral("--part-width"), QStringLiteral("30")});
+    TMainWin& w = *Window;
+    w.edGraspingPos->SetValue(20);
+    w.btnGrasp->click();
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command GRASP_RAW finished: No error.")));
+    EXPECT_TRUE(WaitFor([&] { return w.lbGraspingState->text() == QStringLiteral("holding"); }));
+    w.btnRelease->click();
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command RELEASE_RAW finished: No error.")));
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+}
+
+TEST_F(SessionTest, RefusedCommandsShowTheirError)
+{
+    StartConnected({QStringLiteral("--referenced"), QStringLiteral("--force-status"),
+                    QStringLiteral("GRASP_RAW=E_AXIS_BLOCKED"), QStringLiteral("--force-status"),
+                    QStringLiteral("SET_ACCELERATION=E_RANGE_ERROR")});
+    TMainWin& w = *Window;
+    w.btnGrasp->click();
+    w.btnApplyAcc->click();
+    w.btnApplyForce->click();
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to grasp: Axis is blocked|"
+                                             "Error while setting acceleration: Range error"));
+    // A grasp refused at once leaves no result to wait for.
+    QTest::qWait(300);
+    EXPECT_TRUE(w.AsyncLog->toPlainText().isEmpty());
+}
+
+TEST_F(SessionTest, StopWithoutAnswerTimesOut)
+{
+    StartConnected({QStringLiteral("--drop"), QStringLiteral("STOP")});
+    Window->btnStop->click();
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while stopping: Command failed"));
+    EXPECT_TRUE(Window->Gripper()->IsConnected());
+}
+
+TEST_F(SessionTest, FastStopAndAcknowledge)
+{
+    StartConnected({QStringLiteral("--referenced")});
+    TMainWin& w = *Window;
+    QTest::mouseClick(w.btnEmergencyStop, Qt::LeftButton);
+    EXPECT_TRUE(w.btnEmergencyStop->isChecked());
+    EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), true));
+    EXPECT_TRUE(w.btnEmergencyStop->isChecked());
+
+    // Motion is refused until the fast stop is acknowledged.
+    w.btnGoto->click();
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to move: Access denied"));
+
+    w.EmergencyStopAcknowledge1->trigger();
+    EXPECT_FALSE(w.btnEmergencyStop->isChecked());
+    EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), false));
+    EXPECT_FALSE(w.btnEmergencyStop->isChecked());
+}
+
+TEST_F(SessionTest, FailedFastStopLeavesTheButtonReleased)
+{
+    StartConnected({QStringLiteral("--force-status"), QStringLiteral("FAST_STOP=E_ACCESS_DENIED")});
+    QTest::mouseClick(Window->btnEmergencyStop, Qt::LeftButton);
+    EXPECT_FALSE(Window->btnEmergencyStop->isChecked());
+    EXPECT_TRUE(Driver.Messages.empty());
+}
+
+TEST_F(SessionTest, UnreadableLimitsLeaveTheProgramDisconnected)
+{
+    Start({QStringLiteral("--force-status"), QStringLiteral("GET_SYSTEM_LIMITS=E_ACCESS_DENIED")});
+    TMainWin& w = *Window;
+    EXPECT_FALSE(Driver.Connect(w, Simulator.TcpPort()));
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Unable to retreive gripper limits.\n"
+                                             "Please try again by selecting \"Gripper|Connect\" from the menu."));
+    EXPECT_FALSE(w.Gripper()->IsConnected());
+    EXPECT_TRUE(w.Connect1->isEnabled());
+    EXPECT_FALSE(w.Disconnect1->isEnabled());
+    EXPECT_FALSE(w.btnGoto->isEnabled());
+    EXPECT_FALSE(w.btnEmergencyStop->isEnabled());
+    EXPECT_EQ(w.lbSystemstate->text(), QStringLiteral("[n/a]"));
+    // The report requests failed at once: nothing was sent after the limits.
+    EXPECT_EQ(SentCount(CMD_GET_SYSTEM_STATE), 0);
+}
+
+TEST_F(SessionTest, PositionReportsAreRequestedAgainUnlessStillReferenced)
+{
+    // Without state reports from the simulator the window sees only the
+    // reports handed to it here.
+    Start({QStringLiteral("--drop"), QStringLiteral("GET_SYSTEM_STATE")});
+    ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort()));
+    const auto report = [](uint8_t state) {
+        TPacket p;
+        p.command = CMD_GET_SYSTEM_STATE;
+        p.data = {0, 0, state, 0, 0, 0};
+        p.length = 6;
+        return p;
+    };
+    const int before = SentCount(CMD_GET_POS);
+    std::vector<int> requests;
+    for (uint8_t state : {0, 0, 1, 1}) {
+        Window->Gripper()->HandlePacket(report(state));
+        const int expected = SentCount(CMD_GET_POS);
+        WaitFor([&] { return SentCount(CMD_GET_POS) > expected; }, 400);
+        requests.push_back(SentCount(CMD_GET_POS) - before);
+    }
+    EXPECT_EQ(requests, (std::vector<int>{0, 1, 2, 2}));
+}
+
+TEST_F(SessionTest, InformationDialogsShowTheGripperData)
+{
+    StartConnected({QStringLiteral("--serial"), QStringLiteral("1234"), QStringLiteral("--max-speed"),
+                    QStringLiteral("400.4"), QStringLiteral("--referenced"), QStringLiteral("--part-width"),
+                    QStringLiteral("30")});
+    QStringList captions;
+    QList<QStringList> contents;
+    Driver.OtherDialog = [&](QDialog& dialog) {
+        auto* list = qobject_cast<TListBoxDlg*>(&dialog);
+        EXPECT_NE(list, nullptr);
+        if (list) {
+            captions << list->windowTitle();
+            contents << list->ListBox->Items();
+        }
+        return QDialog::Rejected;
+    };
+
+    Window->GetSystemInfo1->trigger();
+    Window->GetSystemLimits1->trigger();
+    Window->btnGrasp->click();
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command GRASP_RAW finished: No error.")));
+    Window->GetGraspingStatistics1->trigger();
+
+    EXPECT_EQ(captions, (QStringList{QStringLiteral("System Information"), QStringLiteral("Gripper System Limits"),
+                                     QStringLiteral("Grasping Statistics")}));
+    ASSERT_EQ(contents.size(), 3);
+    EXPECT_EQ(contents[0], (QStringList{QStringLiteral("Gripper type;HXT 50"), QStringLiteral("Serial number;00001234"),
+                                        QStringLiteral("Hardware rev.;2"), QStringLiteral("Firmware rev.;259")}));
+    EXPECT_EQ(contents[1], (QStringList{QStringLiteral("Stroke;110 mm"), QStringLiteral("Minimum speed;5 mm/s"),
+                                        QStringLiteral("Maximum speed;400 mm/s"),
+                                        QString::fromUtf8("Minimum acceleration;100 mm/s²"),
+                                        QString::fromUtf8("Maximum acceleration;5000 mm/s²"),
+                                        QStringLiteral("Minimum force;5 N"), QStringLiteral("Maximum force;80 N")}));
+    EXPECT_EQ(contents[2], (QStringList{QStringLiteral("Number of grasps;1"),
+                                        QStringLiteral("Number of not found parts;0"),
+                                        QStringLiteral("Number of parts lost;0")}));
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+    // The statistics were read, not reset.
+    EXPECT_EQ(Log->StoredPacket(Log->PacketCount() - 1).command & 0xFF, CMD_GET_GRASPING_STATS);
+}
+
+TEST_F(SessionTest, DisconnectReturnsToTheStartUpLook)
+{
+    StartConnected();
+    TMainWin& w = *Window;
+    ASSERT_TRUE(WaitFor([&] { return w.lbPosition->text() != QStringLiteral("[n/a]"); }));
+    w.Disconnect1->trigger();
+    EXPECT_TRUE(WaitFor([&] { return w.Connect1->isEnabled(); }));
+    EXPECT_FALSE(w.Disconnect1->isEnabled());
+    EXPECT_EQ(w.lbSystemstate->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(w.lbGraspingState->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(w.lbPosition->text(), QStringLiteral("[n/a]"));
+    for (QCheckBox* box : w.FlagBoxes())
+        EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(w.btnGoto->isEnabled());
+    EXPECT_FALSE(w.btnEmergencyStop->isEnabled());
+
+    // And connects again.
+    ASSERT_TRUE(Driver.Connect(w, Simulator.TcpPort()));
+    EXPECT_TRUE(w.btnGoto->isEnabled());
+}
+
+}
