@@ -8,6 +8,7 @@
 #include "FloatEdit.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
+#include "IniFile.h"
 #include "InfoRows.h"
 #include "ListBoxDialog.h"
 #include "MessageDialog.h"
@@ -115,7 +116,7 @@ TMainWin::TMainWin(QWidget* parent)
 TMainWin::~TMainWin()
 {
     if (!FFormState.Save(this))
-        qWarning("Cannot write the window placement to %s", qPrintable(FFormState.FileName()));
+        ShowError(QStringLiteral("Cannot save the window placement in %1.").arg(SettingsFilePath(FFormState.FileName())));
 }
 
 void TMainWin::showEvent(QShowEvent* event)

@@ -3,6 +3,7 @@
 #include "IniFile.h"
 #include "MainForm.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -92,6 +93,16 @@ TEST_F(FormStateTest, UnusablePlacementLeavesTheDefault)
     EXPECT_EQ(window->size(), QSize(681, 779));
     window.reset();
     EXPECT_EQ(ini.ReadInteger(section, QStringLiteral("Width"), 0), 681);
+}
+
+TEST_F(FormStateTest, UnwritablePlacementIsReported)
+{
+    ASSERT_TRUE(QDir(Driver.SettingsFolder()).mkdir(QStringLiteral("Analyzer.ini")));
+    StartWindow().reset();
+    ASSERT_EQ(Driver.Messages.size(), 1u);
+    EXPECT_EQ(Driver.Messages[0].kind, TMessageKind::Error);
+    EXPECT_EQ(Driver.Messages[0].text,
+              QStringLiteral("Cannot save the window placement in %1.").arg(IniPath()));
 }
 
 }
