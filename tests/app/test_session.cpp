@@ -304,7 +304,12 @@ TEST_F(SessionTest, InformationDialogsShowTheGripperData)
                                         QStringLiteral("Number of parts lost;0")}));
     EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
     // The statistics were read, not reset.
-    EXPECT_EQ(Log->StoredPacket(Log->PacketCount() - 1).command & 0xFF, CMD_GET_GRASPING_STATS);
+    ASSERT_EQ(SentCount(CMD_GET_GRASPING_STATS), 1);
+    for (int i = 0; i < Log->PacketCount(); ++i) {
+        const TPacket& p = Log->StoredPacket(i);
+        if (p.command == CMD_GET_GRASPING_STATS)
+            EXPECT_EQ(p.data, TByteArray{0x00});
+    }
 }
 
 TEST_F(SessionTest, DisconnectReturnsToTheStartUpLook)
