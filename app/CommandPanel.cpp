@@ -39,7 +39,7 @@ TCommandPanel::TCommandPanel(const QString& stripCaption, int height, QWidget* p
     FGrid->setColumnStretch(ColGap, 1);
 }
 
-QLabel* TCommandPanel::AddRow(const QString& caption, QSlider* track, QWidget* edit, const QString& unit)
+void TCommandPanel::AddRow(const QString& caption, QSlider* track, QWidget* edit, const QString& unit)
 {
     auto* label = new QLabel(caption, this);
     auto* unitLabel = new QLabel(unit, this);
@@ -50,16 +50,14 @@ QLabel* TCommandPanel::AddRow(const QString& caption, QSlider* track, QWidget* e
     FGrid->addWidget(edit, FRows, ColEdit);
     FGrid->addWidget(unitLabel, FRows, ColUnit);
     ++FRows;
-    return label;
 }
 
-QLabel* TCommandPanel::AddText(const QString& text)
+void TCommandPanel::AddText(const QString& text)
 {
     auto* label = new QLabel(text, this);
     label->setWordWrap(true);
     FGrid->addWidget(label, FRows, ColCaption, 1, ColGap - ColCaption + 1);
     ++FRows;
-    return label;
 }
 
 void TCommandPanel::SetButton(QAbstractButton* button)

@@ -9,7 +9,6 @@
 
 class QAbstractButton;
 class QGridLayout;
-class QLabel;
 class QSlider;
 class QWidget;
 
@@ -22,13 +21,10 @@ public:
     // (it grows when the fonts need more room).
     TCommandPanel(const QString& stripCaption, int height, QWidget* parent);
 
-    QString StripCaption() const { return FStripCaption; }
-
     // Appends an input row: caption label, track bar, edit, unit label.
-    // Returns the caption label.
-    QLabel* AddRow(const QString& caption, QSlider* track, QWidget* edit, const QString& unit);
+    void AddRow(const QString& caption, QSlider* track, QWidget* edit, const QString& unit);
     // Appends a row holding one word-wrapped text over the input columns.
-    QLabel* AddText(const QString& text);
+    void AddText(const QString& text);
     // Places the panel's command button at the right, centred vertically.
     void SetButton(QAbstractButton* button);
 

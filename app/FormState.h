@@ -15,7 +15,6 @@ public:
     TFormState(QString fileName, QString section);
 
     const QString& FileName() const { return FFileName; }
-    const QString& Section() const { return FSection; }
 
     // Applies the stored placement to `window`; false when none was stored
     // or it would put the window off every screen.

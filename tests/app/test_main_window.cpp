@@ -7,8 +7,12 @@
 #include "HXTForm.h"
 #include "HXT_commands.h"
 #include "MainForm.h"
+#include "RollPanel.h"
+#include "SplitterBar.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLocale>
@@ -299,6 +303,39 @@ TEST_F(MainWindowTest, CancelledConnectIsReported)
     EXPECT_TRUE(w.Connect1->isEnabled());
     EXPECT_FALSE(w.Disconnect1->isEnabled());
     EXPECT_FALSE(w.btnGoto->isEnabled());
+}
+
+TEST_F(MainWindowTest, SplitterBarSharesTheHeightWithTheResultsPanel)
+{
+    TMainWin& w = *Window;
+    w.resize(681, 779);
+    QTest::qWait(20);
+    const int before = w.RollPanel2->height();
+    const int middle = w.Splitter1->width() / 2;
+    QTest::mousePress(w.Splitter1, Qt::LeftButton, {}, QPoint(middle, 2));
+    QMouseEvent move(QEvent::MouseMove, QPointF(middle, -48), w.Splitter1->mapToGlobal(QPointF(middle, -48)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.Splitter1, &move);
+    QTest::mouseRelease(w.Splitter1, Qt::LeftButton, {}, QPoint(middle, -48));
+    QTest::qWait(20);
+    EXPECT_EQ(w.RollPanel2->height(), before + 50);
+    EXPECT_EQ(w.AsyncLog->height(), w.RollPanel2->ClientHeight() - w.AsyncLog->x());
+
+    // Far down the panel keeps a usable body; a collapsed panel is not dragged.
+    QTest::mousePress(w.Splitter1, Qt::LeftButton, {}, QPoint(middle, 2));
+    QMouseEvent down(QEvent::MouseMove, QPointF(middle, 2000), w.Splitter1->mapToGlobal(QPointF(middle, 2000)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.Splitter1, &down);
+    QTest::mouseRelease(w.Splitter1, Qt::LeftButton, {}, QPoint(middle, 2000));
+    EXPECT_EQ(w.RollPanel2->height(), 2 * w.RollPanel2->Margin() + w.RollPanel2->CaptionHeight() + TSplitterBar::MinimumBodyHeight);
+
+    w.RollPanel2->SetAnimate(false);
+    w.RollPanel2->SetState(rpCollapsed);
+    const int collapsed = w.RollPanel2->height();
+    QTest::mousePress(w.Splitter1, Qt::LeftButton, {}, QPoint(middle, 2));
+    QApplication::sendEvent(w.Splitter1, &move);
+    QTest::mouseRelease(w.Splitter1, Qt::LeftButton, {}, QPoint(middle, -48));
+    EXPECT_EQ(w.RollPanel2->height(), collapsed);
 }
 
 }
