@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 
+#include "BaudrateDialog.h"
 #include "DeviceDialog.h"
 #include "HostnameDialog.h"
 #include "IniFile.h"
@@ -35,9 +36,14 @@ int TAppDriver::RunScripted(QDialog& dialog)
         auto* devices = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevice"));
         if (!devices)
             return QDialog::Rejected;
-        devices->setCurrentIndex(devices->findText(QStringLiteral("Ethernet")));
+        const bool serial = InterfaceChoice == TInterfaceChoice::Serial;
+        devices->setCurrentIndex(devices->findText(serial ? QStringLiteral("Serial (RS232)") : QStringLiteral("Ethernet")));
+        auto* ports = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevicePort"));
+        OfferedPort = ports ? ports->currentText() : QString();
         return QDialog::Accepted;
     }
+    if (qobject_cast<TBaudrateDlg*>(&dialog))
+        return QDialog::Accepted;
     if (auto* hostDialog = qobject_cast<THostNameDlg*>(&dialog)) {
         hostDialog->SetHostName(QStringLiteral("127.0.0.1"));
         hostDialog->SetPort(HostPort);

@@ -1,8 +1,9 @@
 #pragma once
 // Drives the real main window from tests and from the screenshot tool: a
 // private settings folder, recorded message boxes, scripted connect dialogs
-// (interface dialog: "Ethernet"; host dialog: 127.0.0.1 and the simulator's
-// port) and waiting for the window to reach a state.
+// (interface dialog: "Ethernet" or "Serial (RS232)" with the port it offers;
+// host dialog: 127.0.0.1 and the simulator's port; line speed dialog: as
+// offered) and waiting for the window to reach a state.
 #include "DialogRunner.h"
 #include "MessageDialog.h"
 
@@ -23,7 +24,7 @@ struct TRecordedMessage {
 class TAppDriver {
 public:
     // What the scripted dialogs do with an interface dialog.
-    enum class TInterfaceChoice { Ethernet, Cancel };
+    enum class TInterfaceChoice { Ethernet, Serial, Cancel };
     // Called for every other dialog (the information dialogs); returns the
     // dialog's result.
     using TOtherDialog = std::function<int(QDialog& dialog)>;
@@ -40,6 +41,8 @@ public:
     quint16 HostPort = 0;
     TOtherDialog OtherDialog;
     int DialogRuns = 0;
+    // The port the interface dialog offered for the chosen device.
+    QString OfferedPort;
 
     // Runs the connect menu entry against `port` and waits until the window
     // shows the connected state (Disconnect enabled) or a message came.

@@ -6,6 +6,7 @@
 #include "FloatEdit.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
+#include "IniFile.h"
 #include "ListBoxDialog.h"
 #include "MainForm.h"
 #include "SimulatorProcess.h"
@@ -13,6 +14,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -331,6 +333,22 @@ TEST_F(SessionTest, DisconnectReturnsToTheStartUpLook)
     // And connects again.
     ASSERT_TRUE(Driver.Connect(w, Simulator.TcpPort()));
     EXPECT_TRUE(w.btnGoto->isEnabled());
+}
+
+TEST_F(SessionTest, SerialLineToTheSimulatorsTerminal)
+{
+    // uart.cfg as the run script writes it names the simulator's terminal.
+    const QString link = Driver.SettingsFolder() + QStringLiteral("/gripper-tty");
+    TIniFile uart(Driver.SettingsFolder() + QStringLiteral("/uart.cfg"));
+    ASSERT_TRUE(uart.WriteString(QStringLiteral("Common"), QStringLiteral("Portname"), link));
+    Start({QStringLiteral("--pty"), link});
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(link); }));
+
+    Driver.InterfaceChoice = TAppDriver::TInterfaceChoice::Serial;
+    ASSERT_TRUE(Driver.Connect(*Window, 0)) << MessageTexts().toStdString();
+    EXPECT_EQ(Driver.OfferedPort, link);
+    EXPECT_TRUE(Window->btnGoto->isEnabled());
+    EXPECT_TRUE(WaitFor([&] { return Window->lbPosition->text() == QStringLiteral("55.00 mm"); }));
 }
 
 }
