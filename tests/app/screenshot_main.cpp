@@ -47,6 +47,17 @@ bool Save(QWidget* widget, const QString& path)
     return true;
 }
 
+// Prints what the session showed so far: the operator messages, the packets
+// and the results log.
+void PrintSession(const TAppDriver& driver, const TMainWin& window)
+{
+    for (const TRecordedMessage& m : driver.Messages)
+        std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
+    for (int i = 0; CommLog && i < CommLog->LineCount(); ++i)
+        std::fprintf(stderr, "%s\n", qPrintable(CommLog->LineText(i)));
+    std::fprintf(stderr, "results: %s\n", qPrintable(window.AsyncLog->toPlainText()));
+}
+
 bool TakeScreenshots(const QString& folder)
 {
     TSimulatorProcess simulator;
@@ -59,27 +70,25 @@ bool TakeScreenshots(const QString& folder)
     window->show();
     window->resize(681, 779);
 
+    const auto failed = [&](const char* what) {
+        PrintSession(driver, *window);
+        return Fail(what);
+    };
     if (!driver.Connect(*window, simulator.TcpPort()))
-        return Fail("cannot connect to the simulator");
+        return failed("cannot connect to the simulator");
 
     window->Homing1->trigger();
-    if (!WaitForResultLine(*window, QStringLiteral("Command HOMING finished: No error."))) {
-        for (const TRecordedMessage& m : driver.Messages)
-            std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
-        for (int i = 0; i < CommLog->LineCount(); ++i)
-            std::fprintf(stderr, "%s\n", qPrintable(CommLog->LineText(i)));
-        std::fprintf(stderr, "log: %s\nsim: %s\n", qPrintable(window->AsyncLog->toPlainText()), qPrintable(simulator.Errors()));
-        return Fail("homing did not finish");
-    }
+    if (!WaitForResultLine(*window, QStringLiteral("Command HOMING finished: No error.")))
+        return failed("homing did not finish");
     window->edGotoPos->SetValue(70);
     window->edGotoSpeed->SetValue(120);
     window->btnGoto->click();
     if (!WaitForResultLine(*window, QStringLiteral("Command GOTO finished: No error.")))
-        return Fail("goto did not finish");
+        return failed("goto did not finish");
     window->edGraspingPos->SetValue(20);
     window->btnGrasp->click();
     if (!WaitForResultLine(*window, QStringLiteral("Command GRASP_RAW finished: No error.")))
-        return Fail("grasp did not finish");
+        return failed("grasp did not finish");
     WaitFor([&] { return window->lbGraspingState->text() == QStringLiteral("holding"); }, 3000);
 
     window->CustomCommands1->trigger();
