@@ -64,6 +64,35 @@ TEST_F(DispatcherTest, ConnectOpensTheChosenDeviceAndForwardsItsEvents)
     EXPECT_EQ(Fake->Written, Bytes(Hex("AA AA AA 24 03 00 61 63 6B DC B9")));
 }
 
+TEST_F(DispatcherTest, ConnectReportClearsBothStatesButKeepsThePosition)
+{
+    int connects = 0;
+    int stateEvents = 0;
+    Gripper->OnConnect = [&](QObject* sender) {
+        EXPECT_EQ(sender, Gripper);
+        ++connects;
+    };
+    Gripper->OnSystemState = [&](QObject*) { ++stateEvents; };
+    Gripper->OnGraspingState = [&](QObject*) { ++stateEvents; };
+    ASSERT_TRUE(ConnectFake());
+    ASSERT_TRUE(WaitFor([&] { return connects == 1; }, 1000));
+    Fake->Feed(Frame(0x40, Hex("00 00 01 10 00 00")) + Frame(0x41, Hex("00 00 03")) +
+               Frame(0x43, Hex("00 00 00 00 48 41")));
+    ASSERT_TRUE(WaitFor([&] { return Log->PacketCount() == 3; }, 1000));
+    EXPECT_EQ(Gripper->SystemState(), 0x1001u);
+    EXPECT_EQ(Gripper->GraspingState(), 3);
+
+    // The transport reports itself connected again (as after a reconnect
+    // without an intervening disconnect report): both states start afresh.
+    ASSERT_TRUE(Fake->OnConnect);
+    Fake->OnConnect(Fake);
+    EXPECT_EQ(connects, 2);
+    EXPECT_EQ(Gripper->SystemState(), 0u);
+    EXPECT_EQ(Gripper->GraspingState(), 0);
+    EXPECT_FLOAT_EQ(Gripper->Position(), 12.5f);
+    EXPECT_EQ(stateEvents, 2);
+}
+
 TEST_F(DispatcherTest, FailedOpenLeavesNoDeviceAndNoConnectionEvents)
 {
     Fake->OpenResult = E_IO_ERROR;
