@@ -23,7 +23,8 @@ Motion: the fingers start unreferenced; GOTO, GRASP and RELEASE answer
 E_NOT_INITIALIZED until HOMING has run (or --referenced is given). Motion
 commands answer E_CMD_PENDING, then the final status: E_SUCCESS,
 E_AXIS_BLOCKED (a goto or release stopped by the part or an end stop),
-E_CMD_FAILED (grasp found no part), E_CMD_ABORTED (stopped or replaced).
+E_CMD_FAILED (grasp found no part), E_CMD_ABORTED (stopped or replaced;
+sent after the answer to the replacing command).
 After FAST_STOP every motion command answers E_ACCESS_DENIED until
 FAST_STOP_ACK with "ack".
 

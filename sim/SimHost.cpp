@@ -25,8 +25,21 @@ TSimSession* TSimHost::OpenSession(const QString& name, std::function<void(const
 
 void TSimHost::Unregister(int origin) { FSessions.erase(origin); }
 
+void TSimHost::ReleaseResults()
+{
+    FHolding = false;
+    auto held = std::move(FHeld);
+    FHeld.clear();
+    for (auto& [origin, answer] : held)
+        Route(origin, std::move(answer));
+}
+
 void TSimHost::Route(int origin, TPacket&& answer)
 {
+    if (FHolding) {
+        FHeld.emplace_back(origin, std::move(answer));
+        return;
+    }
     // The connection that started the motion may be gone; then the result
     // has nowhere to go.
     const auto it = FSessions.find(origin);

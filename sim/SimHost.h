@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include <map>
+#include <utility>
+#include <vector>
 
 class TSimSession;
 
@@ -30,6 +32,13 @@ public:
     // Called by a session when it goes away.
     void Unregister(int origin);
 
+    // While a request is handled, the final results it causes (the abort of
+    // a motion it replaces) are held back and go out on Release, after the
+    // request's own answer: a client that takes the first packet with its
+    // command byte as the answer must not take the old motion's result.
+    void HoldResults() { FHolding = true; }
+    void ReleaseResults();
+
 private:
     void Tick();
     void Route(int origin, TPacket&& answer);
@@ -41,4 +50,6 @@ private:
     QTimer FTimer;
     std::map<int, TSimSession*> FSessions;
     int FNextOrigin = 1;
+    bool FHolding = false;
+    std::vector<std::pair<int, TPacket>> FHeld;
 };

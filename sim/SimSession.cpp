@@ -40,7 +40,12 @@ void TSimSession::HandleRequest(TPacket&& request)
         Send(MakeAnswer(cmd, *forced));
         return;
     }
+    // Results that were due before this request go out first; those the
+    // request itself causes follow its answer.
+    FHost.Model().Update();
+    FHost.HoldResults();
     Send(FEndpoint.Handle(request));
+    FHost.ReleaseResults();
 }
 
 void TSimSession::Send(const TPacket& packet)

@@ -72,13 +72,15 @@ TEST_F(SimTcp, MotionAnswersPendingThenItsFinalStatus)
 
     client().Send(CMD_GOTO, GotoPayload(100, 400));
     ASSERT_EQ(client().Next(CMD_GOTO)->Status(), E_CMD_PENDING);
+    // A client takes the first packet with its command byte as the answer:
+    // the new request's answer comes before the replaced motion's result.
     client().Send(CMD_GOTO, GotoPayload(50, 400));
-    const auto aborted = client().Next(CMD_GOTO);
     const auto second = client().Next(CMD_GOTO);
+    const auto aborted = client().Next(CMD_GOTO);
     const auto done = client().Next(CMD_GOTO, 3000);
     ASSERT_TRUE(aborted && second && done);
-    EXPECT_EQ(aborted->Status(), E_CMD_ABORTED);
     EXPECT_EQ(second->Status(), E_CMD_PENDING);
+    EXPECT_EQ(aborted->Status(), E_CMD_ABORTED);
     EXPECT_EQ(done->Status(), E_SUCCESS);
     const auto pos = client().Call(CMD_GET_POS);
     ASSERT_TRUE(pos.has_value());
