@@ -10,7 +10,7 @@ inline const QColor CommandPanel{0xB8, 0xCC, 0xE4};
 // gradient of the collapsible panels (12419407).
 inline const QColor CaptionStrip{0x4F, 0x81, 0xBD};
 // Dark end of the caption gradient of the collapsible panels (8210719).
-inline const QColor CaptionDark{0x1F, 0x4A, 0x7D};
+inline const QColor CaptionDark{0x1F, 0x49, 0x7D};
 // Texts of the grasping-state display on its black panel.
 inline const QColor StateText{0xFF, 0xFF, 0x00};
 // The system-state word.
