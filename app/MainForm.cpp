@@ -17,6 +17,7 @@
 #include "TrackCoupling.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -63,6 +64,24 @@ QAction* MakeAction(QMenu* menu, const QString& name, const QString& caption, co
     action->setObjectName(name);
     action->setShortcut(shortcut);
     return action;
+}
+
+// Fixed notation with two decimals and the user's decimal separator, without
+// group separators (the float edits do not accept them).
+QString FixedText(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', 2);
+}
+
+// An invalid float edit draws its text in red (its error font is bold red).
+void ShowValidity(TFloatEdit* edit)
+{
+    QPalette colours = edit->palette();
+    colours.setColor(QPalette::Text, edit->IsValid() ? QApplication::palette(edit).color(QPalette::Text)
+                                                     : QColor(Qt::red));
+    edit->setPalette(colours);
 }
 
 QString GraspingStateCaption(uint8_t state)
@@ -347,7 +366,10 @@ TFloatEdit* TMainWin::CreateFloatEdit(const QString& name, const QString& text, 
     edit->SetMinValue(2);
     edit->SetMaxValue(maxValue);
     edit->setText(text);
-    edit->OnChange = [this](TFloatEdit* sender) { FloatEditChange(sender); };
+    edit->OnChange = [this](TFloatEdit* sender) {
+        ShowValidity(sender);
+        FloatEditChange(sender);
+    };
     return edit;
 }
 
@@ -440,6 +462,8 @@ QWidget* TMainWin::CreateCommandPanels()
     pnStop->AddText(QStringLiteral("Pressing \"Stop\" will immediately stop the movement of the gripper."));
     btnStop = makeButton(QStringLiteral("btnStop"), QStringLiteral("Stop"), pnStop);
     btnStop->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    // The window's cancel button: Esc stops the fingers.
+    btnStop->setShortcut(QKeySequence(Qt::Key_Escape));
     pnStop->SetButton(btnStop);
 
     connect(btnApplyAcc, &QPushButton::clicked, this, [this] { btnApplyAccClick(); });
@@ -531,7 +555,7 @@ void TMainWin::GraspingStateChanged(QObject*)
 
 void TMainWin::PositionChanged(QObject*)
 {
-    lbPosition->setText(QLocale().toString(static_cast<double>(FGripper->Position()), 'f', 2) + QStringLiteral(" mm"));
+    lbPosition->setText(FixedText(static_cast<double>(FGripper->Position())) + QStringLiteral(" mm"));
 }
 
 void TMainWin::MotionResult(QObject*, int id, TStat status, const TByteArray&)
@@ -631,7 +655,9 @@ void TMainWin::SetEditRange(TFloatEdit* edit, const QString& unit, double minimu
         // where that value lies in the new range.
         FollowEdit(edit);
     }
-    const QString hint = QString::asprintf("Input range: %.2f to %.2f ", minimum, maximum) + unit;
+    // A bound change alone does not run the change handler.
+    ShowValidity(edit);
+    const QString hint = QStringLiteral("Input range: %1 to %2 %3").arg(FixedText(minimum), FixedText(maximum), unit);
     edit->setToolTip(hint);
     edit->setStatusTip(hint);
 }

@@ -103,6 +103,12 @@ TEST_F(MainWindowTest, StartsDisconnectedWithNothingShown)
     for (QAction* item : w.Commands1->actions())
         EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
     EXPECT_EQ(w.PreviousState(), -1);
+
+    // Caption gradient of the collapsible panels: 8210719 to 12419407 (0x00BBGGRR).
+    for (TRollPanel* panel : {w.RollPanel1, w.RollPanel2, w.RollPanel3}) {
+        EXPECT_EQ(panel->CaptionColorFrom(), QColor(31, 73, 125)) << panel->objectName().toStdString();
+        EXPECT_EQ(panel->CaptionColorTo(), QColor(79, 129, 189)) << panel->objectName().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, TrackBarsFollowTheDesignValuesAtStartUp)
@@ -155,6 +161,59 @@ TEST_F(MainWindowTest, InvalidInputDisablesOnlyItsCommand)
     Type(w.edGraspingSpeed, QStringLiteral("60"));
     EXPECT_TRUE(w.btnGrasp->isEnabled());
     EXPECT_EQ(w.tbGraspingSpeed->value(), 1000);
+}
+
+TEST_F(MainWindowTest, InvalidInputIsDrawnInRed)
+{
+    TMainWin& w = *Window;
+    w.EnableControls(true);
+    const auto textColour = [](TFloatEdit* edit) { return edit->palette().color(QPalette::Text); };
+    const QColor normal = textColour(w.edGotoPos);
+    ASSERT_NE(normal, QColor(Qt::red));
+
+    Type(w.edAcc, QStringLiteral("abc"));
+    EXPECT_EQ(textColour(w.edAcc), QColor(Qt::red));
+    EXPECT_TRUE(w.edAcc->font().bold());
+    Type(w.edAcc, QStringLiteral("50"));
+    EXPECT_EQ(textColour(w.edAcc), normal);
+
+    // 100 is out of the design range; the gripper's wider range makes it
+    // valid without a change of the text.
+    Type(w.edGotoPos, QStringLiteral("100"));
+    EXPECT_EQ(textColour(w.edGotoPos), QColor(Qt::red));
+    w.SetEditRange(w.edGotoPos, QStringLiteral("mm"), 0, 110);
+    EXPECT_EQ(w.edGotoPos->text(), QStringLiteral("100"));
+    EXPECT_EQ(textColour(w.edGotoPos), normal);
+}
+
+TEST_F(MainWindowTest, EscapePressesStopWhileItIsEnabled)
+{
+    TMainWin& w = *Window;
+    // A shortcut presses its button with a short animation: wait for it.
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QTest::qWait(300);
+    EXPECT_TRUE(Driver.Messages.empty());
+
+    w.EnableControls(true);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_TRUE(WaitFor([&] { return !Driver.Messages.empty(); }, 2000));
+    EXPECT_EQ(MessageTexts(), std::vector<QString>{QStringLiteral("Error while stopping: Command failed")});
+}
+
+TEST_F(MainWindowTest, NumbersUseTheDecimalSeparatorOfTheLocale)
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TMainWin& w = *Window;
+    w.SetEditRange(w.edAcc, QString::fromUtf8("mm/s²"), 100, 5000);
+    const QString hint = w.edAcc->toolTip();
+    w.Gripper()->HandlePacket(Report(CMD_GET_POS, {0x00, 0x40, 0x9A, 0x44})); // 1234.0
+    const QString position = w.lbPosition->text();
+    QLocale::setDefault(previous);
+
+    // No group separators: the edits would not take them back.
+    EXPECT_EQ(hint, QString::fromUtf8("Input range: 100,00 to 5000,00 mm/s²"));
+    EXPECT_EQ(position, QStringLiteral("1234,00 mm"));
 }
 
 TEST_F(MainWindowTest, DisconnectedLookKeepsButtonsFollowingTheirEdits)
