@@ -1,5 +1,7 @@
 #include "InfoRows.h"
 
+#include <cmath>
+
 TInfoRows SystemInfoRows(const TSystemInfo& info)
 {
     return {
@@ -12,8 +14,10 @@ TInfoRows SystemInfoRows(const TSystemInfo& info)
 
 TInfoRows SystemLimitsRows(const TSystemLimits& limits)
 {
+    // Halves round away from zero (2.5 shows as 3), not to the even
+    // neighbour as a bare "%.0f" would.
     const auto whole = [](float value, const char* unit) {
-        return QString::asprintf("%.0f ", static_cast<double>(value)) + QString::fromUtf8(unit);
+        return QString::asprintf("%.0f ", std::round(static_cast<double>(value))) + QString::fromUtf8(unit);
     };
     return {
         {QStringLiteral("Stroke"), whole(limits.Stroke, "mm")},

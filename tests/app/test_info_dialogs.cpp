@@ -61,6 +61,13 @@ TEST(InfoRows, SystemLimitsAreRoundedToWholeNumbers)
         {QStringLiteral("Maximum force"), QStringLiteral("80 N")},
     };
     EXPECT_EQ(rows, expected);
+
+    limits.MinSpeed = 2.5f;
+    limits.MaxForce = 80.5f;
+    limits.Stroke = 0.5f;
+    EXPECT_EQ(ValueOf(SystemLimitsRows(limits), QStringLiteral("Minimum speed")), QStringLiteral("3 mm/s"));
+    EXPECT_EQ(ValueOf(SystemLimitsRows(limits), QStringLiteral("Maximum force")), QStringLiteral("81 N"));
+    EXPECT_EQ(ValueOf(SystemLimitsRows(limits), QStringLiteral("Stroke")), QStringLiteral("1 mm"));
 }
 
 TEST(InfoRows, GraspingStatistics)
