@@ -10,6 +10,7 @@
 #include <QPalette>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -375,28 +376,47 @@ void TRollPanel::paintEvent(QPaintEvent*)
         DrawBevel(canvas, m + 1, m + c + 2, r, b);
 }
 
+namespace {
+
+// A quarter ellipse from `from` to `to`, drawn counter-clockwise starting at
+// `startAngle` (180: from the left end down to the bottom; 270: from the
+// bottom up to the right end). Its axes run through both end points; when
+// they leave no room for a curve a straight line joins the points.
+void QuarterArc(QPainterPath& path, QPointF from, QPointF to, qreal startAngle)
+{
+    const qreal rx = std::abs(to.x() - from.x());
+    const qreal ry = std::abs(to.y() - from.y());
+    if (rx <= 0 || ry <= 0) {
+        path.lineTo(to);
+        return;
+    }
+    const QPointF centre = startAngle == 180 ? QPointF(to.x(), from.y()) : QPointF(from.x(), to.y());
+    path.arcTo(QRectF(centre.x() - rx, centre.y() - ry, 2 * rx, 2 * ry), startAngle, 90);
+}
+
+}
+
 // Two lines with rounded lower corners: the highlight and, one pixel
 // further out on the left and in on the right and bottom, the shadow.
 void TRollPanel::DrawBevel(QPainter& canvas, int left, int top, int right, int bottom) const
 {
     const int rad = m_radius;
-    const int d = 2 * rad;
 
     QPainterPath light;
     light.moveTo(left + 1, top + 1);
     light.lineTo(left + 1, bottom - 1 - rad);
-    light.arcTo(QRectF(left + 1, bottom - d, d, d), 180, 90);
-    light.lineTo(right - 1 - rad, bottom);
-    light.arcTo(QRectF(right - d, bottom - d, d, d), 270, 90);
-    light.lineTo(right, top);
+    QuarterArc(light, light.currentPosition(), QPointF(left + 1 + rad, bottom), 180);
+    light.lineTo(right - 1 - rad, bottom - 1);
+    QuarterArc(light, light.currentPosition(), QPointF(right, bottom - rad), 270);
+    light.lineTo(right - 1, top);
 
     QPainterPath shadow;
     shadow.moveTo(left, top + 1);
     shadow.lineTo(left, bottom - rad - 2);
-    shadow.arcTo(QRectF(left, bottom - 1 - d, d, d), 180, 90);
-    shadow.lineTo(right - 2 - rad, bottom - 1);
-    shadow.arcTo(QRectF(right - 1 - d, bottom - 1 - d, d, d), 270, 90);
-    shadow.lineTo(right - 1, top);
+    QuarterArc(shadow, shadow.currentPosition(), QPointF(left + rad, bottom - 1), 180);
+    shadow.lineTo(right - 2 - rad, bottom - 2);
+    QuarterArc(shadow, shadow.currentPosition(), QPointF(right - 1, bottom - 1 - rad), 270);
+    shadow.lineTo(right - 2, top);
 
     canvas.setBrush(Qt::NoBrush);
     canvas.setPen(QPen(palette().color(QPalette::Light), 1));

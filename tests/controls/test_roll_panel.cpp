@@ -438,3 +438,82 @@ TEST(AnimateThread, AClockSetBackHoldsTheStartValue)
     Pump();
     EXPECT_EQ(target.height(), 100);
 }
+
+TEST_F(PanelFixture, BodyBevelRunsInsideTheFrameWithRoundedLowerCorners)
+{
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Light, QColor(255, 255, 0));
+    pal.setColor(QPalette::Dark, QColor(0, 0, 255));
+    panel->setPalette(pal);
+    panel->SetBorderColor(QColor(0, 0, 0));
+    panel->SetPanelGradientMode(gmNone);
+    panel->SetPanelColorFrom(QColor(250, 250, 200));
+    const QImage image = panel->grab().toImage();
+    const QColor light(255, 255, 0), dark(0, 0, 255), frame(0, 0, 0), body(250, 250, 200);
+    // Margin 2, caption 20, radius 4: L = 3, T = 24, Rr = 197, Bb = 147.
+
+    // Left side: highlight at L + 1, shadow at L, frame at L - 1.
+    EXPECT_EQ(image.pixelColor(4, 80), light);
+    EXPECT_EQ(image.pixelColor(3, 80), dark);
+    EXPECT_EQ(image.pixelColor(2, 80), frame);
+    EXPECT_EQ(image.pixelColor(5, 80), body);
+
+    // Right side and bottom: the highlight runs one pixel inside the frame
+    // and the shadow inside the highlight, so the frame stays visible.
+    for (int y : {26, 80, 140}) {
+        EXPECT_EQ(image.pixelColor(197, y), frame) << y;
+        EXPECT_EQ(image.pixelColor(196, y), light) << y;
+        EXPECT_EQ(image.pixelColor(195, y), dark) << y;
+    }
+    for (int x : {20, 100, 180}) {
+        EXPECT_EQ(image.pixelColor(x, 147), frame) << x;
+        EXPECT_EQ(image.pixelColor(x, 146), light) << x;
+        EXPECT_EQ(image.pixelColor(x, 145), dark) << x;
+    }
+
+    // The lower corners are rounded: the pixels in the corners keep the body
+    // colour, the arcs pass diagonally.
+    EXPECT_EQ(image.pixelColor(4, 146), body);
+    EXPECT_EQ(image.pixelColor(196, 146), body);
+
+    // A radius too large for the body draws no bevel at all.
+    panel->SetRadius(200);
+    const QImage plain = panel->grab().toImage();
+    EXPECT_EQ(plain.pixelColor(4, 80), body);
+    EXPECT_EQ(plain.pixelColor(3, 80), body);
+}
+
+TEST_F(PanelFixture, PressingShowsThePressedGlyphUntilTheNextStateChange)
+{
+    panel->SetCaptionGradientMode(gmNone);
+    panel->SetCaptionColorFrom(QColor(0, 0, 0));
+    // Glyph at x = R - 22 = 175, y = m + (C - 14) / 2 = 5. The plain
+    // triangles start one row and column before the pressed ones.
+    const QPoint glyph(175, 5);
+    auto pixel = [&](int x, int y) { return panel->grab().toImage().pixelColor(glyph + QPoint(x, y)); };
+    const QColor white(255, 255, 255), black(0, 0, 0);
+
+    EXPECT_EQ(pixel(6, 4), white);   // GLYPH2A: tip of the up triangle
+    EXPECT_EQ(pixel(0, 0), black);   // see-through corner
+    SendMouse(panel.get(), QEvent::MouseButtonPress, CaptionPoint(), Qt::LeftButton, Qt::LeftButton);
+    EXPECT_EQ(pixel(6, 4), black);   // GLYPH2B: moved right and down
+    EXPECT_EQ(pixel(7, 5), white);
+
+    // The release collapses: GLYPH1A, the down triangle.
+    SendMouse(panel.get(), QEvent::MouseButtonRelease, CaptionPoint(), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(pixel(2, 4), white);
+    EXPECT_EQ(pixel(6, 8), white);
+
+    // A click while the animation runs leaves the pressed glyph (GLYPH1B).
+    ASSERT_FALSE(panel->Animator()->IsIdle());
+    Click(panel.get(), CaptionPoint());
+    EXPECT_EQ(panel->State(), rpCollapsed);
+    EXPECT_EQ(pixel(2, 4), black);
+    EXPECT_EQ(pixel(3, 5), white);
+
+    // A press and a release outside the caption keep it pressed as well.
+    FinishAnimation();
+    Click(panel.get(), QPoint(100, 2));
+    EXPECT_EQ(pixel(3, 5), white);
+    EXPECT_EQ(panel->State(), rpCollapsed);
+}
