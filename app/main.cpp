@@ -13,8 +13,9 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // The name titles the message boxes. No display name is set: the
+    // platform would append it to the caption of every other window.
     QApplication::setApplicationName(QStringLiteral("KRM Commander"));
-    QApplication::setApplicationDisplayName(QStringLiteral("KRM Commander"));
     RegisterAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/icon")));
 
