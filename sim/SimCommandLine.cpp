@@ -60,7 +60,9 @@ the 16-bit status):
   53 GET_SYSTEM_LIMITS - -> 8 x f32: stroke, min/max speed, min/max
                         acceleration, min/max force, overdrive force
 Wrong payload length: E_CMD_FORMAT_ERROR; values out of range: E_RANGE_ERROR;
-unknown command byte: E_CMD_UNKNOWN. Frames with a bad checksum are ignored.
+a switch byte other than 0 or 1 (OVERDRIVE_MODE, GET_GRASPING_STATS) or a
+FAST_STOP_ACK other than "ack": E_INVALID_PARAMETER; unknown command byte:
+E_CMD_UNKNOWN. Frames with a bad checksum are ignored.
 
 Faults (random choices follow --seed): --drop suppresses every packet with
 the command byte (answers, final results, reports); --force-status answers a
