@@ -141,26 +141,34 @@ void TMListBox::DrawItem(QPainter& canvas, const QRect& rect, int index, bool se
         m_owner->OnDrawItem(m_owner, index, rect, canvas);
 }
 
+QStringList TMListBox::CellTexts(const QString& itemText, int sectionCount)
+{
+    QStringList cells;
+    QString rest = itemText;
+    for (int i = 0; i < sectionCount; ++i) {
+        const int separator = rest.indexOf(QLatin1Char(';'));
+        if (i == sectionCount - 1 || separator < 0) {
+            cells << rest;
+            rest.clear();
+        } else {
+            cells << rest.left(separator);
+            rest = rest.mid(separator + 1);
+        }
+    }
+    return cells;
+}
+
 void TMListBox::DrawCells(QPainter& canvas, const QRect& rect, int index,
                           const QColor& background, const QColor& textColor)
 {
     const TZLBHeaderSections* sections = m_owner->HeaderSections();
     const QFontMetrics metrics(font());
-    QString rest = item(index)->text();
+    const QStringList cells = CellTexts(item(index)->text(), sections->Count());
     int left = rect.left() + 1;
     for (int i = 0; i < sections->Count(); ++i) {
         const TZLBHeaderSection* section = sections->Items(i);
         const int width = section->Width();
-        // The last column takes the rest of the text, further ";" included.
-        QString cell;
-        const int separator = rest.indexOf(QLatin1Char(';'));
-        if (i == sections->Count() - 1 || separator < 0) {
-            cell = rest;
-            rest.clear();
-        } else {
-            cell = rest.left(separator);
-            rest = rest.mid(separator + 1);
-        }
+        const QString& cell = cells[i];
         const QRect cellRect(QPoint(left, rect.top()), QPoint(rect.right(), rect.bottom()));
         canvas.fillRect(cellRect, background);
         canvas.save();

@@ -6,6 +6,7 @@
 #include "ItemState.h"
 
 #include <QListWidget>
+#include <QStringList>
 
 class QPainter;
 class TZLBListBox;
@@ -25,6 +26,11 @@ public:
     void RepaintRow(int index);
     // Exchanges the texts and check states of two items.
     void SwapItems(int a, int b);
+
+    // The texts of the cells of an item in a list with that many sections:
+    // each cell ends at the next ";", the last one takes the rest of the
+    // text, further ";" included.
+    static QStringList CellTexts(const QString& itemText, int sectionCount);
 
     // Draws one row into the rectangle.
     void DrawItem(QPainter& canvas, const QRect& rect, int index, bool selected);

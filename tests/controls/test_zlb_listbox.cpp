@@ -95,6 +95,17 @@ TEST(ZLBColumnText, FieldsBetweenSemicolons)
     EXPECT_EQ(TZLBListBox::ColumnText(";x;", 2), "");
 }
 
+TEST(ZLBCellTexts, TheLastColumnTakesTheRestOfTheItem)
+{
+    EXPECT_EQ(TMListBox::CellTexts("Serial number;12345", 2), QStringList({"Serial number", "12345"}));
+    EXPECT_EQ(TMListBox::CellTexts("a;b;c", 2), QStringList({"a", "b;c"}));
+    EXPECT_EQ(TMListBox::CellTexts("a;b;c", 3), QStringList({"a", "b", "c"}));
+    EXPECT_EQ(TMListBox::CellTexts("a;b;c", 1), QStringList({"a;b;c"}));
+    EXPECT_EQ(TMListBox::CellTexts("a", 3), QStringList({"a", "", ""}));
+    EXPECT_EQ(TMListBox::CellTexts(";x;", 2), QStringList({"", "x;"}));
+    EXPECT_TRUE(TMListBox::CellTexts("a;b", 0).isEmpty());
+}
+
 TEST(ZLBColumnSort, NumbersEmptyTextsAndWords)
 {
     double value = 0;
