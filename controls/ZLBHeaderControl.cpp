@@ -23,8 +23,9 @@ constexpr int ArrowWidth = 16;
 TZLBHeaderControl::TZLBHeaderControl(TZLBListBox* listBox)
     : QWidget(listBox), m_listBox(listBox), m_sections(std::make_unique<TZLBHeaderSections>(this))
 {
-    // The designed height, or more if the font needs it.
-    setFixedHeight(std::max(HeaderHeight, fontMetrics().height() + 3));
+    // The designed height, or more if the font needs it: the text starts 3
+    // pixels down and keeps clear of the bottom line.
+    setFixedHeight(std::max(HeaderHeight, fontMetrics().height() + 4));
     setMouseTracking(true);
     m_arrow = ControlBitmaps::Load(QStringLiteral("ARROWUP"));
 }
@@ -224,7 +225,8 @@ void TZLBHeaderControl::paintEvent(QPaintEvent*)
         const int available = right - (sorted ? 17 : 2) - (left + 5);
         const QString text = ZLBTextFit::FitHeaderText(section->Text(), metrics, available);
         canvas.setPen(palette().color(QPalette::ButtonText));
-        canvas.drawText(left + 5, 2 + metrics.ascent(), text);
+        // At left + 5, top + 2 of the section rectangle, whose top is 1.
+        canvas.drawText(left + 5, 1 + 2 + metrics.ascent(), text);
         canvas.setPen(QPen(Qt::black, 1));
         QadGraphTools::DrawLineInclusive(canvas, right, 1, right, h - 1);
         left = right + 1;

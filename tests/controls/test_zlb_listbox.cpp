@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -423,4 +424,42 @@ TEST_F(ListFixture, RowsAlternateAndCellsSplitAtSemicolons)
     const QRect odd = list.List()->visualItemRect(list.List()->item(1));
     EXPECT_EQ(image.pixelColor(odd.right() - 3, odd.center().y()), QColor(223, 223, 223));
     EXPECT_EQ(image.pixelColor(80, odd.center().y()), QColor(187, 187, 187));   // separator
+}
+
+TEST_F(ListFixture, HeaderTextStartsTwoPixelsIntoItsSection)
+{
+    AddSections({150, 150});
+    list.HeaderSections()->Items(0)->SetText("WMW");
+    list.HeaderSections()->Items(0)->SetBackColor(Qt::white);
+    list.HeaderSections()->Items(1)->SetText("");
+    Show(305);
+    TZLBHeaderControl* header = list.Header();
+    QPalette pal = header->palette();
+    pal.setColor(QPalette::ButtonText, Qt::black);
+    header->setPalette(pal);
+    const QImage image = header->grab().toImage();
+
+    // The same text drawn at (1 + 5, 1 + 2) on a white ground.
+    QImage expected(image.size(), QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    {
+        QPainter p(&expected);
+        p.setFont(header->font());
+        p.setPen(Qt::black);
+        p.drawText(6, 3 + QFontMetrics(header->font()).ascent(), "WMW");
+    }
+    auto inkRows = [](const QImage& img) {
+        std::vector<int> rows;
+        for (int y = 1; y < img.height() - 1; ++y)
+            for (int x = 3; x < 140; ++x)
+                if (img.pixelColor(x, y) != QColor(Qt::white)) {
+                    rows.push_back(y);
+                    break;
+                }
+        return rows;
+    };
+    const std::vector<int> rows = inkRows(image);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows, inkRows(expected));
+    EXPECT_LT(rows.back(), header->height() - 1) << "clear of the bottom line";
 }
