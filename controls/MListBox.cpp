@@ -191,7 +191,7 @@ void TMListBox::DrawCells(QPainter& canvas, const QRect& rect, int index,
         } else {
             canvas.setPen(textColor);
             canvas.drawText(QRect(QPoint(left + 2, rect.top()), cellRect.bottomRight()),
-                            Qt::AlignLeft | Qt::AlignVCenter,
+                            Qt::AlignLeft | Qt::AlignTop,
                             ZLBTextFit::FitCellText(cell, metrics, width));
         }
         canvas.restore();

@@ -463,3 +463,31 @@ TEST_F(ListFixture, HeaderTextStartsTwoPixelsIntoItsSection)
     EXPECT_EQ(rows, inkRows(expected));
     EXPECT_LT(rows.back(), header->height() - 1) << "clear of the bottom line";
 }
+
+TEST_F(ListFixture, CellTextsStartAtTheTopOfTallRows)
+{
+    AddSections({100, 200});
+    list.SetItemHeight(40);
+    list.SetItems({"WMW;x"});
+    Show(305);
+    list.List()->clearSelection();
+    list.List()->setCurrentRow(-1);
+    QPalette pal = list.List()->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    list.List()->setPalette(pal);
+    QCoreApplication::processEvents();
+    const QImage image = list.List()->viewport()->grab().toImage();
+    const QRect row = list.List()->visualItemRect(list.List()->item(0));
+    ASSERT_EQ(row.height(), 40);
+    int first = -1, last = -1;
+    for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = row.left() + 2; x < row.left() + 90; ++x)
+            if (image.pixelColor(x, y) == QColor(Qt::black)) {
+                first = first < 0 ? y : first;
+                last = y;
+                break;
+            }
+    ASSERT_GE(first, 0) << "the text was drawn";
+    EXPECT_LE(last - row.top(), QFontMetrics(list.Font()).height()) << "drawn at the row's top, not centred";
+}
