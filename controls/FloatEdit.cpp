@@ -1,7 +1,6 @@
 #include "FloatEdit.h"
 
 #include <QLocale>
-#include <QPalette>
 
 #include <cfloat>
 #include <charconv>
@@ -84,10 +83,7 @@ bool ParseFloat(const QString& text, const QString& separator, long double& valu
 } // namespace
 
 TFloatEdit::TFloatEdit(QWidget* parent)
-    : QLineEdit(parent)
-    , FErrorBkgColor(palette().color(QPalette::Base))
-    , FNormalColor(palette().color(QPalette::Base))
-    , FNormalFont(font())
+    : TNumericEdit(parent)
     , FLastReported(LDBL_MAX)
 {
     connect(this, &QLineEdit::textChanged, this, &TFloatEdit::TextChanged);
@@ -128,19 +124,10 @@ bool TFloatEdit::Validate(long double& value) const
 void TFloatEdit::Revalidate()
 {
     long double value = 0;
-    FValid = Validate(value);
-    if (FValid)
+    const bool valid = Validate(value);
+    if (valid)
         FValue = value;
-    Recolour();
-}
-
-void TFloatEdit::Recolour()
-{
-    QPalette colours = palette();
-    colours.setColor(QPalette::Base, FValid ? FNormalColor : FErrorBkgColor);
-    setPalette(colours);
-    setFont(FValid ? FNormalFont : FErrorFont);
-    update();
+    ShowValidity(valid);
 }
 
 long double TFloatEdit::Value() const
@@ -161,7 +148,7 @@ void TFloatEdit::SetValue(long double value)
 void TFloatEdit::TextChanged()
 {
     Revalidate();
-    if (FValid && OnNumericChange && FValue != FLastReported) {
+    if (IsValid() && OnNumericChange && FValue != FLastReported) {
         OnNumericChange(this);
         FLastReported = FValue;
     }

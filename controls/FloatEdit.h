@@ -12,26 +12,19 @@
 //
 // Range rule: with both bounds 0 any number is valid; otherwise the value must
 // satisfy MinValue < MaxValue and MinValue <= value <= MaxValue.
-#include <QColor>
-#include <QFont>
-#include <QLineEdit>
+#include "NumericEdit.h"
 
 #include <functional>
 
 enum class TDecSeparator { dsDefault, dsPoint, dsComma };
 
-class TFloatEdit : public QLineEdit {
+class TFloatEdit : public TNumericEdit {
     Q_OBJECT
 public:
     using TNotifyEvent = std::function<void(TFloatEdit* sender)>;
 
     explicit TFloatEdit(QWidget* parent = nullptr);
 
-    QColor ErrorBkgColor() const { return FErrorBkgColor; }
-    // Takes effect at the next change of the text or of a bound.
-    void SetErrorBkgColor(const QColor& color) { FErrorBkgColor = color; }
-    QFont ErrorFont() const { return FErrorFont; }
-    void SetErrorFont(const QFont& font) { FErrorFont = font; }
     TDecSeparator DecSeparator() const { return FDecSeparator; }
     // Takes effect at the next change of the text or of a bound.
     void SetDecSeparator(TDecSeparator separator) { FDecSeparator = separator; }
@@ -41,9 +34,6 @@ public:
     // Store the bound, validate the text again and recolour.
     void SetMinValue(long double value);
     void SetMaxValue(long double value);
-
-    // Validity of the text as of its last change (or bound change).
-    bool IsValid() const { return FValid; }
 
     // The number of the current text. Throws std::invalid_argument with
     // "TFloatEdit.value: the text property is not a valid float value" when
@@ -63,17 +53,11 @@ public:
 private:
     bool Validate(long double& value) const;
     void Revalidate();
-    void Recolour();
     void TextChanged();
 
-    QColor FErrorBkgColor;
-    QFont FErrorFont;
-    QColor FNormalColor;
-    QFont FNormalFont;
     TDecSeparator FDecSeparator = TDecSeparator::dsDefault;
     long double FMinValue = 0;
     long double FMaxValue = 0;
-    bool FValid = false;
     long double FValue = 0;
     long double FLastReported;
 };

@@ -2,15 +2,10 @@
 
 #include "IntegerLiteral.h"
 
-#include <QPalette>
-
 #include <stdexcept>
 
 TIntegerEdit::TIntegerEdit(QWidget* parent)
-    : QLineEdit(parent)
-    , FErrorBkgColor(palette().color(QPalette::Base))
-    , FNormalColor(palette().color(QPalette::Base))
-    , FNormalFont(font())
+    : TNumericEdit(parent)
 {
     connect(this, &QLineEdit::textChanged, this, &TIntegerEdit::TextChanged);
     Revalidate();
@@ -43,19 +38,10 @@ bool TIntegerEdit::Validate(int32_t& value) const
 void TIntegerEdit::Revalidate()
 {
     int32_t value = 0;
-    FValid = Validate(value);
-    if (FValid)
+    const bool valid = Validate(value);
+    if (valid)
         FValue = value;
-    Recolour();
-}
-
-void TIntegerEdit::Recolour()
-{
-    QPalette colours = palette();
-    colours.setColor(QPalette::Base, FValid ? FNormalColor : FErrorBkgColor);
-    setPalette(colours);
-    setFont(FValid ? FNormalFont : FErrorFont);
-    update();
+    ShowValidity(valid);
 }
 
 int32_t TIntegerEdit::Value() const
@@ -74,7 +60,7 @@ void TIntegerEdit::SetValue(int32_t value)
 void TIntegerEdit::TextChanged()
 {
     Revalidate();
-    if (FValid && OnNumericChange && FValue != FLastReported) {
+    if (IsValid() && OnNumericChange && FValue != FLastReported) {
         OnNumericChange(this);
         FLastReported = FValue;
     }

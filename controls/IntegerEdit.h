@@ -7,34 +7,23 @@
 // Range rule: with MinValue and MaxValue both 0 any 32-bit integer is valid;
 // otherwise the text is valid when MinValue < MaxValue and MinValue <= value
 // <= MaxValue (so MinValue >= MaxValue, not both 0, accepts nothing).
-#include <QColor>
-#include <QFont>
-#include <QLineEdit>
+#include "NumericEdit.h"
 
 #include <cstdint>
 #include <functional>
 
-class TIntegerEdit : public QLineEdit {
+class TIntegerEdit : public TNumericEdit {
     Q_OBJECT
 public:
     using TNotifyEvent = std::function<void(TIntegerEdit* sender)>;
 
     explicit TIntegerEdit(QWidget* parent = nullptr);
 
-    QColor ErrorBkgColor() const { return FErrorBkgColor; }
-    // Takes effect at the next change of the text or of a bound.
-    void SetErrorBkgColor(const QColor& color) { FErrorBkgColor = color; }
-    QFont ErrorFont() const { return FErrorFont; }
-    void SetErrorFont(const QFont& font) { FErrorFont = font; }
-
     int32_t MinValue() const { return FMinValue; }
     int32_t MaxValue() const { return FMaxValue; }
     // Store the bound, validate the text again and recolour.
     void SetMinValue(int32_t value);
     void SetMaxValue(int32_t value);
-
-    // Validity of the text as of its last change (or bound change).
-    bool IsValid() const { return FValid; }
 
     // The number of the current text. Throws std::invalid_argument with
     // "TIntegerEdit.value: the text property is not a valid integer value"
@@ -53,16 +42,10 @@ public:
 private:
     bool Validate(int32_t& value) const;
     void Revalidate();
-    void Recolour();
     void TextChanged();
 
-    QColor FErrorBkgColor;
-    QFont FErrorFont;
-    QColor FNormalColor;
-    QFont FNormalFont;
     int32_t FMinValue = 0;
     int32_t FMaxValue = 0;
-    bool FValid = false;
     int32_t FValue = 0;
     int32_t FLastReported = 2147483647;
 };

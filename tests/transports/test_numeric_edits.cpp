@@ -225,6 +225,33 @@ TEST(FloatEdit, SyntaxAndInclusiveRange)
     EXPECT_TRUE(edit.IsValid()) << "both bounds 0: no range";
 }
 
+TEST(FloatEdit, ErrorLookFollowsTextAndBounds)
+{
+    const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+    TFloatEdit edit;
+    const QColor normal = edit.palette().color(QPalette::Base);
+    QFont errorFont = edit.font();
+    errorFont.setItalic(true);
+    edit.SetErrorFont(errorFont);
+    edit.SetErrorBkgColor(Qt::yellow);
+    EXPECT_EQ(edit.palette().color(QPalette::Base), normal) << "a new colour waits for the next change";
+
+    edit.SetMinValue(2);
+    edit.SetMaxValue(65);
+    EXPECT_FALSE(edit.IsValid()) << "empty text";
+    EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(Qt::yellow)) << "a bound change recolours";
+    EXPECT_TRUE(edit.font().italic());
+
+    Type(edit, QStringLiteral("10"));
+    EXPECT_EQ(edit.palette().color(QPalette::Base), normal);
+    EXPECT_FALSE(edit.font().italic());
+
+    edit.SetMaxValue(5);
+    EXPECT_FALSE(edit.IsValid());
+    EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(Qt::yellow));
+    EXPECT_TRUE(edit.font().italic());
+}
+
 TEST(FloatEdit, EventsAndValueAccessors)
 {
     const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
