@@ -80,11 +80,20 @@ bool ParseFloat(const QString& text, const QString& separator, long double& valu
     return true;
 }
 
+// Value "last reported" before the first report: 1.1E+4932, the top of the
+// extended range, so practically every first valid value is reported. Where
+// long double is no wider than double the largest value stands in for it.
+#if LDBL_MAX_10_EXP >= 4932
+constexpr long double NothingReported = 1.1e4932L;
+#else
+constexpr long double NothingReported = LDBL_MAX;
+#endif
+
 } // namespace
 
 TFloatEdit::TFloatEdit(QWidget* parent)
     : TNumericEdit(parent)
-    , FLastReported(LDBL_MAX)
+    , FLastReported(NothingReported)
 {
     connect(this, &QLineEdit::textChanged, this, &TFloatEdit::TextChanged);
     Revalidate();

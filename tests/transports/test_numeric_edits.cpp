@@ -225,6 +225,19 @@ TEST(FloatEdit, SyntaxAndInclusiveRange)
     EXPECT_TRUE(edit.IsValid()) << "both bounds 0: no range";
 }
 
+TEST(FloatEdit, FirstValueEqualToTheStartMarkerIsNotReported)
+{
+    const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+    TFloatEdit edit;
+    int numericChanges = 0;
+    edit.OnNumericChange = [&](TFloatEdit*) { ++numericChanges; };
+    edit.setText(QStringLiteral("1.1E+4932"));
+    ASSERT_TRUE(edit.IsValid());
+    EXPECT_EQ(numericChanges, 0);
+    edit.setText(QStringLiteral("0"));
+    EXPECT_EQ(numericChanges, 1) << "0 is a new value";
+}
+
 TEST(FloatEdit, ErrorLookFollowsTextAndBounds)
 {
     const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
