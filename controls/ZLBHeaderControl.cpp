@@ -265,7 +265,9 @@ void TZLBHeaderControl::mouseMoveEvent(QMouseEvent* event)
         setCursor(Qt::SplitHCursor);
     else
         unsetCursor();
-    if (m_resizingSection >= 0 && m_lastX >= 0 && x != m_lastX) {
+    // The pointer may leave the header on the left during a drag; negative
+    // positions still count.
+    if (m_resizingSection >= 0 && x != m_lastX) {
         const int amount = x - m_lastX;
         m_lastX = x;
         ResizeSection(m_resizingSection, amount);

@@ -258,6 +258,13 @@ TEST_F(ListFixture, ADragGivesBackWhatItTookFromTheLeftFirst)
     // One gesture: squeeze sections 1 and 0, then move back to the start.
     DragBoundary(1, {-150, 150});
     EXPECT_EQ(Widths(), before);
+
+    // Out past the header's left edge and back: the drag goes on. Going
+    // out squeezes sections 0 and 1 to 20 and gives the 160 freed to section
+    // 2; coming back takes it all down to 20 again, restores section 0 and
+    // widens section 1 with the rest.
+    DragBoundary(1, {-300, 300});
+    EXPECT_EQ(Widths(), (std::vector<int>{100, before[2] + 80, 20}));
 }
 
 TEST_F(ListFixture, AutoSizeFitsTheLongestTextAndKeepsTheTotal)
