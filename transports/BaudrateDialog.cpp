@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -48,7 +49,10 @@ TBaudrateDlg::TBaudrateDlg(QObject* owner)
     layout->addLayout(row);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    setFixedSize(313, 131);
+    // 313 x 131 client area; larger only when the font needs more room.
+    const int width = std::max(313, layout->totalMinimumSize().width());
+    setFixedSize(width, std::max(131, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                              : layout->totalMinimumSize().height()));
 
     cbBaudrate->setCurrentIndex(0);
     cbBaudrateChange();

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -85,7 +86,10 @@ TCANParamsDlg::TCANParamsDlg(QObject* owner)
     layout->addLayout(fields);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    setFixedSize(313, 183);
+    // 313 x 183 client area; larger only when the font needs more room.
+    const int width = std::max(313, layout->totalMinimumSize().width());
+    setFixedSize(width, std::max(183, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                              : layout->totalMinimumSize().height()));
     edIDChange();
 }
 

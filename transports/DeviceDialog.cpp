@@ -9,7 +9,24 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
+#include <algorithm>
 #include <stdexcept>
+
+namespace {
+
+// Width a push button needs for its caption (and picture) with some room
+// on both sides; the style's own size hint rounds every button up to 80.
+int NeededButtonWidth(const QPushButton* button)
+{
+    QString caption = button->text();
+    caption.remove(QLatin1Char('&'));
+    int width = button->fontMetrics().horizontalAdvance(caption) + 20;
+    if (!button->icon().isNull())
+        width += button->iconSize().width() + 4;
+    return width;
+}
+
+}
 
 TDeviceDlg::TDeviceDlg(QObject* owner)
     : TModalDialog(owner)
@@ -29,16 +46,36 @@ TDeviceDlg::TDeviceDlg(QObject* owner)
     btnConnect->setObjectName(QStringLiteral("btnConnect"));
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
 
-    Label1->move(32, 44);
+    // Design: lists at (80, 40) and (80, 88), 161 wide; buttons at (32, 144)
+    // and (200, 144), 75 x 25; client area 306 x 180. Each label ends a
+    // little left of its list and is centred on it, so a font wider than the
+    // design's does not run it into the list. Sizes grow only where the font
+    // needs more room than the design gives.
+    constexpr int LabelGap = 6;
+    const int labelWidth = std::max(Label1->sizeHint().width(), Label2->sizeHint().width());
+    const int listLeft = std::max(80, 8 + labelWidth + LabelGap);
+    const int listWidth = std::max({161, cbDevice->sizeHint().width(), cbDevicePort->sizeHint().width()});
+    const int listHeight = cbDevice->sizeHint().height();
+    const auto placeRow = [&](QLabel* label, QComboBox* list, int listTop) {
+        list->setGeometry(listLeft, listTop, listWidth, listHeight);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        label->setGeometry(listLeft - LabelGap - labelWidth, listTop, labelWidth, listHeight);
+    };
+    placeRow(Label1, cbDevice, 40);
     Label1->setBuddy(cbDevice);
-    cbDevice->setGeometry(80, 40, 161, cbDevice->sizeHint().height());
-    Label2->move(48, 92);
+    placeRow(Label2, cbDevicePort, 88);
     Label2->setBuddy(cbDevicePort);
-    cbDevicePort->setGeometry(80, 88, 161, cbDevicePort->sizeHint().height());
-    btnConnect->setGeometry(32, 144, 75, 25);
+
     btnConnect->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
-    btnCancel->setGeometry(200, 144, 75, 25);
-    setFixedSize(306, 180);
+    // Both buttons share one width, so they stay the same distance from the
+    // left and the right edge.
+    const int buttonWidth = std::max({75, NeededButtonWidth(btnConnect), NeededButtonWidth(btnCancel)});
+    const int buttonHeight = std::max(25, btnConnect->fontMetrics().height() + 10);
+    const int buttonTop = std::max(144, cbDevicePort->geometry().bottom() + 1 + 24);
+    const int width = std::max({306, listLeft + listWidth + 65, 32 + 31 + 2 * buttonWidth + 20});
+    btnConnect->setGeometry(32, buttonTop, buttonWidth, buttonHeight);
+    btnCancel->setGeometry(width - 31 - buttonWidth, buttonTop, buttonWidth, buttonHeight);
+    setFixedSize(width, std::max(180, buttonTop + buttonHeight + 11));
 
     btnConnect->setDefault(true);
     connect(btnConnect, &QPushButton::clicked, this, &QDialog::accept);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <stdexcept>
 
 THostNameDlg::THostNameDlg(QObject* owner)
@@ -52,7 +53,10 @@ THostNameDlg::THostNameDlg(QObject* owner)
     layout->addLayout(portRow);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    setFixedSize(313, 170);
+    // 313 x 170 client area; larger only when the font needs more room.
+    const int width = std::max(313, layout->totalMinimumSize().width());
+    setFixedSize(width, std::max(170, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                              : layout->totalMinimumSize().height()));
 
     edPortChange();
 }
