@@ -30,4 +30,5 @@ protected:
 
 private:
     void Panel2Resize();
+    void FitValueColumn();
 };

@@ -396,6 +396,12 @@ QWidget* TMainWin::CreateCommandPanels()
 {
     auto* holder = new QWidget;
     holder->setObjectName(QStringLiteral("pnCommands"));
+    // While disconnected, the style's grey for disabled texts all but vanishes
+    // on the light blue panels; a darker grey-blue still reads as disabled.
+    QPalette disabledTexts = holder->palette();
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
+        disabledTexts.setColor(QPalette::Disabled, role, QColor(0x5A, 0x68, 0x7C));
+    holder->setPalette(disabledTexts);
     auto* layout = new QVBoxLayout(holder);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
