@@ -4,7 +4,8 @@
 // line-speed, host and CAN parameter dialogs, the three information dialogs
 // (filled with typical values of a gripper) and the disconnected main window
 // at its design and at its minimum size, and saves one PNG of each into the
-// folder given as the only argument. No gripper and no transport is needed:
+// folder given as the first argument. An optional second argument sets the
+// application font's point size, to see the layouts with larger fonts. No gripper and no transport is needed:
 // every dialog is shown through the dialog runner, grabbed and closed.
 #include "AppResources.h"
 #include "BaudrateDialog.h"
@@ -23,6 +24,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QFile>
 #include <QIcon>
 #include <QTemporaryDir>
@@ -201,9 +203,14 @@ int main(int argc, char* argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("KRM Commander"));
     RegisterAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/icon")));
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: krm-dialog-shots OUTPUT-FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: krm-dialog-shots OUTPUT-FOLDER [FONT-POINT-SIZE]\n");
         return 2;
+    }
+    if (argc == 3) {
+        QFont font = QApplication::font();
+        font.setPointSizeF(QString::fromLocal8Bit(argv[2]).toDouble());
+        QApplication::setFont(font);
     }
     return TakeShots(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }
