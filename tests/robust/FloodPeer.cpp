@@ -1,0 +1,146 @@
+#include "FloodPeer.h"
+
+#include "Framing.h"
+#include "HXT_commands.h"
+#include "convert.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+class TFloodWorker : public QObject {
+public:
+    TFloodWorker(std::atomic<int>& framesSent, std::atomic<int>& ticks) : FFramesSent(framesSent), FTicks(ticks) {}
+
+    quint16 Listen()
+    {
+        FServer = new QTcpServer(this);
+        if (!FServer->listen(QHostAddress::LocalHost, 0))
+            return 0;
+        connect(FServer, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = FServer->nextPendingConnection()) {
+                FClient = socket;
+                FClient->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Received(socket); });
+            }
+        });
+        FTimer = new QTimer(this);
+        FTimer->setTimerType(Qt::PreciseTimer);
+        FTimer->setInterval(1);
+        connect(FTimer, &QTimer::timeout, this, [this] { Tick(); });
+        return FServer->serverPort();
+    }
+
+    void SetFlooding(bool on)
+    {
+        if (on)
+            FTimer->start();
+        else
+            FTimer->stop();
+    }
+
+    void SetBurst(int reports) { FBurst = reports; }
+
+    void Shutdown()
+    {
+        delete FTimer;
+        FTimer = nullptr;
+        delete FClient;
+        FClient = nullptr;
+        delete FServer;
+        FServer = nullptr;
+    }
+
+private:
+    void Send(uint8_t command, const TByteArray& payload)
+    {
+        if (!FClient)
+            return;
+        const TByteArray frame = BuildFrame(command, payload.data(), payload.size());
+        FClient->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
+        ++FFramesSent;
+    }
+
+    void SendPosition()
+    {
+        const auto value = SingleToBytes(static_cast<float>(++FReports));
+        Send(CMD_GET_POS, {0x00, 0x00, value[0], value[1], value[2], value[3]});
+    }
+
+    void Tick()
+    {
+        ++FTicks;
+        SendPosition();
+        SendPosition();
+        const uint32_t state = FReports;
+        Send(CMD_GET_SYSTEM_STATE, {0x00, 0x00, static_cast<uint8_t>(state), static_cast<uint8_t>(state >> 8),
+                                    static_cast<uint8_t>(state >> 16), static_cast<uint8_t>(state >> 24)});
+        if (FClient)
+            FClient->flush();
+    }
+
+    void Received(QTcpSocket* socket)
+    {
+        FInput += socket->readAll();
+        while (FInput.size() >= 8) {
+            const int length = static_cast<uint8_t>(FInput[4]) | (static_cast<uint8_t>(FInput[5]) << 8);
+            if (FInput.size() < 8 + length)
+                break;
+            const uint8_t command = static_cast<uint8_t>(FInput[3]);
+            FInput.remove(0, 8 + length);
+            if (command == CMD_GET_SYSINFO) {
+                for (int i = 0; i < FBurst; ++i)
+                    SendPosition();
+                const uint32_t serial = ++FSysInfoAnswers;
+                Send(command, {0x00, 0x00, 0x01, 0x02, 0x03, 0x01, static_cast<uint8_t>(serial),
+                               static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial >> 16),
+                               static_cast<uint8_t>(serial >> 24)});
+            } else {
+                Send(command, {0x00, 0x00});
+            }
+            socket->flush();
+        }
+    }
+
+    std::atomic<int>& FFramesSent;
+    std::atomic<int>& FTicks;
+    QTcpServer* FServer = nullptr;
+    QTcpSocket* FClient = nullptr;
+    QTimer* FTimer = nullptr;
+    QByteArray FInput;
+    uint32_t FReports = 0;
+    uint32_t FSysInfoAnswers = 0;
+    int FBurst = 0;
+};
+
+TFloodPeer::TFloodPeer() = default;
+
+TFloodPeer::~TFloodPeer()
+{
+    if (FWorker) {
+        QMetaObject::invokeMethod(FWorker, [this] { FWorker->Shutdown(); }, Qt::BlockingQueuedConnection);
+        FThread.quit();
+        FThread.wait();
+        delete FWorker;
+    }
+}
+
+bool TFloodPeer::Start()
+{
+    FWorker = new TFloodWorker(FFramesSent, FTicks);
+    FWorker->moveToThread(&FThread);
+    FThread.start();
+    QMetaObject::invokeMethod(FWorker, [this] { FPort = FWorker->Listen(); }, Qt::BlockingQueuedConnection);
+    return FPort != 0;
+}
+
+void TFloodPeer::SetFlooding(bool on)
+{
+    QMetaObject::invokeMethod(FWorker, [this, on] { FWorker->SetFlooding(on); }, Qt::BlockingQueuedConnection);
+}
+
+void TFloodPeer::SetBurstBeforeAnswer(int reports)
+{
+    QMetaObject::invokeMethod(FWorker, [this, reports] { FWorker->SetBurst(reports); }, Qt::BlockingQueuedConnection);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// A gripper stand-in on a loopback TCP port that runs in its own thread and,
+// while flooding, sends on every 1 ms tick two position reports and one
+// system-state report. Position reports carry 1, 2, 3, ... in order; the
+// state reports carry the same counter. Requests are answered at once:
+// GET_SYSINFO with the serial number 1, 2, 3, ... (one per request), every
+// other command with a bare success status. It can also answer behind a
+// burst of reports, like a peer that dumps a backlog at once.
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+class TFloodWorker;
+
+class TFloodPeer {
+public:
+    TFloodPeer();
+    ~TFloodPeer();
+    TFloodPeer(const TFloodPeer&) = delete;
+    TFloodPeer& operator=(const TFloodPeer&) = delete;
+
+    // Listens on 127.0.0.1; false when that failed.
+    bool Start();
+    quint16 Port() const { return FPort; }
+    void SetFlooding(bool on);
+    // Every later GET_SYSINFO answer comes right behind `reports` position
+    // reports written in one go (continuing the same count).
+    void SetBurstBeforeAnswer(int reports);
+    // Frames written to the client so far (reports and answers).
+    int FramesSent() const { return FFramesSent.load(); }
+    int Ticks() const { return FTicks.load(); }
+
+private:
+    QThread FThread;
+    TFloodWorker* FWorker = nullptr;
+    quint16 FPort = 0;
+    std::atomic<int> FFramesSent{0};
+    std::atomic<int> FTicks{0};
+};

@@ -1,0 +1,93 @@
+// A peer that hangs up in the middle of a session: the last answer before the
+// hang-up still arrives, the lost link is reported once, the display falls
+// back to its disconnected look, and connecting again works.
+#include "RobustTestSupport.h"
+
+#include "DeviceComponent.h"
+#include "MainForm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace {
+
+using LostLinkTest = RobustTest;
+
+TEST_F(LostLinkTest, GripperObjectReportsTheLostLinkOnceAndReconnects)
+{
+    // Eight frames per connection: two answers, then reports.
+    ASSERT_TRUE(StartSimulator({"--close-after", "8"}));
+    ASSERT_TRUE(ConnectTo(Sim.TcpPort()));
+    TSystemInfo info;
+    ASSERT_EQ(Gripper->GetSystemInfo(info), E_SUCCESS);
+    ASSERT_EQ(Gripper->AutoUpdateSystemState(true, 10, false), E_SUCCESS);
+    ASSERT_TRUE(WaitFor([&] { return Disconnects == 1; }));
+    Settle(200);
+    EXPECT_EQ(Disconnects, 1);
+    EXPECT_FALSE(Gripper->IsConnected());
+    EXPECT_EQ(Gripper->SystemState(), 0u);
+    EXPECT_EQ(MessagesStartingWith(TDevice::LinkLostPrefix), 1);
+    EXPECT_EQ(Driver.Messages.size(), 1u);
+    // The frames sent before the hang-up all arrived.
+    EXPECT_EQ(ReceivedFrames(*Log).size(), 8);
+    ExpectEverySentFrameReceived();
+    EXPECT_EQ(Gripper->Stop(), E_CMD_FAILED);
+
+    ASSERT_TRUE(ConnectTo(Sim.TcpPort()));
+    info.SerialNumber = 0;
+    EXPECT_EQ(Gripper->GetSystemInfo(info), E_SUCCESS);
+    EXPECT_EQ(info.SerialNumber, 12345678);
+    Gripper->Disconnect();
+    EXPECT_EQ(Disconnects, 2);
+    Settle(100);
+    EXPECT_EQ(Driver.Messages.size(), 1u); // the operator's disconnect is no error
+}
+
+TEST_F(LostLinkTest, MainWindowFallsBackToTheDisconnectedLookAndReconnects)
+{
+    // Connecting takes four frames (limits and three report requests; the
+    // reports come only on change, and nothing moves); three information
+    // requests make seven.
+    ASSERT_TRUE(StartSimulator({"--close-after", "7"}));
+    Gripper.reset();
+    TMainWin window;
+    window.show();
+    ASSERT_TRUE(Driver.Connect(window, Sim.TcpPort()));
+    EXPECT_EQ(window.lbSystemstate->text(), QStringLiteral("00000000h"));
+    int disconnects = 0;
+    THXT* gripper = window.Gripper();
+    const TNotifyEvent windowHandler = gripper->OnDisconnect;
+    gripper->OnDisconnect = [&](QObject* sender) {
+        ++disconnects;
+        windowHandler(sender);
+    };
+
+    for (int i = 0; i < 3; ++i) {
+        TSystemInfo info;
+        EXPECT_EQ(gripper->GetSystemInfo(info), E_SUCCESS) << i;
+    }
+    ASSERT_TRUE(WaitFor([&] { return window.Connect1->isEnabled(); }));
+    Settle(200);
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_FALSE(window.Disconnect1->isEnabled());
+    EXPECT_EQ(window.lbSystemstate->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(window.lbGraspingState->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(window.lbPosition->text(), QStringLiteral("[n/a]"));
+    EXPECT_FALSE(window.btnGoto->isEnabled());
+    EXPECT_FALSE(window.btnEmergencyStop->isEnabled());
+    ASSERT_EQ(Driver.Messages.size(), 1u);
+    EXPECT_TRUE(Driver.Messages[0].text.startsWith(TDevice::LinkLostPrefix)) << Driver.Messages[0].text.toStdString();
+
+    ASSERT_TRUE(Driver.Connect(window, Sim.TcpPort()));
+    EXPECT_TRUE(window.btnGoto->isEnabled());
+    EXPECT_EQ(window.lbSystemstate->text(), QStringLiteral("00000000h"));
+    EXPECT_EQ(window.lbGraspingState->text(), QStringLiteral("idle"));
+    EXPECT_TRUE(window.Disconnect1->isEnabled());
+    Settle(100);
+    EXPECT_EQ(Driver.Messages.size(), 1u);
+}
+
+} // namespace
