@@ -12,6 +12,13 @@
 #include <stdexcept>
 #include <string>
 
+namespace {
+// The shortest frame: preamble, command, length and checksum.
+constexpr int32_t MinFrameBytes = 8;
+// Free queue slots at which held-back bytes are read again.
+constexpr int ResumeFreeSlots = 64;
+} // namespace
+
 TCommand::TCommand(QObject* owner) : QObject(owner)
 {
     FAssembler.OnFrame = [this](TPacket&& packet) { FrameReceived(std::move(packet)); };
@@ -80,6 +87,7 @@ TStat TCommand::Connect()
         FPackets.Clear();
         FAssembler.Reset();
         FFramesToAnnounce = 0;
+        FReadHeldBack = false;
     } else {
         device->OnConnect = nullptr;
         device->OnDisconnect = nullptr;
@@ -111,8 +119,23 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
 {
     if (!FCurrentDevice || count <= 0)
         return;
+    int32_t wanted = std::min(count, ReadChunkSize);
+    if (!OnPacket) {
+        // A waiting transaction takes one packet per pass of its loop, while
+        // one pass may bring a whole chunk: read only what the queue can
+        // still take (a frame in progress may end with the first byte, every
+        // further one needs MinFrameBytes), so that a burst cannot push the
+        // answer out of a full queue.
+        const int32_t room = std::max(0, MaxPackets - FPackets.Count() - 1) * MinFrameBytes;
+        if (room < wanted) {
+            wanted = room;
+            FReadHeldBack = true;
+        }
+        if (wanted <= 0)
+            return;
+    }
     std::array<uint8_t, ReadChunkSize> buffer;
-    const int32_t read = FCurrentDevice->Read(buffer.data(), std::min(count, ReadChunkSize));
+    const int32_t read = FCurrentDevice->Read(buffer.data(), wanted);
     if (read <= 0)
         return;
     FAssembler.ProcessChunk(buffer.data(), static_cast<size_t>(read));
@@ -134,6 +157,34 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
                 FirePacketEvents();
             },
             Qt::QueuedConnection);
+    }
+}
+
+bool TCommand::GetPacket(TPacket& p)
+{
+    if (!FPackets.Pop(p))
+        return false;
+    if (FReadHeldBack && !FResumeQueued && MaxPackets - FPackets.Count() >= ResumeFreeSlots) {
+        FReadHeldBack = false;
+        FResumeQueued = true;
+        QMetaObject::invokeMethod(this, [this] { ResumeReading(); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void TCommand::ResumeReading()
+{
+    FResumeQueued = false;
+    if (!FCurrentDevice || !FCurrentDevice->IsOpen())
+        return;
+    const int32_t waiting = FCurrentDevice->BytesAvailable();
+    if (waiting <= 0)
+        return;
+    DataAvailable(FCurrentDevice, waiting);
+    // More than one chunk was waiting: the device announces it no more.
+    if (!FReadHeldBack && !FResumeQueued && FCurrentDevice && FCurrentDevice->BytesAvailable() > 0) {
+        FResumeQueued = true;
+        QMetaObject::invokeMethod(this, [this] { ResumeReading(); }, Qt::QueuedConnection);
     }
 }
 

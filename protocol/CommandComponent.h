@@ -52,14 +52,17 @@ public:
     TStat SendPacket(const TPacket& p);
 
     // The current device's data event: reads up to ReadChunkSize bytes and
-    // assembles them into packets.
+    // assembles them into packets. While a transaction waits (no packet
+    // event), it reads no more than the packet queue can still take; the
+    // rest stays in the device until the queue has room again.
     void DataAvailable(TDevice* sender, int32_t count);
     // Feeds one received byte to the assembler.
     void ProcessByte(uint8_t b);
 
     int PacketCount() const { return FPackets.Count(); }
-    // Takes the oldest queued packet; false when none waits.
-    bool GetPacket(TPacket& p) { return FPackets.Pop(p); }
+    // Takes the oldest queued packet; false when none waits. Reading bytes
+    // held back for a full queue resumes once it has room.
+    bool GetPacket(TPacket& p);
 
     // Forwarded as the current device's connect and disconnect events (the
     // sender is the device). Setting one takes effect at once.
@@ -74,6 +77,7 @@ private:
     void InstallConnectionEvents(TDevice* device);
     void FrameReceived(TPacket&& packet);
     void FirePacketEvents();
+    void ResumeReading();
 
     TDeviceDlg* FInterfaceDialog = nullptr;
     std::vector<TDevice*> FDevices;
@@ -84,4 +88,6 @@ private:
     TNotifyEvent FOnDisconnect;
     int FFramesToAnnounce = 0;
     bool FAnnouncementQueued = false;
+    bool FReadHeldBack = false;
+    bool FResumeQueued = false;
 };

@@ -1,7 +1,8 @@
 // A flood of unrequested reports (three frames every millisecond, sent from
-// another thread) while transactions run: every transaction gets its own
-// answer, every report is handled in order, and the event loop keeps running
-// timers throughout.
+// another thread) while transactions run, and answers that come behind a
+// burst of thousands of reports: every transaction gets its own answer,
+// every report is handled in order, and the event loop keeps running timers
+// throughout.
 #include "RobustTestSupport.h"
 
 #include "FloodPeer.h"
@@ -64,6 +65,30 @@ TEST_F(ReportFloodTest, TransactionsAndTimersKeepGoingUnderAReportFlood)
     EXPECT_EQ(static_cast<int>(positions.size()), 2 * stateEvents);
     EXPECT_EQ(Gripper->SystemState(), static_cast<uint32_t>(positions.size()));
     EXPECT_TRUE(Driver.Messages.empty());
+}
+
+TEST_F(ReportFloodTest, AnswerBehindABurstOfReportsArrivesAndNoReportIsLost)
+{
+    TFloodPeer peer;
+    ASSERT_TRUE(peer.Start());
+    ASSERT_TRUE(ConnectTo(peer.Port()));
+    std::vector<float> positions;
+    Gripper->OnPosition = [&](QObject*) { positions.push_back(Gripper->Position()); };
+    // Far more reports than the packet queue holds, all in the socket before
+    // the answer.
+    peer.SetBurstBeforeAnswer(3000);
+    for (int round = 0; round < 2; ++round) {
+        TSystemInfo info;
+        ASSERT_EQ(Gripper->GetSystemInfo(info), E_SUCCESS) << round;
+        EXPECT_EQ(info.SerialNumber, round + 1);
+    }
+    ASSERT_TRUE(WaitFor([&] { return static_cast<int>(ReceivedFrames(*Log).size()) >= peer.FramesSent(); }));
+    EXPECT_EQ(ReceivedFrames(*Log).size(), peer.FramesSent());
+    ASSERT_EQ(positions.size(), 6000u);
+    size_t outOfOrder = 0;
+    for (size_t i = 0; i < positions.size(); ++i)
+        outOfOrder += positions[i] == static_cast<float>(i + 1) ? 0 : 1;
+    EXPECT_EQ(outOfOrder, 0u);
 }
 
 } // namespace
