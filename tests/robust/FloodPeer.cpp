@@ -96,6 +96,13 @@ private:
                 Send(command, {0x00, 0x00, 0x01, 0x02, 0x03, 0x01, static_cast<uint8_t>(serial),
                                static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial >> 16),
                                static_cast<uint8_t>(serial >> 24)});
+            } else if (command == CMD_GET_SYSTEM_LIMITS) {
+                TByteArray answer{0x00, 0x00};
+                for (float v : {110.0f, 5.0f, 420.0f, 100.0f, 5000.0f, 5.0f, 80.0f, 120.0f}) {
+                    const auto bytes = SingleToBytes(v);
+                    answer.insert(answer.end(), bytes.begin(), bytes.end());
+                }
+                Send(command, answer);
             } else {
                 Send(command, {0x00, 0x00});
             }

@@ -3,8 +3,9 @@
 // while flooding, sends on every 1 ms tick two position reports and one
 // system-state report. Position reports carry 1, 2, 3, ... in order; the
 // state reports carry the same counter. Requests are answered at once:
-// GET_SYSINFO with the serial number 1, 2, 3, ... (one per request), every
-// other command with a bare success status. It can also answer behind a
+// GET_SYSINFO with the serial number 1, 2, 3, ... (one per request),
+// GET_SYSTEM_LIMITS with the limits of a 110 mm gripper, every other command
+// with a bare success status. It can also answer behind a
 // burst of reports, like a peer that dumps a backlog at once.
 #include <QThread>
 

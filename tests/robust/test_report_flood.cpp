@@ -7,8 +7,16 @@
 
 #include "FloodPeer.h"
 
+#include "MainForm.h"
+
+#include <QAction>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
 #include <QTimer>
+
+#include <cstring>
 
 namespace {
 
@@ -89,6 +97,68 @@ TEST_F(ReportFloodTest, AnswerBehindABurstOfReportsArrivesAndNoReportIsLost)
     for (size_t i = 0; i < positions.size(); ++i)
         outOfOrder += positions[i] == static_cast<float>(i + 1) ? 0 : 1;
     EXPECT_EQ(outOfOrder, 0u);
+}
+
+TEST_F(ReportFloodTest, MainWindowDisplayFollowsAReportFlood)
+{
+    // The state reports never carry "Referenced", so each one makes the
+    // window ask for the position reports again: a transaction inside the
+    // handling of nearly every third packet.
+    TFloodPeer peer;
+    ASSERT_TRUE(peer.Start());
+    Gripper.reset();
+    TMainWin window;
+    window.show();
+    ASSERT_TRUE(Driver.Connect(window, peer.Port()));
+    ASSERT_TRUE(window.btnGoto->isEnabled());
+    int timerTicks = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++timerTicks; });
+    ticker.start();
+
+    peer.SetFlooding(true);
+    QElapsedTimer clock;
+    clock.start();
+    Settle(1000);
+    peer.SetFlooding(false);
+    const qint64 elapsed = clock.elapsed();
+    ASSERT_TRUE(WaitFor([&] { return static_cast<int>(ReceivedFrames(*Log).size()) >= peer.FramesSent(); }));
+    Settle(50);
+    ticker.stop();
+
+    EXPECT_GE(timerTicks, std::max<qint64>(10, elapsed / 10 / 5)) << elapsed << " ms";
+    EXPECT_GT(peer.Ticks(), 100);
+    EXPECT_EQ(ReceivedFrames(*Log).size(), peer.FramesSent());
+    // The display shows the last report of each kind (answers to the report
+    // requests carry only their status).
+    auto lastReport = [&](uint8_t command) -> const TPacket* {
+        for (int i = Log->PacketCount() - 1; i >= 0; --i) {
+            const TPacket& p = Log->StoredPacket(i);
+            if ((p.command & PacketReceivedMark) && (p.command & 0xFF) == command && p.ValidLength() == 6)
+                return &p;
+        }
+        return nullptr;
+    };
+    const TPacket* state = lastReport(0x40);
+    const TPacket* position = lastReport(0x43);
+    ASSERT_TRUE(state && position);
+    uint32_t stateWord = 0;
+    float positionValue = 0;
+    std::memcpy(&stateWord, &state->data[2], 4);
+    std::memcpy(&positionValue, &position->data[2], 4);
+    EXPECT_EQ(window.lbSystemstate->text(), QString::asprintf("%.8Xh", stateWord));
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    EXPECT_EQ(window.lbPosition->text(), locale.toString(static_cast<double>(positionValue), 'f', 2) + QStringLiteral(" mm"));
+    int positionRequests = 0;
+    for (int i = 0; i < Log->PacketCount(); ++i) {
+        const TPacket& p = Log->StoredPacket(i);
+        positionRequests += (p.command & PacketReceivedMark) == 0 && (p.command & 0xFF) == 0x43 ? 1 : 0;
+    }
+    EXPECT_GT(positionRequests, 100);
+    EXPECT_TRUE(window.Disconnect1->isEnabled());
+    EXPECT_TRUE(Driver.Messages.empty());
 }
 
 } // namespace
