@@ -87,6 +87,7 @@ TStat TCommand::Connect()
         FPackets.Clear();
         FAssembler.Reset();
         FFramesToAnnounce = 0;
+        FLimitReads = false;
         FReadHeldBack = false;
     } else {
         device->OnConnect = nullptr;
@@ -120,15 +121,20 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
     if (!FCurrentDevice || count <= 0)
         return;
     int32_t wanted = std::min(count, ReadChunkSize);
-    if (!OnPacket) {
+    if (FPackets.Count() == 0)
+        FLimitReads = false;
+    if (!OnPacket || FLimitReads) {
         // A waiting transaction takes one packet per pass of its loop, while
         // one pass may bring a whole chunk: read only what the queue can
         // still take (a frame in progress may end with the first byte, every
         // further one needs MinFrameBytes), so that a burst cannot push the
-        // answer out of a full queue.
+        // answer out of a full queue. Once that happened, the limit stays
+        // until the queue is empty, also after the transaction, while the
+        // packets left in the queue wait to be handled.
         const int32_t room = std::max(0, MaxPackets - FPackets.Count() - 1) * MinFrameBytes;
         if (room < wanted) {
             wanted = room;
+            FLimitReads = true;
             FReadHeldBack = true;
         }
         if (wanted <= 0)

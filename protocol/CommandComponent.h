@@ -54,7 +54,8 @@ public:
     // The current device's data event: reads up to ReadChunkSize bytes and
     // assembles them into packets. While a transaction waits (no packet
     // event), it reads no more than the packet queue can still take; the
-    // rest stays in the device until the queue has room again.
+    // rest stays in the device until the queue has room again, and reads
+    // stay limited so until the queue has been emptied.
     void DataAvailable(TDevice* sender, int32_t count);
     // Feeds one received byte to the assembler.
     void ProcessByte(uint8_t b);
@@ -88,6 +89,7 @@ private:
     TNotifyEvent FOnDisconnect;
     int FFramesToAnnounce = 0;
     bool FAnnouncementQueued = false;
-    bool FReadHeldBack = false;
+    bool FLimitReads = false;   // reads fit the queue's room until it is empty
+    bool FReadHeldBack = false; // bytes were left in the device for lack of room
     bool FResumeQueued = false;
 };

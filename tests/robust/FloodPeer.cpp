@@ -40,7 +40,11 @@ public:
             FTimer->stop();
     }
 
-    void SetBurst(int reports) { FBurst = reports; }
+    void SetBurst(int before, int after)
+    {
+        FBurstBefore = before;
+        FBurstAfter = after;
+    }
 
     void Shutdown()
     {
@@ -90,12 +94,14 @@ private:
             const uint8_t command = static_cast<uint8_t>(FInput[3]);
             FInput.remove(0, 8 + length);
             if (command == CMD_GET_SYSINFO) {
-                for (int i = 0; i < FBurst; ++i)
+                for (int i = 0; i < FBurstBefore; ++i)
                     SendPosition();
                 const uint32_t serial = ++FSysInfoAnswers;
                 Send(command, {0x00, 0x00, 0x01, 0x02, 0x03, 0x01, static_cast<uint8_t>(serial),
                                static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial >> 16),
                                static_cast<uint8_t>(serial >> 24)});
+                for (int i = 0; i < FBurstAfter; ++i)
+                    SendPosition();
             } else if (command == CMD_GET_SYSTEM_LIMITS) {
                 TByteArray answer{0x00, 0x00};
                 for (float v : {110.0f, 5.0f, 420.0f, 100.0f, 5000.0f, 5.0f, 80.0f, 120.0f}) {
@@ -118,7 +124,8 @@ private:
     QByteArray FInput;
     uint32_t FReports = 0;
     uint32_t FSysInfoAnswers = 0;
-    int FBurst = 0;
+    int FBurstBefore = 0;
+    int FBurstAfter = 0;
 };
 
 TFloodPeer::TFloodPeer() = default;
@@ -147,7 +154,8 @@ void TFloodPeer::SetFlooding(bool on)
     QMetaObject::invokeMethod(FWorker, [this, on] { FWorker->SetFlooding(on); }, Qt::BlockingQueuedConnection);
 }
 
-void TFloodPeer::SetBurstBeforeAnswer(int reports)
+void TFloodPeer::SetBurstAroundAnswer(int before, int after)
 {
-    QMetaObject::invokeMethod(FWorker, [this, reports] { FWorker->SetBurst(reports); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(FWorker, [this, before, after] { FWorker->SetBurst(before, after); },
+                              Qt::BlockingQueuedConnection);
 }

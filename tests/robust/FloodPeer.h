@@ -25,9 +25,9 @@ public:
     bool Start();
     quint16 Port() const { return FPort; }
     void SetFlooding(bool on);
-    // Every later GET_SYSINFO answer comes right behind `reports` position
-    // reports written in one go (continuing the same count).
-    void SetBurstBeforeAnswer(int reports);
+    // Every later GET_SYSINFO answer is written in one go between `before`
+    // and `after` position reports (continuing the same count).
+    void SetBurstAroundAnswer(int before, int after);
     // Frames written to the client so far (reports and answers).
     int FramesSent() const { return FFramesSent.load(); }
     int Ticks() const { return FTicks.load(); }

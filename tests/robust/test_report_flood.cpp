@@ -75,16 +75,17 @@ TEST_F(ReportFloodTest, TransactionsAndTimersKeepGoingUnderAReportFlood)
     EXPECT_TRUE(Driver.Messages.empty());
 }
 
-TEST_F(ReportFloodTest, AnswerBehindABurstOfReportsArrivesAndNoReportIsLost)
+TEST_F(ReportFloodTest, AnswerInsideABurstOfReportsArrivesAndNoReportIsLost)
 {
     TFloodPeer peer;
     ASSERT_TRUE(peer.Start());
     ASSERT_TRUE(ConnectTo(peer.Port()));
     std::vector<float> positions;
     Gripper->OnPosition = [&](QObject*) { positions.push_back(Gripper->Position()); };
-    // Far more reports than the packet queue holds, all in the socket before
-    // the answer.
-    peer.SetBurstBeforeAnswer(3000);
+    // Far more reports than the packet queue holds, in the socket before the
+    // answer, and as many behind it, which are still coming in when the
+    // transaction ends.
+    peer.SetBurstAroundAnswer(3000, 3000);
     for (int round = 0; round < 2; ++round) {
         TSystemInfo info;
         ASSERT_EQ(Gripper->GetSystemInfo(info), E_SUCCESS) << round;
@@ -92,7 +93,7 @@ TEST_F(ReportFloodTest, AnswerBehindABurstOfReportsArrivesAndNoReportIsLost)
     }
     ASSERT_TRUE(WaitFor([&] { return static_cast<int>(ReceivedFrames(*Log).size()) >= peer.FramesSent(); }));
     EXPECT_EQ(ReceivedFrames(*Log).size(), peer.FramesSent());
-    ASSERT_EQ(positions.size(), 6000u);
+    ASSERT_EQ(positions.size(), 12000u);
     size_t outOfOrder = 0;
     for (size_t i = 0; i < positions.size(); ++i)
         outOfOrder += positions[i] == static_cast<float>(i + 1) ? 0 : 1;
