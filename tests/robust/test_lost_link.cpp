@@ -90,4 +90,25 @@ TEST_F(LostLinkTest, MainWindowFallsBackToTheDisconnectedLookAndReconnects)
     EXPECT_EQ(Driver.Messages.size(), 1u);
 }
 
+TEST_F(LostLinkTest, HangUpRightAfterTheLimitsLeavesTheWindowDisconnected)
+{
+    // The simulator hangs up right behind its answer to the limits request,
+    // in the middle of the window's connect sequence.
+    ASSERT_TRUE(StartSimulator({"--close-after", "1"}));
+    Gripper.reset();
+    TMainWin window;
+    window.show();
+    Driver.HostPort = Sim.TcpPort();
+    window.Connect1->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !Driver.Messages.empty(); }, 8000));
+    Settle(200);
+    EXPECT_FALSE(window.Gripper()->IsConnected());
+    EXPECT_TRUE(window.Connect1->isEnabled());
+    EXPECT_FALSE(window.Disconnect1->isEnabled());
+    EXPECT_FALSE(window.btnGoto->isEnabled());
+    EXPECT_FALSE(window.btnEmergencyStop->isEnabled());
+    EXPECT_EQ(window.lbSystemstate->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(MessagesStartingWith(TDevice::LinkLostPrefix), 1);
+}
+
 } // namespace
