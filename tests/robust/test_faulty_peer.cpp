@@ -162,7 +162,14 @@ TEST_F(FaultyPeerTest, FrameSplitPastTheGapLimitIsDropped)
     // the two halves into one read.
     ASSERT_TRUE(StartSimulator({"--split-pause", "300"}));
     ASSERT_TRUE(ConnectTo(Sim.TcpPort()));
+    // The three seconds of waiting in vain do not stop the event loop.
+    int timerTicks = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++timerTicks; });
+    ticker.start();
     EXPECT_FALSE(InformationExchange(*Gripper, 0));
+    EXPECT_GE(timerTicks, 60);
     Settle(400); // the second half of the answer has come and gone
     EXPECT_TRUE(ReceivedFrames(*Log).isEmpty()) << ReceivedFrames(*Log).join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(SimulatorSentFrames(Sim).intact.size(), 1);
