@@ -16,6 +16,7 @@ namespace {
 
 constexpr int MinimumAnimationSpeed = 50;
 constexpr int GlyphSize = 14;
+constexpr int CaptionGlyphGap = 4; // least room between caption text and glyph
 constexpr int ChildInset = 4;
 constexpr int DragBand = 4;             // height of the drag handle above the bottom margin
 constexpr int MinimumBodyHeight = 12;   // a drag leaves at least this much below the caption
@@ -363,8 +364,12 @@ void TRollPanel::paintEvent(QPaintEvent*)
     canvas.setPen(m_captionFontColor);
     const QFontMetrics metrics(m_captionFont);
     const int textTop = m + 1 + (c - metrics.height()) / 2;
-    canvas.drawText(m + 5, textTop + metrics.ascent(), m_caption);
-    canvas.drawPixmap(r - GlyphSize - 8, m + (c - GlyphSize) / 2, m_glyph);
+    const int glyphLeft = r - GlyphSize - 8;
+    // A caption wider than the room before the glyph ends in "..." instead of
+    // running under it.
+    const int textRoom = std::max(0, glyphLeft - CaptionGlyphGap - (m + 5));
+    canvas.drawText(m + 5, textTop + metrics.ascent(), metrics.elidedText(m_caption, Qt::ElideRight, textRoom));
+    canvas.drawPixmap(glyphLeft, m + (c - GlyphSize) / 2, m_glyph);
 
     if (CollapsedHeight() >= height())
         return;

@@ -517,3 +517,25 @@ TEST_F(PanelFixture, PressingShowsThePressedGlyphUntilTheNextStateChange)
     EXPECT_EQ(pixel(3, 5), white);
     EXPECT_EQ(panel->State(), rpCollapsed);
 }
+
+TEST_F(PanelFixture, ALongCaptionStopsBeforeTheGlyph)
+{
+    panel->SetCaptionGradientMode(gmNone);
+    panel->SetCaptionColorFrom(QColor(0, 0, 200));
+    panel->SetCaptionFontColor(QColor(255, 255, 0));
+    panel->SetCaption(QStringLiteral("Motion Command Results Motion Command Results"));
+    const QImage image = panel->grab().toImage();
+    const int glyphLeft = 200 - 2 - 1 - 14 - 8;
+
+    // The text reaches far to the right, but no text pixel lies in the gap
+    // before the glyph.
+    auto textPixelsIn = [&image](int fromX, int toX) {
+        int count = 0;
+        for (int x = fromX; x < toX; ++x)
+            for (int y = 3; y < 22; ++y)
+                count += image.pixelColor(x, y).blue() < 100 ? 1 : 0;
+        return count;
+    };
+    EXPECT_GT(textPixelsIn(glyphLeft - 40, glyphLeft - 4), 0);
+    EXPECT_EQ(textPixelsIn(glyphLeft - 4, glyphLeft), 0);
+}
