@@ -203,7 +203,7 @@ void TCommand::ProcessByte(uint8_t b)
 void TCommand::FrameReceived(TPacket&& packet)
 {
     // A full queue drops the packet; the event still fires for it.
-    FPackets.Push(packet);
+    FPackets.Push(std::move(packet));
     ++FFramesToAnnounce;
 }
 

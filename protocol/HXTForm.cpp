@@ -39,6 +39,13 @@ void LogPacket(const TPacket& p, bool received)
         CommLog->LogPacket(p, received);
 }
 
+// The status of an answer: the low byte of its leading status word. The
+// caller checks that the packet holds at least two bytes.
+TStat AnswerStatus(const TPacket& p)
+{
+    return static_cast<TStat>(BytesToWord(p.data[0], p.data[1]) & 0xFF);
+}
+
 } // namespace
 
 THXT::THXT(QObject* owner) : QObject(owner)
@@ -110,7 +117,7 @@ bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TSta
 
     if (!answered || answer.ValidLength() < 2)
         return false;
-    status = static_cast<TStat>(BytesToWord(answer.data[0], answer.data[1]) & 0xFF);
+    status = AnswerStatus(answer);
     data.assign(answer.data.begin() + 2, answer.data.begin() + answer.ValidLength());
     return true;
 }
@@ -175,7 +182,7 @@ void THXT::HandlePacket(const TPacket& p)
     if (length < 2)
         return;
     const uint8_t id = static_cast<uint8_t>(p.command & 0xFF);
-    const TStat status = static_cast<TStat>(BytesToWord(p.data[0], p.data[1]) & 0xFF);
+    const TStat status = AnswerStatus(p);
     const TByteArray result(p.data.begin() + 2, p.data.begin() + length);
     if (const TAsyncResultEvent handler = FResultHandlers.Find(id))
         handler(this, id, status, result);

@@ -25,6 +25,16 @@ bool TPacketBuffer::Push(const TPacket& p)
     return true;
 }
 
+bool TPacketBuffer::Push(TPacket&& p)
+{
+    if (Count() >= FMaxPackets)
+        return false;
+    p.length = p.ValidLength();
+    p.data.resize(static_cast<size_t>(p.length));
+    FEntries.push_back(std::move(p));
+    return true;
+}
+
 bool TPacketBuffer::Pop(TPacket& p)
 {
     if (FEntries.empty())

@@ -12,6 +12,8 @@ public:
     int MaxPackets() const { return FMaxPackets; }
     // Appends a copy of p; false (nothing stored) when MaxPackets are waiting.
     bool Push(const TPacket& p);
+    // The same, taking over p's bytes instead of copying them.
+    bool Push(TPacket&& p);
     // Moves the oldest packet into p; false (p untouched) when empty.
     bool Pop(TPacket& p);
     void Clear() { FEntries.clear(); }

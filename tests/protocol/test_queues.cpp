@@ -83,6 +83,15 @@ TEST(PacketBuffer, NeverCopiesPastTheData)
     EXPECT_EQ(out.data, (TByteArray{1, 2, 3}));
     ASSERT_TRUE(buffer.Pop(out));
     EXPECT_EQ(out.length, 0);
+
+    // Packets handed over by move keep the same rule.
+    ASSERT_TRUE(buffer.Push(TPacket{0x43, 100, {1, 2, 3}}));
+    ASSERT_TRUE(buffer.Push(TPacket{0x43, 1, {7, 8}}));
+    ASSERT_TRUE(buffer.Pop(out));
+    EXPECT_EQ(out.length, 3);
+    EXPECT_EQ(out.data, (TByteArray{1, 2, 3}));
+    ASSERT_TRUE(buffer.Pop(out));
+    EXPECT_EQ(out.data, (TByteArray{7}));
 }
 
 TEST(PacketList, IndexedCopiesWithRangeChecks)
