@@ -1,23 +1,12 @@
 #pragma once
-// Answer packets: the status word, low byte first, followed by result bytes.
+// Answer packets: the status word, low byte first, followed by result bytes,
+// and the little-endian numbers that make up results.
 #include "convert.h"
 #include "stat.h"
 #include "types.h"
 
 #include <array>
 #include <cstdint>
-
-inline TPacket MakeAnswer(uint8_t command, uint16_t status, const TByteArray& result = {})
-{
-    TPacket p;
-    p.command = command;
-    p.data.reserve(result.size() + 2);
-    p.data.push_back(uint8_t(status));
-    p.data.push_back(uint8_t(status >> 8));
-    p.data.insert(p.data.end(), result.begin(), result.end());
-    p.length = static_cast<int32_t>(p.data.size());
-    return p;
-}
 
 // Appends little-endian numbers to a result.
 inline void PutFloat(TByteArray& out, float v)
@@ -36,4 +25,15 @@ inline void PutInt(TByteArray& out, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         out.push_back(uint8_t(v >> (8 * i)));
+}
+
+inline TPacket MakeAnswer(uint8_t command, uint16_t status, const TByteArray& result = {})
+{
+    TPacket p;
+    p.command = command;
+    p.data.reserve(result.size() + 2);
+    PutWord(p.data, status);
+    p.data.insert(p.data.end(), result.begin(), result.end());
+    p.length = static_cast<int32_t>(p.data.size());
+    return p;
 }

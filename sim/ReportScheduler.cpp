@@ -1,6 +1,7 @@
 #include "ReportScheduler.h"
 
 #include "Answer.h"
+#include "convert.h"
 #include "stat.h"
 
 uint16_t TReportScheduler::Configure(uint8_t command, const TByteArray& payload, const TByteArray& current, double nowMs)
@@ -8,7 +9,7 @@ uint16_t TReportScheduler::Configure(uint8_t command, const TByteArray& payload,
     if (payload.size() != 3)
         return E_CMD_FORMAT_ERROR;
     const uint8_t options = payload[0];
-    const uint16_t period = static_cast<uint16_t>(payload[1] | (payload[2] << 8));
+    const uint16_t period = WordAt(payload.data() + 1);
     if (!(options & OptEnable)) {
         FSubscriptions.erase(command);
         return E_SUCCESS;
