@@ -106,9 +106,7 @@ void TCanTransport::LeaveBus()
 {
     // The session may be the sender of this call: it goes later. The frames
     // already written get a moment to leave before the device disconnects.
-    FHost.Unregister(FSession->Origin());
-    FSession->disconnect(this);
-    FSession->deleteLater();
+    FSession->Retire();
     FSession = nullptr;
     QTimer::singleShot(LeaveGraceMs, this, [this] {
         FDevice->disconnectDevice();

@@ -87,9 +87,7 @@ void TPtyTransport::DetachSession()
     // May run from the session's own signal: it goes once control is back in
     // the event loop, but gets no more results from now on.
     if (FSession) {
-        FHost.Unregister(FSession->Origin());
-        FSession->disconnect(this);
-        FSession->deleteLater();
+        FSession->Retire();
         FSession = nullptr;
     }
 }

@@ -22,6 +22,13 @@ TSimSession::TSimSession(TSimHost& host, int origin, const QString& name, TFrame
 
 TSimSession::~TSimSession() { FHost.Unregister(Origin()); }
 
+void TSimSession::Retire()
+{
+    FHost.Unregister(Origin());
+    disconnect();
+    deleteLater();
+}
+
 void TSimSession::Receive(const char* data, qsizetype count)
 {
     if (count > 0)

@@ -26,6 +26,10 @@ public:
     void Send(const TPacket& packet);
     void SendDueReports();
     int Origin() const { return FEndpoint.Origin(); }
+    // The transport lets the session go: final results stop coming to it at
+    // once, its signals are cut, and it is deleted once control is back in
+    // the event loop (this may run from its own signals).
+    void Retire();
 
 signals:
     // The fault options ask for this connection to be closed now.

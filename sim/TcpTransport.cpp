@@ -71,9 +71,7 @@ void TTcpTransport::DetachSession()
     // Final results stop going to this client at once; the session goes when
     // control is back in the event loop, as this may run from its signals.
     if (FSession) {
-        FHost.Unregister(FSession->Origin());
-        FSession->disconnect(this);
-        FSession->deleteLater();
+        FSession->Retire();
         FSession = nullptr;
     }
 }
