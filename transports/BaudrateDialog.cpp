@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -49,10 +48,7 @@ TBaudrateDlg::TBaudrateDlg(QObject* owner)
     layout->addLayout(row);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    // 313 x 131 client area; larger only when the font needs more room.
-    const int width = std::max(313, layout->totalMinimumSize().width());
-    setFixedSize(width, std::max(131, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
-                                                              : layout->totalMinimumSize().height()));
+    FixSize(313, 131);
 
     cbBaudrate->setCurrentIndex(0);
     cbBaudrateChange();

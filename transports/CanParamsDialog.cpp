@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -86,10 +85,7 @@ TCANParamsDlg::TCANParamsDlg(QObject* owner)
     layout->addLayout(fields);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    // 313 x 183 client area; larger only when the font needs more room.
-    const int width = std::max(313, layout->totalMinimumSize().width());
-    setFixedSize(width, std::max(183, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
-                                                              : layout->totalMinimumSize().height()));
+    FixSize(313, 183);
     edIDChange();
 }
 

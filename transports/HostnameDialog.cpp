@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <stdexcept>
 
 THostNameDlg::THostNameDlg(QObject* owner)
@@ -53,10 +52,7 @@ THostNameDlg::THostNameDlg(QObject* owner)
     layout->addLayout(portRow);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    // 313 x 170 client area; larger only when the font needs more room.
-    const int width = std::max(313, layout->totalMinimumSize().width());
-    setFixedSize(width, std::max(170, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
-                                                              : layout->totalMinimumSize().height()));
+    FixSize(313, 170);
 
     edPortChange();
 }

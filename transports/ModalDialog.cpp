@@ -2,6 +2,10 @@
 
 #include "DialogRunner.h"
 
+#include <QLayout>
+
+#include <algorithm>
+
 TModalDialog::TModalDialog(QObject* owner)
     : QDialog(qobject_cast<QWidget*>(owner))
     , FOwner(owner)
@@ -13,4 +17,12 @@ TModalDialog::TModalDialog(QObject* owner)
 bool TModalDialog::Execute()
 {
     return RunDialog(*this) == QDialog::Accepted;
+}
+
+void TModalDialog::FixSize(int designWidth, int designHeight)
+{
+    const QLayout* l = layout();
+    const int width = std::max(designWidth, l->totalMinimumSize().width());
+    setFixedSize(width, std::max(designHeight, l->hasHeightForWidth() ? l->totalHeightForWidth(width)
+                                                                      : l->totalMinimumSize().height()));
 }

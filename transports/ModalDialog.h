@@ -16,6 +16,11 @@ public:
     // with OK.
     bool Execute();
 
+protected:
+    // Fixes the dialog's size at the design's client area, larger only when
+    // the font makes the dialog's layout need more room.
+    void FixSize(int designWidth, int designHeight);
+
 private:
     QObject* FOwner;
 };
