@@ -160,7 +160,6 @@ TCANDevice::TCANDevice(QObject* owner, const TNtcanApi& api)
     , FDialog(new TCANParamsDlg(this))
 {
     Description = QStringLiteral("CAN-Bus");
-    DeviceId = QStringLiteral("can");
 }
 
 TCANDevice::~TCANDevice()
