@@ -297,8 +297,7 @@ QString TCommLog::LineText(int line) const
         AppendHexByte(text, p.data[0]);
         AppendHexByte(text, p.data[1]);
         // The status identifier comes from the low byte of the status word.
-        const uint8_t status = static_cast<uint8_t>(BytesToWord(p.data[0], p.data[1]) & 0xFF);
-        text += QLatin1String(" (") + Names().status[status] + QLatin1Char(')');
+        text += QLatin1String(" (") + Names().status[p.data[0]] + QLatin1Char(')');
         next = 2;
     }
     for (int i = next; i < length; ++i)
@@ -362,7 +361,7 @@ void TCommLog::miAsFloatClick()
         ShowError(FloatSizeError);
         return;
     }
-    ShowInformation(QStringLiteral("Value is ") + FormatGeneral4(BytesToSingle(bytes[0], bytes[1], bytes[2], bytes[3])));
+    ShowInformation(QStringLiteral("Value is ") + FormatGeneral4(SingleAt(bytes.data())));
 }
 
 void TCommLog::miAsIntegerClick()
@@ -374,7 +373,7 @@ void TCommLog::miAsIntegerClick()
         return;
     }
     bytes.resize(4, 0); // fewer than four bytes leave the high bytes 0
-    const int32_t value = BytesToInt(bytes[0], bytes[1], bytes[2], bytes[3]);
+    const int32_t value = IntAt(bytes.data());
     const QString hex = QString::number(static_cast<uint32_t>(value), 16).toUpper().rightJustified(8, QLatin1Char('0'));
     ShowInformation(QStringLiteral("Value is %1 (%2h)").arg(value).arg(hex));
 }

@@ -1,12 +1,12 @@
 #include "CustomCmdForm.h"
 
 #include "ElidedLabel.h"
+#include "Framing.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
 #include "IntegerEdit.h"
 #include "PayloadParser.h"
 #include "RollPanel.h"
-#include "crc.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -30,7 +30,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <array>
 
 namespace {
 
@@ -60,9 +59,10 @@ void SetTextColor(QWidget* widget, const QColor& color)
     widget->setPalette(colours);
 }
 
-QString HexPair(uint16_t value)
+// Two bytes as they stand in the frame: "LL HH".
+QString HexPair(const uint8_t* bytes)
 {
-    return QString::asprintf("%.2X %.2X", value & 0xFF, value >> 8);
+    return QString::asprintf("%.2X %.2X", bytes[0], bytes[1]);
 }
 
 // One cell of the decoding row: an underlined heading over its value, both
@@ -337,11 +337,8 @@ void TCustomCmd::CommandEditChange()
 
 void TCustomCmd::ShowPacketDecoding(uint8_t command, const TByteArray& payload)
 {
-    const auto length = static_cast<uint16_t>(payload.size());
-    const std::array<uint8_t, 6> header = {0xAA, 0xAA, 0xAA, command, static_cast<uint8_t>(length & 0xFF),
-                                           static_cast<uint8_t>(length >> 8)};
-    uint16_t crc = CrcBlock(header.data(), static_cast<uint16_t>(header.size()), 0xFFFF);
-    crc = CrcBytes(payload.data(), payload.size(), crc);
+    // The length and checksum cells show the bytes of the frame itself.
+    const TByteArray frame = BuildFrame(command, payload.data(), payload.size());
 
     // Two upper-case hex digits and a blank per byte.
     static constexpr char Digits[] = "0123456789ABCDEF";
@@ -354,9 +351,9 @@ void TCustomCmd::ShowPacketDecoding(uint8_t command, const TByteArray& payload)
     }
 
     lbId->setText(QString::asprintf("%.2X", command));
-    lbLength->setText(HexPair(length));
+    lbLength->setText(HexPair(&frame[4]));
     lbPayload->setText(payload.empty() ? QStringLiteral("[n/a]") : bytes);
-    lbChecksum->setText(HexPair(crc));
+    lbChecksum->setText(HexPair(&frame[frame.size() - 2]));
 }
 
 void TCustomCmd::UpdateSendControls()
