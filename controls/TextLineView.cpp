@@ -74,11 +74,16 @@ void TTextLineView::AppendLayout(int fromLine)
     }
 }
 
-void TTextLineView::Reload()
+void TTextLineView::Relayout()
 {
     FLaidOutColumns = ColumnsPerRow();
     FRowEnd.clear();
     AppendLayout(0);
+}
+
+void TTextLineView::Reload()
+{
+    Relayout();
     ClearSelection();
     SyncScrollBar();
     viewport()->update();
@@ -124,24 +129,20 @@ void TTextLineView::SyncScrollBar()
 void TTextLineView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    if (ColumnsPerRow() != FLaidOutColumns) {
-        // New wrap width: the rows of every line change, the selection stays.
-        FLaidOutColumns = ColumnsPerRow();
-        FRowEnd.clear();
-        AppendLayout(0);
-    }
+    // New wrap width: the rows of every line change, the selection stays.
+    if (ColumnsPerRow() != FLaidOutColumns)
+        Relayout();
     SyncScrollBar();
 }
 
 void TTextLineView::changeEvent(QEvent* event)
 {
     QAbstractScrollArea::changeEvent(event);
+    // New character size: the rows of every line change, the selection stays.
     if (event->type() == QEvent::FontChange) {
-        const TTextPos anchor = FAnchor;
-        const TTextPos cursor = FCursor;
-        Reload();
-        FAnchor = anchor;
-        FCursor = cursor;
+        Relayout();
+        SyncScrollBar();
+        viewport()->update();
     }
 }
 

@@ -79,6 +79,8 @@ private:
     int VisibleRows() const;
     int CharWidth() const;
     void AppendLayout(int fromLine);
+    // Lays out every line again at the current width.
+    void Relayout();
     void ScheduleScrollBarSync();
     void SyncScrollBar();
     void DrawRowSegment(QPainter& painter, const QString& segment, int firstColumn, int line, int y) const;

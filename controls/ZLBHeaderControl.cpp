@@ -194,12 +194,10 @@ void TZLBHeaderControl::SortByColumn(int index)
             m_sortedColumn = index;
             m_ascending = true;
             m_arrow = ControlBitmaps::Load(QStringLiteral("ARROWUP"));
-            m_arrowShown = true;
             PlaceArrow();
             m_listBox->SortItems(index, true);
         } else {
             m_sortedColumn = -1;
-            m_arrowShown = false;
         }
     }
     update();
@@ -231,7 +229,7 @@ void TZLBHeaderControl::paintEvent(QPaintEvent*)
         QadGraphTools::DrawLineInclusive(canvas, right, 1, right, h - 1);
         left = right + 1;
     }
-    if (m_arrowShown)
+    if (ArrowVisible())
         canvas.drawPixmap(m_arrowX, 0, m_arrow);
 }
 

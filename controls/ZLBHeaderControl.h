@@ -28,7 +28,7 @@ public:
 
     int SortedColumn() const { return m_sortedColumn; }   // -1 for none
     bool SortAscending() const { return m_ascending; }
-    bool ArrowVisible() const { return m_arrowShown; }
+    bool ArrowVisible() const { return m_sortedColumn >= 0; }
     int ArrowX() const { return m_arrowX; }
 
     // Sum of the widths up to and including the section.
@@ -69,7 +69,6 @@ private:
     QPixmap m_arrow;
     int m_sortedColumn = -1;
     bool m_ascending = true;
-    bool m_arrowShown = false;
     int m_arrowX = 0;
     int m_clickedSection = 0;
     int m_resizingSection = -1;
