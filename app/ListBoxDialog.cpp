@@ -83,8 +83,6 @@ TListBoxDlg::TListBoxDlg(QWidget* owner)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
     Panel2->installEventFilter(this);
     layout->addWidget(Panel2);
-
-    ListBox->Clear();
 }
 
 void TListBoxDlg::AddRow(const QString& description, const QString& value)

@@ -35,7 +35,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 
@@ -123,9 +122,8 @@ TMainWin::TMainWin(QWidget* parent)
     FCustomCmd->SetGripper(FGripper);
 
     // Track bars and buttons follow the design values.
-    for (TFloatEdit* edit :
-         {edAcc, edGotoPos, edGotoSpeed, edGraspingPos, edGraspingSpeed, edReleasePos, edReleaseSpeed, edForce})
-        FloatEditChange(edit);
+    for (const TEditTrackPair& pair : FPairs)
+        FloatEditChange(pair.edit);
 
     // Wide enough for the longest flag text in the platform's default font.
     CreateFlagBoxes(16, 64, 16, RightColumnWidth - 20);
@@ -406,7 +404,7 @@ QWidget* TMainWin::CreateCommandPanels()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    const auto makeButton = [this](const QString& name, const QString& caption, QWidget* parent) {
+    const auto makeButton = [](const QString& name, const QString& caption, QWidget* parent) {
         auto* button = new QPushButton(caption, parent);
         button->setObjectName(name);
         return button;
@@ -656,10 +654,10 @@ void TMainWin::SetEditRange(TFloatEdit* edit, const QString& unit, double minimu
     if (!edit->IsValid()) {
         edit->setFocus();
         edit->SetValue(edit->MinValue());
-    } else {
+    } else if (const TEditTrackPair* pair = PairOf(edit)) {
         // A value that stays valid keeps its text; its track bar moves to
         // where that value lies in the new range.
-        FollowEdit(edit);
+        FollowEdit(*pair);
     }
     // A bound change alone does not run the change handler.
     ShowValidity(edit);
@@ -677,31 +675,38 @@ void TMainWin::UpdateCommandButtons()
     btnGoto->setEnabled(edGotoPos->IsValid() && edGotoSpeed->IsValid());
 }
 
-void TMainWin::FloatEditChange(TFloatEdit* sender)
+const TMainWin::TEditTrackPair* TMainWin::PairOf(const QWidget* control) const
 {
-    const auto pair = std::find_if(FPairs.begin(), FPairs.end(), [sender](const TEditTrackPair& p) { return p.edit == sender; });
-    if (pair == FPairs.end())
-        return;
-    UpdateCommandButtons();
-    if (pair->track->hasFocus())
-        return;
-    FollowEdit(sender);
+    const auto pair = std::find_if(FPairs.begin(), FPairs.end(), [control](const TEditTrackPair& p) {
+        return p.edit == control || p.track == control;
+    });
+    return pair == FPairs.end() ? nullptr : &*pair;
 }
 
-void TMainWin::FollowEdit(TFloatEdit* edit)
+void TMainWin::FloatEditChange(TFloatEdit* sender)
 {
-    const auto pair = std::find_if(FPairs.begin(), FPairs.end(), [edit](const TEditTrackPair& p) { return p.edit == edit; });
-    if (pair == FPairs.end() || !edit->IsValid())
+    const TEditTrackPair* pair = PairOf(sender);
+    if (!pair)
+        return;
+    UpdateCommandButtons();
+    if (!pair->track->hasFocus())
+        FollowEdit(*pair);
+}
+
+void TMainWin::FollowEdit(const TEditTrackPair& pair)
+{
+    const TFloatEdit* edit = pair.edit;
+    if (!edit->IsValid())
         return;
     // Moving the track bar to follow the edit must not write the edit back.
-    const QSignalBlocker quiet(pair->track);
-    pair->track->setValue(TrackPositionFor(edit->Value(), edit->MinValue(), edit->MaxValue(), pair->track->maximum()));
+    const QSignalBlocker quiet(pair.track);
+    pair.track->setValue(TrackPositionFor(edit->Value(), edit->MinValue(), edit->MaxValue(), pair.track->maximum()));
 }
 
 void TMainWin::TrackbarChange(QSlider* sender)
 {
-    const auto pair = std::find_if(FPairs.begin(), FPairs.end(), [sender](const TEditTrackPair& p) { return p.track == sender; });
-    if (pair == FPairs.end() || pair->edit->hasFocus())
+    const TEditTrackPair* pair = PairOf(sender);
+    if (!pair || pair->edit->hasFocus())
         return;
     pair->edit->SetValue(EditValueFor(sender->value(), pair->edit->MinValue(), pair->edit->MaxValue(), sender->maximum()));
 }
@@ -772,11 +777,11 @@ namespace {
 
 void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows)
 {
-    const std::unique_ptr<TListBoxDlg> dialog = std::make_unique<TListBoxDlg>(owner);
+    TListBoxDlg dialog(owner);
     for (const TInfoRow& row : rows)
-        dialog->AddRow(row.first, row.second);
-    dialog->setWindowTitle(caption);
-    dialog->ShowList();
+        dialog.AddRow(row.first, row.second);
+    dialog.setWindowTitle(caption);
+    dialog.ShowList();
 }
 
 }

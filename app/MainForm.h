@@ -180,8 +180,10 @@ private:
     // Gives the edits of the motion panels the gripper's ranges.
     void ApplyLimits(const TSystemLimits& limits);
     void UpdateCommandButtons();
-    // Puts the edit's track bar where the edit's value lies in its range.
-    void FollowEdit(TFloatEdit* edit);
+    // The pair `control` (an edit or a track bar) belongs to, or null.
+    const TEditTrackPair* PairOf(const QWidget* control) const;
+    // Puts the pair's track bar where its edit's value lies in its range.
+    void FollowEdit(const TEditTrackPair& pair);
     // Shows `prefix` + the status text when `status` is an error.
     static void ReportFailure(TStat status, const QString& prefix);
     TAsyncResultEvent ResultHandler();
