@@ -17,7 +17,6 @@
 #include "TrackCoupling.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -75,14 +74,6 @@ QString FixedText(double value)
 }
 
 // An invalid float edit draws its text in red (its error font is bold red).
-void ShowValidity(TFloatEdit* edit)
-{
-    QPalette colours = edit->palette();
-    colours.setColor(QPalette::Text, edit->IsValid() ? QApplication::palette(edit).color(QPalette::Text)
-                                                     : QColor(Qt::red));
-    edit->setPalette(colours);
-}
-
 QString GraspingStateCaption(uint8_t state)
 {
     if (state < GraspingStateCount)
@@ -359,15 +350,13 @@ TFloatEdit* TMainWin::CreateFloatEdit(const QString& name, const QString& text, 
     QFont errorFont = edit->font();
     errorFont.setBold(true);
     edit->SetErrorFont(errorFont);
+    edit->SetErrorFontColor(Qt::red);
     edit->SetErrorBkgColor(edit->palette().color(QPalette::Base));
     edit->SetDecSeparator(TDecSeparator::dsDefault);
     edit->SetMinValue(2);
     edit->SetMaxValue(maxValue);
     edit->setText(text);
-    edit->OnChange = [this](TFloatEdit* sender) {
-        ShowValidity(sender);
-        FloatEditChange(sender);
-    };
+    edit->OnChange = [this](TFloatEdit* sender) { FloatEditChange(sender); };
     return edit;
 }
 
@@ -659,8 +648,6 @@ void TMainWin::SetEditRange(TFloatEdit* edit, const QString& unit, double minimu
         // where that value lies in the new range.
         FollowEdit(*pair);
     }
-    // A bound change alone does not run the change handler.
-    ShowValidity(edit);
     const QString hint = QStringLiteral("Input range: %1 to %2 %3").arg(FixedText(minimum), FixedText(maximum), unit);
     edit->setToolTip(hint);
     edit->setStatusTip(hint);

@@ -149,6 +149,7 @@ QWidget* TCustomCmd::CreateCommandEntry()
     edID = new TIntegerEdit(section);
     edID->setObjectName(QStringLiteral("edID"));
     edID->setFixedWidth(57);
+    edID->SetErrorFontColor(ErrorTextColor);
     edID->SetMinValue(0);
     edID->SetMaxValue(255);
     edID->SetErrorBkgColor(edID->palette().color(QPalette::Base));
@@ -312,7 +313,6 @@ void TCustomCmd::resizeEvent(QResizeEvent* event)
 void TCustomCmd::CommandEditChange()
 {
     const bool idValid = edID->IsValid();
-    SetTextColor(edID, idValid ? palette().color(QPalette::Text) : ErrorTextColor);
     if (idValid) {
         FCommandByte = static_cast<uint8_t>(edID->Value());
         const int count = ParsePayload(edPayload->currentText(), FPayload);

@@ -99,15 +99,19 @@ TEST(IntegerEdit, StartsInvalidWithTheErrorLookAndRecolours)
     QFont errorFont = edit.font();
     errorFont.setBold(true);
     edit.SetErrorFont(errorFont);
+    edit.SetErrorFontColor(Qt::blue);
     const QColor normal = edit.palette().color(QPalette::Base);
+    const QColor normalText = edit.palette().color(QPalette::Text);
 
     Type(edit, QStringLiteral("x"));
     EXPECT_EQ(edit.palette().color(QPalette::Base), QColor(Qt::red));
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(Qt::blue));
     EXPECT_TRUE(edit.font().bold());
 
     QTest::keyClicks(&edit, QStringLiteral("1"));
     EXPECT_TRUE(edit.IsValid());
     EXPECT_EQ(edit.palette().color(QPalette::Base), normal);
+    EXPECT_EQ(edit.palette().color(QPalette::Text), normalText);
     EXPECT_FALSE(edit.font().bold());
 }
 
