@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -116,22 +116,11 @@ TEST_F(HeadlessLink, TcpWithExplicitParametersRunsTheTypedOperations)
     EXPECT_TRUE(Logged[1].Received);
 
     EXPECT_EQ(Motion([&](TAsyncResultEvent done) { return Gripper->Homing(0, done); }), E_SUCCESS);
-    const float target = limits.Stroke / 2;
-    EXPECT_EQ(Motion([&](TAsyncResultEvent done) { return Gripper->Goto(target, limits.MaxSpeed / 2, done); }),
+    EXPECT_EQ(Motion([&](TAsyncResultEvent done) { return Gripper->Goto(limits.Stroke / 2, limits.MaxSpeed / 2, done); }),
         E_SUCCESS);
-    ASSERT_EQ(Gripper->AutoUpdatePosition(true, 50, false), E_SUCCESS);
-    EXPECT_TRUE(WaitFor([&] { return std::abs(Gripper->Position() - target) < 0.5f; }))
-        << "position " << Gripper->Position();
-    EXPECT_EQ(Gripper->AutoUpdatePosition(false, 0, false), E_SUCCESS);
-
-    // Every request went out through the sink, each followed by its answer
-    // (and, for the motions, the final result).
-    int sent = 0;
-    int answered = 0;
-    for (const TLogged& entry : Logged)
-        (entry.Received ? answered : sent) += entry.Command == CMD_GOTO ? 1 : 0;
-    EXPECT_EQ(sent, 1);
-    EXPECT_EQ(answered, 2) << "pending answer and final result of GOTO";
+    const auto gotoAnswers = std::count_if(Logged.begin(), Logged.end(),
+        [](const TLogged& entry) { return entry.Command == CMD_GOTO && entry.Received; });
+    EXPECT_EQ(gotoAnswers, 2) << "pending answer and final result of GOTO";
     EXPECT_TRUE(Reports.empty());
 }
 
@@ -187,7 +176,6 @@ TEST_F(HeadlessLink, SerialLineToThePseudoTerminalOfTheSimulator)
     EXPECT_EQ(Gripper->GetSystemInfo(info), E_SUCCESS);
     EXPECT_NE(info.SerialNumber, 0);
     EXPECT_EQ(Motion([&](TAsyncResultEvent done) { return Gripper->Release(20, 50, done); }), E_SUCCESS);
-    EXPECT_EQ(Folder.path() + QStringLiteral("/uart.cfg"), SettingsFilePath(QStringLiteral("uart.cfg")));
     TIniFile settings(SettingsFilePath(QStringLiteral("uart.cfg")));
     EXPECT_EQ(settings.ReadInteger(QStringLiteral("common"), QStringLiteral("baudrate"), -1), 7)
         << "the line speed is remembered as the index of 115200";
