@@ -71,6 +71,8 @@ TStat TTCPDevice::Open(const QString&)
         return E_IO_ERROR;
 
     FLastError.clear();
+    FTargetHost = host;
+    FTargetPort = static_cast<quint16>(port);
     FState = TLinkState::Connecting;
     StartConnectPoll();
     FSocket->connectToHost(host, static_cast<quint16>(port));
@@ -179,7 +181,10 @@ void TTCPDevice::SocketError(QAbstractSocket::SocketError error)
         StopConnectPoll();
         FState = TLinkState::Closed;
         if (!handled)
-            ReportError(FLastError);
+            ReportError(FLastError + QStringLiteral("\nNo gripper answered at %1 port %2: check the host and port, "
+                                                    "and that the gripper is switched on and on the network.")
+                                         .arg(FTargetHost)
+                                         .arg(FTargetPort));
         return;
     }
     if (error == QAbstractSocket::RemoteHostClosedError || FSocket->state() != QAbstractSocket::ConnectedState)
