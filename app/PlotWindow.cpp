@@ -159,12 +159,12 @@ double TPlotWindow::Now() const { return static_cast<double>(FClock.nsecsElapsed
 
 void TPlotWindow::Record(TPlotSignal signal, float value) { FData.Add(signal, Now(), value); }
 
-void TPlotWindow::Refresh()
+void TPlotWindow::RefreshAt(double now)
 {
     if (cbPause->isChecked())
         return;
     FShown = FData.Snapshot();
-    const double to = Now();
+    const double to = now;
     const double from = to - FData.WindowSeconds();
     FTimeAxis->setRange(from, to);
     const int buckets = std::max(1, static_cast<int>(FChart->plotArea().width()));

@@ -40,7 +40,9 @@ public:
 
     // Takes the newest data into the chart (the timer's work); does nothing
     // while paused.
-    void Refresh();
+    void Refresh() { RefreshAt(Now()); }
+    // The same with the chart's right edge at `now` seconds.
+    void RefreshAt(double now);
     // What the chart shows: the data as of the last refresh.
     const TPlotSnapshot& Shown() const { return FShown; }
     // Puts the cursor readout at `time` seconds.
