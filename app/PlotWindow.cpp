@@ -61,16 +61,22 @@ private:
     std::function<void(QPointF)> FOnHover;
 };
 
-// Range of the values shown, widened a little so that a flat line is not
-// drawn on the frame.
-std::pair<double, double> ValueRange(const QList<QPointF>& points)
+// Fits the axis to the values shown, widened a little so that a flat line
+// is not drawn on the frame. The range changes only when values leave it or
+// fill less than half of it: every change of an axis lays the chart out
+// anew, which costs more than drawing the lines.
+void FitAxis(QValueAxis* axis, const QList<QPointF>& points)
 {
     if (points.isEmpty())
-        return {0, 1};
-    auto [low, high] = std::minmax_element(points.begin(), points.end(),
-                                           [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
-    const double margin = std::max(0.5, (high->y() - low->y()) * 0.05);
-    return {low->y() - margin, high->y() + margin};
+        return;
+    const auto [low, high] = std::minmax_element(points.begin(), points.end(),
+                                                 [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
+    const double span = high->y() - low->y();
+    const bool inside = low->y() >= axis->min() && high->y() <= axis->max();
+    if (inside && span >= (axis->max() - axis->min()) / 2)
+        return;
+    const double margin = std::max(0.5, span * 0.1);
+    axis->setRange(low->y() - margin, high->y() + margin);
 }
 
 }
@@ -131,6 +137,7 @@ void TPlotWindow::CreateChart()
     FChart = new QChart;
     FChart->legend()->setAlignment(Qt::AlignBottom);
     FTimeAxis = new QValueAxis(FChart);
+    // Seconds before now: the axis stays put while the lines move left.
     FTimeAxis->setTitleText(QStringLiteral("Time (s)"));
     FTimeAxis->setLabelFormat(QStringLiteral("%.0f"));
     FChart->addAxis(FTimeAxis, Qt::AlignBottom);
@@ -138,7 +145,11 @@ void TPlotWindow::CreateChart()
         const TSignalLook& look = Looks[i];
         auto* series = new QLineSeries(FChart);
         series->setName(QStringLiteral("%1 (%2)").arg(QLatin1String(look.name), QString::fromUtf8(look.unit)));
-        series->setPen(QPen(look.colour, 1.5));
+        // A one-pixel cosmetic pen is drawn without stroking the outline of
+        // a wide line, several times cheaper at thousands of points.
+        QPen pen(look.colour, 1);
+        pen.setCosmetic(true);
+        series->setPen(pen);
         FChart->addSeries(series);
         auto* axis = new QValueAxis(FChart);
         axis->setTitleText(series->name());
@@ -150,7 +161,7 @@ void TPlotWindow::CreateChart()
         FSeries[i] = series;
         FValueAxes[i] = axis;
     }
-    ChartView = new TPlotView(FChart, this, [this](QPointF value) { ShowCursorAt(value.x()); });
+    ChartView = new TPlotView(FChart, this, [this](QPointF value) { ShowCursorAt(FShownAt + value.x()); });
     ChartView->setObjectName(QStringLiteral("ChartView"));
     ChartView->setRenderHint(QPainter::Antialiasing, false);
 }
@@ -164,24 +175,32 @@ void TPlotWindow::RefreshAt(double now)
     if (cbPause->isChecked())
         return;
     FShown = FData.Snapshot();
-    const double to = now;
-    const double from = to - FData.WindowSeconds();
-    FTimeAxis->setRange(from, to);
-    const int buckets = std::max(1, static_cast<int>(FChart->plotArea().width()));
+    FShownAt = now;
+    const double window = FData.WindowSeconds();
+    if (FTimeAxis->min() != -window)
+        FTimeAxis->setRange(-window, 0);
+    // Least and largest value per two pixels: the lines look the same as
+    // with every sample, and the chart maps and draws a few hundred points
+    // per signal instead of thousands.
+    const int buckets = std::max(1, static_cast<int>(FChart->plotArea().width()) / 2);
     for (size_t i = 0; i < PlotSignalCount; ++i) {
-        const QList<QPointF> points = Decimate(FShown[i], from, to, buckets);
+        QList<QPointF> points = Decimate(FShown[i], now - window, now, buckets);
+        for (QPointF& point : points)
+            point.rx() -= now;
         FSeries[i]->replace(points);
         // A signal the gripper does not report takes no room in the chart.
-        FSeries[i]->setVisible(!FShown[i].empty());
-        FValueAxes[i]->setVisible(!FShown[i].empty());
-        const auto [low, high] = ValueRange(points);
-        FValueAxes[i]->setRange(low, high);
+        const bool reported = !FShown[i].empty();
+        if (FSeries[i]->isVisible() != reported) {
+            FSeries[i]->setVisible(reported);
+            FValueAxes[i]->setVisible(reported);
+        }
+        FitAxis(FValueAxes[i], points);
     }
 }
 
 void TPlotWindow::ShowCursorAt(double time)
 {
-    QString text = QStringLiteral("t = %1 s").arg(time, 0, 'f', 2);
+    QString text = QStringLiteral("%1 s").arg(time - FShownAt, 0, 'f', 2);
     for (size_t i = 0; i < PlotSignalCount; ++i) {
         const TPlotSample* sample = NearestSample(FShown[i], time);
         if (sample)

@@ -27,7 +27,7 @@ class TPlotWindow : public QWidget {
     Q_OBJECT
 public:
     // Redraws per second while shown.
-    static constexpr int RefreshRate = 15;
+    static constexpr int RefreshRate = 10;
 
     explicit TPlotWindow(QWidget* parent = nullptr);
 
@@ -45,7 +45,8 @@ public:
     void RefreshAt(double now);
     // What the chart shows: the data as of the last refresh.
     const TPlotSnapshot& Shown() const { return FShown; }
-    // Puts the cursor readout at `time` seconds.
+    // Puts the cursor readout at `time` seconds on the recording clock; it
+    // reads as seconds before the last refresh, like the time axis.
     void ShowCursorAt(double time);
 
     bool SaveCsv(const QString& fileName);
@@ -73,6 +74,7 @@ private:
 
     TPlotData FData;
     TPlotSnapshot FShown;
+    double FShownAt = 0; // recording clock at the last refresh
     QElapsedTimer FClock;
     QTimer* FTimer;
     QChart* FChart = nullptr;

@@ -1,8 +1,8 @@
 // The plot window's cost at 100 reports per second for each of its three
 // signals (position, speed, force) over 10 minutes of simulated time: every
 // report goes through the frame assembler and the gripper object as it does
-// when received, and its value is recorded; the chart is redrawn 15 times per
-// simulated second (thinning, series update, painting the shown window).
+// when received, and its value is recorded; the chart is redrawn as often per
+// simulated second as the window does (thinning, series update, painting).
 // The baseline, measured in the same run, is receiving the same reports
 // without the plot (assembler, gripper object, one label text per report, as
 // the main window does).
@@ -101,6 +101,7 @@ double Run(TPlotWindow* plot, long* firstHalf = nullptr, long* secondHalf = null
 
     const int ticks = SimulatedSeconds * ReportRate;
     const int ticksPerRefresh = ReportRate / TPlotWindow::RefreshRate;
+    static_assert(ReportRate % TPlotWindow::RefreshRate == 0, "redraws fall on report ticks");
     long start = ResidentBytes();
     const double cpu0 = CpuSeconds();
     for (int tick = 0; tick < ticks; ++tick) {

@@ -440,6 +440,8 @@ TEST_F(SessionTest, SpeedForceAndPlotFollowAGotoAndAGrasp)
         EXPECT_LE(positions[i - 1].time, positions[i].time);
         EXPECT_LE(positions[i - 1].value, positions[i].value) << "an opening goto never closes";
     }
+    plot.ShowCursorAt(positions.back().time);
+    EXPECT_TRUE(plot.lbCursor->text().contains(QStringLiteral("position 90.00 mm"))) << plot.lbCursor->text().toStdString();
     const std::vector<TPlotSample>& speeds = plot.Shown()[static_cast<size_t>(TPlotSignal::Speed)];
     ASSERT_FALSE(speeds.empty());
     EXPECT_FLOAT_EQ(std::max_element(speeds.begin(), speeds.end(), [](auto& a, auto& b) {
