@@ -95,18 +95,20 @@ size_t TPlotData::MemoryBytes() const
     return bytes;
 }
 
-QList<QPointF> Decimate(const std::vector<TPlotSample>& samples, double from, double to, int buckets)
+QList<QPointF> Decimate(const std::vector<TPlotSample>& samples, double from, double to, int buckets,
+                        double holdAfter)
 {
     QList<QPointF> points;
     if (samples.empty() || buckets <= 0 || to <= from)
         return points;
     const double width = (to - from) / buckets;
+    const double hold = std::max(width, holdAfter);
     auto it = std::lower_bound(samples.begin(), samples.end(), from,
                                [](const TPlotSample& s, double t) { return s.time < t; });
     // The sample before the window keeps the line running from its left edge.
     if (it != samples.begin())
         --it;
-    points.reserve(2 * buckets + 2);
+    points.reserve(3 * buckets + 3);
     while (it != samples.end()) {
         const long bucket = static_cast<long>(std::floor((it->time - from) / width));
         auto low = it;
@@ -121,6 +123,10 @@ QList<QPointF> Decimate(const std::vector<TPlotSample>& samples, double from, do
         }
         const auto first = std::min(low, high);
         const auto second = std::max(low, high);
+        // A value holds until the next report: after a silence the line
+        // steps instead of slanting across it.
+        if (!points.isEmpty() && first->time - points.last().x() > hold)
+            points.append(QPointF(first->time, points.last().y()));
         points.append(QPointF(first->time, first->value));
         if (second != first)
             points.append(QPointF(second->time, second->value));

@@ -74,8 +74,12 @@ private:
 
 // At most two points (the least and the largest value) per bucket of equal
 // time between `from` and `to`, in time order: a line through them looks the
-// same as one through every sample at a width of `buckets` pixels.
-QList<QPointF> Decimate(const std::vector<TPlotSample>& samples, double from, double to, int buckets);
+// same as one through every sample at a width of `buckets` pixels. Where
+// samples are further apart than a bucket and than `holdAfter` seconds (a
+// gripper reporting only changes was silent because the value held), a
+// corner point keeps the earlier value up to the later sample's time.
+QList<QPointF> Decimate(const std::vector<TPlotSample>& samples, double from, double to, int buckets,
+                        double holdAfter = 0);
 
 // The sample of `samples` (in time order) nearest to `time`, or null.
 const TPlotSample* NearestSample(const std::vector<TPlotSample>& samples, double time);

@@ -22,6 +22,10 @@
 
 namespace {
 
+// Reports come every 100 ms while a value changes; a longer silence means
+// that the value held (the reports are asked for on change only).
+constexpr double HoldAfter = 0.25;
+
 struct TSignalLook {
     const char* name;
     const char* unit;
@@ -184,7 +188,7 @@ void TPlotWindow::RefreshAt(double now)
     // per signal instead of thousands.
     const int buckets = std::max(1, static_cast<int>(FChart->plotArea().width()) / 2);
     for (size_t i = 0; i < PlotSignalCount; ++i) {
-        QList<QPointF> points = Decimate(FShown[i], now - window, now, buckets);
+        QList<QPointF> points = Decimate(FShown[i], now - window, now, buckets, HoldAfter);
         for (QPointF& point : points)
             point.rx() -= now;
         FSeries[i]->replace(points);

@@ -53,12 +53,16 @@ TEST(PlotData, ThinningKeepsPeaksAndOrder)
     for (qsizetype i = 0; i < points.size(); ++i) {
         highest = std::max(highest, points[i].y());
         if (i > 0)
-            EXPECT_LT(points[i - 1].x(), points[i].x());
+            EXPECT_LE(points[i - 1].x(), points[i].x());
     }
     EXPECT_EQ(highest, 7.0);
     // The sample before the window starts the line at its left edge.
     EXPECT_EQ(Decimate(samples, 5.0005, 6, 10).front().x(), 5.0);
     EXPECT_TRUE(Decimate({}, 0, 1, 10).isEmpty());
+    // Reports on change only: after a silence the value holds, then steps;
+    // reports closer than the hold time are joined directly.
+    EXPECT_EQ(Decimate({{0, 0.0f}, {5, 10.0f}, {5.5, 10.5f}, {7, 12.0f}}, 0, 10, 100, 1.0),
+              (QList<QPointF>{{0, 0}, {5, 0}, {5, 10}, {5.5, 10.5}, {7, 10.5}, {7, 12}}));
 }
 
 TEST(PlotData, CsvHasOneLinePerPointInTime)
