@@ -39,12 +39,6 @@ void TSampleRing::SetCapacity(size_t capacity)
     FStart = 0;
 }
 
-void TSampleRing::Clear()
-{
-    FStart = 0;
-    FCount = 0;
-}
-
 std::vector<TPlotSample> TSampleRing::ToVector() const
 {
     std::vector<TPlotSample> items;
@@ -79,12 +73,6 @@ TPlotSnapshot TPlotData::Snapshot() const
     for (size_t i = 0; i < PlotSignalCount; ++i)
         snapshot[i] = FRings[i].ToVector();
     return snapshot;
-}
-
-void TPlotData::Clear()
-{
-    for (TSampleRing& ring : FRings)
-        ring.Clear();
 }
 
 size_t TPlotData::MemoryBytes() const

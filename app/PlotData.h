@@ -36,7 +36,6 @@ public:
     void DropBefore(double time);
     // New capacity; the newest samples that fit are kept.
     void SetCapacity(size_t capacity);
-    void Clear();
     std::vector<TPlotSample> ToVector() const;
 
 private:
@@ -63,7 +62,6 @@ public:
     void Add(TPlotSignal signal, double time, float value);
     const TSampleRing& Ring(TPlotSignal signal) const { return FRings[static_cast<size_t>(signal)]; }
     TPlotSnapshot Snapshot() const;
-    void Clear();
     // Bytes held by the three rings.
     size_t MemoryBytes() const;
 
