@@ -16,7 +16,6 @@
 #include "convert.h"
 
 #include <QApplication>
-#include <QChartView>
 #include <QFile>
 #include <QLabel>
 
@@ -112,7 +111,9 @@ double Run(TPlotWindow* plot, long* firstHalf = nullptr, long* secondHalf = null
         }
         if (plot && tick % ticksPerRefresh == 0) {
             plot->RefreshAt(now);
-            plot->ChartView->viewport()->repaint();
+            // The chart repaints what changed, as the shown window does
+            // between two redraws.
+            QApplication::processEvents();
         }
         if (tick == ticks / 2) {
             if (firstHalf)
