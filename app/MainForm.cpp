@@ -5,14 +5,17 @@
 #include "CommLogForm.h"
 #include "CommandPanel.h"
 #include "CustomCmdForm.h"
+#include "ErrorHints.h"
 #include "FloatEdit.h"
 #include "GripperOperator.h"
+#include "GripperReadBack.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
 #include "IniFile.h"
 #include "InfoRows.h"
 #include "ListBoxDialog.h"
 #include "MessageDialog.h"
+#include "PlotWindow.h"
 #include "RollPanel.h"
 #include "SplitterBar.h"
 #include "TrackCoupling.h"
@@ -110,9 +113,12 @@ TMainWin::TMainWin(QWidget* parent)
     FGripper->OnSystemState = [this](QObject* sender) { SystemStateChanged(sender); };
     FGripper->OnGraspingState = [this](QObject* sender) { GraspingStateChanged(sender); };
     FGripper->OnPosition = [this](QObject* sender) { PositionChanged(sender); };
+    FGripper->OnSpeed = [this](QObject* sender) { SpeedChanged(sender); };
+    FGripper->OnForce = [this](QObject* sender) { ForceChanged(sender); };
 
     FCustomCmd = new TCustomCmd(this);
     FCustomCmd->SetGripper(FGripper);
+    FPlot = new TPlotWindow(this);
 
     // Track bars and buttons follow the design values.
     for (const TEditTrackPair& pair : FPairs)
@@ -180,6 +186,12 @@ void TMainWin::CreateMenu()
     Commandlog1 = MakeAction(View1, QStringLiteral("Commandlog1"), QStringLiteral("&Command log"));
     Commandlog1->setCheckable(true);
     connect(Commandlog1, &QAction::triggered, this, [this] { Commandlog1Click(); });
+    Plot1 = MakeAction(View1, QStringLiteral("Plot1"), QStringLiteral("&Plot"), Qt::Key_F6);
+    connect(Plot1, &QAction::triggered, this, [this] {
+        FPlot->show();
+        FPlot->raise();
+        FPlot->activateWindow();
+    });
 }
 
 TRollPanel* TMainWin::CreateRollPanel(const QString& name, const QString& caption, int height, QWidget* parent)
@@ -231,7 +243,7 @@ QWidget* TMainWin::CreateRightColumn()
 
 void TMainWin::CreateStatePanel(QWidget* parent)
 {
-    RollPanel3 = CreateRollPanel(QStringLiteral("RollPanel3"), QStringLiteral("Grasping state"), 88, parent);
+    RollPanel3 = CreateRollPanel(QStringLiteral("RollPanel3"), QStringLiteral("Grasping state"), 128, parent);
     RollPanel3->SetAlign(alTop);
 
     pnState = new QFrame(RollPanel3);
@@ -241,15 +253,21 @@ void TMainWin::CreateStatePanel(QWidget* parent)
     black.setColor(QPalette::Window, Qt::black);
     black.setColor(QPalette::WindowText, AppColors::StateText);
     pnState->setPalette(black);
-    pnState->setGeometry(8, 30, 152, 49);
+    pnState->setGeometry(8, 30, 152, 89);
 
     lbStateTitle = MakeLabel(QStringLiteral("lbStateTitle"), QStringLiteral("State:"), pnState);
     lbPositionTitle = MakeLabel(QStringLiteral("lbPositionTitle"), QStringLiteral("Position:"), pnState);
     lbGraspingState = MakeLabel(QStringLiteral("lbGraspingState"), QStringLiteral("--"), pnState);
     lbPosition = MakeLabel(QStringLiteral("lbPosition"), QStringLiteral("0 mm"), pnState);
+    MakeLabel(QStringLiteral("lbSpeedTitle"), QStringLiteral("Speed:"), pnState)->setGeometry(8, 46, 60, 16);
+    MakeLabel(QStringLiteral("lbForceTitle"), QStringLiteral("Force:"), pnState)->setGeometry(8, 66, 60, 16);
+    lbSpeed = MakeLabel(QStringLiteral("lbSpeed"), NotAvailable, pnState);
+    lbForce = MakeLabel(QStringLiteral("lbForce"), NotAvailable, pnState);
+    lbSpeed->setGeometry(68, 46, 76, 16);
+    lbForce->setGeometry(68, 66, 76, 16);
     QFont bold = lbGraspingState->font();
     bold.setBold(true);
-    for (QLabel* value : {lbGraspingState, lbPosition}) {
+    for (QLabel* value : {lbGraspingState, lbPosition, lbSpeed, lbForce}) {
         value->setFont(bold);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -484,6 +502,8 @@ void TMainWin::RollPanel3Resize()
     pnState->resize(RollPanel3->ClientWidth() - pnState->x(), pnState->height());
     lbGraspingState->move(pnState->width() - lbGraspingState->width() - lbStateTitle->x(), lbGraspingState->y());
     lbPosition->move(lbGraspingState->x(), lbPosition->y());
+    lbSpeed->move(lbGraspingState->x(), lbSpeed->y());
+    lbForce->move(lbGraspingState->x(), lbForce->y());
 }
 
 // ---------------------------------------------------------------- state display
@@ -525,6 +545,8 @@ void TMainWin::EnableControls(bool enabled)
         lbSystemstate->setText(NotAvailable);
         lbGraspingState->setText(NotAvailable);
         lbPosition->setText(NotAvailable);
+        lbSpeed->setText(NotAvailable);
+        lbForce->setText(NotAvailable);
         ShowFlags(0);
         CustomCommands1->setChecked(false);
     }
@@ -551,6 +573,19 @@ void TMainWin::GraspingStateChanged(QObject*)
 void TMainWin::PositionChanged(QObject*)
 {
     lbPosition->setText(FixedText(static_cast<double>(FGripper->Position())) + QStringLiteral(" mm"));
+    FPlot->Record(TPlotSignal::Position, FGripper->Position());
+}
+
+void TMainWin::SpeedChanged(QObject*)
+{
+    lbSpeed->setText(FixedText(static_cast<double>(FGripper->Speed())) + QStringLiteral(" mm/s"));
+    FPlot->Record(TPlotSignal::Speed, FGripper->Speed());
+}
+
+void TMainWin::ForceChanged(QObject*)
+{
+    lbForce->setText(FixedText(static_cast<double>(FGripper->Force())) + QStringLiteral(" N"));
+    FPlot->Record(TPlotSignal::Force, FGripper->Force());
 }
 
 void TMainWin::MotionResult(QObject*, int id, TStat status, const TByteArray&)
@@ -586,7 +621,8 @@ void TMainWin::GripperConnected(QObject*)
     Connect1->setEnabled(false);
     Disconnect1->setEnabled(true);
     TSystemLimits limits;
-    if (FGripper->GetSystemLimits(limits) != E_SUCCESS) {
+    const bool limitsRead = FGripper->GetSystemLimits(limits) == E_SUCCESS;
+    if (!limitsRead) {
         Disconnect1Click();
         ShowError(QStringLiteral("Unable to retreive gripper limits.\n"
                                  "Please try again by selecting \"Gripper|Connect\" from the menu."));
@@ -599,6 +635,13 @@ void TMainWin::GripperConnected(QObject*)
     FGripper->AutoUpdateSystemState(true, 50, true);
     FGripper->AutoUpdateGraspingState(true, 50, true);
     FGripper->AutoUpdatePosition(true, 100, true);
+    if (limitsRead) {
+        ReadBackSettings(*FGripper, *edAcc, *edForce);
+        // A gripper without these reports refuses them; their values then
+        // stay "[n/a]".
+        FGripper->AutoUpdateSpeed(true, 100, true);
+        FGripper->AutoUpdateForce(true, 100, true);
+    }
 }
 
 void TMainWin::GripperDisconnected(QObject*)
@@ -700,10 +743,10 @@ void TMainWin::TrackbarChange(QSlider* sender)
     pair->edit->SetValue(EditValueFor(sender->value(), pair->edit->MinValue(), pair->edit->MaxValue(), sender->maximum()));
 }
 
-void TMainWin::ReportFailure(TStat status, const QString& prefix)
+void TMainWin::ReportFailure(TStat status, const QString& prefix) const
 {
     if (status != E_SUCCESS && status != E_CMD_PENDING)
-        ShowError(prefix + Text(StatusText(status)));
+        ShowError(WithHint(prefix + Text(StatusText(status)), ErrorHint(status, FGripper->SystemState())));
 }
 
 void TMainWin::btnApplyAccClick()
@@ -780,7 +823,7 @@ void TMainWin::GetSystemInfo1Click()
     TSystemInfo info;
     const TStat status = FGripper->GetSystemInfo(info);
     if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot read system information: ") + Text(StatusText(status)));
+        ReportFailure(status, QStringLiteral("Cannot read system information: "));
     else
         ShowInfoDialog(this, QStringLiteral("System Information"), SystemInfoRows(info));
 }
@@ -790,7 +833,7 @@ void TMainWin::GetSystemLimits1Click()
     TSystemLimits limits;
     const TStat status = FGripper->GetSystemLimits(limits);
     if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot read gripper system limits: ") + Text(StatusText(status)));
+        ReportFailure(status, QStringLiteral("Cannot read gripper system limits: "));
     else
         ShowInfoDialog(this, QStringLiteral("Gripper System Limits"), SystemLimitsRows(limits));
 }
@@ -800,7 +843,7 @@ void TMainWin::GetGraspingStatistics1Click()
     TGraspingStats stats;
     const TStat status = FGripper->GetGraspingStats(stats, false);
     if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot read grasping statistics: ") + Text(StatusText(status)));
+        ReportFailure(status, QStringLiteral("Cannot read grasping statistics: "));
     else
         ShowInfoDialog(this, QStringLiteral("Grasping Statistics"), GraspingStatsRows(stats));
 }

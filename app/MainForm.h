@@ -34,6 +34,7 @@ class TCustomCmd;
 class TFloatEdit;
 class THXT;
 class TRollPanel;
+class TPlotWindow;
 class TSplitterBar;
 struct TSystemLimits;
 
@@ -45,6 +46,7 @@ public:
 
     THXT* Gripper() const { return FGripper; }
     TCustomCmd* CustomCmd() const { return FCustomCmd; }
+    TPlotWindow* PlotWindow() const { return FPlot; }
     int32_t PreviousState() const { return FPreviousState; }
     const std::vector<QCheckBox*>& FlagBoxes() const { return FFlagBoxes; }
 
@@ -74,6 +76,8 @@ public:
     void SystemStateChanged(QObject* sender);
     void GraspingStateChanged(QObject* sender);
     void PositionChanged(QObject* sender);
+    void SpeedChanged(QObject* sender);
+    void ForceChanged(QObject* sender);
     // Result handler of the motion commands: one line in AsyncLog.
     void MotionResult(QObject* sender, int id, TStat status, const TByteArray& data);
 
@@ -105,6 +109,7 @@ public:
     QAction* CustomCommands1;
     QMenu* View1;
     QAction* Commandlog1;
+    QAction* Plot1;
 
     // Right column: state display and Fast Stop.
     QWidget* pnRight;
@@ -115,6 +120,8 @@ public:
     QLabel* lbPositionTitle;
     QLabel* lbGraspingState;
     QLabel* lbPosition;
+    QLabel* lbSpeed;
+    QLabel* lbForce;
     TRollPanel* RollPanel1;
     QLabel* lbSystemstateTitle;
     QLabel* lbSystemstate;
@@ -184,13 +191,15 @@ private:
     const TEditTrackPair* PairOf(const QWidget* control) const;
     // Puts the pair's track bar where its edit's value lies in its range.
     void FollowEdit(const TEditTrackPair& pair);
-    // Shows `prefix` + the status text when `status` is an error.
-    static void ReportFailure(TStat status, const QString& prefix);
+    // Shows `prefix` + the status text when `status` is an error, with advice
+    // where the gripper's state tells the cause.
+    void ReportFailure(TStat status, const QString& prefix) const;
     TAsyncResultEvent ResultHandler();
 
     THXT* FGripper = nullptr;
     int32_t FPreviousState = -1;
     TCustomCmd* FCustomCmd = nullptr;
+    TPlotWindow* FPlot = nullptr;
     std::vector<QCheckBox*> FFlagBoxes;
     std::vector<TEditTrackPair> FPairs;
     TFormState FFormState;

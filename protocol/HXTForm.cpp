@@ -204,7 +204,13 @@ void THXT::HandlePacket(const TPacket& p)
         UpdateGraspingState(result);
         break;
     case CMD_GET_POS:
-        UpdatePosition(result);
+        UpdateFloat(result, FPosition, OnPosition);
+        break;
+    case CMD_GET_SPEED:
+        UpdateFloat(result, FSpeed, OnSpeed);
+        break;
+    case CMD_GET_FORCE:
+        UpdateFloat(result, FForce, OnForce);
         break;
     default:
         break;
@@ -240,13 +246,13 @@ void THXT::UpdateGraspingState(const TByteArray& data)
         OnGraspingState(this);
 }
 
-void THXT::UpdatePosition(const TByteArray& data)
+void THXT::UpdateFloat(const TByteArray& data, float& value, const TNotifyEvent& event)
 {
     if (data.size() != 4)
         return;
-    FPosition = SingleAt(data.data());
-    if (OnPosition)
-        OnPosition(this);
+    value = SingleAt(data.data());
+    if (event)
+        event(this);
 }
 
 TStat THXT::ExecuteBlocking(uint8_t cmd, const TByteArray& params)
@@ -325,6 +331,16 @@ TStat THXT::AutoUpdatePosition(bool enable, int32_t period, bool optionFlag)
     return SetAutoUpdate(CMD_GET_POS, enable, optionFlag, period);
 }
 
+TStat THXT::AutoUpdateSpeed(bool enable, int32_t period, bool optionFlag)
+{
+    return SetAutoUpdate(CMD_GET_SPEED, enable, optionFlag, period);
+}
+
+TStat THXT::AutoUpdateForce(bool enable, int32_t period, bool optionFlag)
+{
+    return SetAutoUpdate(CMD_GET_FORCE, enable, optionFlag, period);
+}
+
 TStat THXT::GetGraspingStats(TGraspingStats& stats, bool reset)
 {
     TByteArray data;
@@ -367,3 +383,16 @@ TStat THXT::GetSystemLimits(TSystemLimits& limits)
     limits.Extra = SingleAt(p + 28);
     return E_SUCCESS;
 }
+
+TStat THXT::GetFloat(uint8_t cmd, float& value)
+{
+    TByteArray data;
+    const TStat status = ExecuteGet(cmd, {}, 4, data);
+    if (status == E_SUCCESS)
+        value = SingleAt(data.data());
+    return status;
+}
+
+TStat THXT::GetAcceleration(float& acceleration) { return GetFloat(CMD_GET_ACCELERATION, acceleration); }
+
+TStat THXT::GetForceLimit(float& force) { return GetFloat(CMD_GET_FORCE_LIMIT, force); }

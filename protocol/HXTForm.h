@@ -3,8 +3,8 @@
 // gripper. It owns the dispatcher (transport choice, framing, packet queue)
 // and the pending asynchronous result handlers, runs request/answer
 // transactions, offers one typed operation per command the program issues,
-// and keeps the last system state, grasping state and finger position that
-// the gripper reported.
+// and keeps the last system state, grasping state, finger position, finger
+// speed and grasping force that the gripper reported.
 //
 // Everything runs on the main thread. Execute keeps the event loop running
 // while it waits for an answer, so timers, operator actions, the events of
@@ -93,7 +93,7 @@ public:
     // called with every later packet of that command byte.
     TStat ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler);
     // Logs a received packet, calls its registered handler and applies state
-    // reports (0x40, 0x41, 0x43).
+    // reports (0x40, 0x41, 0x43, 0x44, 0x45).
     void HandlePacket(const TPacket& p);
     // Handles every queued packet; the dispatcher's packet event.
     void PacketArrived(QObject* sender);
@@ -115,17 +115,27 @@ public:
     TStat AutoUpdateSystemState(bool enable, int32_t period, bool optionFlag);
     TStat AutoUpdateGraspingState(bool enable, int32_t period, bool optionFlag);
     TStat AutoUpdatePosition(bool enable, int32_t period, bool optionFlag);
+    TStat AutoUpdateSpeed(bool enable, int32_t period, bool optionFlag);
+    TStat AutoUpdateForce(bool enable, int32_t period, bool optionFlag);
     // Readings: the record is filled only on E_SUCCESS with a payload of the
     // exact size; a wrong size gives E_CMD_FAILED whatever the status.
     TStat GetGraspingStats(TGraspingStats& stats, bool reset);
     TStat GetSystemInfo(TSystemInfo& info);
     TStat GetSystemLimits(TSystemLimits& limits);
+    // The acceleration (mm/s²) and force limit (N) the gripper runs with;
+    // the value is written only on E_SUCCESS with a 4-byte payload.
+    TStat GetAcceleration(float& acceleration);
+    TStat GetForceLimit(float& force);
 
     // Last reported state; all start at 0. A new connection or a disconnect
     // resets SystemState and GraspingState, Position keeps its value.
     uint32_t SystemState() const { return FSystemState; }
     uint8_t GraspingState() const { return FGraspingState; }
     float Position() const { return FPosition; }
+    // Last reported finger speed (mm/s) and grasping force (N); they keep
+    // their values over a new connection like Position.
+    float Speed() const { return FSpeed; }
+    float Force() const { return FForce; }
 
     // Events (sender: this object); unassigned events are skipped.
     TNotifyEvent OnConnect;       // the transport reported that it is connected
@@ -133,6 +143,8 @@ public:
     TNotifyEvent OnGraspingState; // after a grasping-state report
     TNotifyEvent OnSystemState;   // after a system-state report
     TNotifyEvent OnPosition;      // after a position report
+    TNotifyEvent OnSpeed;         // after a speed report
+    TNotifyEvent OnForce;         // after a force report
     // A transport report (sender: this object): the link was lost (the
     // device has closed; OnDisconnect came before), or a transport error.
     TReportEvent OnTransportReport;
@@ -147,7 +159,10 @@ private:
     TStat SetAutoUpdate(uint8_t cmd, bool enable, bool optionFlag, int32_t period);
     void UpdateSystemState(const TByteArray& data);
     void UpdateGraspingState(const TByteArray& data);
-    void UpdatePosition(const TByteArray& data);
+    // A float report of exactly 4 bytes sets `value` and raises `event`;
+    // any other length changes nothing.
+    void UpdateFloat(const TByteArray& data, float& value, const TNotifyEvent& event);
+    TStat GetFloat(uint8_t cmd, float& value);
     void TransportConnected(QObject* sender);
     void TransportDisconnected(QObject* sender);
     void LogPacket(const TPacket& p, bool received) const;
@@ -157,4 +172,6 @@ private:
     uint32_t FSystemState = 0;
     uint8_t FGraspingState = 0;
     float FPosition = 0;
+    float FSpeed = 0;
+    float FForce = 0;
 };

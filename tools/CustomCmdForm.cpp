@@ -1,6 +1,7 @@
 #include "CustomCmdForm.h"
 
 #include "ElidedLabel.h"
+#include "ErrorHints.h"
 #include "Framing.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
@@ -315,7 +316,8 @@ void TCustomCmd::CommandEditChange()
     const bool idValid = edID->IsValid();
     if (idValid) {
         FCommandByte = static_cast<uint8_t>(edID->Value());
-        const int count = ParsePayload(edPayload->currentText(), FPayload);
+        QString failedElement;
+        const int count = ParsePayload(edPayload->currentText(), FPayload, &failedElement);
         FInputValid = count >= 0;
         if (FInputValid) {
             SetTextColor(edPayload, palette().color(QPalette::Text));
@@ -323,7 +325,7 @@ void TCustomCmd::CommandEditChange()
             lbPayloadSize->setText(QString::number(count) + QStringLiteral(" bytes"));
         } else {
             SetTextColor(edPayload, ErrorTextColor);
-            edPayload->setToolTip(ParseErrorHint);
+            edPayload->setToolTip(WithHint(ParseErrorHint, PayloadErrorHint(failedElement)));
             lbPayloadSize->setText(QStringLiteral("0 bytes"));
         }
         ShowPacketDecoding(FCommandByte, FPayload);

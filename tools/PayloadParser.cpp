@@ -69,7 +69,7 @@ bool AppendElement(const QString& element, TByteArray& bytes)
     return AppendInteger(element, bytes);
 }
 
-bool Parse(const QString& text, TByteArray& bytes)
+bool Parse(const QString& text, TByteArray& bytes, QString& failed)
 {
     const QString padded = text + Blank;
     qsizetype pos = 0;
@@ -77,9 +77,13 @@ bool Parse(const QString& text, TByteArray& bytes)
         bool ok = true;
         if (padded[pos] == Quote) {
             const qsizetype close = padded.indexOf(Quote, pos + 1);
-            if (close < 0)
+            if (close < 0) {
+                failed = text.mid(pos);
                 return false;
+            }
             ok = AppendString(QStringView(padded).mid(pos + 1, close - pos - 1), bytes);
+            if (!ok)
+                failed = padded.mid(pos, close - pos + 1);
             pos = close + 1;
         } else {
             // The appended blank guarantees that every element ends in one.
@@ -87,6 +91,8 @@ bool Parse(const QString& text, TByteArray& bytes)
             const QString element = padded.mid(pos, blank - pos).trimmed();
             pos = blank + 1;
             ok = element.isEmpty() || AppendElement(element, bytes);
+            if (!ok)
+                failed = element;
         }
         if (!ok || bytes.size() > static_cast<size_t>(MaxPayload))
             return false;
@@ -96,11 +102,14 @@ bool Parse(const QString& text, TByteArray& bytes)
 
 } // namespace
 
-int ParsePayload(const QString& text, TByteArray& bytes)
+int ParsePayload(const QString& text, TByteArray& bytes, QString* failedElement)
 {
     bytes.clear();
-    if (!Parse(text, bytes)) {
+    QString failed;
+    if (!Parse(text, bytes, failed)) {
         bytes.clear();
+        if (failedElement)
+            *failedElement = failed;
         return -1;
     }
     return static_cast<int>(bytes.size());

@@ -18,5 +18,7 @@
 
 // Fills `bytes` with the payload of `text` and returns the number of bytes,
 // or -1 (with `bytes` empty) when the text does not parse or the payload
-// would not fit into one packet.
-int ParsePayload(const QString& text, TByteArray& bytes);
+// would not fit into one packet. On -1 `failedElement` (when given) holds
+// the first element that could not be read, or is empty when the elements
+// were fine but too many.
+int ParsePayload(const QString& text, TByteArray& bytes, QString* failedElement = nullptr);

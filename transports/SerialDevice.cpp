@@ -244,5 +244,7 @@ void TSerialDevice::PortError(QSerialPort::SerialPortError error)
     if (!IsOpen())
         return;
     FPortBroken = true;
-    ConnectionLost(FPort->errorString());
+    // The system's text for this ("Resource temporarily unavailable", "Input/
+    // output error") does not tell the operator what happened.
+    ConnectionLost(QStringLiteral("the serial line %1 was closed or unplugged.").arg(FPort->portName()));
 }

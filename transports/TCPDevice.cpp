@@ -77,6 +77,8 @@ TStat TTCPDevice::OpenConnection(const TTCPParams& params)
         return E_IO_ERROR;
 
     FLastError.clear();
+    FTargetHost = host;
+    FTargetPort = static_cast<quint16>(port);
     FState = TLinkState::Connecting;
     StartConnectPoll();
     FSocket->connectToHost(host, static_cast<quint16>(port));
@@ -186,7 +188,11 @@ void TTCPDevice::SocketError(QAbstractSocket::SocketError error)
         StopConnectPoll();
         FState = TLinkState::Closed;
         if (!handled)
-            Report(TTransportReport::Error, FLastError);
+            Report(TTransportReport::Error,
+                   FLastError + QStringLiteral("\nNo gripper answered at %1 port %2: check the host and port, "
+                                               "and that the gripper is switched on and on the network.")
+                                    .arg(FTargetHost)
+                                    .arg(FTargetPort));
         return;
     }
     if (error == QAbstractSocket::RemoteHostClosedError || FSocket->state() != QAbstractSocket::ConnectedState)

@@ -53,4 +53,7 @@ private:
     QTcpSocket* FSocket;
     TLinkState FState = TLinkState::Closed;
     QString FLastError;
+    // Host and port of the current or last connect, for messages.
+    QString FTargetHost;
+    quint16 FTargetPort = 0;
 };

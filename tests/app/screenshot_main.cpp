@@ -2,8 +2,9 @@
 // simulator, opens the real main window, connects to the simulator over TCP
 // through the scripted connect dialogs, homes the fingers, moves them and
 // grasps a part, sends one command from the command editor, and saves
-// pictures of the main window, the command log and the command editor into
-// the folder given as the only argument.
+// pictures of the main window, the command log, the command editor and the
+// plot window (position, speed and force through the grasp) into the folder
+// given as the only argument.
 #include "AppResources.h"
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
@@ -11,6 +12,7 @@
 #include "FloatEdit.h"
 #include "IntegerEdit.h"
 #include "MainForm.h"
+#include "PlotWindow.h"
 #include "SimulatorProcess.h"
 
 #include <QAction>
@@ -22,6 +24,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include <cstdio>
 #include <memory>
@@ -77,6 +80,11 @@ bool TakeScreenshots(const QString& folder)
     if (!driver.Connect(*window, simulator.TcpPort()))
         return failed("cannot connect to the simulator");
 
+    window->Plot1->trigger();
+    TPlotWindow* plot = window->PlotWindow();
+    plot->sbWindow->setValue(15);
+    plot->resize(760, 440);
+
     window->Homing1->trigger();
     if (!WaitForResultLine(*window, QStringLiteral("Command HOMING finished: No error.")))
         return failed("homing did not finish");
@@ -90,6 +98,9 @@ bool TakeScreenshots(const QString& folder)
     if (!WaitForResultLine(*window, QStringLiteral("Command GRASP_RAW finished: No error.")))
         return failed("grasp did not finish");
     WaitFor([&] { return window->lbGraspingState->text() == QStringLiteral("holding"); }, 3000);
+    WaitFor([] { return false; }, 500);
+    plot->Refresh();
+    plot->ShowCursorAt(plot->Now() - 1.0);
 
     window->CustomCommands1->trigger();
     TCustomCmd* editor = window->CustomCmd();
@@ -106,7 +117,8 @@ bool TakeScreenshots(const QString& folder)
     QDir().mkpath(folder);
     return Save(window.get(), folder + QStringLiteral("/main-window.png"))
         && Save(commLog.get(), folder + QStringLiteral("/command-log.png"))
-        && Save(editor, folder + QStringLiteral("/command-editor.png"));
+        && Save(editor, folder + QStringLiteral("/command-editor.png"))
+        && Save(plot, folder + QStringLiteral("/plot.png"));
 }
 
 }

@@ -9,11 +9,13 @@
 #include "IniFile.h"
 #include "ListBoxDialog.h"
 #include "MainForm.h"
+#include "PlotWindow.h"
 #include "SimulatorProcess.h"
 #include "ZLBListBox.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -24,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -93,6 +96,18 @@ protected:
         return count;
     }
 
+    // Command bytes of the sent packets, in order.
+    std::vector<int> SentCommands() const
+    {
+        std::vector<int> commands;
+        for (int i = 0; i < Log->PacketCount(); ++i) {
+            const TPacket& p = Log->StoredPacket(i);
+            if ((p.command & PacketReceivedMark) == 0)
+                commands.push_back(static_cast<int>(p.command & 0xFF));
+        }
+        return commands;
+    }
+
     void Home()
     {
         Window->Homing1->trigger();
@@ -120,11 +135,12 @@ TEST_F(SessionTest, ConnectAppliesTheGripperLimits)
     EXPECT_EQ(w.edGotoSpeed->toolTip(), QStringLiteral("Input range: 5.00 to 420.00 mm/s"));
     EXPECT_EQ(w.edForce->toolTip(), QStringLiteral("Input range: 5.00 to 80.00 N"));
     EXPECT_EQ(w.edAcc->toolTip(), QString::fromUtf8("Input range: 100.00 to 5000.00 mm/s²"));
-    // 50 mm does not fit the stroke of 40 mm, 50 mm/s² is below the least
-    // acceleration: both take their minimum. The rest keep their values.
+    // 50 mm does not fit the stroke of 40 mm: it takes its minimum. The
+    // acceleration shows what the gripper runs with (half its maximum). The
+    // rest keep their values.
     EXPECT_EQ(w.edGotoPos->text(), QStringLiteral("0"));
     EXPECT_EQ(w.edReleasePos->text(), QStringLiteral("0"));
-    EXPECT_EQ(w.edAcc->text(), QStringLiteral("100"));
+    EXPECT_EQ(w.edAcc->text(), QStringLiteral("2500"));
     EXPECT_EQ(w.edGraspingPos->text(), QStringLiteral("8"));
     EXPECT_EQ(w.tbGraspingPos->value(), 200);
     EXPECT_EQ(w.edGotoSpeed->text(), QStringLiteral("50"));
@@ -211,7 +227,9 @@ TEST_F(SessionTest, FastStopAndAcknowledge)
 
     // Motion is refused until the fast stop is acknowledged.
     w.btnGoto->click();
-    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to move: Access denied"));
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to move: Access denied\n"
+                                             "The gripper is in fast stop: acknowledge it with Commands > "
+                                             "Acknowledge an Emergency Stop."));
 
     w.EmergencyStopAcknowledge1->trigger();
     EXPECT_FALSE(w.btnEmergencyStop->isChecked());
@@ -349,6 +367,126 @@ TEST_F(SessionTest, SerialLineToTheSimulatorsTerminal)
     EXPECT_EQ(Driver.OfferedPort, link);
     EXPECT_TRUE(Window->btnGoto->isEnabled());
     EXPECT_TRUE(WaitFor([&] { return Window->lbPosition->text() == QStringLiteral("55.00 mm"); }));
+}
+
+TEST_F(SessionTest, ConnectReadsBackAccelerationAndForceLimit)
+{
+    StartConnected({QStringLiteral("--max-accel"), QStringLiteral("3000"), QStringLiteral("--max-force"),
+                    QStringLiteral("70")});
+    TMainWin& w = *Window;
+    // The specified sequence unchanged, then the two readings and the speed
+    // and force reports.
+    EXPECT_EQ(SentCommands(), (std::vector<int>{CMD_GET_SYSTEM_LIMITS, CMD_GET_SYSTEM_STATE, CMD_GET_GRASPING_STATE,
+                                                CMD_GET_POS, CMD_GET_ACCELERATION, CMD_GET_FORCE_LIMIT, CMD_GET_SPEED,
+                                                CMD_GET_FORCE}));
+    // The simulator starts at half its maxima.
+    EXPECT_EQ(w.edAcc->text(), QStringLiteral("1500"));
+    EXPECT_EQ(w.edForce->text(), QStringLiteral("35"));
+    EXPECT_EQ(w.tbAcc->value(), 483); // (1500 - 100) / (3000 - 100)
+    EXPECT_EQ(w.tbForce->value(), 462); // (35 - 5) / (70 - 5)
+    EXPECT_TRUE(w.btnApplyAcc->isEnabled());
+
+    // "Apply" now sends what the gripper has, and a changed value reads back
+    // after the next connect.
+    w.edForce->SetValue(22.5);
+    w.btnApplyForce->click();
+    w.Disconnect1->trigger();
+    ASSERT_TRUE(WaitFor([&] { return w.Connect1->isEnabled(); }));
+    w.edForce->SetValue(60);
+    ASSERT_TRUE(Driver.Connect(w, Simulator.TcpPort()));
+    EXPECT_EQ(w.edForce->text(), QStringLiteral("22.5"));
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+}
+
+TEST_F(SessionTest, RefusedReadingsAndReportsLeaveTheirFieldsAlone)
+{
+    StartConnected({QStringLiteral("--force-status"), QStringLiteral("GET_ACCELERATION=E_CMD_UNKNOWN"),
+                    QStringLiteral("--force-status"), QStringLiteral("GET_SPEED=E_CMD_UNKNOWN"),
+                    QStringLiteral("--force-status"), QStringLiteral("GET_FORCE=E_CMD_UNKNOWN")});
+    TMainWin& w = *Window;
+    // Refused: the design value clamped to the range, as without the reading.
+    EXPECT_EQ(w.edAcc->text(), QStringLiteral("100"));
+    EXPECT_EQ(w.edForce->text(), QStringLiteral("40"));
+    ASSERT_TRUE(WaitFor([&] { return w.lbPosition->text() == QStringLiteral("55.00 mm"); }));
+    QTest::qWait(300);
+    EXPECT_EQ(w.lbSpeed->text(), QStringLiteral("[n/a]"));
+    EXPECT_EQ(w.lbForce->text(), QStringLiteral("[n/a]"));
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+}
+
+TEST_F(SessionTest, SpeedForceAndPlotFollowAGotoAndAGrasp)
+{
+    StartConnected({QStringLiteral("--referenced"), QStringLiteral("--part-width"), QStringLiteral("30")});
+    TMainWin& w = *Window;
+    TPlotWindow& plot = *w.PlotWindow();
+    w.Plot1->trigger();
+    EXPECT_TRUE(plot.isVisible());
+    w.edGotoPos->SetValue(90);
+    w.edGotoSpeed->SetValue(100);
+    w.btnGoto->click();
+    // Opening: positive speed while moving, then back to rest.
+    EXPECT_TRUE(WaitFor([&] { return w.lbSpeed->text() == QStringLiteral("100.00 mm/s"); }));
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command GOTO finished: No error.")));
+    EXPECT_TRUE(WaitFor([&] { return w.lbSpeed->text() == QStringLiteral("0.00 mm/s"); }));
+    EXPECT_TRUE(WaitFor([&] { return w.lbPosition->text() == QStringLiteral("90.00 mm"); }));
+
+    // The plot's data: positions rising from 55 to 90 mm in time order.
+    QTest::qWait(2 * 1000 / TPlotWindow::RefreshRate);
+    const std::vector<TPlotSample>& positions = plot.Shown()[static_cast<size_t>(TPlotSignal::Position)];
+    ASSERT_GE(positions.size(), 5u);
+    EXPECT_FLOAT_EQ(positions.front().value, 55.0f);
+    EXPECT_FLOAT_EQ(positions.back().value, 90.0f);
+    for (size_t i = 1; i < positions.size(); ++i) {
+        EXPECT_LE(positions[i - 1].time, positions[i].time);
+        EXPECT_LE(positions[i - 1].value, positions[i].value) << "an opening goto never closes";
+    }
+    plot.ShowCursorAt(positions.back().time);
+    EXPECT_TRUE(plot.lbCursor->text().contains(QStringLiteral("position 90.00 mm"))) << plot.lbCursor->text().toStdString();
+    const std::vector<TPlotSample>& speeds = plot.Shown()[static_cast<size_t>(TPlotSignal::Speed)];
+    ASSERT_FALSE(speeds.empty());
+    EXPECT_FLOAT_EQ(std::max_element(speeds.begin(), speeds.end(), [](auto& a, auto& b) {
+                        return a.value < b.value;
+                    })->value,
+                    100.0f);
+
+    // Holding a part: the grasping force shows and is plotted.
+    w.edGraspingPos->SetValue(20);
+    w.btnGrasp->click();
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command GRASP_RAW finished: No error.")));
+    EXPECT_TRUE(WaitFor([&] { return w.lbForce->text().startsWith(QStringLiteral("40.")); }));
+    EXPECT_TRUE(WaitFor([&] {
+        const auto& forces = plot.Shown()[static_cast<size_t>(TPlotSignal::Force)];
+        return !forces.empty() && forces.back().value > 39.0f;
+    }));
+
+    // Paused, the chart keeps what it showed while the recording goes on.
+    plot.cbPause->setChecked(true);
+    const size_t shown = plot.Shown()[static_cast<size_t>(TPlotSignal::Position)].size();
+    w.btnRelease->click();
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command RELEASE_RAW finished: No error.")));
+    QTest::qWait(200);
+    EXPECT_EQ(plot.Shown()[static_cast<size_t>(TPlotSignal::Position)].size(), shown);
+    EXPECT_GT(plot.Data().Ring(TPlotSignal::Position).Size(), shown);
+
+    // Save as CSV writes what the chart shows.
+    const QString csvPath = Driver.SettingsFolder() + QStringLiteral("/plot.csv");
+    plot.SaveFileDialog = [&](QWidget*, const QString& filter) {
+        EXPECT_TRUE(filter.contains(QStringLiteral("*.csv")));
+        return csvPath;
+    };
+    plot.btnSaveCsv->click();
+    QFile csv(csvPath);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(csv.readAll()), PlotCsv(plot.Shown()));
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+}
+
+TEST_F(SessionTest, MotionBeforeHomingSaysToHome)
+{
+    StartConnected();
+    Window->btnGoto->click();
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to move: The device is not initialized\n"
+                                             "The fingers are not referenced yet: run Commands > Homing first."));
 }
 
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -119,6 +120,23 @@ TEST(PayloadParser, RespectsThePacketSizeLimit)
     EXPECT_EQ(ParsePayload(largest, bytes), 65535);
     EXPECT_EQ(ParsePayload(largest + QStringLiteral(" 1"), bytes), -1);
     EXPECT_TRUE(bytes.empty());
+    QString failed = QStringLiteral("stale");
+    EXPECT_EQ(ParsePayload(largest + QStringLiteral(" 1"), bytes, &failed), -1);
+    EXPECT_TRUE(failed.isEmpty()) << "every element was fine, only too many";
+}
+
+TEST(PayloadParser, NamesTheFirstElementThatFailed)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"1  0x1FF 1A", "0x1FF"},      {"1 2.5.1f 3", "2.5.1f"},
+        {"1 \"ab", "\"ab"},            {"\"\xE2\x82\xAC\" 300", "\"\xE2\x82\xAC\""},
+        {"\"ok\"-1 2", "-1"}};
+    for (const auto& [text, element] : cases) {
+        TByteArray bytes;
+        QString failed;
+        EXPECT_EQ(ParsePayload(QString::fromUtf8(text), bytes, &failed), -1) << text;
+        EXPECT_EQ(failed, QString::fromUtf8(element)) << text;
+    }
 }
 
 class PayloadParserLocale : public testing::Test {

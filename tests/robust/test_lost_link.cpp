@@ -48,10 +48,11 @@ TEST_F(LostLinkTest, GripperObjectReportsTheLostLinkOnceAndReconnects)
 
 TEST_F(LostLinkTest, MainWindowFallsBackToTheDisconnectedLookAndReconnects)
 {
-    // Connecting takes four frames (limits and three report requests; the
-    // reports come only on change, and nothing moves); three information
-    // requests make seven.
-    ASSERT_TRUE(StartSimulator({"--close-after", "7"}));
+    // Connecting takes eight frames (limits, three report requests, the
+    // acceleration and force limit readings, the speed and force report
+    // requests; the reports come only on change, and nothing moves); three
+    // information requests make eleven.
+    ASSERT_TRUE(StartSimulator({"--close-after", "11"}));
     Gripper.reset();
     TMainWin window;
     window.show();

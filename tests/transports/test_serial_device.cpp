@@ -236,6 +236,7 @@ TEST_F(SerialDevice, LostLinkClosesAndReportsOnce)
     EXPECT_EQ(Messages[0].kind, TMessageKind::Error);
     EXPECT_TRUE(Messages[0].text.startsWith(TDevice::LinkLostPrefix)) << Messages[0].text.toStdString();
     EXPECT_GT(Messages[0].text.size(), TDevice::LinkLostPrefix.size()) << "the cause follows the prefix";
+    EXPECT_TRUE(Messages[0].text.contains(QStringLiteral("closed or unplugged"))) << Messages[0].text.toStdString();
 }
 
 TEST_F(SerialDevice, ClosedDeviceContract)

@@ -130,13 +130,16 @@ TEST_F(TCPDevice, CarriesBytesBothWays)
 
 TEST_F(TCPDevice, RefusedConnectionIsReportedAndNeverAnnounced)
 {
-    Target(UnusedPort());
+    const quint16 RefusedPort = UnusedPort();
+    Target(RefusedPort);
     ASSERT_EQ(Device->Open(QStringLiteral("TCP")), E_SUCCESS);
     ASSERT_TRUE(WaitFor([this] { return !Messages.empty(); }));
     Settle(200);
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].kind, TMessageKind::Error);
     EXPECT_TRUE(Messages[0].text.contains(QStringLiteral("refused"), Qt::CaseInsensitive))
+        << Messages[0].text.toStdString();
+    EXPECT_TRUE(Messages[0].text.contains(QStringLiteral("127.0.0.1 port %1").arg(RefusedPort)))
         << Messages[0].text.toStdString();
     EXPECT_EQ(Connects, 0);
     EXPECT_EQ(Disconnects, 0);
