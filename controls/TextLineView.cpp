@@ -45,12 +45,9 @@ int TTextLineView::ColumnsPerRow() const
     return std::max(1, (viewport()->width() - 2 * TextMargin) / CharWidth());
 }
 
-int TTextLineView::VisibleRows() const
-{
-    return std::max(1, viewport()->height() / std::max(1, fontMetrics().height()));
-}
-
 int TTextLineView::LineHeight() const { return std::max(1, fontMetrics().height()); }
+
+int TTextLineView::VisibleRows() const { return std::max(1, viewport()->height() / LineHeight()); }
 
 std::vector<int> TTextLineView::WrapRows(QStringView text, int columns)
 {

@@ -71,6 +71,16 @@ TEST(FrameAssembler, OnlyTheFramesOwnChecksumIsAccepted)
         ASSERT_EQ(rig.packets.size(), 1u);
         EXPECT_EQ(rig.packets[0].command, 0x40u);
     }
+    // Of all 65536 checksum byte pairs, exactly the right one passes.
+    AssemblerRig rig;
+    TByteArray frame = wrongStop;
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+        frame[6] = static_cast<uint8_t>(pair);
+        frame[7] = static_cast<uint8_t>(pair >> 8);
+        const size_t before = rig.packets.size();
+        rig.Bytes(frame);
+        EXPECT_EQ(rig.packets.size() - before, pair == 0x760E ? 1u : 0u) << std::hex << pair;
+    }
 }
 
 TEST(FrameAssembler, GapRuleDropsFramesPausedOverOneHundredMs)
