@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
@@ -44,46 +45,77 @@ int TTextLineView::ColumnsPerRow() const
     return std::max(1, (viewport()->width() - 2 * TextMargin) / CharWidth());
 }
 
-int TTextLineView::VisibleRows() const
-{
-    return std::max(1, viewport()->height() / std::max(1, fontMetrics().height()));
-}
+int TTextLineView::LineHeight() const { return std::max(1, fontMetrics().height()); }
 
-int TTextLineView::RowsOf(int length) const
-{
-    // An empty line still takes one row.
-    return length <= 0 ? 1 : (length + FLaidOutColumns - 1) / FLaidOutColumns;
-}
+int TTextLineView::VisibleRows() const { return std::max(1, viewport()->height() / LineHeight()); }
 
-int TTextLineView::LineOfRow(int64_t row) const
+std::vector<int> TTextLineView::WrapRows(QStringView text, int columns)
 {
-    const auto it = std::upper_bound(FRowEnd.begin(), FRowEnd.end(), row);
-    return static_cast<int>(it - FRowEnd.begin());
-}
-
-int64_t TTextLineView::TopRow() const { return verticalScrollBar()->value(); }
-
-void TTextLineView::AppendLayout(int fromLine)
-{
-    const int count = FSource ? FSource->LineCount() : 0;
-    FRowEnd.reserve(static_cast<size_t>(count));
-    int64_t end = RowStart(fromLine);
-    for (int line = fromLine; line < count; ++line) {
-        end += RowsOf(FSource->LineLength(line));
-        FRowEnd.push_back(end);
+    columns = std::max(1, columns);
+    std::vector<int> starts{0};
+    const int size = static_cast<int>(text.size());
+    int start = 0;
+    while (size - start > columns) {
+        // The row may end right before a blank in the column after its last
+        // one; the blank then stays at the end of the row, out of sight.
+        int blank = start + columns;
+        while (blank > start && !IsBlank(text[blank]))
+            --blank;
+        start = blank > start ? blank + 1 : start + columns;
+        if (start >= size)
+            break;
+        starts.push_back(start);
     }
+    return starts;
 }
 
-void TTextLineView::Relayout()
+std::vector<int> TTextLineView::RowStarts(int line) const
 {
-    FLaidOutColumns = ColumnsPerRow();
-    FRowEnd.clear();
-    AppendLayout(0);
+    return WrapRows(FSource->LineText(line), ColumnsPerRow());
+}
+
+int TTextLineView::RowsOfLine(int line) const
+{
+    if (FSource->LineLength(line) <= ColumnsPerRow())
+        return 1;
+    return static_cast<int>(RowStarts(line).size());
+}
+
+bool TTextLineView::RowAt(int offset, TRowPos& row) const
+{
+    if (!FSource || FLineCount == 0)
+        return false;
+    int line = FTop.line;
+    int r = FTop.row + offset;
+    while (r < 0) {
+        if (--line < 0)
+            return false;
+        r += RowsOfLine(line);
+    }
+    for (int rows = RowsOfLine(line); r >= rows; rows = RowsOfLine(line)) {
+        r -= rows;
+        if (++line >= FLineCount)
+            return false;
+    }
+    row = {line, r};
+    return true;
+}
+
+TTextLineView::TRowPos TTextLineView::LastPageTop() const
+{
+    int remaining = VisibleRows();
+    for (int line = FLineCount - 1; line >= 0; --line) {
+        const int rows = RowsOfLine(line);
+        if (rows >= remaining)
+            return {line, rows - remaining};
+        remaining -= rows;
+    }
+    return {};
 }
 
 void TTextLineView::Reload()
 {
-    Relayout();
+    FLineCount = FSource ? FSource->LineCount() : 0;
     ClearSelection();
     SyncScrollBar();
     viewport()->update();
@@ -91,12 +123,11 @@ void TTextLineView::Reload()
 
 void TTextLineView::LinesAppended()
 {
-    const int known = LineCount();
-    if (!FSource || FSource->LineCount() < known) {
+    if (!FSource || FSource->LineCount() < FLineCount) {
         Reload();
         return;
     }
-    AppendLayout(known);
+    FLineCount = FSource->LineCount();
     // Many lines may be appended in a row; the scroll bar and the picture are
     // brought up to date once, when the program is idle again.
     ScheduleScrollBarSync();
@@ -113,25 +144,64 @@ void TTextLineView::ScheduleScrollBarSync()
 void TTextLineView::SyncScrollBar()
 {
     FSyncPending = false;
-    QScrollBar* bar = verticalScrollBar();
     // A view that showed the last row keeps following the end of the log.
-    const bool atEnd = bar->value() >= bar->maximum();
-    const int page = VisibleRows();
-    const int64_t maxTop = std::max<int64_t>(0, RowCount() - page);
-    const int maximum = static_cast<int>(std::min<int64_t>(maxTop, INT_MAX));
-    bar->setRange(0, maximum);
-    bar->setPageStep(page);
+    const bool atEnd = FTop >= FLastPageTop;
+    FLastPageTop = LastPageTop();
+    if (FLineCount == 0 || atEnd || FTop > FLastPageTop)
+        FTop = FLastPageTop;
+    else
+        FTop.row = std::min(FTop.row, RowsOfLine(FTop.line) - 1);
+    QScrollBar* bar = verticalScrollBar();
+    FSettingScrollBar = true;
+    bar->setRange(0, FLastPageTop.line);
+    bar->setPageStep(VisibleRows());
     bar->setSingleStep(1);
-    if (atEnd)
-        bar->setValue(maximum);
+    bar->setValue(FTop.line);
+    FSettingScrollBar = false;
+}
+
+void TTextLineView::scrollContentsBy(int, int)
+{
+    // The scroll bar moved by itself (dragged, clicked, keys): its value is
+    // the top line; its end shows the last page.
+    if (!FSettingScrollBar) {
+        const int value = verticalScrollBar()->value();
+        FTop = value >= FLastPageTop.line ? FLastPageTop : TRowPos{value, 0};
+    }
+    viewport()->update();
+}
+
+void TTextLineView::SetTop(TRowPos top)
+{
+    FTop = std::clamp(top, TRowPos{}, FLastPageTop);
+    FSettingScrollBar = true;
+    verticalScrollBar()->setValue(FTop.line);
+    FSettingScrollBar = false;
+    viewport()->update();
+}
+
+void TTextLineView::ScrollRows(int rows)
+{
+    TRowPos top;
+    if (!RowAt(rows, top))
+        top = rows > 0 ? FLastPageTop : TRowPos{};
+    SetTop(top);
+}
+
+void TTextLineView::wheelEvent(QWheelEvent* event)
+{
+    FWheelAngle += event->angleDelta().y();
+    const int notches = FWheelAngle / 120; // one notch of a wheel is 120
+    FWheelAngle -= notches * 120;
+    if (notches != 0)
+        ScrollRows(-notches * QApplication::wheelScrollLines());
+    event->accept();
 }
 
 void TTextLineView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    // New wrap width: the rows of every line change, the selection stays.
-    if (ColumnsPerRow() != FLaidOutColumns)
-        Relayout();
+    // New wrap width or page height: the last page and the top row move.
     SyncScrollBar();
 }
 
@@ -140,7 +210,6 @@ void TTextLineView::changeEvent(QEvent* event)
     QAbstractScrollArea::changeEvent(event);
     // New character size: the rows of every line change, the selection stays.
     if (event->type() == QEvent::FontChange) {
-        Relayout();
         SyncScrollBar();
         viewport()->update();
     }
@@ -148,23 +217,24 @@ void TTextLineView::changeEvent(QEvent* event)
 
 void TTextLineView::paintEvent(QPaintEvent*)
 {
-    if (!FSource || FRowEnd.empty())
+    if (!FSource || FLineCount == 0)
         return;
     QPainter painter(viewport());
     painter.setFont(font());
-    const int lineHeight = std::max(1, fontMetrics().height());
+    const int lineHeight = LineHeight();
     const int height = viewport()->height();
-    int64_t row = TopRow();
+    const int columns = ColumnsPerRow();
     int y = 0;
-    for (int line = LineOfRow(row); line < LineCount() && y < height; ++line) {
+    int row = FTop.row;
+    for (int line = FTop.line; line < FLineCount && y < height; ++line, row = 0) {
         const QString text = FSource->LineText(line);
-        const int64_t start = RowStart(line);
-        const int rows = static_cast<int>(FRowEnd[static_cast<size_t>(line)] - start);
-        for (int r = static_cast<int>(row - start); r < rows && y < height; ++r) {
-            const int firstColumn = r * FLaidOutColumns;
-            DrawRowSegment(painter, text.mid(firstColumn, FLaidOutColumns), firstColumn, line, y);
+        const std::vector<int> starts = WrapRows(text, columns);
+        for (; row < static_cast<int>(starts.size()) && y < height; ++row) {
+            const int begin = starts[static_cast<size_t>(row)];
+            const int end = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
+                                                                      : static_cast<int>(text.size());
+            DrawRowSegment(painter, text.mid(begin, end - begin), begin, line, y);
             y += lineHeight;
-            ++row;
         }
     }
 }
@@ -205,32 +275,43 @@ void TTextLineView::DrawRowSegment(QPainter& painter, const QString& segment, in
 
 TTextLineView::TTextPos TTextLineView::PositionAt(const QPoint& viewportPos) const
 {
-    if (FRowEnd.empty() || !FSource)
+    if (!FSource || FLineCount == 0)
         return {};
-    const int lineHeight = std::max(1, fontMetrics().height());
-    const int64_t row = std::max<int64_t>(0, TopRow() + (viewportPos.y() < 0 ? -1 : viewportPos.y() / lineHeight));
-    if (row >= RowCount()) {
-        const int last = LineCount() - 1;
+    const int offset = viewportPos.y() < 0 ? -1 : viewportPos.y() / LineHeight();
+    TRowPos row;
+    if (!RowAt(offset, row)) {
+        if (offset < 0)
+            return {};
+        const int last = FLineCount - 1;
         return {last, FSource->LineLength(last)};
     }
-    const int line = LineOfRow(row);
-    const int rowInLine = static_cast<int>(row - RowStart(line));
+    const std::vector<int> starts = RowStarts(row.line);
+    const size_t r = static_cast<size_t>(row.row);
+    const int begin = starts[r];
+    const int end = r + 1 < starts.size() ? starts[r + 1] : FSource->LineLength(row.line);
     const int charWidth = CharWidth();
     const int x = viewportPos.x() - TextMargin;
-    const int columnInRow = std::clamp((x + charWidth / 2) / charWidth, 0, FLaidOutColumns);
-    const int column = std::min(rowInLine * FLaidOutColumns + columnInRow, FSource->LineLength(line));
-    return {line, column};
+    return {row.line, begin + std::clamp((x + charWidth / 2) / charWidth, 0, end - begin)};
 }
 
 QPoint TTextLineView::PointOf(TTextPos pos) const
 {
-    if (FRowEnd.empty() || pos.line < 0 || pos.line >= LineCount())
+    if (!FSource || pos.line < 0 || pos.line >= FLineCount)
         return {};
-    const int lineHeight = std::max(1, fontMetrics().height());
-    const int rowInLine = pos.column / FLaidOutColumns;
-    const int64_t row = RowStart(pos.line) + rowInLine - TopRow();
-    const int x = TextMargin + (pos.column - rowInLine * FLaidOutColumns) * CharWidth();
-    return {x, static_cast<int>(std::clamp<int64_t>(row * lineHeight, INT_MIN / 2, INT_MAX / 2))};
+    const std::vector<int> starts = RowStarts(pos.line);
+    const auto after = std::upper_bound(starts.begin() + 1, starts.end(), pos.column);
+    const TRowPos target{pos.line, static_cast<int>(after - starts.begin()) - 1};
+    const int x = TextMargin + (pos.column - starts[static_cast<size_t>(target.row)]) * CharWidth();
+    const int lineHeight = LineHeight();
+    if (target < FTop)
+        return {x, -lineHeight};
+    // Rows from the top down to the target, counted no further than one row
+    // past the bottom of the view.
+    const int limit = VisibleRows() + 1;
+    int offset = -FTop.row;
+    for (int line = FTop.line; line < target.line && offset <= limit; ++line)
+        offset += RowsOfLine(line);
+    return {x, std::min(offset + target.row, limit) * lineHeight};
 }
 
 QString TTextLineView::SelectedText() const
@@ -260,9 +341,9 @@ void TTextLineView::Select(TTextPos from, TTextPos to)
 
 void TTextLineView::SelectAll()
 {
-    if (FRowEnd.empty())
+    if (FLineCount == 0)
         return;
-    const int last = LineCount() - 1;
+    const int last = FLineCount - 1;
     Select({0, 0}, {last, FSource->LineLength(last)});
 }
 
@@ -289,9 +370,9 @@ void TTextLineView::mouseMoveEvent(QMouseEvent* event)
     const QPoint p = event->position().toPoint();
     // Dragging past the top or bottom edge scrolls the view one row.
     if (p.y() < 0)
-        verticalScrollBar()->setValue(verticalScrollBar()->value() - 1);
+        ScrollRows(-1);
     else if (p.y() >= viewport()->height())
-        verticalScrollBar()->setValue(verticalScrollBar()->value() + 1);
+        ScrollRows(1);
     Select(FAnchor, PositionAt(p));
 }
 
@@ -307,7 +388,7 @@ void TTextLineView::mouseReleaseEvent(QMouseEvent* event)
 
 void TTextLineView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton || !FSource || FRowEnd.empty())
+    if (event->button() != Qt::LeftButton || !FSource || FLineCount == 0)
         return;
     // Selects the run of non-blank characters under the mouse (one byte of a
     // hex dump, for instance).

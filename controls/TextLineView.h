@@ -1,21 +1,26 @@
 #pragma once
 // Read-only text view for very long logs. The lines are not stored here: a
 // line source formats them on demand, and only the lines in sight are ever
-// formatted. Long lines wrap at the view's width (character wrap, fixed-pitch
-// font); the left mouse button selects characters as in a read-only memo.
+// formatted, so neither appending nor reloading touches the lines out of
+// sight. Long lines wrap at blanks at the view's width (fixed-pitch font), as
+// a memo with word wrap does; a word longer than a row is cut. The vertical
+// scroll bar counts lines; the wheel and dragging a selection scroll by
+// rows. The left mouse button selects characters as in a read-only memo.
 #include <QAbstractScrollArea>
 #include <QString>
+#include <QStringView>
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
 class QMouseEvent;
+class QWheelEvent;
 
 class TTextLineView : public QAbstractScrollArea {
 public:
     // Supplies the lines. LineLength(i) must equal LineText(i).size(); the
-    // view uses the lengths to lay out every line without formatting it.
+    // view uses it where only the end of a line matters.
     class TLineSource {
     public:
         virtual ~TLineSource() = default;
@@ -31,13 +36,20 @@ public:
         auto operator<=>(const TTextPos&) const = default;
     };
 
+    // A visual row: a line and the row within that line.
+    struct TRowPos {
+        int line = 0;
+        int row = 0;
+        auto operator<=>(const TRowPos&) const = default;
+    };
+
     using TMouseEvent = std::function<void(QMouseEvent* event)>;
 
     explicit TTextLineView(QWidget* parent = nullptr);
 
     void SetSource(const TLineSource* source);
-    // Every line may have changed (or lines were removed): lays out all lines
-    // again and drops the selection.
+    // Every line may have changed (or lines were removed): shows the lines
+    // afresh and drops the selection.
     void Reload();
     // Lines were added at the end of the source; existing lines are unchanged.
     void LinesAppended();
@@ -48,15 +60,20 @@ public:
     void SelectAll();
     void ClearSelection();
 
-    int LineCount() const { return static_cast<int>(FRowEnd.size()); }
-    int64_t RowCount() const { return FRowEnd.empty() ? 0 : FRowEnd.back(); }
+    int LineCount() const { return FLineCount; }
     int ColumnsPerRow() const;
-    // First visual row shown at the top of the view.
-    int64_t TopRow() const;
+    // The first character of each row of a line wrapped at `columns`
+    // characters: breaks after the last blank that lets a row fit, or after
+    // `columns` characters when a row holds no blank. The first entry is 0.
+    static std::vector<int> WrapRows(QStringView text, int columns);
+    // Rows of a line at the view's current width.
+    int RowsOfLine(int line) const;
+    // The line and the row within it shown at the top of the view.
+    TRowPos Top() const { return FTop; }
     // The text position under a point of the viewport.
     TTextPos PositionAt(const QPoint& viewportPos) const;
-    // Viewport point of the top-left corner of a text position's character
-    // (may lie outside the viewport when the position is not in sight).
+    // Viewport point of the top-left corner of a text position's character.
+    // A position out of sight gives a point above or below the viewport.
     QPoint PointOf(TTextPos pos) const;
 
     // Called after the view has handled a mouse-button release.
@@ -70,25 +87,34 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
-    int RowsOf(int length) const;
-    int64_t RowStart(int line) const { return line == 0 ? 0 : FRowEnd[static_cast<size_t>(line - 1)]; }
-    int LineOfRow(int64_t row) const;
+    std::vector<int> RowStarts(int line) const;
     int VisibleRows() const;
     int CharWidth() const;
-    void AppendLayout(int fromLine);
-    // Lays out every line again at the current width.
-    void Relayout();
+    int LineHeight() const;
+    // The top position that shows the last row at the bottom of the view.
+    TRowPos LastPageTop() const;
+    // Moves the top by `rows` rows (negative: up), within the text.
+    void ScrollRows(int rows);
+    void SetTop(TRowPos top);
+    // The row `offset` rows below the top row (negative: above); false when
+    // that lies outside the text.
+    bool RowAt(int offset, TRowPos& row) const;
     void ScheduleScrollBarSync();
     void SyncScrollBar();
     void DrawRowSegment(QPainter& painter, const QString& segment, int firstColumn, int line, int y) const;
 
     const TLineSource* FSource = nullptr;
-    // Visual row just past the end of each line (running sum of wrapped rows).
-    std::vector<int64_t> FRowEnd;
-    int FLaidOutColumns = 1;
+    int FLineCount = 0;
+    TRowPos FTop;
+    // Top of the last page as of the last scroll bar update.
+    TRowPos FLastPageTop;
+    bool FSettingScrollBar = false;
+    int FWheelAngle = 0; // wheel turn not yet scrolled, in 1/8 degree
     bool FSyncPending = false;
     bool FSelecting = false;
     TTextPos FAnchor;

@@ -102,11 +102,13 @@ void TFrameAssembler::Step(uint8_t b)
     } else if (pos < FLength + 3) {
         FPayload[pos - 3] = b;
     } else if (pos == FLength + 3) {
+        // From here on the register holds the checksum the frame must carry.
+        // The received bytes are compared with it rather than folded into it:
+        // folding them in comes out 0 for a second, wrong byte pair as well.
         FCrc = CrcBytes(FPayload.get(), FLength, FCrc);
-        FCrc = CrcUpdate(b, FCrc);
+        FLowChecksumMatched = b == static_cast<uint8_t>(FCrc);
     } else {
-        FCrc = CrcUpdate(b, FCrc);
-        if (FCrc == 0 && OnFrame) {
+        if (FLowChecksumMatched && b == static_cast<uint8_t>(FCrc >> 8) && OnFrame) {
             TPacket packet;
             packet.command = FCommand;
             packet.length = static_cast<int32_t>(FLength);

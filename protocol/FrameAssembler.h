@@ -44,6 +44,7 @@ private:
     uint8_t FCommand = 0;
     uint32_t FLength = 0;
     uint16_t FCrc = 0xFFFF;
+    bool FLowChecksumMatched = false;
     int32_t FPosition = 0;
     bool FSynchronised = false;
     uint32_t FLastByteTime = 0;

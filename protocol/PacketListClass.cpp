@@ -11,6 +11,14 @@ int TPacketList::Add(const TPacket& p)
     return Count() - 1;
 }
 
+int TPacketList::Add(TPacket&& p)
+{
+    p.length = p.ValidLength();
+    p.data.resize(static_cast<size_t>(p.length));
+    FEntries.push_back(std::move(p));
+    return Count() - 1;
+}
+
 void TPacketList::CheckIndex(int index) const
 {
     if (index < 0 || index >= Count())

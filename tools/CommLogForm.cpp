@@ -253,7 +253,7 @@ void TCommLog::LogPacket(const TPacket& packet, bool received)
         copy.command |= PacketReceivedMark;
     else
         copy.command &= ~PacketReceivedMark;
-    FPackets.Add(copy);
+    FPackets.Add(std::move(copy));
     RxMsgMemo->LinesAppended();
 }
 

@@ -53,6 +53,36 @@ TEST(FrameAssembler, BadChecksumDropsOnlyThatFrame)
     EXPECT_EQ(rig.packets.size(), 1u);
 }
 
+TEST(FrameAssembler, OnlyTheFramesOwnChecksumIsAccepted)
+{
+    // Each wrong checksum here makes the register fold to 0 over the whole
+    // frame; the right ones are 0E 76 and E5 D1.
+    const TByteArray wrongStop{0xAA, 0xAA, 0xAA, 0x22, 0x00, 0x00, 0x87, 0xD7};
+    const TByteArray wrongState{0xAA, 0xAA, 0xAA, 0x40, 0x06, 0x00, 0x00, 0x00, 0x01, 0x10, 0x00, 0x00, 0x6C, 0x70};
+    for (bool chunked : {false, true}) {
+        AssemblerRig rig;
+        for (const TByteArray& frame : {wrongStop, wrongState})
+            chunked ? rig.Chunk(frame) : rig.Bytes(frame);
+        EXPECT_TRUE(rig.packets.empty()) << "chunked " << chunked;
+        TByteArray right = wrongState;
+        right[12] = 0xE5;
+        right[13] = 0xD1;
+        chunked ? rig.Chunk(right) : rig.Bytes(right);
+        ASSERT_EQ(rig.packets.size(), 1u);
+        EXPECT_EQ(rig.packets[0].command, 0x40u);
+    }
+    // Of all 65536 checksum byte pairs, exactly the right one passes.
+    AssemblerRig rig;
+    TByteArray frame = wrongStop;
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+        frame[6] = static_cast<uint8_t>(pair);
+        frame[7] = static_cast<uint8_t>(pair >> 8);
+        const size_t before = rig.packets.size();
+        rig.Bytes(frame);
+        EXPECT_EQ(rig.packets.size() - before, pair == 0x760E ? 1u : 0u) << std::hex << pair;
+    }
+}
+
 TEST(FrameAssembler, GapRuleDropsFramesPausedOverOneHundredMs)
 {
     for (uint32_t pause : {80u, 100u, 101u, 150u}) {

@@ -138,6 +138,11 @@ TEST_F(SimTcp, ErrorsAndBadChecksums)
     client().Send(CMD_GET_SYSTEM_LIMITS);
     ASSERT_TRUE(client().Next(CMD_GET_SYSTEM_LIMITS).has_value());
     EXPECT_FALSE(client().Next(CMD_GET_SYSINFO, 200).has_value());
+    // STOP whose wrong checksum folds to 0 over the whole frame (right: 0E 76).
+    peer.Socket().write(Hex("AA AA AA 22 00 00 87 D7"));
+    client().Send(CMD_GET_SYSTEM_LIMITS);
+    ASSERT_TRUE(client().Next(CMD_GET_SYSTEM_LIMITS).has_value());
+    EXPECT_FALSE(client().Next(CMD_STOP, 200).has_value());
 }
 
 TEST_F(SimTcp, ANewClientReplacesTheOldOne)

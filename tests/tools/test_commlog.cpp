@@ -9,6 +9,8 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -303,35 +305,91 @@ TEST_F(CommLogMouseTest, NoMenuWithoutSelectionOnlyBlanksOrOtherButtons)
     EXPECT_TRUE(Messages.empty());
 }
 
-TEST_F(CommLogMouseTest, LongLinesWrapAndSelectAcrossRows)
+TEST(TextLineViewWrap, BreaksAfterBlanksAndCutsOnlyOverlongWords)
 {
-    Log.resize(200, 300);
-    QApplication::processEvents();
+    EXPECT_EQ(TTextLineView::WrapRows(u"AB CD EF", 5), (std::vector<int>{0, 6}));
+    EXPECT_EQ(TTextLineView::WrapRows(u"AB CD EF", 4), (std::vector<int>{0, 3, 6}));
+    EXPECT_EQ(TTextLineView::WrapRows(u"ABCDEFGHIJ KL", 4), (std::vector<int>{0, 4, 8, 11}));
+    EXPECT_EQ(TTextLineView::WrapRows(u"AB", 4), (std::vector<int>{0}));
+    EXPECT_EQ(TTextLineView::WrapRows(u"", 4), (std::vector<int>{0}));
+}
+
+TEST_F(CommLogMouseTest, LongLinesWrapAtBlanksAndSelectAcrossRows)
+{
+    Log.cbShowIDDescr->setChecked(true);
+    Log.cbEvaluateErrorCodes->setChecked(true);
     TByteArray data(40);
     for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(i);
-    Log.LogPacket(MakePacket(0x21, data), false);
-    QApplication::processEvents();
-    const int columns = Log.RxMsgMemo->ColumnsPerRow();
-    ASSERT_LT(columns, Log.LineLength(0));
-    EXPECT_EQ(Log.RxMsgMemo->RowCount(), (Log.LineLength(0) + columns - 1) / columns);
-    // A drag from the first row into the second selects the text between.
-    const QPoint from = Log.RxMsgMemo->PointOf({0, 2}) + QPoint(1, 3);
-    const QPoint to = Log.RxMsgMemo->PointOf({0, columns + 3}) + QPoint(1, 3);
-    Drag(from, to);
-    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), Log.LineText(0).mid(2, columns + 1));
+        data[i] = static_cast<uint8_t>(i * 7);
+    data[0] = data[1] = 0; // E_SUCCESS
+    Log.LogPacket(MakePacket(0x41, data), true);
+    const QString line = Log.LineText(0);
+    ASSERT_TRUE(line.contains("(GET_GRASPING_STATE)") && line.contains("(E_SUCCESS)"));
+    for (int width = 180; width <= 460; width += 7) {
+        Log.resize(width, 300);
+        QApplication::processEvents();
+        const int columns = Log.RxMsgMemo->ColumnsPerRow();
+        ASSERT_LT(columns, line.size());
+        const int left = Log.RxMsgMemo->PointOf({0, 0}).x();
+        const int charWidth = Log.RxMsgMemo->PointOf({0, 1}).x() - left;
+        int rows = 1;
+        for (int c = 0; c + 1 < line.size(); ++c) {
+            const QPoint here = Log.RxMsgMemo->PointOf({0, c});
+            const QPoint next = Log.RxMsgMemo->PointOf({0, c + 1});
+            if (line[c] != ' ' && line[c + 1] != ' ')
+                ASSERT_EQ(here.y(), next.y()) << "\"" << line.mid(c - 2, 5).toStdString() << "\" split at "
+                                              << columns << " columns";
+            if (next.y() != here.y()) {
+                ++rows;
+                EXPECT_EQ(next.x(), left) << "rows start at the left edge";
+            }
+            if (line[c] != ' ')
+                EXPECT_LT((here.x() - left) / charWidth, columns) << "character beyond the row at column " << c;
+        }
+        EXPECT_EQ(rows, Log.RxMsgMemo->RowsOfLine(0));
+        EXPECT_GT(rows, 1);
+    }
+    // A drag from a byte on the first row to a byte on the second selects
+    // the text between.
+    const std::vector<int> starts = TTextLineView::WrapRows(line, Log.RxMsgMemo->ColumnsPerRow());
+    const int from = starts[1] - 3;
+    const int to = starts[1] + 2;
+    Drag(Log.RxMsgMemo->PointOf({0, from}) + QPoint(1, 3), Log.RxMsgMemo->PointOf({0, to}) + QPoint(1, 3));
+    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), line.mid(from, to - from));
     Log.PopupMenu1->hide();
 }
 
-TEST_F(CommLogMouseTest, NewLinesKeepTheViewAtTheEnd)
+TEST_F(CommLogMouseTest, NewLinesKeepTheViewAtTheEndUnlessScrolledUp)
 {
     Log.resize(454, 200);
     for (int i = 0; i < 500; ++i)
         Log.LogPacket(MakePacket(0x43, {0x00, 0x00, 0x00, 0x00, 0x48, 0x41}), true);
     QApplication::processEvents();
-    const int64_t top = Log.RxMsgMemo->TopRow();
-    EXPECT_GT(top, 0);
-    EXPECT_GE(Log.RxMsgMemo->PositionAt({1, Log.RxMsgMemo->viewport()->height() - 2}).line, 495);
+    EXPECT_GT(Log.RxMsgMemo->Top().line, 0);
+    const QPoint bottomLeft(1, Log.RxMsgMemo->viewport()->height() - 2);
+    EXPECT_GE(Log.RxMsgMemo->PositionAt(bottomLeft).line, 495);
+
+    // Scrolled up by the wheel, the view stays where it is.
+    const auto before = Log.RxMsgMemo->Top();
+    QWheelEvent wheel(QPointF(20, 20), Log.RxMsgMemo->viewport()->mapToGlobal(QPointF(20, 20)), {}, {0, 120},
+                      Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Log.RxMsgMemo->viewport(), &wheel);
+    const auto scrolled = Log.RxMsgMemo->Top();
+    EXPECT_LT(scrolled, before);
+    Log.LogPacket(MakePacket(0x43, {0x00, 0x00}), true);
+    QApplication::processEvents();
+    EXPECT_EQ(Log.RxMsgMemo->Top(), scrolled);
+
+    // Back at the end, a line taller than the view shows its last row at the
+    // bottom.
+    Log.RxMsgMemo->verticalScrollBar()->setValue(Log.RxMsgMemo->verticalScrollBar()->maximum());
+    Log.LogPacket(MakePacket(0x21, TByteArray(2000, 0x5A)), false);
+    QApplication::processEvents();
+    EXPECT_EQ(Log.RxMsgMemo->Top().line, 501);
+    EXPECT_GT(Log.RxMsgMemo->Top().row, 0);
+    const auto last = Log.RxMsgMemo->PositionAt(bottomLeft);
+    EXPECT_EQ(last.line, 501);
+    EXPECT_GT(last.column, Log.LineLength(501) - Log.RxMsgMemo->ColumnsPerRow());
 }
 
 class CommLogSaveTest : public CommLogTest {
