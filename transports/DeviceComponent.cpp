@@ -113,6 +113,12 @@ void TDevice::ConnectionLost(const QString& cause)
     ReportError(LinkLostPrefix + cause);
 }
 
+void TDevice::StoreSettings(const QString& section, const TIniValues& values)
+{
+    if (!FSettings->Write(section, values))
+        ReportError(QStringLiteral("Cannot save the settings in %1: %2.").arg(FSettings->FileName(), FSettings->ErrorString()));
+}
+
 void TDevice::ReportError(const QString& text)
 {
     QMetaObject::invokeMethod(this, [text] { ShowError(text); }, Qt::QueuedConnection);

@@ -24,8 +24,9 @@
 #include <functional>
 #include <memory>
 
+#include "IniFile.h"
+
 class QTimer;
-class TIniFile;
 class TDevice;
 
 using TDataAvailableEvent = std::function<void(TDevice* sender, int32_t count)>;
@@ -91,6 +92,11 @@ protected:
     // Fires OnDataAvailable(this, count) while IsOpen; see the file comment
     // for the re-firing of bytes that the handler left behind.
     void NotifyDataAvailable(int32_t count);
+
+    // Writes `values` to `section` of the settings file. A file that cannot
+    // be written does not stop the device: the operator is told once, with
+    // the file's name and the cause, and the settings stay as they were.
+    void StoreSettings(const QString& section, const TIniValues& values);
 
     // Shows `text` in an error box once control is back in the event loop,
     // so no message box opens inside a transport's notification or call.

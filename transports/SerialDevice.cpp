@@ -119,10 +119,7 @@ TStat TSerialDevice::Open(const QString& portName)
     // pseudo-terminal) simply ignores these.
     FPort->setDataTerminalReady(false);
     FPort->setRequestToSend(false);
-    if (!Settings()->WriteInteger(SettingsSection, BaudrateKey, FDialog->BaudrateIndex())) {
-        FPort->close();
-        return E_IO_ERROR;
-    }
+    StoreSettings(SettingsSection, {{BaudrateKey, QString::number(FDialog->BaudrateIndex())}});
     StartConnectPoll();
     return E_SUCCESS;
 }

@@ -74,12 +74,7 @@ TStat TTCPDevice::Open(const QString&)
     FState = TLinkState::Connecting;
     StartConnectPoll();
     FSocket->connectToHost(host, static_cast<quint16>(port));
-    if (!Settings()->WriteString(SettingsSection, HostKey, host)
-        || !Settings()->WriteInteger(SettingsSection, PortKey, port)) {
-        // Failing Open must not leave a connection coming up unannounced.
-        AbortAttempt();
-        return E_IO_ERROR;
-    }
+    StoreSettings(SettingsSection, {{HostKey, host}, {PortKey, QString::number(port)}});
     return E_SUCCESS;
 }
 
