@@ -192,9 +192,11 @@ int32_t TIniText::ReadInteger(const QString& section, const QString& key, int32_
 
 QByteArray TIniText::LineEnd() const
 {
-    for (const TLine& line : FLines) {
-        if (line.next > line.end)
-            return FBytes.sliced(line.end, line.next - line.end);
+    // The last line end of the file: a "\n" after a lone CR there would
+    // merge with it into one CR LF.
+    for (auto line = FLines.rbegin(); line != FLines.rend(); ++line) {
+        if (line->next > line->end)
+            return FBytes.sliced(line->end, line->next - line->end);
     }
     return QByteArrayLiteral("\n");
 }

@@ -77,6 +77,7 @@ private:
     void Index();
     TLocation Locate(const QString& section, const QString& key) const;
     QByteArrayView Text(int line) const;
+    // The line end that new lines get.
     QByteArray LineEnd() const;
     // The bytes that start a new line at the end of the file: a line end
     // when the last line has none.
