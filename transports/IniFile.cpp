@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -48,8 +49,17 @@ QString Decode(QByteArrayView bytes)
     return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
+bool IsAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 bool SameName(QByteArrayView bytes, const QString& name)
 {
+    // Names are mostly ASCII, and a large file has many of them: compare
+    // those without decoding.
+    if (IsAscii(bytes))
+        return QLatin1StringView(bytes.data(), bytes.size()).compare(name, Qt::CaseInsensitive) == 0;
     return Decode(bytes).compare(name, Qt::CaseInsensitive) == 0;
 }
 
@@ -112,33 +122,39 @@ void SetSettingsFolderOverride(const QString& folder)
 TIniText::TIniText(QByteArray bytes)
     : FBytes(std::move(bytes))
 {
-    Index();
 }
 
-void TIniText::Index()
+TIniText::TLine TIniText::LineAt(qsizetype start) const
 {
-    FLines.clear();
     const char* data = FBytes.constData();
     const qsizetype size = FBytes.size();
-    qsizetype start = 0;
-    while (start < size) {
-        qsizetype end = start;
-        while (end < size && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        qsizetype next = end;
-        if (next < size)
-            next += (data[next] == '\r' && next + 1 < size && data[next + 1] == '\n') ? 2 : 1;
-        FLines.push_back({start, end, next});
-        start = next;
-    }
+    qsizetype end = start;
+    while (end < size && data[end] != '\n' && data[end] != '\r')
+        ++end;
+    qsizetype next = end;
+    if (next < size)
+        next += (data[next] == '\r' && next + 1 < size && data[next + 1] == '\n') ? 2 : 1;
+    return {start, end, next};
 }
 
-QByteArrayView TIniText::Text(int line) const
+TIniText::TLine TIniText::LastLine() const
 {
-    const TLine& l = FLines[static_cast<size_t>(line)];
-    QByteArrayView text(FBytes.constData() + l.start, l.end - l.start);
+    qsizetype end = FBytes.size();
+    if (FBytes.endsWith("\r\n"))
+        end -= 2;
+    else if (FBytes.endsWith('\n') || FBytes.endsWith('\r'))
+        end -= 1;
+    qsizetype start = end;
+    while (start > 0 && FBytes[start - 1] != '\n' && FBytes[start - 1] != '\r')
+        --start;
+    return {start, end, FBytes.size()};
+}
+
+QByteArrayView TIniText::Text(const TLine& line) const
+{
+    QByteArrayView text(FBytes.constData() + line.start, line.end - line.start);
     // Editors on some systems start the file with a byte order mark.
-    if (line == 0 && text.startsWith("\xEF\xBB\xBF"))
+    if (line.start == 0 && text.startsWith("\xEF\xBB\xBF"))
         text = text.sliced(3);
     return text;
 }
@@ -149,32 +165,34 @@ TIniText::TLocation TIniText::Locate(const QString& section, const QString& key)
     const QString wantedKey = key.trimmed();
     TLocation location;
     bool inSection = false;
-    for (int i = 0; i < static_cast<int>(FLines.size()); ++i) {
-        const QByteArrayView text = Text(i);
+    for (qsizetype at = 0; at < FBytes.size();) {
+        const TLine line = LineAt(at);
+        at = line.next;
+        const QByteArrayView text = Text(line);
         if (const auto name = SectionOf(text)) {
             inSection = SameName(*name, wantedSection);
-            if (inSection && location.lastInSection < 0)
-                location.lastInSection = i;
+            if (inSection && !location.lastInSection)
+                location.lastInSection = line;
             continue;
         }
         if (!inSection || Trimmed(text).isEmpty())
             continue;
-        location.lastInSection = i;
-        if (location.keyLine >= 0 || IsComment(text))
+        location.lastInSection = line;
+        if (location.key || IsComment(text))
             continue;
         const qsizetype equals = text.indexOf('=');
         if (equals >= 0 && SameName(Trimmed(text.first(equals)), wantedKey))
-            location.keyLine = i;
+            location.key = line;
     }
     return location;
 }
 
 std::optional<QString> TIniText::Value(const QString& section, const QString& key) const
 {
-    const int line = Locate(section, key).keyLine;
-    if (line < 0)
+    const std::optional<TLine> line = Locate(section, key).key;
+    if (!line)
         return std::nullopt;
-    const QByteArrayView text = Text(line);
+    const QByteArrayView text = Text(*line);
     const auto [from, to] = ValueRange(text);
     return Decode(text.sliced(from, to - from)).left(MaxStringLength);
 }
@@ -194,16 +212,19 @@ QByteArray TIniText::LineEnd() const
 {
     // The last line end of the file: a "\n" after a lone CR there would
     // merge with it into one CR LF.
-    for (auto line = FLines.rbegin(); line != FLines.rend(); ++line) {
-        if (line->next > line->end)
-            return FBytes.sliced(line->end, line->next - line->end);
-    }
-    return QByteArrayLiteral("\n");
+    qsizetype at = FBytes.size() - 1;
+    while (at >= 0 && FBytes[at] != '\n' && FBytes[at] != '\r')
+        --at;
+    if (at < 0)
+        return QByteArrayLiteral("\n");
+    if (FBytes[at] == '\n' && at > 0 && FBytes[at - 1] == '\r')
+        return QByteArrayLiteral("\r\n");
+    return FBytes.sliced(at, 1);
 }
 
 QByteArray TIniText::OpenLastLine() const
 {
-    return !FLines.empty() && FLines.back().next == FLines.back().end ? LineEnd() : QByteArray();
+    return !FBytes.isEmpty() && !FBytes.endsWith('\n') && !FBytes.endsWith('\r') ? LineEnd() : QByteArray();
 }
 
 TIniText::TSetResult TIniText::SetValue(const QString& section, const QString& key, const QString& value)
@@ -217,30 +238,32 @@ TIniText::TSetResult TIniText::SetValue(const QString& section, const QString& k
         return TSetResult::Refused;
 
     const TLocation location = Locate(sectionName, name);
-    if (location.keyLine >= 0) {
-        const QByteArrayView text = Text(location.keyLine);
+    if (location.key) {
+        const QByteArrayView text = Text(*location.key);
         const auto [from, to] = ValueRange(text);
         if (Decode(text.sliced(from, to - from)) == value)
             return TSetResult::Unchanged;
         const qsizetype at = text.data() - FBytes.constData() + from;
         FBytes.replace(at, to - from, value.toUtf8());
-    } else {
-        const QByteArray eol = LineEnd();
-        const QByteArray entry = name.toUtf8() + '=' + value.toUtf8() + eol;
-        if (location.lastInSection >= 0) {
-            const size_t after = static_cast<size_t>(location.lastInSection) + 1;
-            if (after < FLines.size())
-                FBytes.insert(FLines[after].start, entry);
-            else
-                FBytes.append(OpenLastLine() + entry);
-        } else {
-            QByteArray block = OpenLastLine();
-            if (!FLines.empty() && !Trimmed(Text(static_cast<int>(FLines.size()) - 1)).isEmpty())
-                block += eol;
-            FBytes.append(block + '[' + sectionName.toUtf8() + ']' + eol + entry);
-        }
+        return TSetResult::Changed;
     }
-    Index();
+
+    QByteArray eol = LineEnd();
+    const QByteArray entry = name.toUtf8() + '=' + value.toUtf8();
+    if (location.lastInSection && location.lastInSection->next < FBytes.size()) {
+        const qsizetype at = location.lastInSection->next;
+        // A lone CR before an LF would read as one CR LF line end.
+        if (eol == "\r" && FBytes[at] == '\n')
+            eol = QByteArrayLiteral("\r\n");
+        FBytes.insert(at, entry + eol);
+    } else if (location.lastInSection) {
+        FBytes.append(OpenLastLine() + entry + eol);
+    } else {
+        QByteArray block = OpenLastLine();
+        if (!FBytes.isEmpty() && !Trimmed(Text(LastLine())).isEmpty())
+            block += eol;
+        FBytes.append(block + '[' + sectionName.toUtf8() + ']' + eol + entry + eol);
+    }
     return TSetResult::Changed;
 }
 

@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
-#include <vector>
 
 // Folder that holds the program's settings files: the folder of the
 // executable when it is writable, otherwise the per-user configuration
@@ -70,13 +69,16 @@ private:
         qsizetype next;
     };
     struct TLocation {
-        int keyLine = -1;     // the key's line
-        int lastInSection = -1; // last non-blank line of the section, or its header
+        std::optional<TLine> key;           // the key's line
+        std::optional<TLine> lastInSection; // last non-blank line of the section, or its header
     };
 
-    void Index();
+    // The line that starts at `start`; the file is walked line by line
+    // rather than indexed, as a large file would need a large index.
+    TLine LineAt(qsizetype start) const;
+    TLine LastLine() const;
+    QByteArrayView Text(const TLine& line) const;
     TLocation Locate(const QString& section, const QString& key) const;
-    QByteArrayView Text(int line) const;
     // The line end that new lines get.
     QByteArray LineEnd() const;
     // The bytes that start a new line at the end of the file: a line end
@@ -84,7 +86,6 @@ private:
     QByteArray OpenLastLine() const;
 
     QByteArray FBytes;
-    std::vector<TLine> FLines;
 };
 
 class TIniFile {

@@ -153,6 +153,13 @@ TEST_F(SettingsFile, ForeignBytesAndLineEndsSurviveAWrite)
         QByteArray("; Gr\xF6\xDF" "e f\xFCr Greifer\r\n[common]\r\nhost=k\xC3\xBChl\r\n"
                    "baudrate = 3 \nport=1000\r\n\n[other]\rname=\xC3\xBC\r\n;last\r\n\r\n[new]\r\nk=v\r\n"));
 
+    // New lines after a lone CR, and before an LF, keep both line ends apart.
+    WriteSettingsFile(QStringLiteral("cr.cfg"), "[a]\rx=1\r\n\n[b]\ry=2\r");
+    TIniFile lone(Folder.filePath(QStringLiteral("cr.cfg")));
+    ASSERT_TRUE(lone.WriteString(QStringLiteral("a"), QStringLiteral("k"), QStringLiteral("v")));
+    ASSERT_TRUE(lone.WriteString(QStringLiteral("c"), QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("cr.cfg")), QByteArray("[a]\rx=1\r\nk=v\r\n\n[b]\ry=2\r\r[c]\rk=v\r"));
+
     EXPECT_FALSE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("a\nb")));
     EXPECT_FALSE(file.WriteString(QStringLiteral("common"), QStringLiteral("[x"), QStringLiteral("1")));
     EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString()), QStringLiteral("k\u00FChl"));
