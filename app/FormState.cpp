@@ -42,7 +42,8 @@ TFormState::TFormState(QString fileName, QString section)
 
 bool TFormState::Restore(QWidget* window) const
 {
-    const TIniFile ini(SettingsFilePath(FFileName));
+    // One parse of the file for all keys: it may be large.
+    const TIniText ini = TIniFile(SettingsFilePath(FFileName)).Load().value_or(TIniText());
     constexpr int missing = -1;
     const int width = ini.ReadInteger(FSection, KeyWidth, missing);
     const int height = ini.ReadInteger(FSection, KeyHeight, missing);
@@ -68,7 +69,8 @@ bool TFormState::Save(const QWidget* window) const
         state = StateMaximized;
     else if (window->isMinimized())
         state = StateMinimized;
-    return ini.WriteInteger(FSection, KeyLeft, rect.left()) && ini.WriteInteger(FSection, KeyTop, rect.top())
-        && ini.WriteInteger(FSection, KeyWidth, rect.width()) && ini.WriteInteger(FSection, KeyHeight, rect.height())
-        && ini.WriteString(FSection, KeyState, state);
+    return ini.Write(FSection,
+        {{KeyLeft, QString::number(rect.left())}, {KeyTop, QString::number(rect.top())},
+            {KeyWidth, QString::number(rect.width())}, {KeyHeight, QString::number(rect.height())},
+            {KeyState, state}});
 }

@@ -122,6 +122,13 @@ void TDevice::ConnectionLost(const QString& cause)
     Report(TTransportReport::LinkLost, LinkLostPrefix + cause);
 }
 
+void TDevice::StoreSettings(const QString& section, const TIniValues& values)
+{
+    if (!FSettings->Write(section, values))
+        Report(TTransportReport::Error,
+               QStringLiteral("Cannot save the settings in %1: %2.").arg(FSettings->FileName(), FSettings->ErrorString()));
+}
+
 void TDevice::Report(TTransportReport kind, const QString& text)
 {
     QMetaObject::invokeMethod(

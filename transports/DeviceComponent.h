@@ -30,8 +30,9 @@
 #include <memory>
 #include <optional>
 
+#include "IniFile.h"
+
 class QTimer;
-class TIniFile;
 class TDevice;
 
 using TDataAvailableEvent = std::function<void(TDevice* sender, int32_t count)>;
@@ -115,6 +116,11 @@ protected:
     // Fires OnDataAvailable(this, count) while IsOpen; see the file comment
     // for the re-firing of bytes that the handler left behind.
     void NotifyDataAvailable(int32_t count);
+
+    // Writes `values` to `section` of the settings file. A file that cannot
+    // be written does not stop the device: the operator is told once, with
+    // the file's name and the cause, and the settings stay as they were.
+    void StoreSettings(const QString& section, const TIniValues& values);
 
     // Fires OnReport(kind, text) once control is back in the event loop.
     void Report(TTransportReport kind, const QString& text);

@@ -1,12 +1,21 @@
 #pragma once
 // Small settings files in INI form: "[section]" lines, each followed by
-// "key=value" lines. Section and key names are compared without regard to
-// case. Every read looks at the file as it is on disk; every write updates the
-// file at once (created by the first write), keeping all other lines as they
-// were.
+// "key=value" lines; lines starting with ';' or '#' are comments. Section and
+// key names are compared without regard to case.
+//
+// A file is kept as its own bytes: writing a key changes that key's line only
+// (or adds the line to its section, or the section at the end of the file),
+// and every other byte stays as it was, whatever its encoding and line ends
+// (CR LF, LF or a lone CR). Names and values are shown as UTF-8 where their
+// bytes are valid UTF-8 and as Latin-1 otherwise, so a value that was read
+// can be written back unchanged. New values are written as UTF-8.
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 // Folder that holds the program's settings files: the folder of the
 // executable when it is writable, otherwise the per-user configuration
@@ -22,29 +31,91 @@ QString SettingsFilePath(const QString& fileName);
 // executable's folder.
 void SetSettingsFolderOverride(const QString& folder);
 
-class TIniFile {
+// Key and value pairs written to one section together.
+using TIniValues = QList<std::pair<QString, QString>>;
+
+// The contents of one settings file, parsed once, read any number of times.
+class TIniText {
 public:
     // Longest string value handed out by ReadString; longer values are cut.
     static constexpr int MaxStringLength = 2047;
+
+    enum class TSetResult { Unchanged, Changed, Refused };
+
+    TIniText() = default;
+    explicit TIniText(QByteArray bytes);
+
+    const QByteArray& Bytes() const { return FBytes; }
+
+    // The value under `key` in `section` with surrounding blanks removed,
+    // cut to MaxStringLength, or nothing when the section or key is missing.
+    std::optional<QString> Value(const QString& section, const QString& key) const;
+    QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+    // The value as an integer literal (IntegerLiteral.h); `defaultValue`
+    // when it is missing or not such a number.
+    int32_t ReadInteger(const QString& section, const QString& key, int32_t defaultValue) const;
+
+    // Stores `value` under `key`. Unchanged when the key already reads as
+    // `value`; Refused (nothing changed) for names or values that a file line
+    // cannot hold: line breaks, an empty key, a key with '=' or starting
+    // like a section or comment line, a section name with brackets.
+    TSetResult SetValue(const QString& section, const QString& key, const QString& value);
+
+private:
+    // One line: its text is [start, end), its line end [end, next).
+    struct TLine {
+        qsizetype start;
+        qsizetype end;
+        qsizetype next;
+    };
+    struct TLocation {
+        std::optional<TLine> key;           // the key's line
+        std::optional<TLine> lastInSection; // last non-blank line of the section, or its header
+    };
+
+    // The line that starts at `start`; the file is walked line by line
+    // rather than indexed, as a large file would need a large index.
+    TLine LineAt(qsizetype start) const;
+    TLine LastLine() const;
+    QByteArrayView Text(const TLine& line) const;
+    TLocation Locate(const QString& section, const QString& key) const;
+    // The line end that new lines get.
+    QByteArray LineEnd() const;
+    // The bytes that start a new line at the end of the file: a line end
+    // when the last line has none.
+    QByteArray OpenLastLine() const;
+
+    QByteArray FBytes;
+};
+
+class TIniFile {
+public:
+    static constexpr int MaxStringLength = TIniText::MaxStringLength;
 
     explicit TIniFile(QString fileName);
 
     const QString& FileName() const { return FFileName; }
 
-    // The value under `key` in `section` with surrounding blanks removed, or
-    // `defaultValue` when the file, section or key is missing.
-    QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+    // The file's contents: empty when the file is missing, nothing when it
+    // exists but cannot be read (a directory, no read permission).
+    std::optional<TIniText> Load() const;
 
-    // The value as a 32-bit integer literal (decimal with optional sign, or
-    // hexadecimal with a $, x, X, 0x or 0X prefix); `defaultValue` when it is
-    // missing or not such a number.
+    // Single reads; for several keys Load once and read from the text.
+    QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
     int32_t ReadInteger(const QString& section, const QString& key, int32_t defaultValue) const;
 
-    // Store the value and save the file at once. False when the file could
-    // not be written (the file on disk is then unchanged).
+    // Store the values and save the file at once (through a temporary file,
+    // so the file is either replaced whole or left as it was). The file is
+    // not touched when every value reads as given already. False when the
+    // file could not be read or written or a value was refused; ErrorString
+    // then says why and the file on disk is unchanged.
+    [[nodiscard]] bool Write(const QString& section, const TIniValues& values);
     [[nodiscard]] bool WriteString(const QString& section, const QString& key, const QString& value);
     [[nodiscard]] bool WriteInteger(const QString& section, const QString& key, int32_t value);
 
+    const QString& ErrorString() const { return FError; }
+
 private:
     QString FFileName;
+    QString FError;
 };

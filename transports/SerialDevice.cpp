@@ -140,10 +140,7 @@ TStat TSerialDevice::OpenPort(const TSerialParams& params)
     // pseudo-terminal) simply ignores these.
     FPort->setDataTerminalReady(false);
     FPort->setRequestToSend(false);
-    if (!Settings()->WriteInteger(SettingsSection, BaudrateKey, speedIndex)) {
-        FPort->close();
-        return E_IO_ERROR;
-    }
+    StoreSettings(SettingsSection, {{BaudrateKey, QString::number(speedIndex)}});
     FParams = {portName.trimmed(), params.Baudrate};
     StartConnectPoll();
     return E_SUCCESS;

@@ -82,12 +82,7 @@ TStat TTCPDevice::OpenConnection(const TTCPParams& params)
     FState = TLinkState::Connecting;
     StartConnectPoll();
     FSocket->connectToHost(host, static_cast<quint16>(port));
-    if (!Settings()->WriteString(SettingsSection, HostKey, host)
-        || !Settings()->WriteInteger(SettingsSection, PortKey, port)) {
-        // Failing Open must not leave a connection coming up unannounced.
-        AbortAttempt();
-        return E_IO_ERROR;
-    }
+    StoreSettings(SettingsSection, {{HostKey, host}, {PortKey, QString::number(port)}});
     FParams = {host, port};
     return E_SUCCESS;
 }

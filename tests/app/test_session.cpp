@@ -487,6 +487,40 @@ TEST_F(SessionTest, MotionBeforeHomingSaysToHome)
     Window->btnGoto->click();
     EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to move: The device is not initialized\n"
                                              "The fingers are not referenced yet: run Commands > Homing first."));
+
+TEST_F(SessionTest, HandMadeSettingsFilesKeepTheirBytesThroughASession)
+{
+    const QString folder = Driver.SettingsFolder();
+    const auto bytesOf = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    // A first session leaves the placement this window will save again.
+    Start();
+    Window.reset();
+    const TIniText placement(bytesOf(folder + QStringLiteral("/Analyzer.ini")));
+    QByteArray analyzer = "; Fenstergr\xF6\xDF" "e, von Hand gepr\xFC" "ft\r\n[Extra]\r\nName=M\xFC" "ller\r\n\r\n[MainWin]\r\n";
+    for (const char* key : {"Left", "Top", "Width", "Height", "State"}) {
+        const QString name = QString::fromLatin1(key);
+        analyzer += QByteArray(key) + " = " + placement.ReadString(QStringLiteral("MainWin"), name, {}).toUtf8() + "\r\n";
+    }
+    const QByteArray tcp = "; Greifer in der Halle \xB2\r\n[Common]\r\nHost=127.0.0.1\r\nPort="
+        + QByteArray::number(Simulator.TcpPort()) + "\r\n[Notiz]\rText=\xE4\xF6\xFC\r\n";
+    write(folder + QStringLiteral("/Analyzer.ini"), analyzer);
+    write(folder + QStringLiteral("/tcp.cfg"), tcp);
+
+    Window = std::make_unique<TMainWin>();
+    Window->show();
+    ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort())) << MessageTexts().toStdString();
+    Window.reset();
+    EXPECT_EQ(bytesOf(folder + QStringLiteral("/tcp.cfg")), tcp);
+    EXPECT_EQ(bytesOf(folder + QStringLiteral("/Analyzer.ini")), analyzer);
+    EXPECT_EQ(MessageTexts(), QString());
 }
 
 }

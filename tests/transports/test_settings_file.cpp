@@ -7,6 +7,48 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+ino_t Inode(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+// Permission bits bind root only through its file-system user and group id: while this
+// lives, files are created and checked as an ordinary user.
+class TOrdinaryUser {
+public:
+    explicit TOrdinaryUser(const QString& folder)
+    {
+        if (::geteuid() != 0)
+            return;
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+        ::setfsgid(65534);
+        ::setfsuid(65534);
+        FSwitched = true;
+    }
+    ~TOrdinaryUser()
+    {
+        if (FSwitched) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+    }
+    TOrdinaryUser(const TOrdinaryUser&) = delete;
+    TOrdinaryUser& operator=(const TOrdinaryUser&) = delete;
+
+private:
+    bool FSwitched = false;
+};
+
+} // namespace
+
 using SettingsFile = TransportTest;
 
 TEST_F(SettingsFile, MissingFileSectionOrKeyReadsAsDefault)
@@ -32,8 +74,8 @@ TEST_F(SettingsFile, SectionAndKeyNamesIgnoreCase)
 
     ASSERT_TRUE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("10.0.0.2")));
     EXPECT_EQ(ReadSettingsFile(QStringLiteral("a.cfg")),
-        QByteArray("; hand-made\n[COMMON]\n  PortName = ttyUSB1  \nHOST=10.0.0.2\n"))
-        << "the value is replaced in place and every other line is kept";
+        QByteArray("\xEF\xBB\xBF; hand-made\r\n[COMMON]\r\n  PortName = ttyUSB1  \r\nHOST=10.0.0.2\r\n"))
+        << "the value is replaced in place and every other byte is kept";
 }
 
 TEST_F(SettingsFile, IntegersInDecimalAndHexadecimalElseDefault)
@@ -85,6 +127,81 @@ TEST_F(SettingsFile, UnwritableFileReportsFailureAndKeepsTheOldContent)
     TIniFile blocked(Folder.filePath(QStringLiteral("blocked.cfg")));
     EXPECT_FALSE(blocked.WriteInteger(QStringLiteral("common"), QStringLiteral("port"), 1));
     EXPECT_EQ(blocked.ReadInteger(QStringLiteral("common"), QStringLiteral("port"), 1000), 1000);
+}
+
+TEST_F(SettingsFile, ForeignBytesAndLineEndsSurviveAWrite)
+{
+    // Latin-1 text, CR LF, LF and lone CR line ends, no line end at the end.
+    const QByteArray original = "; Gr\xF6\xDF" "e f\xFCr Greifer\r\n[common]\r\nhost=m\xFChle\r\n"
+                                "baudrate = 3 \n\n[other]\rname=\xC3\xBC\r\n;last";
+    WriteSettingsFile(QStringLiteral("a.cfg"), original);
+    TIniFile file(Folder.filePath(QStringLiteral("a.cfg")));
+    const QString host = file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString());
+    EXPECT_EQ(host, QStringLiteral("m\u00FChle")) << "invalid UTF-8 reads as Latin-1";
+    EXPECT_EQ(file.ReadString(QStringLiteral("other"), QStringLiteral("name"), QString()), QStringLiteral("\u00FC"));
+
+    const ino_t before = Inode(file.FileName());
+    ASSERT_TRUE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), host));
+    ASSERT_TRUE(file.WriteInteger(QStringLiteral("common"), QStringLiteral("baudrate"), 3));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("a.cfg")), original);
+    EXPECT_EQ(Inode(file.FileName()), before) << "values read back unchanged do not rewrite the file";
+
+    ASSERT_TRUE(file.Write(QStringLiteral("common"), {{QStringLiteral("host"), QStringLiteral("k\u00FChl")},
+                                                         {QStringLiteral("port"), QStringLiteral("1000")}}));
+    ASSERT_TRUE(file.WriteString(QStringLiteral("new"), QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("a.cfg")),
+        QByteArray("; Gr\xF6\xDF" "e f\xFCr Greifer\r\n[common]\r\nhost=k\xC3\xBChl\r\n"
+                   "baudrate = 3 \nport=1000\r\n\n[other]\rname=\xC3\xBC\r\n;last\r\n\r\n[new]\r\nk=v\r\n"));
+
+    // New lines after a lone CR, and before an LF, keep both line ends apart.
+    WriteSettingsFile(QStringLiteral("cr.cfg"), "[a]\rx=1\r\n\n[b]\ry=2\r");
+    TIniFile lone(Folder.filePath(QStringLiteral("cr.cfg")));
+    ASSERT_TRUE(lone.WriteString(QStringLiteral("a"), QStringLiteral("k"), QStringLiteral("v")));
+    ASSERT_TRUE(lone.WriteString(QStringLiteral("c"), QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("cr.cfg")), QByteArray("[a]\rx=1\r\nk=v\r\n\n[b]\ry=2\r\r[c]\rk=v\r"));
+
+    EXPECT_FALSE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("a\nb")));
+    EXPECT_FALSE(file.WriteString(QStringLiteral("common"), QStringLiteral("[x"), QStringLiteral("1")));
+    EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString()), QStringLiteral("k\u00FChl"));
+}
+
+TEST_F(SettingsFile, FilesThatCannotBeReadOrWrittenAreLeftAlone)
+{
+    TOrdinaryUser user(Folder.path());
+    const QByteArray original = "[common]\nhost=keep\n; operator notes\n";
+    const struct {
+        const char* name;
+        QFileDevice::Permissions permissions;
+        const char* hostRead;
+    } cases[] = {
+        {"read-only.cfg", QFileDevice::ReadOwner | QFileDevice::ReadOther, "keep"},
+        {"write-only.cfg", QFileDevice::WriteOwner, "dflt"},
+    };
+    for (const auto& c : cases) {
+        const QString name = QString::fromLatin1(c.name);
+        WriteSettingsFile(name, original);
+        ASSERT_TRUE(QFile::setPermissions(Folder.filePath(name), c.permissions));
+        TIniFile file(Folder.filePath(name));
+        EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("dflt")),
+            QString::fromLatin1(c.hostRead)) << c.name;
+        EXPECT_FALSE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("new"))) << c.name;
+        EXPECT_FALSE(file.ErrorString().isEmpty()) << c.name;
+        QFile::setPermissions(Folder.filePath(name), QFileDevice::ReadOwner);
+        EXPECT_EQ(ReadSettingsFile(name), original) << c.name;
+    }
+
+    ASSERT_TRUE(QDir(Folder.path()).mkdir(QStringLiteral("dir.cfg")));
+    TIniFile directory(Folder.filePath(QStringLiteral("dir.cfg")));
+    EXPECT_FALSE(directory.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("new")));
+    EXPECT_TRUE(QFileInfo(directory.FileName()).isDir());
+
+    // A writable file keeps its permissions when it is replaced.
+    const QFileDevice::Permissions shared = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    WriteSettingsFile(QStringLiteral("shared.cfg"), original);
+    ASSERT_TRUE(QFile::setPermissions(Folder.filePath(QStringLiteral("shared.cfg")), shared));
+    TIniFile writable(Folder.filePath(QStringLiteral("shared.cfg")));
+    ASSERT_TRUE(writable.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("new")));
+    EXPECT_EQ(QFile::permissions(writable.FileName()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), shared);
 }
 
 TEST_F(SettingsFile, FilesLieInTheChosenFolderOrInTheUserFolder)

@@ -202,15 +202,16 @@ TEST_F(TCPDevice, PeerClosingIsALostLinkReportedOnce)
     }
 }
 
-TEST_F(TCPDevice, FailedOpeningStepAbortsTheAttempt)
+TEST_F(TCPDevice, UnwritableSettingsStillConnectAndTellTheOperatorOnce)
 {
     ASSERT_TRUE(QDir(Folder.path()).mkdir(QStringLiteral("tcp.cfg")));
-    EXPECT_EQ(Device->Open(QStringLiteral("TCP")), E_IO_ERROR);
-    Settle(300);
-    EXPECT_EQ(Connects, 0);
-    EXPECT_FALSE(Device->IsOpen());
-    EXPECT_FALSE(Device->ConnectPollActive());
-    EXPECT_EQ(Device->Socket()->state(), QAbstractSocket::UnconnectedState);
+    ASSERT_EQ(Device->Open(QStringLiteral("TCP")), E_SUCCESS);
+    ASSERT_TRUE(WaitFor([this] { return Connects == 1; }));
+    EXPECT_TRUE(Device->IsOpen());
+    Settle(50);
+    ASSERT_EQ(Messages.size(), 1u) << "one message for both keys";
+    EXPECT_EQ(Messages[0].kind, TMessageKind::Error);
+    EXPECT_TRUE(Messages[0].text.contains(Folder.filePath(QStringLiteral("tcp.cfg")))) << Messages[0].text.toStdString();
 }
 
 TEST_F(TCPDevice, EmptyHostIsAnOpeningError)
