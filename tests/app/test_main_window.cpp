@@ -114,9 +114,10 @@ TEST_F(MainWindowTest, StartsDisconnectedWithNothingShown)
 TEST_F(MainWindowTest, TrackBarsFollowTheDesignValuesAtStartUp)
 {
     TMainWin& w = *Window;
-    // 50 in 2..65, 50 in 2..60, 8 in 2..65.
-    for (QSlider* track : {w.tbAcc, w.tbGotoPos, w.tbReleasePos, w.tbForce})
+    // 50 in 2..65, 50 in 2..60, 8 in 2..65; the force edit is left out.
+    for (QSlider* track : {w.tbAcc, w.tbGotoPos, w.tbReleasePos})
         EXPECT_EQ(track->value(), 762) << track->objectName().toStdString();
+    EXPECT_EQ(w.tbForce->value(), 0);
     for (QSlider* track : {w.tbGotoSpeed, w.tbGraspingSpeed, w.tbReleaseSpeed})
         EXPECT_EQ(track->value(), 828) << track->objectName().toStdString();
     EXPECT_EQ(w.tbGraspingPos->value(), 95);
@@ -234,10 +235,10 @@ TEST_F(MainWindowTest, EditRangeFromTheGripper)
     w.EnableControls(true);
     w.edGraspingSpeed->setText(QStringLiteral("50"));
 
-    // 50 stays valid in 5..400; its track bar moves to where 50 lies now.
+    // 50 stays valid in 5..400: text and track bar stay where they were.
     w.SetEditRange(w.edGraspingSpeed, QStringLiteral("mm/s"), 5, 400);
     EXPECT_EQ(w.edGraspingSpeed->text(), QStringLiteral("50"));
-    EXPECT_EQ(w.tbGraspingSpeed->value(), 114);
+    EXPECT_EQ(w.tbGraspingSpeed->value(), 828);
     EXPECT_EQ(w.edGraspingSpeed->toolTip(), QStringLiteral("Input range: 5.00 to 400.00 mm/s"));
     EXPECT_EQ(w.edGraspingSpeed->statusTip(), w.edGraspingSpeed->toolTip());
 
