@@ -459,6 +459,7 @@ QWidget* TMainWin::CreateCommandPanels()
     // The window's cancel button: Esc stops the fingers.
     btnStop->setShortcut(QKeySequence(Qt::Key_Escape));
     pnStop->SetButton(btnStop);
+    TCommandPanel::AlignColumns({pnAcc, pnForce, pnGoto, pnGrasp, pnRelease, pnStop});
 
     connect(btnApplyAcc, &QPushButton::clicked, this, [this] { btnApplyAccClick(); });
     connect(btnApplyForce, &QPushButton::clicked, this, [this] { btnApplyForceClick(); });

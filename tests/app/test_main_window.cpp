@@ -365,6 +365,31 @@ TEST_F(MainWindowTest, CancelledConnectIsReported)
     EXPECT_FALSE(w.btnGoto->isEnabled());
 }
 
+TEST_F(MainWindowTest, CommandButtonsStayBesideTheirFieldsAsTheWindowWidens)
+{
+    TMainWin& w = *Window;
+    const std::vector<QPushButton*> buttons{w.btnApplyAcc, w.btnApplyForce, w.btnGoto, w.btnGrasp, w.btnRelease, w.btnStop};
+    const auto lefts = [&] {
+        std::vector<int> x;
+        for (QPushButton* button : buttons)
+            x.push_back(button->x());
+        return x;
+    };
+    w.resize(681, 779);
+    QTest::qWait(20);
+    const std::vector<int> narrow = lefts();
+    w.resize(1100, 779);
+    QTest::qWait(20);
+    EXPECT_EQ(lefts(), narrow);
+    // In line with each other, just right of the widest unit label.
+    const int unitRight = w.edAcc->geometry().right() + 8 + 30;
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        EXPECT_EQ(narrow[i], narrow[0]) << buttons[i]->objectName().toStdString();
+        EXPECT_GE(narrow[i], unitRight) << buttons[i]->objectName().toStdString();
+        EXPECT_LE(narrow[i], unitRight + 40) << buttons[i]->objectName().toStdString();
+    }
+}
+
 TEST_F(MainWindowTest, SplitterBarSharesTheHeightWithTheResultsPanel)
 {
     TMainWin& w = *Window;
