@@ -89,6 +89,7 @@ TStat TCommand::Connect()
         FFramesToAnnounce = 0;
         FLimitReads = false;
         FReadHeldBack = false;
+        FBytesLeftInDevice = 0;
     } else {
         device->OnConnect = nullptr;
         device->OnDisconnect = nullptr;
@@ -144,7 +145,8 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
     const int32_t read = FCurrentDevice->Read(buffer.data(), wanted);
     if (read <= 0)
         return;
-    FAssembler.ProcessChunk(buffer.data(), static_cast<size_t>(read));
+    FAssembler.ProcessChunk(buffer.data(), static_cast<size_t>(read), FBytesLeftInDevice > 0);
+    FBytesLeftInDevice = FCurrentDevice->BytesAvailable();
     if (!OnPacket) {
         // Nobody to tell (a transaction is waiting and takes the packets).
         FFramesToAnnounce = 0;
