@@ -180,13 +180,19 @@ TStat TSerialDevice::Write(const uint8_t* buffer, int32_t count)
         return E_NOT_OPENED;
     if (count <= 0)
         return E_SUCCESS;
+    // The bytes go into the transmit queue whole or not at all: a frame
+    // longer than the queue can never be sent, and a part of one is garbage
+    // to the gripper.
+    if (count > OutputQueueSize)
+        return E_WRITE_ERROR;
+    const auto noRoom = [this, count] { return FPort->bytesToWrite() + count > OutputQueueSize; };
     QElapsedTimer clock;
     clock.start();
-    while (FPort->bytesToWrite() >= OutputQueueSize && clock.elapsed() < WriteTimeoutMs) {
+    while (noRoom() && clock.elapsed() < WriteTimeoutMs) {
         if (!FPort->waitForBytesWritten(static_cast<int>(WriteTimeoutMs - clock.elapsed())))
             break;
     }
-    if (!FPort->isOpen() || FPort->bytesToWrite() >= OutputQueueSize)
+    if (!FPort->isOpen() || noRoom())
         return E_WRITE_ERROR;
     const qint64 taken = FPort->write(reinterpret_cast<const char*>(buffer), count);
     return taken == count ? E_SUCCESS : E_WRITE_ERROR;
