@@ -11,7 +11,29 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
+
 namespace {
+
+// Modem lines are not used for handshake and are held inactive. The port
+// layer refuses to set them before the port is open, and on Linux the tty
+// layer raises DTR and RTS inside open(2) whenever the line speed is not 0
+// (and again on the change away from speed 0), so a short pulse on open
+// cannot be avoided there; dropping both lines with one request as soon as
+// the port is open keeps it as short as possible. A port without modem lines
+// (a pseudo-terminal) refuses the request, which changes nothing.
+void HoldModemLinesInactive(QSerialPort& port)
+{
+#ifdef Q_OS_UNIX
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(static_cast<int>(port.handle()), TIOCMBIC, &lines);
+#else
+    port.setDataTerminalReady(false);
+    port.setRequestToSend(false);
+#endif
+}
 
 const QString SettingsSection = QStringLiteral("common");
 const QString BaudrateKey = QStringLiteral("baudrate");
@@ -115,10 +137,7 @@ TStat TSerialDevice::Open(const QString& portName)
     FPortBroken = false;
     if (!FPort->open(QIODevice::ReadWrite))
         return E_IO_ERROR;
-    // Modem lines are not used for handshake; a port without them (a
-    // pseudo-terminal) simply ignores these.
-    FPort->setDataTerminalReady(false);
-    FPort->setRequestToSend(false);
+    HoldModemLinesInactive(*FPort);
     if (!Settings()->WriteInteger(SettingsSection, BaudrateKey, FDialog->BaudrateIndex())) {
         FPort->close();
         return E_IO_ERROR;
