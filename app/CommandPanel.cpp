@@ -13,12 +13,15 @@
 namespace {
 
 // Columns of the grid; the fixed widths keep the controls of all panels in
-// line with each other.
-enum Column { ColCaption, ColTrack, ColEdit, ColUnit, ColGap, ColButton };
-constexpr int CaptionWidth = 118;
+// line with each other and put track bars at left 152, edits at 320 and the
+// button at 415. The button's column takes the width the panel gains, with
+// the button at its left edge, so the button stays beside its fields.
+enum Column { ColCaption, ColTrack, ColEdit, ColUnit, ColButton };
+constexpr int CaptionWidth = 116;
 constexpr int TrackWidth = 160;
 constexpr int EditWidth = 49;
-constexpr int UnitWidth = 40;
+constexpr int UnitWidth = 30;
+constexpr int ColumnGap = 8;
 constexpr int MinimumPanelWidth = 495;
 
 }
@@ -32,11 +35,15 @@ TCommandPanel::TCommandPanel(const QString& stripCaption, int height, QWidget* p
     setFrameShape(QFrame::NoFrame);
 
     FGrid->setContentsMargins(StripWidth + 8, 6, 10, 6);
-    FGrid->setHorizontalSpacing(8);
     FGrid->setVerticalSpacing(4);
-    FGrid->setColumnMinimumWidth(ColCaption, CaptionWidth);
-    FGrid->setColumnMinimumWidth(ColUnit, UnitWidth);
-    FGrid->setColumnStretch(ColGap, 1);
+    // The gaps are part of the column widths rather than grid spacing, which
+    // a grid leaves out next to empty columns: so the columns keep their
+    // places also in a panel whose text spans them.
+    FGrid->setHorizontalSpacing(0);
+    for (const auto& [column, width] : {std::pair{ColCaption, CaptionWidth}, std::pair{ColTrack, TrackWidth},
+                                        std::pair{ColEdit, EditWidth}, std::pair{ColUnit, UnitWidth}})
+        FGrid->setColumnMinimumWidth(column, width + ColumnGap);
+    FGrid->setColumnStretch(ColButton, 1);
 }
 
 void TCommandPanel::AddRow(const QString& caption, QSlider* track, QWidget* edit, const QString& unit)
@@ -46,8 +53,8 @@ void TCommandPanel::AddRow(const QString& caption, QSlider* track, QWidget* edit
     track->setFixedWidth(TrackWidth);
     edit->setFixedWidth(EditWidth);
     FGrid->addWidget(label, FRows, ColCaption);
-    FGrid->addWidget(track, FRows, ColTrack);
-    FGrid->addWidget(edit, FRows, ColEdit);
+    FGrid->addWidget(track, FRows, ColTrack, Qt::AlignLeft | Qt::AlignVCenter);
+    FGrid->addWidget(edit, FRows, ColEdit, Qt::AlignLeft | Qt::AlignVCenter);
     FGrid->addWidget(unitLabel, FRows, ColUnit);
     ++FRows;
 }
@@ -56,14 +63,33 @@ void TCommandPanel::AddText(const QString& text)
 {
     auto* label = new QLabel(text, this);
     label->setWordWrap(true);
-    FGrid->addWidget(label, FRows, ColCaption, 1, ColGap - ColCaption + 1);
+    FGrid->addWidget(label, FRows, ColCaption, 1, ColUnit - ColCaption + 1);
     ++FRows;
 }
 
 void TCommandPanel::SetButton(QAbstractButton* button)
 {
     button->setFixedSize(70, 25);
-    FGrid->addWidget(button, 0, ColButton, std::max(FRows, 1), 1, Qt::AlignVCenter);
+    FGrid->addWidget(button, 0, ColButton, std::max(FRows, 1), 1, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void TCommandPanel::AlignColumns(const std::vector<TCommandPanel*>& panels)
+{
+    for (int column : {ColCaption, ColUnit}) {
+        int width = 0;
+        for (const TCommandPanel* panel : panels) {
+            const QGridLayout* grid = panel->FGrid;
+            for (int i = 0; i < grid->count(); ++i) {
+                int row = 0, at = 0, rowSpan = 0, columnSpan = 0;
+                grid->getItemPosition(i, &row, &at, &rowSpan, &columnSpan);
+                // A text spanning the input columns sets no column's width.
+                if (at == column && columnSpan == 1)
+                    width = std::max(width, grid->itemAt(i)->sizeHint().width() + ColumnGap);
+            }
+        }
+        for (TCommandPanel* panel : panels)
+            panel->FGrid->setColumnMinimumWidth(column, std::max(panel->FGrid->columnMinimumWidth(column), width));
+    }
 }
 
 void TCommandPanel::paintEvent(QPaintEvent*)

@@ -2,10 +2,12 @@
 // One command panel of the main window: a light blue panel with a narrow
 // darker strip on its left edge that carries the panel's name, written
 // upwards in white bold letters. The panel lays out its input rows (label,
-// track bar, edit, unit) one below the other and its command button at the
-// right, centred vertically.
+// track bar, edit, unit) one below the other and its command button beside
+// them, centred vertically.
 #include <QFrame>
 #include <QString>
+
+#include <vector>
 
 class QAbstractButton;
 class QGridLayout;
@@ -25,8 +27,12 @@ public:
     void AddRow(const QString& caption, QSlider* track, QWidget* edit, const QString& unit);
     // Appends a row holding one word-wrapped text over the input columns.
     void AddText(const QString& text);
-    // Places the panel's command button at the right, centred vertically.
+    // Places the panel's command button beside the input rows, centred
+    // vertically; it keeps its place when the panel widens.
     void SetButton(QAbstractButton* button);
+    // Widens the caption and unit columns of every panel to the widest text
+    // any of them holds, so that all controls and buttons stand in line.
+    static void AlignColumns(const std::vector<TCommandPanel*>& panels);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

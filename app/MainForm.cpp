@@ -120,9 +120,10 @@ TMainWin::TMainWin(QWidget* parent)
     FCustomCmd->SetGripper(FGripper);
     FPlot = new TPlotWindow(this);
 
-    // Track bars and buttons follow the design values.
-    for (const TEditTrackPair& pair : FPairs)
-        FloatEditChange(pair.edit);
+    // Track bars and buttons follow the design values. The force edit is not
+    // among them: its track bar stays at 0 until the edit changes.
+    for (TFloatEdit* edit : {edAcc, edGotoPos, edGotoSpeed, edGraspingPos, edGraspingSpeed, edReleasePos, edReleaseSpeed})
+        FloatEditChange(edit);
 
     // Wide enough for the longest flag text in the platform's default font.
     CreateFlagBoxes(16, 64, 16, RightColumnWidth - 20);
@@ -478,6 +479,7 @@ QWidget* TMainWin::CreateCommandPanels()
     // The window's cancel button: Esc stops the fingers.
     btnStop->setShortcut(QKeySequence(Qt::Key_Escape));
     pnStop->SetButton(btnStop);
+    TCommandPanel::AlignColumns({pnAcc, pnForce, pnGoto, pnGrasp, pnRelease, pnStop});
 
     connect(btnApplyAcc, &QPushButton::clicked, this, [this] { btnApplyAccClick(); });
     connect(btnApplyForce, &QPushButton::clicked, this, [this] { btnApplyForceClick(); });
@@ -683,15 +685,13 @@ void TMainWin::ApplyLimits(const TSystemLimits& limits)
 
 void TMainWin::SetEditRange(TFloatEdit* edit, const QString& unit, double minimum, double maximum)
 {
+    // New bounds do not run the change handler: an edit whose value stays
+    // valid keeps its text and its track bar keeps its position.
     edit->SetMinValue(minimum);
     edit->SetMaxValue(maximum);
     if (!edit->IsValid()) {
         edit->setFocus();
         edit->SetValue(edit->MinValue());
-    } else if (const TEditTrackPair* pair = PairOf(edit)) {
-        // A value that stays valid keeps its text; its track bar moves to
-        // where that value lies in the new range.
-        FollowEdit(*pair);
     }
     const QString hint = QStringLiteral("Input range: %1 to %2 %3").arg(FixedText(minimum), FixedText(maximum), unit);
     edit->setToolTip(hint);

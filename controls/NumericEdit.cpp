@@ -15,9 +15,13 @@ TNumericEdit::TNumericEdit(QWidget* parent)
 void TNumericEdit::ShowValidity(bool valid)
 {
     FValid = valid;
+    // Only the enabled colour groups are set: a disabled field keeps the
+    // palette's disabled colours and so looks like every other disabled control.
     QPalette colours = palette();
-    colours.setColor(QPalette::Base, valid ? FNormalColor : FErrorBkgColor);
-    colours.setColor(QPalette::Text, valid ? FNormalFontColor : FErrorFontColor);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        colours.setColor(group, QPalette::Base, valid ? FNormalColor : FErrorBkgColor);
+        colours.setColor(group, QPalette::Text, valid ? FNormalFontColor : FErrorFontColor);
+    }
     setPalette(colours);
     setFont(valid ? FNormalFont : FErrorFont);
     update();

@@ -125,6 +125,7 @@ TStat TCommand::OpenDevice(int index, const std::function<TStat(TDevice*)>& open
         FFramesToAnnounce = 0;
         FLimitReads = false;
         FReadHeldBack = false;
+        FBytesLeftInDevice = 0;
     } else {
         device->OnConnect = nullptr;
         device->OnDisconnect = nullptr;
@@ -180,7 +181,8 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
     const int32_t read = FCurrentDevice->Read(buffer.data(), wanted);
     if (read <= 0)
         return;
-    FAssembler.ProcessChunk(buffer.data(), static_cast<size_t>(read));
+    FAssembler.ProcessChunk(buffer.data(), static_cast<size_t>(read), FBytesLeftInDevice > 0);
+    FBytesLeftInDevice = FCurrentDevice->BytesAvailable();
     if (!OnPacket) {
         // Nobody to tell (a transaction is waiting and takes the packets).
         FFramesToAnnounce = 0;

@@ -78,7 +78,9 @@ public:
     // assembles them into packets. While a transaction waits (no packet
     // event), it reads no more than the packet queue can still take; the
     // rest stays in the device until the queue has room again, and reads
-    // stay limited so until the queue has been emptied.
+    // stay limited so until the queue has been emptied. Bytes that were
+    // already in the device at the previous read are never cut apart by the
+    // assembler's gap rule, however long the packet handlers ran in between.
     void DataAvailable(TDevice* sender, int32_t count);
     // Feeds one received byte to the assembler.
     void ProcessByte(uint8_t b);
@@ -122,4 +124,7 @@ private:
     bool FLimitReads = false;   // reads fit the queue's room until it is empty
     bool FReadHeldBack = false; // bytes were left in the device for lack of room
     bool FResumeQueued = false;
+    // Bytes left in the device by the last read: they had been received by
+    // then, so the next read continues that one without a pause.
+    int32_t FBytesLeftInDevice = 0;
 };

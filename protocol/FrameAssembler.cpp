@@ -45,11 +45,14 @@ void TFrameAssembler::ProcessByte(uint8_t b)
     Step(b);
 }
 
-void TFrameAssembler::ProcessChunk(const uint8_t* data, size_t count)
+void TFrameAssembler::ProcessChunk(const uint8_t* data, size_t count, bool continuesPrevious)
 {
     if (count == 0)
         return;
-    ApplyGapRule(FTick());
+    if (continuesPrevious)
+        FLastByteTime = FTick();
+    else
+        ApplyGapRule(FTick());
     size_t i = 0;
     while (i < count) {
         // Payload bytes are copied in runs; everything else goes byte by byte.

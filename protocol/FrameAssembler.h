@@ -24,8 +24,12 @@ public:
     // Feeds one byte, reading the clock for it.
     void ProcessByte(uint8_t b);
     // Feeds a received chunk: its bytes arrived together, so the clock is
-    // read once for all of them.
-    void ProcessChunk(const uint8_t* data, size_t count);
+    // read once for all of them. `continuesPrevious` says that the chunk's
+    // first byte had already been received when the previous chunk was
+    // read (the reader left it in the device): there was no pause between
+    // the two chunks, however long ago that read was, so the gap rule does
+    // not apply before this chunk.
+    void ProcessChunk(const uint8_t* data, size_t count, bool continuesPrevious = false);
     // Forgets any partial frame and clears the payload buffer.
     void Reset();
 

@@ -67,9 +67,15 @@ QString HexPair(const uint8_t* bytes)
 }
 
 // One cell of the decoding row: an underlined heading over its value, both
-// at the bottom of a light grey-blue panel.
+// at the bottom of a light grey-blue panel. Every value takes the two lines
+// the payload may need, its text at the top, so the five headings stand in
+// one line.
 QFrame* CreateCell(const QString& heading, QWidget* value)
 {
+    value->setMinimumHeight(2 * value->fontMetrics().lineSpacing());
+    if (auto* label = qobject_cast<QLabel*>(value))
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
     auto* cell = new QFrame;
     cell->setAutoFillBackground(true);
     QPalette colours = cell->palette();
@@ -209,7 +215,6 @@ QWidget* TCustomCmd::CreateDecodingSection()
     lbLength = CreateValueLabel(QStringLiteral("lbLength"));
     lbPayload = new TElidedLabel;
     lbPayload->setObjectName(QStringLiteral("lbPayload"));
-    lbPayload->setMinimumHeight(2 * lbPayload->fontMetrics().lineSpacing());
     lbChecksum = CreateValueLabel(QStringLiteral("lbChecksum"));
 
     auto* row = new QHBoxLayout(section);

@@ -52,6 +52,7 @@ TCANParamsDlg::TCANParamsDlg(QObject* owner)
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     edID->OnChange = [this](TIntegerEdit*) { edIDChange(); };
+    connect(cbBitrate, &QComboBox::editTextChanged, this, &TCANParamsDlg::cbBitrateChange);
     edID->setText(QStringLiteral("100"));
 
     auto* fields = new QGridLayout;
@@ -72,11 +73,17 @@ TCANParamsDlg::TCANParamsDlg(QObject* owner)
     edIDChange();
 }
 
-uint32_t TCANParamsDlg::BitrateCode() const
+int TCANParamsDlg::NamedBitrateEntry() const
 {
     // A typed text that spells an entry (in any letter case) means that entry.
     const int index = cbBitrate->findText(cbBitrate->currentText().trimmed(), Qt::MatchFixedString);
-    if (index < 0 || index >= static_cast<int>(BitrateEntries.size()))
+    return index < static_cast<int>(BitrateEntries.size()) ? index : -1;
+}
+
+uint32_t TCANParamsDlg::BitrateCode() const
+{
+    const int index = NamedBitrateEntry();
+    if (index < 0)
         return NTCAN_BAUD_1000;
     return BitrateEntries[static_cast<size_t>(index)].Code;
 }
@@ -100,5 +107,15 @@ int32_t TCANParamsDlg::TargetId() const
 
 void TCANParamsDlg::edIDChange()
 {
-    btnOk->setEnabled(edID->IsValid());
+    UpdateOkButton();
+}
+
+void TCANParamsDlg::cbBitrateChange()
+{
+    UpdateOkButton();
+}
+
+void TCANParamsDlg::UpdateOkButton()
+{
+    btnOk->setEnabled(edID->IsValid() && NamedBitrateEntry() >= 0);
 }

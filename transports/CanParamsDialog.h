@@ -17,7 +17,7 @@ public:
     explicit TCANParamsDlg(QObject* owner);
 
     // Driver bit-rate code of the entry shown in the bit-rate box; 0 (the
-    // code of 1 MBit/s) when the text names no entry.
+    // code of 1 MBit/s) when the text names no entry, which OK does not allow.
     uint32_t BitrateCode() const;
     // Selects the entry with driver code `code`; throws std::invalid_argument
     // "<code> is not a supported bitrate" for a code not in the list.
@@ -26,7 +26,13 @@ public:
     int32_t TargetId() const;
 
 private:
+    // Index of the entry the bit-rate text names (letter case ignored), or -1.
+    int NamedBitrateEntry() const;
     void edIDChange();
+    void cbBitrateChange();
+    // OK needs a valid identifier and a bit-rate text that names an entry:
+    // a guessed bit rate would disturb every node on a shared bus.
+    void UpdateOkButton();
 
     QLabel* FPrompt;
     QLabel* Label1;

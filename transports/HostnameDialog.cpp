@@ -79,6 +79,21 @@ void THostNameDlg::SetPort(int port)
     edPort->setText(QString::number(port));
 }
 
+void THostNameDlg::showEvent(QShowEvent* event)
+{
+    TModalDialog::showEvent(event);
+    SelectHostField();
+    // Once more after the events already queued, which may still move the
+    // cursor of the field (the last showing's closing, the activation).
+    QMetaObject::invokeMethod(this, &THostNameDlg::SelectHostField, Qt::QueuedConnection);
+}
+
+void THostNameDlg::SelectHostField()
+{
+    edHostname->setFocus();
+    edHostname->selectAll();
+}
+
 void THostNameDlg::edPortChange()
 {
     btnOk->setEnabled(edPort->IsValid());

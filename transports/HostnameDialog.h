@@ -21,7 +21,13 @@ public:
     // Sets the port field's text to `port` in decimal.
     void SetPort(int port);
 
+protected:
+    // Every showing starts in the host field with its text selected, so a
+    // host typed at once replaces the stored one.
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void SelectHostField();
     void edPortChange();
 
     QLabel* FPrompt;

@@ -10,7 +10,29 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
+
 namespace {
+
+// Modem lines are not used for handshake and are held inactive. The port
+// layer refuses to set them before the port is open, and on Linux the tty
+// layer raises DTR and RTS inside open(2) whenever the line speed is not 0
+// (and again on the change away from speed 0), so a short pulse on open
+// cannot be avoided there; dropping both lines with one request as soon as
+// the port is open keeps it as short as possible. A port without modem lines
+// (a pseudo-terminal) refuses the request, which changes nothing.
+void HoldModemLinesInactive(QSerialPort& port)
+{
+#ifdef Q_OS_UNIX
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(static_cast<int>(port.handle()), TIOCMBIC, &lines);
+#else
+    port.setDataTerminalReady(false);
+    port.setRequestToSend(false);
+#endif
+}
 
 const QString SettingsSection = QStringLiteral("common");
 const QString BaudrateKey = QStringLiteral("baudrate");
@@ -136,10 +158,7 @@ TStat TSerialDevice::OpenPort(const TSerialParams& params)
     FPortBroken = false;
     if (!FPort->open(QIODevice::ReadWrite))
         return E_IO_ERROR;
-    // Modem lines are not used for handshake; a port without them (a
-    // pseudo-terminal) simply ignores these.
-    FPort->setDataTerminalReady(false);
-    FPort->setRequestToSend(false);
+    HoldModemLinesInactive(*FPort);
     StoreSettings(SettingsSection, {{BaudrateKey, QString::number(speedIndex)}});
     FParams = {portName.trimmed(), params.Baudrate};
     StartConnectPoll();
@@ -199,13 +218,19 @@ TStat TSerialDevice::Write(const uint8_t* buffer, int32_t count)
         return E_NOT_OPENED;
     if (count <= 0)
         return E_SUCCESS;
+    // The bytes go into the transmit queue whole or not at all: a frame
+    // longer than the queue can never be sent, and a part of one is garbage
+    // to the gripper.
+    if (count > OutputQueueSize)
+        return E_WRITE_ERROR;
+    const auto noRoom = [this, count] { return FPort->bytesToWrite() + count > OutputQueueSize; };
     QElapsedTimer clock;
     clock.start();
-    while (FPort->bytesToWrite() >= OutputQueueSize && clock.elapsed() < WriteTimeoutMs) {
+    while (noRoom() && clock.elapsed() < WriteTimeoutMs) {
         if (!FPort->waitForBytesWritten(static_cast<int>(WriteTimeoutMs - clock.elapsed())))
             break;
     }
-    if (!FPort->isOpen() || FPort->bytesToWrite() >= OutputQueueSize)
+    if (!FPort->isOpen() || noRoom())
         return E_WRITE_ERROR;
     const qint64 taken = FPort->write(reinterpret_cast<const char*>(buffer), count);
     return taken == count ? E_SUCCESS : E_WRITE_ERROR;

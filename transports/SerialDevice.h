@@ -14,8 +14,9 @@
 class TSerialDevice : public TDevice {
     Q_OBJECT
 public:
-    // Bytes that may wait in the transmit queue; a write that finds the queue
-    // full for WriteTimeoutMs is refused.
+    // Bytes that may wait in the transmit queue; a write that finds no room
+    // for all its bytes within WriteTimeoutMs is refused, and so is one
+    // longer than the queue.
     static constexpr qint64 OutputQueueSize = 2048;
     static constexpr int WriteTimeoutMs = 1000;
     // Longest time Close waits for queued bytes to go out.

@@ -114,9 +114,10 @@ TEST_F(MainWindowTest, StartsDisconnectedWithNothingShown)
 TEST_F(MainWindowTest, TrackBarsFollowTheDesignValuesAtStartUp)
 {
     TMainWin& w = *Window;
-    // 50 in 2..65, 50 in 2..60, 8 in 2..65.
-    for (QSlider* track : {w.tbAcc, w.tbGotoPos, w.tbReleasePos, w.tbForce})
+    // 50 in 2..65, 50 in 2..60, 8 in 2..65; the force edit is left out.
+    for (QSlider* track : {w.tbAcc, w.tbGotoPos, w.tbReleasePos})
         EXPECT_EQ(track->value(), 762) << track->objectName().toStdString();
+    EXPECT_EQ(w.tbForce->value(), 0);
     for (QSlider* track : {w.tbGotoSpeed, w.tbGraspingSpeed, w.tbReleaseSpeed})
         EXPECT_EQ(track->value(), 828) << track->objectName().toStdString();
     EXPECT_EQ(w.tbGraspingPos->value(), 95);
@@ -234,10 +235,10 @@ TEST_F(MainWindowTest, EditRangeFromTheGripper)
     w.EnableControls(true);
     w.edGraspingSpeed->setText(QStringLiteral("50"));
 
-    // 50 stays valid in 5..400; its track bar moves to where 50 lies now.
+    // 50 stays valid in 5..400: text and track bar stay where they were.
     w.SetEditRange(w.edGraspingSpeed, QStringLiteral("mm/s"), 5, 400);
     EXPECT_EQ(w.edGraspingSpeed->text(), QStringLiteral("50"));
-    EXPECT_EQ(w.tbGraspingSpeed->value(), 114);
+    EXPECT_EQ(w.tbGraspingSpeed->value(), 828);
     EXPECT_EQ(w.edGraspingSpeed->toolTip(), QStringLiteral("Input range: 5.00 to 400.00 mm/s"));
     EXPECT_EQ(w.edGraspingSpeed->statusTip(), w.edGraspingSpeed->toolTip());
 
@@ -362,6 +363,31 @@ TEST_F(MainWindowTest, CancelledConnectIsReported)
     EXPECT_TRUE(w.Connect1->isEnabled());
     EXPECT_FALSE(w.Disconnect1->isEnabled());
     EXPECT_FALSE(w.btnGoto->isEnabled());
+}
+
+TEST_F(MainWindowTest, CommandButtonsStayBesideTheirFieldsAsTheWindowWidens)
+{
+    TMainWin& w = *Window;
+    const std::vector<QPushButton*> buttons{w.btnApplyAcc, w.btnApplyForce, w.btnGoto, w.btnGrasp, w.btnRelease, w.btnStop};
+    const auto lefts = [&] {
+        std::vector<int> x;
+        for (QPushButton* button : buttons)
+            x.push_back(button->x());
+        return x;
+    };
+    w.resize(681, 779);
+    QTest::qWait(20);
+    const std::vector<int> narrow = lefts();
+    w.resize(1100, 779);
+    QTest::qWait(20);
+    EXPECT_EQ(lefts(), narrow);
+    // In line with each other, just right of the widest unit label.
+    const int unitRight = w.edAcc->geometry().right() + 8 + 30;
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        EXPECT_EQ(narrow[i], narrow[0]) << buttons[i]->objectName().toStdString();
+        EXPECT_GE(narrow[i], unitRight) << buttons[i]->objectName().toStdString();
+        EXPECT_LE(narrow[i], unitRight + 40) << buttons[i]->objectName().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, SplitterBarSharesTheHeightWithTheResultsPanel)

@@ -142,9 +142,13 @@ TEST_F(SessionTest, ConnectAppliesTheGripperLimits)
     EXPECT_EQ(w.edReleasePos->text(), QStringLiteral("0"));
     EXPECT_EQ(w.edAcc->text(), QStringLiteral("2500"));
     EXPECT_EQ(w.edGraspingPos->text(), QStringLiteral("8"));
-    EXPECT_EQ(w.tbGraspingPos->value(), 200);
     EXPECT_EQ(w.edGotoSpeed->text(), QStringLiteral("50"));
-    EXPECT_EQ(w.tbGotoSpeed->value(), 108); // 45 / 415
+    // Edits that stay valid keep their track bars where they were; the
+    // force track bar was never synchronised and stays at 0.
+    EXPECT_EQ(w.tbGraspingPos->value(), 95);
+    EXPECT_EQ(w.tbGotoSpeed->value(), 828);
+    EXPECT_EQ(w.tbForce->value(), 0);
+    EXPECT_EQ(w.tbGotoPos->value(), 0);
 
     // The automatic reports were asked for once each.
     EXPECT_EQ(SentCount(CMD_GET_SYSTEM_STATE), 1);

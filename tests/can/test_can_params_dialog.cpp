@@ -57,15 +57,32 @@ TEST_F(CanParamsDialogTest, UnsupportedCodeIsRefusedWithItsNumber)
     EXPECT_EQ(Dialog.BitrateCode(), NTCAN_BAUD_125);
 }
 
-TEST_F(CanParamsDialogTest, TypedBitrateTextsMeanAnEntryOrOneMegabit)
+TEST_F(CanParamsDialogTest, OkNeedsABitrateTextThatNamesAnEntry)
 {
+    // The design text names the 250 kBit/s entry in another letter case.
+    EXPECT_TRUE(Ok()->isEnabled());
+    EXPECT_EQ(Dialog.BitrateCode(), NTCAN_BAUD_250);
+
     Dialog.SetBitrateCode(NTCAN_BAUD_50);
     Bitrates()->setEditText(QStringLiteral("125 kbit/s"));
     EXPECT_EQ(Dialog.BitrateCode(), NTCAN_BAUD_125);
-    Bitrates()->setEditText(QStringLiteral("300 kBit/s"));
-    EXPECT_EQ(Dialog.BitrateCode(), NTCAN_BAUD_1000);
-    Bitrates()->setEditText(QString());
-    EXPECT_EQ(Dialog.BitrateCode(), NTCAN_BAUD_1000);
+    EXPECT_TRUE(Ok()->isEnabled());
+    for (const char* text : {"300 kBit/s", "125", "125k", ""}) {
+        Bitrates()->setEditText(QString::fromLatin1(text));
+        EXPECT_FALSE(Ok()->isEnabled()) << text;
+        EXPECT_EQ(Dialog.BitrateCode(), NTCAN_BAUD_1000) << text;
+    }
+    Bitrates()->setEditText(QStringLiteral(" 500 KBIT/S "));
+    EXPECT_TRUE(Ok()->isEnabled());
+    EXPECT_EQ(Dialog.BitrateCode(), NTCAN_BAUD_500);
+    // A valid bit rate does not make up for an invalid identifier.
+    Id()->setText(QStringLiteral("abc"));
+    EXPECT_FALSE(Ok()->isEnabled());
+    Bitrates()->setCurrentIndex(2);
+    EXPECT_FALSE(Ok()->isEnabled());
+    Id()->setText(QStringLiteral("7"));
+    EXPECT_TRUE(Ok()->isEnabled());
+
     // Typing never adds entries to the list.
     Bitrates()->lineEdit()->setText(QStringLiteral("42"));
     QTest::keyClick(Bitrates()->lineEdit(), Qt::Key_Return);

@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 const QString PayloadHint = QStringLiteral(
@@ -386,6 +388,29 @@ TEST_F(CustomCmdTest, WindowFollowsTheResultsPanelAndTheMemoFillsIt)
     Editor.RollPanel2->SetState(rpCollapsed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return Editor.height() < expandedHeight; }, 2000));
     EXPECT_EQ(expandedHeight - Editor.height(), panelHeight - Editor.RollPanel2->height());
+}
+
+TEST_F(CustomCmdTest, DecodingHeadingsStandInOneLine)
+{
+    Editor.show();
+    Editor.resize(700, Editor.height());
+    Editor.edPayload->setEditText(QStringLiteral("1 2 3"));
+    QApplication::processEvents();
+
+    std::map<QString, int> tops;
+    const QStringList headings{QStringLiteral("Preamble"), QStringLiteral("ID"), QStringLiteral("Length"),
+                               QStringLiteral("Payload"), QStringLiteral("Checksum")};
+    for (QLabel* label : Editor.pnDecodedPktSect->findChildren<QLabel*>()) {
+        if (headings.contains(label->text()))
+            tops[label->text()] = label->mapTo(Editor.pnDecodedPktSect, QPoint(0, 0)).y();
+    }
+    ASSERT_EQ(tops.size(), 5u);
+    for (const auto& [heading, top] : tops)
+        EXPECT_EQ(top, tops[QStringLiteral("Preamble")]) << heading.toStdString();
+    // The values start in one line too.
+    const int idTop = Editor.lbId->mapTo(Editor.pnDecodedPktSect, QPoint(0, 0)).y();
+    EXPECT_EQ(Editor.lbPayload->mapTo(Editor.pnDecodedPktSect, QPoint(0, 0)).y(), idTop);
+    EXPECT_EQ(Editor.lbChecksum->mapTo(Editor.pnDecodedPktSect, QPoint(0, 0)).y(), idTop);
 }
 
 } // namespace

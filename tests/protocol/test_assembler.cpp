@@ -98,6 +98,25 @@ TEST(FrameAssembler, GapRuleDropsFramesPausedOverOneHundredMs)
     }
 }
 
+TEST(FrameAssembler, ChunkThatContinuesThePreviousOneIsNeverCutByTheGapRule)
+{
+    AssemblerRig rig;
+    const TByteArray head(StopAnswer.begin(), StopAnswer.begin() + 5);
+    const TByteArray tail(StopAnswer.begin() + 5, StopAnswer.end());
+    rig.Chunk(head);
+    rig.now += 500; // the reader was busy; the tail had arrived with the head
+    rig.assembler.ProcessChunk(tail.data(), tail.size(), true);
+    ASSERT_EQ(rig.packets.size(), 1u);
+
+    // The clock restarts at that read: a later fresh chunk is measured from it.
+    rig.Chunk(head);
+    rig.now += 60;
+    rig.assembler.ProcessChunk(tail.data(), 2, true);
+    rig.now += 101;
+    rig.Chunk(TByteArray(tail.begin() + 2, tail.end()));
+    EXPECT_EQ(rig.packets.size(), 1u);
+}
+
 TEST(FrameAssembler, GapRuleToleratesPausesAtFrameBoundariesAndClockWrap)
 {
     AssemblerRig rig;

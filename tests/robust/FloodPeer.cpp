@@ -46,6 +46,14 @@ public:
         FBurstAfter = after;
     }
 
+    void SendBurst(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            SendPosition();
+        if (FClient)
+            FClient->flush();
+    }
+
     void Shutdown()
     {
         delete FTimer;
@@ -158,4 +166,9 @@ void TFloodPeer::SetBurstAroundAnswer(int before, int after)
 {
     QMetaObject::invokeMethod(FWorker, [this, before, after] { FWorker->SetBurst(before, after); },
                               Qt::BlockingQueuedConnection);
+}
+
+void TFloodPeer::SendReportBurst(int count)
+{
+    QMetaObject::invokeMethod(FWorker, [this, count] { FWorker->SendBurst(count); }, Qt::BlockingQueuedConnection);
 }

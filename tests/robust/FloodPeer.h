@@ -6,7 +6,8 @@
 // GET_SYSINFO with the serial number 1, 2, 3, ... (one per request),
 // GET_SYSTEM_LIMITS with the limits of a 110 mm gripper, every other command
 // with a bare success status. It can also answer behind a
-// burst of reports, like a peer that dumps a backlog at once.
+// burst of reports, like a peer that dumps a backlog at once, and send such
+// a burst on its own.
 #include <QThread>
 
 #include <atomic>
@@ -28,6 +29,8 @@ public:
     // Every later GET_SYSINFO answer is written in one go between `before`
     // and `after` position reports (continuing the same count).
     void SetBurstAroundAnswer(int before, int after);
+    // Writes `count` position reports (continuing the same count) in one go.
+    void SendReportBurst(int count);
     // Frames written to the client so far (reports and answers).
     int FramesSent() const { return FFramesSent.load(); }
     int Ticks() const { return FTicks.load(); }

@@ -100,6 +100,33 @@ TEST_F(ReportFloodTest, AnswerInsideABurstOfReportsArrivesAndNoReportIsLost)
     EXPECT_EQ(outOfOrder, 0u);
 }
 
+TEST_F(ReportFloodTest, BurstBetweenTransactionsSurvivesSlowReportHandling)
+{
+    // The burst is read in several chunks with the handlers of a whole chunk
+    // in between, which here take longer than the gap limit of a frame. The
+    // bytes arrived together, so no frame may be cut apart.
+    TFloodPeer peer;
+    ASSERT_TRUE(peer.Start());
+    ASSERT_TRUE(ConnectTo(peer.Port()));
+    std::vector<float> positions;
+    Gripper->OnPosition = [&](QObject*) {
+        positions.push_back(Gripper->Position());
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.nsecsElapsed() < 400000) {
+        }
+    };
+    constexpr int Reports = 2000;
+    peer.SendReportBurst(Reports);
+    WaitFor([&] { return static_cast<int>(positions.size()) >= Reports; }, 10000);
+    Settle(200);
+    EXPECT_EQ(static_cast<int>(positions.size()), Reports);
+    size_t outOfOrder = 0;
+    for (size_t i = 0; i < positions.size(); ++i)
+        outOfOrder += positions[i] == static_cast<float>(i + 1) ? 0 : 1;
+    EXPECT_EQ(outOfOrder, 0u);
+}
+
 TEST_F(ReportFloodTest, MainWindowDisplayFollowsAReportFlood)
 {
     // The state reports never carry "Referenced", so each one makes the

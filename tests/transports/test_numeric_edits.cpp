@@ -5,6 +5,7 @@
 #include "IntegerEdit.h"
 #include "IntegerLiteral.h"
 
+#include <QLineEdit>
 #include <QLocale>
 #include <QPalette>
 #include <QTest>
@@ -113,6 +114,32 @@ TEST(IntegerEdit, StartsInvalidWithTheErrorLookAndRecolours)
     EXPECT_EQ(edit.palette().color(QPalette::Base), normal);
     EXPECT_EQ(edit.palette().color(QPalette::Text), normalText);
     EXPECT_FALSE(edit.font().bold());
+}
+
+TEST(FloatEdit, DisabledFieldTakesThePalettesDisabledColours)
+{
+    // A plain disabled edit shows what every disabled field must look like.
+    QLineEdit plain;
+    plain.setEnabled(false);
+    const auto disabledColour = [](const QWidget& w, QPalette::ColorRole role) {
+        return w.palette().color(QPalette::Disabled, role);
+    };
+
+    TFloatEdit edit;
+    edit.SetErrorBkgColor(Qt::yellow);
+    edit.SetErrorFontColor(Qt::red);
+    edit.SetMinValue(0);
+    edit.SetMaxValue(10);
+    edit.setEnabled(false);
+    for (const QString text : {QStringLiteral("5"), QStringLiteral("50")}) {
+        edit.setText(text);
+        EXPECT_EQ(disabledColour(edit, QPalette::Base), disabledColour(plain, QPalette::Base)) << text.toStdString();
+        EXPECT_EQ(disabledColour(edit, QPalette::Text), disabledColour(plain, QPalette::Text)) << text.toStdString();
+    }
+    // Enabled again, the invalid text shows the error look.
+    edit.setEnabled(true);
+    EXPECT_EQ(edit.palette().color(QPalette::Active, QPalette::Base), QColor(Qt::yellow));
+    EXPECT_EQ(edit.palette().color(QPalette::Inactive, QPalette::Text), QColor(Qt::red));
 }
 
 TEST(IntegerEdit, NumericChangeFiresOnlyForNewValidValuesAndChangeForEveryEdit)

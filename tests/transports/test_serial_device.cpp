@@ -219,6 +219,18 @@ TEST_F(SerialDevice, WriteIsRefusedWhenTheLineTakesNothingMore)
     EXPECT_FALSE(Device->IsOpen());
 }
 
+TEST_F(SerialDevice, FrameLongerThanTheTransmitQueueIsRefusedWhole)
+{
+    OpenAndWaitForConnect();
+    const QByteArray tooLong = Pattern(2049);
+    EXPECT_EQ(Device->Write(reinterpret_cast<const uint8_t*>(tooLong.constData()), tooLong.size()), E_WRITE_ERROR);
+    EXPECT_EQ(Pty.Receive(1, 300), QByteArray()) << "not a byte of it may go out";
+
+    const QByteArray fits = Pattern(2048);
+    EXPECT_EQ(Device->Write(reinterpret_cast<const uint8_t*>(fits.constData()), fits.size()), E_SUCCESS);
+    EXPECT_EQ(Pty.Receive(fits.size()), fits);
+}
+
 TEST_F(SerialDevice, LostLinkClosesAndReportsOnce)
 {
     OpenAndWaitForConnect();

@@ -10,11 +10,13 @@
 #include "TCPDevice.h"
 #include "TransportTestSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 
 #include <stdexcept>
 
@@ -318,6 +320,31 @@ TEST_F(HostnameDialog, FirstRunShowsAnEmptyHostAndPort1000)
     EXPECT_EQ(port, QStringLiteral("1000"));
     EXPECT_TRUE(okEnabled);
     EXPECT_FALSE(QFile::exists(Folder.filePath(QStringLiteral("tcp.cfg"))));
+}
+
+TEST_F(HostnameDialog, OpensInTheHostFieldWithItsTextSelected)
+{
+    WriteSettingsFile(QStringLiteral("tcp.cfg"), "[common]\nhost=gripper.local\nport=2000\n");
+    TTCPDevice device(nullptr);
+    QString typed, host, port;
+    DialogScript = [&](QDialog& shown) {
+        shown.show();
+        shown.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&shown));
+        EXPECT_EQ(QApplication::focusWidget(), Child<QLineEdit>(shown, "edHostname"));
+        // What the operator types at once replaces the host shown.
+        QTest::keyClicks(QApplication::focusWidget(), typed);
+        host = Child<QLineEdit>(shown, "edHostname")->text();
+        port = Child<TIntegerEdit>(shown, "edPort")->text();
+        return Press(shown, "btnCancel");
+    };
+    // Also at the second showing, which starts with the text typed before.
+    for (const QString text : {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}) {
+        typed = text;
+        EXPECT_EQ(device.Open(QString()), E_CMD_ABORTED);
+        EXPECT_EQ(host, text);
+        EXPECT_EQ(port, QStringLiteral("2000"));
+    }
 }
 
 TEST_F(HostnameDialog, StoredValuesAndAnOutOfRangePort)
