@@ -15,7 +15,10 @@ TCliField Integer(const QString& name, qint64 value)
 
 TCliField ReadingField(const QString& name, float value, const char* unit)
 {
-    return {name, static_cast<double>(value), QString::number(static_cast<double>(value), 'f', 3) + u' ' + QString::fromUtf8(unit)};
+    // Seven significant digits are what a float holds: 0.4f goes out as
+    // 0.4, not as the 0.4000000059604645 of its double.
+    const double shortest = QString::number(static_cast<double>(value), 'g', 7).toDouble();
+    return {name, shortest, QString::number(static_cast<double>(value), 'f', 3) + u' ' + QString::fromUtf8(unit)};
 }
 
 std::vector<TCliField> SystemInfoFields(const TSystemInfo& info)
