@@ -225,6 +225,7 @@ QString CliUsage()
                "\n"
                "Positions and widths are in mm, speeds in mm/s, accelerations in mm/s², forces in N;\n"
                "they are checked against the gripper's system limits before anything is sent.\n"
+               "Ctrl+C ends a watch; during a motion it sends STOP, and it ends the run.\n"
                "\n"
                "Exit status: 0 all commands succeeded; 1 a command ended with another status than\n"
                "success, or the run was interrupted; 2 bad usage or an invalid value; 3 the connection\n"

@@ -177,7 +177,7 @@ QString CliCommandSummary()
             const QString arg = QLatin1String(spec.ArgNames[static_cast<size_t>(i)]);
             line += i < spec.Required ? QStringLiteral(" %1").arg(arg) : QStringLiteral(" [%1]").arg(arg);
         }
-        text += line.leftJustified(32) + QString::fromUtf8(spec.Help) + u'\n';
+        text += line.leftJustified(34) + QString::fromUtf8(spec.Help) + u'\n';
     }
     return text;
 }
