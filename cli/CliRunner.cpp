@@ -132,6 +132,11 @@ TCliRunner::TFlow TCliRunner::RunSteps(const TCliProgram& steps)
 
 TCliRunner::TFlow TCliRunner::RunCommand(const TCliCommand& command)
 {
+    // Commands that need no waiting (wait 0 in a long repeat) must not keep
+    // an interrupt from being seen.
+    QCoreApplication::processEvents();
+    if (FInterrupted || FLinkLost)
+        return TFlow::End;
     const TCliResult result = Execute(command);
     if (FLinkLost)
         return TFlow::End;
