@@ -6,6 +6,7 @@
 #include "CommandPanel.h"
 #include "CustomCmdForm.h"
 #include "FloatEdit.h"
+#include "GripperOperator.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
 #include "IniFile.h"
@@ -103,6 +104,7 @@ TMainWin::TMainWin(QWidget* parent)
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
 
     FGripper = new THXT(this);
+    AttachOperator(*FGripper);
     FGripper->OnConnect = [this](QObject* sender) { GripperConnected(sender); };
     FGripper->OnDisconnect = [this](QObject* sender) { GripperDisconnected(sender); };
     FGripper->OnSystemState = [this](QObject* sender) { SystemStateChanged(sender); };

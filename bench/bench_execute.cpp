@@ -9,6 +9,7 @@
 //    same simulator. Goal: median ratio at most 1.5.
 #include "DeviceDialog.h"
 #include "DialogRunner.h"
+#include "GripperOperator.h"
 #include "HXTForm.h"
 #include "HostnameDialog.h"
 #include "IniFile.h"
@@ -111,6 +112,7 @@ public:
     bool Connect(THXT& gripper, quint16 port)
     {
         FPort = port;
+        AttachOperator(gripper);
         if (gripper.Connect() != E_SUCCESS)
             return false;
         QElapsedTimer clock;

@@ -1,8 +1,6 @@
 #include "CommandComponent.h"
 
 #include "CANDevice.h"
-#include "DeviceComponent.h"
-#include "DeviceDialog.h"
 #include "Framing.h"
 #include "SerialDevice.h"
 #include "TCPDevice.h"
@@ -22,7 +20,6 @@ constexpr int ResumeFreeSlots = 64;
 TCommand::TCommand(QObject* owner) : QObject(owner)
 {
     FAssembler.OnFrame = [this](TPacket&& packet) { FrameReceived(std::move(packet)); };
-    FInterfaceDialog = new TDeviceDlg(this);
     AddDevice(new TSerialDevice(this));
     AddDevice(new TTCPDevice(this));
     AddDevice(new TCANDevice(this));
@@ -35,11 +32,21 @@ TCommand::~TCommand()
     FOnConnect = nullptr;
     FOnDisconnect = nullptr;
     OnPacket = nullptr;
-    for (TDevice* device : FDevices)
+    OnTransportReport = nullptr;
+    for (TDevice* device : FDevices) {
         device->OnDataAvailable = nullptr;
+        device->OnReport = nullptr;
+    }
 }
 
-void TCommand::AddDevice(TDevice* device) { FDevices.push_back(device); }
+void TCommand::AddDevice(TDevice* device)
+{
+    FDevices.push_back(device);
+    device->OnReport = [this](TDevice* sender, TTransportReport kind, const QString& text) {
+        if (OnTransportReport)
+            OnTransportReport(sender, kind, text);
+    };
+}
 
 TDevice* TCommand::Devices(int index) const
 {
@@ -66,9 +73,37 @@ void TCommand::InstallConnectionEvents(TDevice* device)
 
 TStat TCommand::Connect()
 {
-    if (!FInterfaceDialog->Execute())
+    if (!InterfaceChooser)
+        return E_NOT_INITIALIZED;
+    TInterfaceChoice choice;
+    if (!InterfaceChooser(choice))
         return E_CMD_ABORTED;
-    const int index = FInterfaceDialog->DeviceIndex();
+    return Connect(choice.DeviceIndex, choice.PortName);
+}
+
+TStat TCommand::Connect(int deviceIndex, const QString& portName)
+{
+    return OpenDevice(deviceIndex, [&portName](TDevice* device) { return device->Open(portName); });
+}
+
+TStat TCommand::Connect(const TConnectionParams& params)
+{
+    // The device whose own parameters are of the same kind takes them.
+    for (int index = 0; index < DeviceCount(); ++index) {
+        const std::optional<TConnectionParams> own = FDevices[static_cast<size_t>(index)]->Params();
+        if (own && own->index() == params.index())
+            return OpenDevice(index, [&params](TDevice* device) { return device->OpenWith(params); });
+    }
+    return E_INVALID_PARAMETER;
+}
+
+std::optional<TConnectionParams> TCommand::ConnectionParams() const
+{
+    return FLastDevice ? FLastDevice->Params() : std::nullopt;
+}
+
+TStat TCommand::OpenDevice(int index, const std::function<TStat(TDevice*)>& open)
+{
     if (index < 0 || index >= DeviceCount())
         return E_INVALID_PARAMETER;
 
@@ -81,9 +116,10 @@ TStat TCommand::Connect()
     InstallConnectionEvents(device);
     device->OnDataAvailable = [this](TDevice* sender, int32_t count) { DataAvailable(sender, count); };
 
-    const TStat status = device->Open(FInterfaceDialog->PortName());
+    const TStat status = open(device);
     if (status == E_SUCCESS) {
         FCurrentDevice = device;
+        FLastDevice = device;
         FPackets.Clear();
         FAssembler.Reset();
         FFramesToAnnounce = 0;

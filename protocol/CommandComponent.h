@@ -1,8 +1,12 @@
 #pragma once
-// The dispatcher: owns the interface selection dialog, the three transport
-// devices (0 serial, 1 TCP, 2 CAN), the frame assembler and the queue of
-// received packets. It connects and disconnects, sends one packet at a time
-// and hands out received packets in arrival order.
+// The dispatcher: owns the three transport devices (0 serial, 1 TCP, 2 CAN),
+// the frame assembler and the queue of received packets. It connects and
+// disconnects, sends one packet at a time and hands out received packets in
+// arrival order. Which device and port to connect asks its interface chooser
+// (in the program, the interface selection dialog); a connection can also
+// be made with explicit parameters, asking no one.
+#include "ConnectionParams.h"
+#include "DeviceComponent.h"
 #include "DeviceOwner.h"
 #include "FrameAssembler.h"
 #include "PacketBufferClass.h"
@@ -13,12 +17,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
-class TDevice;
-class TDeviceDlg;
-
 using TNotifyEvent = std::function<void(QObject* sender)>;
+
+// The device (index in the dispatcher's device list) and port to connect.
+struct TInterfaceChoice {
+    int DeviceIndex = 0;
+    QString PortName;
+};
+// Fills in the choice; false when the operator cancelled.
+using TInterfaceChooser = std::function<bool(TInterfaceChoice& choice)>;
+// A device's report for the operator (the sender is the device).
+using TReportEvent = std::function<void(QObject* sender, TTransportReport kind, const QString& text)>;
 
 class TCommand : public QObject, public TDeviceOwner {
     Q_OBJECT
@@ -30,20 +42,31 @@ public:
     explicit TCommand(QObject* owner);
     ~TCommand() override;
 
+    // Adds `device` to the list and forwards its reports to OnTransportReport.
     void AddDevice(TDevice* device);
     int DeviceCount() const override { return static_cast<int>(FDevices.size()); }
     // The device at `index`; throws std::out_of_range ("Index out of bounds
     // (N).") for an index at or past the end, or a negative one.
     TDevice* Devices(int index) const override;
-    TDeviceDlg* InterfaceDialog() const { return FInterfaceDialog; }
     TDevice* CurrentDevice() const { return FCurrentDevice; }
 
     bool IsConnected() const;
-    // Runs the interface dialog, closes the current device, and opens the
-    // chosen one: E_CMD_ABORTED when the dialog was cancelled (an open
-    // device stays open), otherwise the device's status. On success the
-    // packet queue and the assembler start afresh.
+    // Asks the interface chooser, closes the current device, and opens the
+    // chosen one: E_CMD_ABORTED when the choice was cancelled (an open
+    // device stays open), E_NOT_INITIALIZED without a chooser, otherwise
+    // the device's status. On success the packet queue and the assembler
+    // start afresh.
     TStat Connect();
+    // As Connect with the device and port given: E_INVALID_PARAMETER for an
+    // index outside the device list. The device still asks its own
+    // parameter source.
+    TStat Connect(int deviceIndex, const QString& portName);
+    // Opens the device of the parameters' kind with them, asking no one:
+    // E_INVALID_PARAMETER when no device takes them.
+    TStat Connect(const TConnectionParams& params);
+    // The parameters of the current connection, or of the last one made;
+    // empty before the first.
+    std::optional<TConnectionParams> ConnectionParams() const;
     // Closes the current device; queued packets stay.
     void Disconnect();
     // Frames p and writes it to the current device in one write:
@@ -74,15 +97,22 @@ public:
     // event loop, after the device's data notification has returned.
     TNotifyEvent OnPacket;
 
+    // Chooses device and port for Connect().
+    TInterfaceChooser InterfaceChooser;
+    // Fired for the reports of every device in the list (the sender is the
+    // device): a lost link, or a transport error nobody else handled.
+    TReportEvent OnTransportReport;
+
 private:
+    TStat OpenDevice(int index, const std::function<TStat(TDevice*)>& open);
     void InstallConnectionEvents(TDevice* device);
     void FrameReceived(TPacket&& packet);
     void FirePacketEvents();
     void ResumeReading();
 
-    TDeviceDlg* FInterfaceDialog = nullptr;
     std::vector<TDevice*> FDevices;
     TDevice* FCurrentDevice = nullptr;
+    TDevice* FLastDevice = nullptr; // of the last successful Connect
     TPacketBuffer FPackets{MaxPackets};
     TFrameAssembler FAssembler;
     TNotifyEvent FOnConnect;

@@ -1,6 +1,5 @@
 #include "HXTForm.h"
 
-#include "CommLogForm.h"
 #include "HXT_commands.h"
 #include "convert.h"
 
@@ -33,12 +32,6 @@ TByteArray PositionSpeed(float position, float speed)
     return params;
 }
 
-void LogPacket(const TPacket& p, bool received)
-{
-    if (CommLog)
-        CommLog->LogPacket(p, received);
-}
-
 // The status of an answer: the low byte of its leading status word. The
 // caller checks that the packet holds at least two bytes.
 TStat AnswerStatus(const TPacket& p)
@@ -54,6 +47,10 @@ THXT::THXT(QObject* owner) : QObject(owner)
     FCommand->SetOnConnect([this](QObject* sender) { TransportConnected(sender); });
     FCommand->SetOnDisconnect([this](QObject* sender) { TransportDisconnected(sender); });
     FCommand->OnPacket = [this](QObject* sender) { PacketArrived(sender); };
+    FCommand->OnTransportReport = [this](QObject*, TTransportReport kind, const QString& text) {
+        if (OnTransportReport)
+            OnTransportReport(this, kind, text);
+    };
 }
 
 THXT::~THXT()
@@ -64,11 +61,22 @@ THXT::~THXT()
     FCommand->SetOnConnect(nullptr);
     FCommand->SetOnDisconnect(nullptr);
     FCommand->OnPacket = nullptr;
+    FCommand->OnTransportReport = nullptr;
 }
 
 bool THXT::IsConnected() const { return FCommand->IsConnected(); }
 
 TStat THXT::Connect() { return FCommand->Connect(); }
+
+TStat THXT::Connect(const TConnectionParams& params) { return FCommand->Connect(params); }
+
+std::optional<TConnectionParams> THXT::ConnectionParams() const { return FCommand->ConnectionParams(); }
+
+void THXT::LogPacket(const TPacket& p, bool received) const
+{
+    if (PacketLog)
+        PacketLog(p, received);
+}
 
 void THXT::Disconnect() { FCommand->Disconnect(); }
 

@@ -9,6 +9,10 @@
 // Everything runs on the main thread. Execute keeps the event loop running
 // while it waits for an answer, so timers, operator actions, the events of
 // this class and further transactions may run inside another transaction.
+//
+// It shows nothing itself: every packet sent and received goes to the packet
+// log sink, and transport reports go out through OnTransportReport (in the
+// program, the command log window and an error box).
 #include "AsyncResultEventList.h"
 #include "CommandComponent.h"
 #include "stat.h"
@@ -18,6 +22,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+
+// Takes every packet sent (`received` false) and received, in order.
+using TPacketLogSink = std::function<void(const TPacket& packet, bool received)>;
 
 // Answer of GET_SYSINFO (0x50).
 struct TSystemInfo {
@@ -60,11 +68,17 @@ public:
 
     // Connection.
     bool IsConnected() const;
-    // Runs the interface selection dialog and opens the chosen device:
+    // Asks the dispatcher's interface chooser and opens the chosen device:
     // E_SUCCESS (OnConnect follows once the transport is usable),
     // E_CMD_ABORTED when cancelled, or the transport's error.
     TStat Connect();
+    // Opens the device of the parameters' kind with them, asking no one;
+    // the results as Connect().
+    TStat Connect(const TConnectionParams& params);
     void Disconnect();
+    // The parameters of the current connection, or of the last one made;
+    // empty before the first. Connect(*ConnectionParams()) connects again.
+    std::optional<TConnectionParams> ConnectionParams() const;
 
     // Transactions.
     // Sends `cmd` with `params` and waits up to AnswerTimeoutMs for a packet
@@ -119,6 +133,11 @@ public:
     TNotifyEvent OnGraspingState; // after a grasping-state report
     TNotifyEvent OnSystemState;   // after a system-state report
     TNotifyEvent OnPosition;      // after a position report
+    // A transport report (sender: this object): the link was lost (the
+    // device has closed; OnDisconnect came before), or a transport error.
+    TReportEvent OnTransportReport;
+    // Where sent and received packets are logged; unassigned logs nothing.
+    TPacketLogSink PacketLog;
 
 private:
     bool WaitForAnswer(uint8_t cmd, TPacket& answer);
@@ -131,6 +150,7 @@ private:
     void UpdatePosition(const TByteArray& data);
     void TransportConnected(QObject* sender);
     void TransportDisconnected(QObject* sender);
+    void LogPacket(const TPacket& p, bool received) const;
 
     TAsyncResultEventList FResultHandlers;
     TCommand* FCommand = nullptr;

@@ -1,16 +1,18 @@
 #include "BaudrateDialog.h"
 
+#include "SerialDevice.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <array>
 #include <stdexcept>
 
 namespace {
-constexpr std::array<int, TBaudrateDlg::SpeedCount> LineSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr auto LineSpeeds = TSerialDevice::LineSpeeds;
+static_assert(LineSpeeds.size() == TBaudrateDlg::SpeedCount);
 }
 
 TBaudrateDlg::TBaudrateDlg(QObject* owner)

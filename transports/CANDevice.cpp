@@ -1,7 +1,5 @@
 #include "CANDevice.h"
 
-#include "CanParamsDialog.h"
-
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -157,7 +155,6 @@ void TCANRxThread::SleepUnlessTerminated(int ms)
 TCANDevice::TCANDevice(QObject* owner, const TNtcanApi& api)
     : TDevice(QStringLiteral("can"), owner)
     , FApi(api)
-    , FDialog(new TCANParamsDlg(this))
 {
     Description = QStringLiteral("CAN-Bus");
 }
@@ -178,30 +175,49 @@ TStat TCANDevice::Open(const QString& portName)
     const int net = NetNumber(portName);
     if (net < 0)
         return E_NOT_FOUND;
-    // Every showing starts at 250 kBit/s; the identifier keeps its last value.
-    FDialog->SetBitrateCode(NTCAN_BAUD_250);
-    if (!FDialog->Execute())
+    // Every opening starts at 250 kBit/s; the identifier keeps its last value.
+    TCANParams params = FParams;
+    params.BitrateCode = NTCAN_BAUD_250;
+    if (FApi.NetInterface(net, &params.Interface) != NTCAN_SUCCESS)
+        params.Interface = {};
+    if (ParamSource && !ParamSource(params))
         return E_CMD_ABORTED;
+    return OpenOnNet(net, params);
+}
+
+TStat TCANDevice::OpenWith(const TConnectionParams& params)
+{
+    const auto* can = std::get_if<TCANParams>(&params);
+    if (!can)
+        return E_INVALID_PARAMETER;
+    int net = -1;
+    if (FApi.InterfaceNet(can->Interface, &net) != NTCAN_SUCCESS)
+        return E_NOT_FOUND;
+    return OpenOnNet(net, *can);
+}
+
+TStat TCANDevice::OpenOnNet(int net, const TCANParams& params)
+{
     if (IsOpen())
         Close();
     try {
-        return OpenNet(net);
+        return OpenNet(net, params);
     } catch (const std::bad_alloc&) {
         CloseNet();
         return E_IO_ERROR;
     }
 }
 
-TStat TCANDevice::OpenNet(int net)
+TStat TCANDevice::OpenNet(int net, const TCANParams& params)
 {
-    const int32_t id = FDialog->TargetId();
+    const int32_t id = params.TargetId;
     NTCAN_HANDLE handle = -1;
     if (FApi.Open(net, 0, TxQueueSize, RxQueueSize, TxTimeoutMs, RxTimeoutMs, &handle) != NTCAN_SUCCESS)
         return E_IO_ERROR;
     FNetHandle = handle;
     // A net that is not fully configured is closed at once: it would hold the
     // interface while the device reports itself closed.
-    if (FApi.SetBaudrate(FNetHandle, FDialog->BitrateCode()) != NTCAN_SUCCESS) {
+    if (FApi.SetBaudrate(FNetHandle, params.BitrateCode) != NTCAN_SUCCESS) {
         CloseNet();
         return E_INVALID_PARAMETER;
     }
@@ -217,6 +233,7 @@ TStat TCANDevice::OpenNet(int net)
         [this] { RxNotify(); }, [this](NTCAN_RESULT result) { RxLinkLost(result); });
     FRxThread->start();
     FTxId = id;
+    FParams = params;
     StartConnectPoll();
     return E_SUCCESS;
 }

@@ -10,13 +10,12 @@
 
 #include <QThread>
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
-
-class TCANParamsDlg;
 
 // Receive thread of an open CAN net. It reads frames, appends their data
 // bytes to the queue and, after each frame, hands a notification to the main
@@ -75,12 +74,43 @@ private:
 class TCANDevice : public TDevice {
     Q_OBJECT
 public:
+    // A bit rate offered: driver code, kbit/s and the text the operator sees.
+    struct TBitrate {
+        uint32_t Code;
+        int32_t KBits;
+        const char* Text;
+    };
+    // Slowest first, as the bit-rate list shows them.
+    static constexpr std::array<TBitrate, 8> Bitrates = {{
+        {NTCAN_BAUD_10, 10, "10 kBit/s"},
+        {NTCAN_BAUD_20, 20, "20 kBit/s"},
+        {NTCAN_BAUD_50, 50, "50 kBit/s"},
+        {NTCAN_BAUD_100, 100, "100 kBit/s"},
+        {NTCAN_BAUD_125, 125, "125 kBit/s"},
+        {NTCAN_BAUD_250, 250, "250 kBit/s"},
+        {NTCAN_BAUD_500, 500, "500 kBit/s"},
+        {NTCAN_BAUD_1000, 1000, "1 MBit/s"},
+    }};
+
+    // Gets the parameters of the coming opening (bit rate 250 kBit/s, the
+    // interface of the chosen net, the identifier of the last opening) and
+    // may change bit rate and identifier; false cancels the opening.
+    using TParamSource = std::function<bool(TCANParams& params)>;
+
     // `api` is the CAN driver the device talks to.
     explicit TCANDevice(QObject* owner, const TNtcanApi& api = TNtcanApi());
     ~TCANDevice() override;
 
+    // Asked by Open after the port name was found to name a net.
+    TParamSource ParamSource;
+
     bool IsOpen() const override;
     TStat Open(const QString& portName) override;
+    // An interface the machine does not offer: E_NOT_FOUND; otherwise as
+    // Open after its parameters were given.
+    TStat OpenWith(const TConnectionParams& params) override;
+    // Starts from no interface, 250 kBit/s and identifier 100.
+    std::optional<TConnectionParams> Params() const override { return FParams; }
     TStat Close() override;
     int32_t BytesAvailable() override;
     int32_t Read(uint8_t* buffer, int32_t count) override;
@@ -100,13 +130,14 @@ public:
     static constexpr uint32_t RxQueueCapacity = 512;
 
 private:
-    TStat OpenNet(int net);
+    TStat OpenOnNet(int net, const TCANParams& params);
+    TStat OpenNet(int net, const TCANParams& params);
     void CloseNet();
     void RxNotify();
     void RxLinkLost(NTCAN_RESULT result);
 
     const TNtcanApi FApi;
-    TCANParamsDlg* FDialog;
+    TCANParams FParams;
     TCANRxThread* FRxThread = nullptr;
     TByteQueue FRxQueue{RxQueueCapacity};
     // The receive thread appends while the main thread may read outside a

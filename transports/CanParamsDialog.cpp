@@ -1,7 +1,7 @@
 #include "CanParamsDialog.h"
 
+#include "CANDevice.h"
 #include "IntegerEdit.h"
-#include "NTCAN.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -10,28 +10,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <array>
 #include <stdexcept>
 
 namespace {
-
-struct TBitrateEntry {
-    const char* Text;
-    uint32_t Code;
-};
-
-constexpr std::array<TBitrateEntry, 8> BitrateEntries = {{
-    {"10 kBit/s", NTCAN_BAUD_10},
-    {"20 kBit/s", NTCAN_BAUD_20},
-    {"50 kBit/s", NTCAN_BAUD_50},
-    {"100 kBit/s", NTCAN_BAUD_100},
-    {"125 kBit/s", NTCAN_BAUD_125},
-    {"250 kBit/s", NTCAN_BAUD_250},
-    {"500 kBit/s", NTCAN_BAUD_500},
-    {"1 MBit/s", NTCAN_BAUD_1000},
-}};
-
-} // namespace
+constexpr auto BitrateEntries = TCANDevice::Bitrates;
+}
 
 TCANParamsDlg::TCANParamsDlg(QObject* owner)
     : TModalDialog(owner)
@@ -58,7 +41,7 @@ TCANParamsDlg::TCANParamsDlg(QObject* owner)
     // The operator may pick an entry or type a text; typing never adds entries.
     cbBitrate->setEditable(true);
     cbBitrate->setInsertPolicy(QComboBox::NoInsert);
-    for (const TBitrateEntry& entry : BitrateEntries)
+    for (const TCANDevice::TBitrate& entry : BitrateEntries)
         cbBitrate->addItem(QString::fromLatin1(entry.Text));
     cbBitrate->setCurrentIndex(-1);
     cbBitrate->setEditText(QStringLiteral("250 kbit/s"));

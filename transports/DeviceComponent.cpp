@@ -1,7 +1,6 @@
 #include "DeviceComponent.h"
 
 #include "IniFile.h"
-#include "MessageDialog.h"
 
 #include <QTimer>
 
@@ -25,6 +24,16 @@ TDevice::~TDevice() = default;
 void TDevice::GetPortList(QStringList& list)
 {
     list.clear();
+}
+
+TStat TDevice::OpenWith(const TConnectionParams&)
+{
+    return E_INVALID_PARAMETER;
+}
+
+std::optional<TConnectionParams> TDevice::Params() const
+{
+    return std::nullopt;
 }
 
 QString TDevice::GetPortName() const
@@ -110,10 +119,16 @@ void TDevice::ConnectionLost(const QString& cause)
     StopConnectPoll();
     Close();
     FLosingLink = false;
-    ReportError(LinkLostPrefix + cause);
+    Report(TTransportReport::LinkLost, LinkLostPrefix + cause);
 }
 
-void TDevice::ReportError(const QString& text)
+void TDevice::Report(TTransportReport kind, const QString& text)
 {
-    QMetaObject::invokeMethod(this, [text] { ShowError(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, kind, text] {
+            if (OnReport)
+                OnReport(this, kind, text);
+        },
+        Qt::QueuedConnection);
 }

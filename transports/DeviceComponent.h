@@ -13,7 +13,12 @@
 //    only new arrivals;
 //  - ConnectionLost: the lost-link path. The device hands out what is still
 //    buffered, closes itself (OnDisconnect once), stops the poll and reports
-//    the cause once to the operator.
+//    the cause once through OnReport.
+//
+// The device shows nothing itself: what it needs from the operator comes from
+// a parameter source of each device class, and what the operator should see
+// goes out through OnReport (in the program, its dialog and an error box).
+#include "ConnectionParams.h"
 #include "stat.h"
 
 #include <QObject>
@@ -23,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QTimer;
 class TIniFile;
@@ -31,6 +37,11 @@ class TDevice;
 using TDataAvailableEvent = std::function<void(TDevice* sender, int32_t count)>;
 using TDeviceErrorEvent = std::function<void(TDevice* sender, int32_t value)>;
 using TDeviceNotifyEvent = std::function<void(TDevice* sender)>;
+
+// What a device reports for the operator: an open link that broke (the device
+// has closed itself), or a transport error that no OnError handler took.
+enum class TTransportReport { LinkLost, Error };
+using TTransportReportEvent = std::function<void(TDevice* sender, TTransportReport kind, const QString& text)>;
 
 class TDevice : public QObject {
     Q_OBJECT
@@ -51,15 +62,28 @@ public:
     TDeviceErrorEvent OnError;           // a transport error was reported
     TDeviceNotifyEvent OnConnect;        // the transport became usable after Open
     TDeviceNotifyEvent OnDisconnect;     // the transport was closed
+    // A message for the operator, fired once control is back in the event
+    // loop, so nothing runs inside a transport's notification or call. A lost
+    // link's text is LinkLostPrefix followed by the transport's cause.
+    TTransportReportEvent OnReport;
 
     QString Description; // name shown in the interface selection dialog
     QString DeviceId;    // short identifier, same as objectName()
 
     // True while the transport can carry bytes.
     virtual bool IsOpen() const = 0;
-    // Shows the parameter dialog, then opens the transport on `portName`.
-    // E_SUCCESS means opening has begun; OnConnect tells when it is usable.
+    // Asks the device's parameter source (if one is set), then opens the
+    // transport on `portName`. E_SUCCESS means opening has begun; OnConnect
+    // tells when it is usable. E_CMD_ABORTED when the source declined.
     virtual TStat Open(const QString& portName) = 0;
+    // Opens the transport with `params`, asking no one; as Open otherwise.
+    // E_INVALID_PARAMETER for parameters of another kind of device (the
+    // default of a device without parameters).
+    virtual TStat OpenWith(const TConnectionParams& params);
+    // The parameters of the last successful opening; before the first one,
+    // those a next opening starts from (settings file and defaults). Empty
+    // for a device without parameters.
+    virtual std::optional<TConnectionParams> Params() const;
     // Closes the transport; fires OnDisconnect unless being destroyed.
     virtual TStat Close() = 0;
     // Received bytes waiting to be read; 0 when not open.
@@ -92,9 +116,8 @@ protected:
     // for the re-firing of bytes that the handler left behind.
     void NotifyDataAvailable(int32_t count);
 
-    // Shows `text` in an error box once control is back in the event loop,
-    // so no message box opens inside a transport's notification or call.
-    void ReportError(const QString& text);
+    // Fires OnReport(kind, text) once control is back in the event loop.
+    void Report(TTransportReport kind, const QString& text);
 
     // The open link broke (`cause` is the transport's error text). Harmless
     // when the device is no longer open or already handling a lost link, so a

@@ -53,11 +53,12 @@ TNets& Nets()
 }
 
 // Brings the numbering up to date: interfaces seen for the first time get
-// the next free numbers; interfaces that went away keep theirs.
-void Rescan(TNets& nets)
+// the next free numbers; interfaces that went away keep theirs. `force`
+// scans even when the last scan is recent.
+void Rescan(TNets& nets, bool force = false)
 {
     const auto now = std::chrono::steady_clock::now();
-    if (nets.Scanned && now - nets.LastScan < RescanInterval)
+    if (!force && nets.Scanned && now - nets.LastScan < RescanInterval)
         return;
     const std::vector<TCanInterface> found = nets.Source ? nets.Source() : canDiscoverInterfaces();
     for (const TCanInterface& iface : found)
@@ -155,6 +156,34 @@ void canSetInterfaceSource(TCanInterfaceSource source)
     nets.Source = std::move(source);
     nets.Numbered.clear();
     nets.Scanned = false;
+}
+
+NTCAN_RESULT canNetInterface(int net, TCanInterface* iface)
+{
+    if (!iface)
+        return NTCAN_INVALID_PARAMETER;
+    TNets& nets = Nets();
+    std::lock_guard lock(nets.Lock);
+    Rescan(nets);
+    if (net < 0 || static_cast<size_t>(net) >= nets.Numbered.size())
+        return NTCAN_NET_NOT_FOUND;
+    *iface = nets.Numbered[static_cast<size_t>(net)];
+    return NTCAN_SUCCESS;
+}
+
+NTCAN_RESULT canInterfaceNet(const TCanInterface& iface, int* net)
+{
+    if (!net)
+        return NTCAN_INVALID_PARAMETER;
+    TNets& nets = Nets();
+    std::lock_guard lock(nets.Lock);
+    // A fresh scan: the interface may have appeared since the last one.
+    Rescan(nets, true);
+    const auto found = std::find(nets.Numbered.begin(), nets.Numbered.end(), iface);
+    if (found == nets.Numbered.end())
+        return NTCAN_NET_NOT_FOUND;
+    *net = static_cast<int>(found - nets.Numbered.begin());
+    return NTCAN_SUCCESS;
 }
 
 NTCAN_RESULT canOpen(int net, uint32_t flags, int32_t txqueuesize, int32_t rxqueuesize,

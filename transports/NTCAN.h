@@ -58,6 +58,13 @@ struct CMSG {
 };
 static_assert(sizeof(CMSG) == 16, "a CAN message record is 16 bytes");
 
+// A CAN interface as QtSerialBus names it: plugin and interface name.
+struct TCanInterface {
+    QString Plugin;
+    QString Name;
+    bool operator==(const TCanInterface&) const = default;
+};
+
 // Opens net `net`. Queue sizes must be positive, timeouts (ms) not negative;
 // a receive timeout of 0 makes canRead return at once when no frame waits.
 // A new handle delivers no frames until canIdAdd enables an identifier.
@@ -80,6 +87,15 @@ NTCAN_RESULT canSend(NTCAN_HANDLE handle, CMSG* cmsg, int32_t* len);
 // that moment; other requests are invalid.
 NTCAN_RESULT canIoctl(NTCAN_HANDLE handle, uint32_t ulCmd, void* pArg);
 
+// The interface that net number `net` names (as canOpen would open it):
+// NTCAN_NET_NOT_FOUND when no interface has that number.
+NTCAN_RESULT canNetInterface(int net, TCanInterface* iface);
+// The net number of `iface`, after a fresh scan that numbers it when the
+// machine offers it for the first time: NTCAN_NET_NOT_FOUND when the machine
+// has never offered it. (One that went away keeps its number; canOpen then
+// fails on it.)
+NTCAN_RESULT canInterfaceNet(const TCanInterface& iface, int* net);
+
 // Operator text for a result code ("the CAN interface went away").
 QString canResultText(NTCAN_RESULT result);
 
@@ -92,13 +108,8 @@ struct TNtcanApi {
     decltype(&canRead) Read = &canRead;
     decltype(&canSend) Send = &canSend;
     decltype(&canIoctl) Ioctl = &canIoctl;
-};
-
-// A CAN interface as QtSerialBus names it: plugin and interface name.
-struct TCanInterface {
-    QString Plugin;
-    QString Name;
-    bool operator==(const TCanInterface&) const = default;
+    decltype(&canNetInterface) NetInterface = &canNetInterface;
+    decltype(&canInterfaceNet) InterfaceNet = &canInterfaceNet;
 };
 
 using TCanInterfaceSource = std::function<std::vector<TCanInterface>()>;

@@ -1,6 +1,5 @@
 #include "SerialDevice.h"
 
-#include "BaudrateDialog.h"
 #include "IniFile.h"
 
 #include <QCoreApplication>
@@ -70,13 +69,13 @@ bool NaturalLess(const QString& a, const QString& b)
 
 TSerialDevice::TSerialDevice(QObject* owner)
     : TDevice(QStringLiteral("uart"), owner)
-    , FDialog(new TBaudrateDlg(this))
     , FPort(new QSerialPort(this))
 {
     // A stored index outside the list reads as the first speed rather than
     // making the device unusable.
     const int32_t index = Settings()->ReadInteger(SettingsSection, BaudrateKey, 0);
-    FDialog->SetBaudrateIndex(index >= 0 && index < TBaudrateDlg::SpeedCount ? index : 0);
+    FParams.Baudrate = LineSpeeds[index >= 0 && index < static_cast<int32_t>(LineSpeeds.size()) ? index : 0];
+    FParams.PortName = GetPortName();
 
     FPort->setObjectName(QStringLiteral("SerialPort"));
     FPort->setPortName(QStringLiteral("ttyS0"));
@@ -102,15 +101,37 @@ bool TSerialDevice::IsOpen() const
     return FPort->isOpen();
 }
 
+int TSerialDevice::LineSpeedIndex(int32_t baudrate)
+{
+    const auto found = std::find(LineSpeeds.begin(), LineSpeeds.end(), baudrate);
+    return found == LineSpeeds.end() ? -1 : static_cast<int>(found - LineSpeeds.begin());
+}
+
 TStat TSerialDevice::Open(const QString& portName)
 {
-    if (!FDialog->Execute())
+    TSerialParams params{portName, FParams.Baudrate};
+    if (ParamSource && !ParamSource(params))
         return E_CMD_ABORTED;
+    return OpenPort(params);
+}
+
+TStat TSerialDevice::OpenWith(const TConnectionParams& params)
+{
+    const auto* serial = std::get_if<TSerialParams>(&params);
+    return serial ? OpenPort(*serial) : E_INVALID_PARAMETER;
+}
+
+TStat TSerialDevice::OpenPort(const TSerialParams& params)
+{
+    const int speedIndex = LineSpeedIndex(params.Baudrate);
+    if (speedIndex < 0)
+        return E_INVALID_PARAMETER;
+    const QString portName = params.PortName;
     if (IsOpen())
         Close();
     if (portName.trimmed().isEmpty())
         return E_IO_ERROR;
-    FPort->setBaudRate(FDialog->Baudrate());
+    FPort->setBaudRate(params.Baudrate);
     FPort->setPortName(portName.trimmed());
     FPortBroken = false;
     if (!FPort->open(QIODevice::ReadWrite))
@@ -119,10 +140,11 @@ TStat TSerialDevice::Open(const QString& portName)
     // pseudo-terminal) simply ignores these.
     FPort->setDataTerminalReady(false);
     FPort->setRequestToSend(false);
-    if (!Settings()->WriteInteger(SettingsSection, BaudrateKey, FDialog->BaudrateIndex())) {
+    if (!Settings()->WriteInteger(SettingsSection, BaudrateKey, speedIndex)) {
         FPort->close();
         return E_IO_ERROR;
     }
+    FParams = {portName.trimmed(), params.Baudrate};
     StartConnectPoll();
     return E_SUCCESS;
 }

@@ -1,14 +1,15 @@
 #pragma once
 // The device that reaches the gripper over a serial port: 8 data bits, no
 // parity, 1 stop bit, no flow control, DTR and RTS held inactive, the line
-// speed chosen in TBaudrateDlg at every Open and remembered in uart.cfg.
-// Port names are the platform's (ttyUSB0, ttyS1, ...); Open also accepts an
-// absolute device path.
+// speed taken from the parameter source at every Open (in the program, the
+// dialog TBaudrateDlg) and remembered in uart.cfg. Port names are the
+// platform's (ttyUSB0, ttyS1, ...); Open also accepts an absolute device path.
 #include "DeviceComponent.h"
 
 #include <QSerialPort>
 
-class TBaudrateDlg;
+#include <array>
+#include <functional>
 
 class TSerialDevice : public TDevice {
     Q_OBJECT
@@ -20,11 +21,27 @@ public:
     // Longest time Close waits for queued bytes to go out.
     static constexpr int CloseDrainMs = 1000;
 
+    // The line speeds offered, in baud; uart.cfg stores the index of one.
+    static constexpr std::array<int32_t, 8> LineSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    // Index of `baudrate` in LineSpeeds; -1 when it is not one of them.
+    static int LineSpeedIndex(int32_t baudrate);
+
+    // Gets the parameters of the coming opening (the port chosen already
+    // filled in) and may change them; false cancels the opening.
+    using TParamSource = std::function<bool(TSerialParams& params)>;
+
     explicit TSerialDevice(QObject* owner);
     ~TSerialDevice() override;
 
+    // Asked by Open; without one, Open keeps the line speed of Params().
+    TParamSource ParamSource;
+
     bool IsOpen() const override;
     TStat Open(const QString& portName) override;
+    // A line speed not in LineSpeeds: E_INVALID_PARAMETER, nothing opened.
+    TStat OpenWith(const TConnectionParams& params) override;
+    // Starts from the configured "Portname" and the line speed of uart.cfg.
+    std::optional<TConnectionParams> Params() const override { return FParams; }
     TStat Close() override;
     int32_t BytesAvailable() override;
     int32_t Read(uint8_t* buffer, int32_t count) override;
@@ -41,8 +58,9 @@ private:
     void PortReadyRead();
     void PortError(QSerialPort::SerialPortError error);
     void DrainOutput();
+    TStat OpenPort(const TSerialParams& params);
 
-    TBaudrateDlg* FDialog;
+    TSerialParams FParams;
     QSerialPort* FPort;
     bool FClosing = false;
     bool FPortBroken = false;

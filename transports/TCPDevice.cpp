@@ -1,12 +1,10 @@
 #include "TCPDevice.h"
 
-#include "HostnameDialog.h"
 #include "IniFile.h"
 
 #include <QTcpSocket>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace {
 const QString SettingsSection = QStringLiteral("common");
@@ -17,11 +15,10 @@ constexpr int32_t DefaultPort = 1000;
 
 TTCPDevice::TTCPDevice(QObject* owner)
     : TDevice(QStringLiteral("tcp"), owner)
-    , FDialog(new THostNameDlg(this))
     , FSocket(new QTcpSocket(this))
 {
-    FDialog->SetHostName(Settings()->ReadString(SettingsSection, HostKey, QString()));
-    FDialog->SetPort(Settings()->ReadInteger(SettingsSection, PortKey, DefaultPort));
+    FParams.Host = Settings()->ReadString(SettingsSection, HostKey, QString());
+    FParams.Port = Settings()->ReadInteger(SettingsSection, PortKey, DefaultPort);
 
     FSocket->setObjectName(QStringLiteral("ClientSocket"));
     connect(FSocket, &QTcpSocket::connected, this, &TTCPDevice::SocketConnected);
@@ -53,20 +50,29 @@ void TTCPDevice::AbortAttempt()
 
 TStat TTCPDevice::Open(const QString&)
 {
-    if (!FDialog->Execute())
+    TTCPParams params = FParams;
+    if (ParamSource && !ParamSource(params))
         return E_CMD_ABORTED;
+    return OpenConnection(params);
+}
+
+TStat TTCPDevice::OpenWith(const TConnectionParams& params)
+{
+    const auto* tcp = std::get_if<TTCPParams>(&params);
+    return tcp ? OpenConnection(*tcp) : E_INVALID_PARAMETER;
+}
+
+TStat TTCPDevice::OpenConnection(const TTCPParams& params)
+{
     if (IsOpen())
         Close();
     // A pending attempt or a socket still closing would refuse a new connect.
     AbortAttempt();
 
-    const QString host = FDialog->HostName().trimmed();
-    int port = 0;
-    try {
-        port = FDialog->Port();
-    } catch (const std::invalid_argument&) {
+    const QString host = params.Host.trimmed();
+    const int32_t port = params.Port;
+    if (port < 1 || port > 65535)
         return E_IO_ERROR;
-    }
     if (host.isEmpty())
         return E_IO_ERROR;
 
@@ -80,6 +86,7 @@ TStat TTCPDevice::Open(const QString&)
         AbortAttempt();
         return E_IO_ERROR;
     }
+    FParams = {host, port};
     return E_SUCCESS;
 }
 
@@ -179,11 +186,11 @@ void TTCPDevice::SocketError(QAbstractSocket::SocketError error)
         StopConnectPoll();
         FState = TLinkState::Closed;
         if (!handled)
-            ReportError(FLastError);
+            Report(TTransportReport::Error, FLastError);
         return;
     }
     if (error == QAbstractSocket::RemoteHostClosedError || FSocket->state() != QAbstractSocket::ConnectedState)
         ConnectionLost(FLastError);
     else if (!handled)
-        ReportError(FLastError);
+        Report(TTransportReport::Error, FLastError);
 }

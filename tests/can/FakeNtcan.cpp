@@ -157,6 +157,34 @@ NTCAN_RESULT FakeIoctl(NTCAN_HANDLE handle, uint32_t ulCmd, void*)
     return NTCAN_SUCCESS;
 }
 
+TCanInterface FakeInterface(int net)
+{
+    return {QStringLiteral("fake"), QStringLiteral("net%1").arg(net)};
+}
+
+NTCAN_RESULT FakeNetInterface(int net, TCanInterface* iface)
+{
+    TFakeNtcan& fake = TFakeNtcan::Instance();
+    std::lock_guard lock(fake.FLock);
+    if (fake.PresentNets.count(net) == 0)
+        return NTCAN_NET_NOT_FOUND;
+    *iface = FakeInterface(net);
+    return NTCAN_SUCCESS;
+}
+
+NTCAN_RESULT FakeInterfaceNet(const TCanInterface& iface, int* net)
+{
+    TFakeNtcan& fake = TFakeNtcan::Instance();
+    std::lock_guard lock(fake.FLock);
+    for (int present : fake.PresentNets) {
+        if (FakeInterface(present) == iface) {
+            *net = present;
+            return NTCAN_SUCCESS;
+        }
+    }
+    return NTCAN_NET_NOT_FOUND;
+}
+
 TNtcanApi TFakeNtcan::Api()
 {
     TNtcanApi api;
@@ -167,6 +195,8 @@ TNtcanApi TFakeNtcan::Api()
     api.Read = &FakeRead;
     api.Send = &FakeSend;
     api.Ioctl = &FakeIoctl;
+    api.NetInterface = &FakeNetInterface;
+    api.InterfaceNet = &FakeInterfaceNet;
     return api;
 }
 

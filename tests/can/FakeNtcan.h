@@ -60,6 +60,8 @@ private:
     friend NTCAN_RESULT FakeRead(NTCAN_HANDLE, CMSG*, int32_t*, void*);
     friend NTCAN_RESULT FakeSend(NTCAN_HANDLE, CMSG*, int32_t*);
     friend NTCAN_RESULT FakeIoctl(NTCAN_HANDLE, uint32_t, void*);
+    friend NTCAN_RESULT FakeNetInterface(int, TCanInterface*);
+    friend NTCAN_RESULT FakeInterfaceNet(const TCanInterface&, int*);
 
     struct TQueuedRead {
         CMSG Msg;
@@ -75,6 +77,9 @@ private:
     uint64_t FAbortGeneration = 0;
     int FReadCalls = 0;
 };
+
+// The interface the fake names net `net` after: plugin "fake", name "net<n>".
+TCanInterface FakeInterface(int net);
 
 // A frame with identifier `id` and the given data bytes.
 CMSG MakeMsg(int32_t id, std::initializer_list<uint8_t> bytes);

@@ -310,6 +310,7 @@ protected:
         Peer = std::make_unique<TVirtualBusPeer>();
         ASSERT_TRUE(Peer->Connected());
         Device = std::make_unique<TCANDevice>(nullptr);
+        AttachOperator(*Device);
         Watch(*Device);
     }
 

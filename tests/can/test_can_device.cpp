@@ -18,6 +18,7 @@ protected:
         CanDeviceTest::SetUp();
         Fake().Reset();
         Device = std::make_unique<TCANDevice>(nullptr, TFakeNtcan::Api());
+        AttachOperator(*Device);
         Watch(*Device);
     }
 
@@ -211,6 +212,31 @@ TEST_F(CanDeviceFakeTest, OpenWhileOpenClosesFirst)
     EXPECT_EQ(Fake().Closed, std::vector<NTCAN_HANDLE>{first});
     ASSERT_TRUE(WaitFor([this] { return Connects == 2; }));
     EXPECT_EQ(Fake().OpenHandles(), std::set<NTCAN_HANDLE>{Device->NetHandle()});
+}
+
+TEST_F(CanDeviceFakeTest, ParametersOfTheDialogAreKeptAndOpenTheSameNetAgainWithoutIt)
+{
+    IdText = QStringLiteral("0x2A");
+    Bitrate = NTCAN_BAUD_125;
+    OpenNet3();
+    const TCANParams chosen{FakeInterface(3), NTCAN_BAUD_125, 0x2A};
+    EXPECT_EQ(Device->Params(), TConnectionParams(chosen));
+
+    Device->Close();
+    const int runs = DialogRuns;
+    ASSERT_EQ(Device->OpenWith(*Device->Params()), E_SUCCESS);
+    EXPECT_EQ(DialogRuns, runs) << "explicit parameters ask no one";
+    EXPECT_EQ(Fake().Opens.back().Net, 3);
+    EXPECT_EQ(Fake().Baudrates.back(), NTCAN_BAUD_125);
+    EXPECT_EQ(Fake().IdsAdded.back(), 0x2B);
+    EXPECT_EQ(Device->TxId(), 0x2A);
+
+    const size_t opens = Fake().Opens.size();
+    EXPECT_EQ(Device->OpenWith(TCANParams{FakeInterface(25)}), E_NOT_FOUND);
+    EXPECT_EQ(Device->OpenWith(TTCPParams{QStringLiteral("127.0.0.1"), 1000}), E_INVALID_PARAMETER);
+    EXPECT_EQ(Fake().Opens.size(), opens);
+    EXPECT_TRUE(Device->IsOpen()) << "refused parameters leave the open net alone";
+    EXPECT_EQ(Device->Params(), TConnectionParams(chosen));
 }
 
 TEST_F(CanDeviceFakeTest, DestroyingAnOpenDeviceClosesTheNetSilently)

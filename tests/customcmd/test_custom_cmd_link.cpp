@@ -6,6 +6,7 @@
 #include "DeviceDialog.h"
 #include "DialogRunner.h"
 #include "Framing.h"
+#include "GripperOperator.h"
 #include "HXTForm.h"
 #include "HostnameDialog.h"
 #include "IniFile.h"
@@ -120,6 +121,7 @@ protected:
         SetSettingsFolderOverride(FFolder.path());
         FPreviousHandler = SetMessageHandler([this](TMessageKind, const QString& text) { Messages << text; });
         FPreviousRunner = SetDialogRunner([this](QDialog& dialog) { return RunDialog(dialog); });
+        AttachOperator(Gripper);
         Editor.SetGripper(&Gripper);
     }
 

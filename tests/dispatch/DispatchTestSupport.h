@@ -8,6 +8,7 @@
 #include "DeviceDialog.h"
 #include "DialogRunner.h"
 #include "Framing.h"
+#include "GripperOperator.h"
 #include "HXTForm.h"
 #include "HostnameDialog.h"
 #include "IniFile.h"
@@ -208,6 +209,7 @@ protected:
         FPreviousRunner = SetDialogRunner([this](QDialog& dialog) { return RunScripted(dialog); });
         Log = new TCommLog;
         Gripper = new THXT;
+        AttachOperator(*Gripper);
         Fake = new TFakeDevice(Gripper->Dispatcher());
         Gripper->Dispatcher()->AddDevice(Fake);
     }

@@ -2,6 +2,7 @@
 
 #include "DeviceComponent.h"
 #include "Framing.h"
+#include "GripperOperator.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -57,6 +58,7 @@ void RobustTest::SetUp()
 {
     Log = std::make_unique<TCommLog>();
     Gripper = std::make_unique<THXT>(nullptr);
+    AttachOperator(*Gripper);
     Gripper->OnConnect = [this](QObject*) { ++Connects; };
     Gripper->OnDisconnect = [this](QObject*) { ++Disconnects; };
 }

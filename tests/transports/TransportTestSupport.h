@@ -4,6 +4,7 @@
 #include "DialogRunner.h"
 #include "IniFile.h"
 #include "MessageDialog.h"
+#include "TransportOperator.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

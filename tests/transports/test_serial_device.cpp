@@ -100,6 +100,7 @@ protected:
         ASSERT_TRUE(Pty.IsValid());
         ChooseSpeed(0);
         Device = std::make_unique<TProbeSerialDevice>(nullptr);
+        AttachOperator(*Device);
         Device->OnConnect = [this](TDevice* sender) {
             EXPECT_EQ(sender, Device.get());
             ++Connects;
@@ -335,6 +336,7 @@ TEST_F(SerialDevice, PortHeldByAnotherDeviceIsRefused)
 {
     OpenAndWaitForConnect();
     TSerialDevice other(nullptr);
+    AttachOperator(other);
     EXPECT_EQ(other.Open(Pty.SlavePath), E_IO_ERROR);
     EXPECT_TRUE(Device->IsOpen());
 }

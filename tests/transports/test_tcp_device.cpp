@@ -30,6 +30,7 @@ protected:
         ASSERT_TRUE(Server.listen(QHostAddress::LocalHost, 0));
         Target(Server.serverPort());
         Device = std::make_unique<TProbeTCPDevice>(nullptr);
+        AttachOperator(*Device);
         Device->OnConnect = [this](TDevice* sender) {
             EXPECT_EQ(sender, Device.get());
             ++Connects;

@@ -237,6 +237,7 @@ TEST_F(BaudrateDialog, ShowsTheLineSpeedsWithTheStoredOnePreselected)
     };
     {
         TSerialDevice device(nullptr);
+        AttachOperator(device);
         EXPECT_EQ(device.Open(QStringLiteral("ttyS0")), E_CMD_ABORTED);
     }
     EXPECT_EQ(caption, QStringLiteral("Connection Properties"));
@@ -255,6 +256,7 @@ TEST_F(BaudrateDialog, ShowsTheLineSpeedsWithTheStoredOnePreselected)
     for (const auto& [text, expected] : stored) {
         WriteSettingsFile(QStringLiteral("uart.cfg"), text);
         TSerialDevice device(nullptr);
+        AttachOperator(device);
         device.Open(QStringLiteral("ttyS0"));
         EXPECT_EQ(selected, expected) << text.constData();
     }
@@ -308,6 +310,7 @@ TEST_F(HostnameDialog, FirstRunShowsAnEmptyHostAndPort1000)
         return Press(shown, "btnCancel");
     };
     TTCPDevice device(nullptr);
+    AttachOperator(device);
     EXPECT_EQ(device.Open(QString()), E_CMD_ABORTED);
     EXPECT_EQ(caption, QStringLiteral("TCP Connection"));
     EXPECT_EQ(prompt, QStringLiteral("Please enter the Hostname or the IP Address of the device:"));
@@ -330,6 +333,8 @@ TEST_F(HostnameDialog, StoredValuesAndAnOutOfRangePort)
     WriteSettingsFile(QStringLiteral("tcp.cfg"), "[Common]\nHost=gripper.local\nPort=99999\n");
     {
         TTCPDevice device(nullptr);
+        AttachOperator(device);
+    AttachOperator(device);
         EXPECT_EQ(device.Open(QString()), E_CMD_ABORTED);
     }
     EXPECT_EQ(host, QStringLiteral("gripper.local"));
@@ -338,6 +343,7 @@ TEST_F(HostnameDialog, StoredValuesAndAnOutOfRangePort)
 
     WriteSettingsFile(QStringLiteral("tcp.cfg"), "[common]\nport=abc\n");
     TTCPDevice device(nullptr);
+    AttachOperator(device);
     device.Open(QString());
     EXPECT_EQ(port, QStringLiteral("1000"));
 }

@@ -1,0 +1,31 @@
+# Run by the widget_free_<target> tests (cmake -P): fails when the link list
+# LINKS of TARGET names Qt Gui or Qt Widgets, or when BINARY needs their
+# shared libraries. Each list must also show Qt Core, so a walk that found
+# nothing cannot pass.
+file(STRINGS "${LINKS}" links)
+set(core_seen FALSE)
+foreach(link IN LISTS links)
+  if(link MATCHES "Qt6?::(Gui|Widgets)")
+    message(FATAL_ERROR "${TARGET} links ${link}")
+  endif()
+  if(link MATCHES "Qt6?::Core$")
+    set(core_seen TRUE)
+  endif()
+endforeach()
+if(NOT core_seen)
+  message(FATAL_ERROR "${TARGET}: Qt6::Core not among its libraries; the list in ${LINKS} is incomplete")
+endif()
+
+if(BINARY)
+  execute_process(COMMAND "${READELF}" -d "${BINARY}" OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "readelf -d ${BINARY} failed")
+  endif()
+  if(NOT dynamic MATCHES "libQt6Core")
+    message(FATAL_ERROR "${BINARY} does not need libQt6Core; cannot judge its dynamic section")
+  endif()
+  if(dynamic MATCHES "libQt6(Gui|Widgets)")
+    message(FATAL_ERROR "${BINARY} needs ${CMAKE_MATCH_0}")
+  endif()
+endif()
+message(STATUS "${TARGET} is free of Qt Gui and Qt Widgets")
