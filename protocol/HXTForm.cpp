@@ -367,3 +367,32 @@ TStat THXT::GetSystemLimits(TSystemLimits& limits)
     limits.Extra = SingleAt(p + 28);
     return E_SUCCESS;
 }
+
+TStat THXT::GetSystemState() { return ExecuteBlocking(CMD_GET_SYSTEM_STATE, {}); }
+
+TStat THXT::GetGraspingState() { return ExecuteBlocking(CMD_GET_GRASPING_STATE, {}); }
+
+TStat THXT::GetPosition() { return ExecuteBlocking(CMD_GET_POS, {}); }
+
+TStat THXT::ExecuteGetSingle(uint8_t cmd, float& value)
+{
+    TByteArray data;
+    const TStat status = ExecuteGet(cmd, {}, 4, data);
+    if (status == E_SUCCESS)
+        value = SingleAt(data.data());
+    return status;
+}
+
+TStat THXT::GetAcceleration(float& acceleration) { return ExecuteGetSingle(CMD_GET_ACCELERATION, acceleration); }
+
+TStat THXT::GetForceLimit(float& force) { return ExecuteGetSingle(CMD_GET_FORCE_LIMIT, force); }
+
+TStat THXT::AutoUpdateSpeed(bool enable, int32_t period, bool optionFlag)
+{
+    return SetAutoUpdate(CMD_GET_SPEED, enable, optionFlag, period);
+}
+
+TStat THXT::AutoUpdateForce(bool enable, int32_t period, bool optionFlag)
+{
+    return SetAutoUpdate(CMD_GET_FORCE, enable, optionFlag, period);
+}

@@ -121,6 +121,22 @@ public:
     TStat GetSystemInfo(TSystemInfo& info);
     TStat GetSystemLimits(TSystemLimits& limits);
 
+    // Requests the program's window does not send (krm-cli does).
+    // One request without payload each; the answer passes through the state
+    // updates as a report does, so SystemState, GraspingState or Position
+    // hold the answered value. E_CMD_FAILED without a usable answer.
+    TStat GetSystemState();
+    TStat GetGraspingState();
+    TStat GetPosition();
+    // The acceleration (mm/s²) and the force limit (N) as set; the value is
+    // filled only on E_SUCCESS with a 4-byte payload.
+    TStat GetAcceleration(float& acceleration);
+    TStat GetForceLimit(float& force);
+    // Speed (0x44) and force (0x45) reports, as the other AutoUpdate
+    // operations ask for theirs.
+    TStat AutoUpdateSpeed(bool enable, int32_t period, bool optionFlag);
+    TStat AutoUpdateForce(bool enable, int32_t period, bool optionFlag);
+
     // Last reported state; all start at 0. A new connection or a disconnect
     // resets SystemState and GraspingState, Position keeps its value.
     uint32_t SystemState() const { return FSystemState; }
@@ -144,6 +160,7 @@ private:
     void DrainQueuedPackets();
     TStat ExecuteBlocking(uint8_t cmd, const TByteArray& params);
     TStat ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLength, TByteArray& data);
+    TStat ExecuteGetSingle(uint8_t cmd, float& value);
     TStat SetAutoUpdate(uint8_t cmd, bool enable, bool optionFlag, int32_t period);
     void UpdateSystemState(const TByteArray& data);
     void UpdateGraspingState(const TByteArray& data);
