@@ -384,6 +384,12 @@ TStat THXT::GetSystemLimits(TSystemLimits& limits)
     return E_SUCCESS;
 }
 
+TStat THXT::GetSystemState() { return ExecuteBlocking(CMD_GET_SYSTEM_STATE, {}); }
+
+TStat THXT::GetGraspingState() { return ExecuteBlocking(CMD_GET_GRASPING_STATE, {}); }
+
+TStat THXT::GetPosition() { return ExecuteBlocking(CMD_GET_POS, {}); }
+
 TStat THXT::GetFloat(uint8_t cmd, float& value)
 {
     TByteArray data;

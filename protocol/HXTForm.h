@@ -127,6 +127,14 @@ public:
     TStat GetAcceleration(float& acceleration);
     TStat GetForceLimit(float& force);
 
+    // Requests the program's window does not send (krm-cli does).
+    // One request without payload each; the answer passes through the state
+    // updates as a report does, so SystemState, GraspingState or Position
+    // hold the answered value. E_CMD_FAILED without a usable answer.
+    TStat GetSystemState();
+    TStat GetGraspingState();
+    TStat GetPosition();
+
     // Last reported state; all start at 0. A new connection or a disconnect
     // resets SystemState and GraspingState, Position keeps its value.
     uint32_t SystemState() const { return FSystemState; }

@@ -1,0 +1,44 @@
+#include "CliConnect.h"
+
+#include "NTCAN.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+// The driver's code of each bit rate the CAN dialog offers, in kbit/s.
+constexpr std::array<std::pair<int, uint32_t>, 8> BitrateCodes = {{
+    {10, NTCAN_BAUD_10},
+    {20, NTCAN_BAUD_20},
+    {50, NTCAN_BAUD_50},
+    {100, NTCAN_BAUD_100},
+    {125, NTCAN_BAUD_125},
+    {250, NTCAN_BAUD_250},
+    {500, NTCAN_BAUD_500},
+    {1000, NTCAN_BAUD_1000},
+}};
+
+uint32_t BitrateCode(int kbits)
+{
+    for (const auto& [rate, code] : BitrateCodes)
+        if (rate == kbits)
+            return code;
+    return NTCAN_BAUD_250;
+}
+
+} // namespace
+
+TConnectionParams CliConnectionParams(const TCliConnection& connection)
+{
+    switch (connection.Transport) {
+    case TCliTransport::Serial:
+        return TSerialParams{connection.SerialPort, connection.Baudrate};
+    case TCliTransport::Can:
+        return TCANParams{{connection.CanPlugin, connection.CanInterface}, BitrateCode(connection.CanKbits), connection.CanId};
+    case TCliTransport::Tcp:
+    case TCliTransport::None:
+        break;
+    }
+    return TTCPParams{connection.Host, connection.Port};
+}

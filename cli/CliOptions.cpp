@@ -1,0 +1,234 @@
+#include "CliOptions.h"
+
+#include "CliProgram.h"
+#include "CliSyntax.h"
+#include "IntegerLiteral.h"
+#include "UsageError.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+
+namespace {
+
+// The serial dialog's line speeds and the CAN dialog's bit rates.
+constexpr std::array<int, 8> LineSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr std::array<int, 8> CanKbits = {10, 20, 50, 100, 125, 250, 500, 1000};
+// Highest request identifier whose answer identifier (one more) still fits
+// the 29 bits of an extended CAN frame.
+constexpr int32_t MaxCanId = 0x1FFFFFFE;
+
+template <size_t N> QString JoinList(const std::array<int, N>& values)
+{
+    QStringList texts;
+    for (const int v : values)
+        texts.append(QString::number(v));
+    return texts.join(QStringLiteral(", "));
+}
+
+template <size_t N> int ParseListed(const QString& option, const QString& text, const std::array<int, N>& values, const char* what)
+{
+    const auto value = ParseCliInteger(text, 1, INT_MAX);
+    if (!value || std::find(values.begin(), values.end(), *value) == values.end())
+        throw TUsageError(QStringLiteral("%1: %2 \"%3\" is not one of %4").arg(option, QLatin1String(what), text, JoinList(values)));
+    return *value;
+}
+
+// "HOST:PORT"; an IPv6 address is written in brackets: "[::1]:1000".
+void ParseTcp(const QString& text, TCliConnection& connection)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    if (colon < 0 || host.isEmpty())
+        throw TUsageError(QStringLiteral("--tcp: \"%1\" is not HOST:PORT").arg(text));
+    const auto port = ParseCliInteger(text.mid(colon + 1), 1, 65535);
+    if (!port)
+        throw TUsageError(QStringLiteral("--tcp: PORT \"%1\" is not a number from 1 to 65535").arg(text.mid(colon + 1)));
+    connection.Transport = TCliTransport::Tcp;
+    connection.Host = host;
+    connection.Port = static_cast<uint16_t>(*port);
+}
+
+// "PORT[@BAUD]".
+void ParseSerial(const QString& text, TCliConnection& connection)
+{
+    const qsizetype at = text.lastIndexOf(u'@');
+    connection.SerialPort = at < 0 ? text : text.left(at);
+    if (connection.SerialPort.isEmpty())
+        throw TUsageError(QStringLiteral("--serial: \"%1\" names no port").arg(text));
+    if (at >= 0)
+        connection.Baudrate = ParseListed(QStringLiteral("--serial"), text.mid(at + 1), LineSpeeds, "BAUD");
+    connection.Transport = TCliTransport::Serial;
+}
+
+// "PLUGIN:INTERFACE[@KBITS]".
+void ParseCan(const QString& text, TCliConnection& connection)
+{
+    const qsizetype at = text.lastIndexOf(u'@');
+    const QString device = at < 0 ? text : text.left(at);
+    const qsizetype colon = device.indexOf(u':');
+    if (colon <= 0 || colon == device.size() - 1)
+        throw TUsageError(QStringLiteral("--can: \"%1\" is not PLUGIN:INTERFACE (for example socketcan:can0)").arg(text));
+    connection.CanPlugin = device.left(colon);
+    connection.CanInterface = device.mid(colon + 1);
+    if (at >= 0)
+        connection.CanKbits = ParseListed(QStringLiteral("--can"), text.mid(at + 1), CanKbits, "KBITS");
+    connection.Transport = TCliTransport::Can;
+}
+
+int32_t ParseCanId(const QString& text)
+{
+    const auto id = ParseIntegerLiteral(text);
+    if (!id || *id < 0 || *id > MaxCanId)
+        throw TUsageError(QStringLiteral("--can-id: N \"%1\" is not an identifier from 0 to %2 (0x1FFFFFFE)").arg(text).arg(MaxCanId));
+    return *id;
+}
+
+class TArgReader {
+public:
+    explicit TArgReader(const QStringList& args)
+        : FArgs(args)
+    {
+    }
+    bool AtEnd() const { return FPos >= FArgs.size(); }
+    const QString& Peek() const { return FArgs[FPos]; }
+    QString Take() { return FArgs[FPos++]; }
+    QStringList Rest() const { return FArgs.mid(FPos); }
+    // The value of an option given as "--opt VALUE" or "--opt=VALUE".
+    QString Value(const QString& option, const QString& inlineValue, bool hasInline)
+    {
+        if (hasInline)
+            return inlineValue;
+        if (AtEnd())
+            throw TUsageError(QStringLiteral("%1: missing value").arg(option));
+        return Take();
+    }
+
+private:
+    const QStringList& FArgs;
+    qsizetype FPos = 0;
+};
+
+void SetConnection(TCliOptions& options, const QString& option, const QString& value)
+{
+    if (options.Connection.Transport != TCliTransport::None)
+        throw TUsageError(QStringLiteral("%1: only one connection may be given (--tcp, --serial or --can)").arg(option));
+    if (option == QLatin1String("--tcp"))
+        ParseTcp(value, options.Connection);
+    else if (option == QLatin1String("--serial"))
+        ParseSerial(value, options.Connection);
+    else
+        ParseCan(value, options.Connection);
+}
+
+} // namespace
+
+QString TCliConnection::Text() const
+{
+    switch (Transport) {
+    case TCliTransport::Tcp:
+        return QStringLiteral("TCP %1:%2").arg(Host.contains(u':') ? u'[' + Host + u']' : Host).arg(Port);
+    case TCliTransport::Serial:
+        return QStringLiteral("Serial %1 %2").arg(SerialPort).arg(Baudrate);
+    case TCliTransport::Can:
+        return QStringLiteral("CAN %1:%2 %3 kBit/s id %4").arg(CanPlugin, CanInterface).arg(CanKbits).arg(CanId);
+    case TCliTransport::None:
+        break;
+    }
+    return QStringLiteral("no connection");
+}
+
+TCliOptions ParseCliOptions(const QStringList& args)
+{
+    TCliOptions options;
+    TArgReader reader(args);
+    bool canIdGiven = false;
+    while (!reader.AtEnd() && reader.Peek().startsWith(QLatin1String("--"))) {
+        const QString word = reader.Take();
+        const qsizetype equals = word.indexOf(u'=');
+        const QString option = equals < 0 ? word : word.left(equals);
+        const QString inlineValue = equals < 0 ? QString() : word.mid(equals + 1);
+        const bool hasInline = equals >= 0;
+        const auto flag = [&](bool& target) {
+            if (hasInline)
+                throw TUsageError(QStringLiteral("%1: takes no value").arg(option));
+            target = true;
+        };
+        if (option == QLatin1String("--tcp") || option == QLatin1String("--serial") || option == QLatin1String("--can")) {
+            SetConnection(options, option, reader.Value(option, inlineValue, hasInline));
+        } else if (option == QLatin1String("--can-id")) {
+            options.Connection.CanId = ParseCanId(reader.Value(option, inlineValue, hasInline));
+            canIdGiven = true;
+        } else if (option == QLatin1String("--timeout")) {
+            const QString value = reader.Value(option, inlineValue, hasInline);
+            const auto seconds = ParseCliNumber(value);
+            if (!seconds || *seconds <= 0 || *seconds > 86400)
+                throw TUsageError(QStringLiteral("--timeout: SECONDS \"%1\" is not a number above 0 and up to 86400").arg(value));
+            options.TimeoutSeconds = *seconds;
+        } else if (option == QLatin1String("--log")) {
+            options.LogFile = reader.Value(option, inlineValue, hasInline);
+            if (options.LogFile.isEmpty())
+                throw TUsageError(QStringLiteral("--log: FILE is empty"));
+        } else if (option == QLatin1String("--json")) {
+            flag(options.Json);
+        } else if (option == QLatin1String("--keep-going")) {
+            flag(options.KeepGoing);
+        } else if (option == QLatin1String("--help")) {
+            flag(options.Help);
+        } else if (option == QLatin1String("--version")) {
+            flag(options.Version);
+        } else {
+            throw TUsageError(QStringLiteral("%1: unknown option (krm-cli --help lists the options)").arg(option));
+        }
+    }
+    if (options.Help || options.Version)
+        return options;
+    if (canIdGiven && options.Connection.Transport != TCliTransport::Can)
+        throw TUsageError(QStringLiteral("--can-id: only valid with --can"));
+    if (options.Connection.Transport == TCliTransport::None)
+        throw TUsageError(QStringLiteral("no connection given: use --tcp HOST:PORT, --serial PORT[@BAUD] or --can PLUGIN:INTERFACE[@KBITS]"));
+    if (reader.AtEnd())
+        throw TUsageError(QStringLiteral("no command given (krm-cli --help lists the commands)"));
+    options.Program = BuildCliProgram(SplitCommandLine(reader.Rest()));
+    return options;
+}
+
+QString CliUsage()
+{
+    return QStringLiteral(
+               "Usage: krm-cli [CONNECTION] [OPTIONS] COMMAND [ARGS...] [, COMMAND [ARGS...]]...\n"
+               "\n"
+               "Runs gripper commands in order over one connection.\n"
+               "\n"
+               "CONNECTION (exactly one):\n"
+               "  --tcp HOST:PORT                 TCP, e.g. 127.0.0.1:1000 or [::1]:1000\n"
+               "  --serial PORT[@BAUD]            serial line, e.g. /dev/ttyUSB0@115200; BAUD one of\n"
+               "                                  %1 (default 115200)\n"
+               "  --can PLUGIN:INTERFACE[@KBITS]  CAN bus, e.g. socketcan:can0@500; KBITS one of\n"
+               "                                  %2 (default 250)\n"
+               "  --can-id N                      the gripper's CAN identifier (default 100)\n"
+               "\n"
+               "OPTIONS:\n"
+               "  --json                          one JSON object per command and line on standard output\n"
+               "  --timeout SECONDS               longest wait for a motion's final result (default 60)\n"
+               "  --log FILE                      every packet sent and received as a CSV row\n"
+               "  --keep-going                    go on after a failed command\n"
+               "  --help                          this text\n"
+               "  --version                       the program's version\n"
+               "\n"
+               "COMMANDS:\n"
+               "%3"
+               "  run FILE                        the commands of FILE, one per line (- for standard input);\n"
+               "                                  # starts a comment, repeat N ... end repeats a block\n"
+               "\n"
+               "Positions and widths are in mm, speeds in mm/s, accelerations in mm/s², forces in N;\n"
+               "they are checked against the gripper's system limits before anything is sent.\n"
+               "Ctrl+C ends a watch; during a motion it sends STOP, and it ends the run.\n"
+               "\n"
+               "Exit status: 0 all commands succeeded; 1 a command ended with another status than\n"
+               "success, or the run was interrupted; 2 bad usage or an invalid value; 3 the connection\n"
+               "could not be made or was lost.\n")
+        .arg(JoinList(LineSpeeds), JoinList(CanKbits), CliCommandSummary());
+}

@@ -1,0 +1,53 @@
+#include "CliTestSupport.h"
+
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+QStringList TCliRun::Lines() const
+{
+    QStringList lines = Out.split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QList<QJsonObject> TCliRun::Objects() const
+{
+    QList<QJsonObject> objects;
+    for (const QString& line : Lines()) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        EXPECT_TRUE(document.isObject()) << line.toStdString();
+        objects.append(document.object());
+    }
+    return objects;
+}
+
+QString CliPath() { return QStringLiteral(KRM_CLI_PATH); }
+
+TCliRun RunCli(const QStringList& args, const QByteArray& input, int timeoutMs)
+{
+    QProcess process;
+    process.start(CliPath(), args);
+    TCliRun run;
+    if (!process.waitForStarted(5000))
+        return run;
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(3000);
+    } else if (process.exitStatus() == QProcess::NormalExit) {
+        run.ExitCode = process.exitCode();
+    }
+    run.Out = QString::fromUtf8(process.readAllStandardOutput());
+    run.Err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList OverTcp(quint16 port, const QStringList& args)
+{
+    return QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)} + args;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Runs krm-cli as a child process and collects what it printed.
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+struct TCliRun {
+    int ExitCode = -1;
+    QString Out;
+    QString Err;
+    // Standard output as lines, without the empty last one.
+    QStringList Lines() const;
+    // Every line of standard output parsed as a JSON object; a line that is
+    // not one fails the calling test.
+    QList<QJsonObject> Objects() const;
+};
+
+QString CliPath();
+// Runs krm-cli with `args`, feeding `input` to its standard input, and waits
+// for it to end (at most `timeoutMs`; it is killed then, ExitCode -1).
+TCliRun RunCli(const QStringList& args, const QByteArray& input = {}, int timeoutMs = 30000);
+// "--tcp 127.0.0.1:PORT" followed by `args`.
+QStringList OverTcp(quint16 port, const QStringList& args);
