@@ -491,6 +491,7 @@ TEST_F(SessionTest, MotionBeforeHomingSaysToHome)
     Window->btnGoto->click();
     EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to move: The device is not initialized\n"
                                              "The fingers are not referenced yet: run Commands > Homing first."));
+}
 
 TEST_F(SessionTest, HandMadeSettingsFilesKeepTheirBytesThroughASession)
 {
