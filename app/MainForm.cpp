@@ -43,6 +43,7 @@ constexpr uint32_t ReferencedFlag = 0x1;
 constexpr uint32_t FastStopFlag = 0x1000;
 constexpr int RightColumnWidth = 169;
 constexpr int AsyncLogOffset = 8;
+constexpr int RefusalMessageMs = 5000;
 
 QString Text(const std::string& text)
 {
@@ -536,9 +537,17 @@ void TMainWin::SystemStateChanged(QObject*)
     btnEmergencyStop->setChecked((state & FastStopFlag) != 0);
     // Unless the fingers were and still are referenced, the position reports
     // are asked for again (homing restarts them on the gripper's side).
-    if (FPreviousState >= 0 && (static_cast<uint32_t>(FPreviousState) & state & ReferencedFlag) == 0)
-        FGripper->AutoUpdatePosition(true, 100, true);
+    const bool requestPosition =
+        FPreviousState >= 0 && (static_cast<uint32_t>(FPreviousState) & state & ReferencedFlag) == 0;
     FPreviousState = static_cast<int32_t>(state);
+    // The request is the same every time, so reports that come in while it
+    // waits for its answer only update the display; asking again from inside
+    // that wait would nest one wait per report.
+    if (requestPosition && !FRequestingPosition) {
+        FRequestingPosition = true;
+        FGripper->AutoUpdatePosition(true, 100, true);
+        FRequestingPosition = false;
+    }
 }
 
 void TMainWin::GraspingStateChanged(QObject*)
@@ -700,8 +709,19 @@ void TMainWin::TrackbarChange(QSlider* sender)
 
 void TMainWin::ReportFailure(TStat status, const QString& prefix)
 {
-    if (status != E_SUCCESS && status != E_CMD_PENDING)
+    if (status != E_SUCCESS && status != E_CMD_PENDING && !ReportRefusal(status))
         ShowError(prefix + Text(StatusText(status)));
+}
+
+bool TMainWin::ReportRefusal(TStat status)
+{
+    if (status != THXT::TransactionRefused || !FGripper->LastTransactionRefused())
+        return false;
+    // Refusals come in bursts while many commands wait at once; a box for
+    // each would pile up modal boxes, so they go to the status bar.
+    statusBar()->showMessage(QStringLiteral("Command not sent: too many commands are waiting for their answers."),
+                             RefusalMessageMs);
+    return true;
 }
 
 void TMainWin::btnApplyAccClick()
@@ -777,8 +797,10 @@ void TMainWin::GetSystemInfo1Click()
 {
     TSystemInfo info;
     const TStat status = FGripper->GetSystemInfo(info);
-    if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot read system information: ") + Text(StatusText(status)));
+    if (status != E_SUCCESS) {
+        if (!ReportRefusal(status))
+            ShowError(QStringLiteral("Cannot read system information: ") + Text(StatusText(status)));
+    }
     else
         ShowInfoDialog(this, QStringLiteral("System Information"), SystemInfoRows(info));
 }
@@ -787,8 +809,10 @@ void TMainWin::GetSystemLimits1Click()
 {
     TSystemLimits limits;
     const TStat status = FGripper->GetSystemLimits(limits);
-    if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot read gripper system limits: ") + Text(StatusText(status)));
+    if (status != E_SUCCESS) {
+        if (!ReportRefusal(status))
+            ShowError(QStringLiteral("Cannot read gripper system limits: ") + Text(StatusText(status)));
+    }
     else
         ShowInfoDialog(this, QStringLiteral("Gripper System Limits"), SystemLimitsRows(limits));
 }
@@ -797,8 +821,10 @@ void TMainWin::GetGraspingStatistics1Click()
 {
     TGraspingStats stats;
     const TStat status = FGripper->GetGraspingStats(stats, false);
-    if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot read grasping statistics: ") + Text(StatusText(status)));
+    if (status != E_SUCCESS) {
+        if (!ReportRefusal(status))
+            ShowError(QStringLiteral("Cannot read grasping statistics: ") + Text(StatusText(status)));
+    }
     else
         ShowInfoDialog(this, QStringLiteral("Grasping Statistics"), GraspingStatsRows(stats));
 }

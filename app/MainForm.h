@@ -185,11 +185,16 @@ private:
     // Puts the pair's track bar where its edit's value lies in its range.
     void FollowEdit(const TEditTrackPair& pair);
     // Shows `prefix` + the status text when `status` is an error.
-    static void ReportFailure(TStat status, const QString& prefix);
+    void ReportFailure(TStat status, const QString& prefix);
+    // Shows a transaction the gripper object refused for depth in the status
+    // bar instead of a message box; false for any other status.
+    bool ReportRefusal(TStat status);
     TAsyncResultEvent ResultHandler();
 
     THXT* FGripper = nullptr;
     int32_t FPreviousState = -1;
+    // The position reports are being asked for again (see SystemStateChanged).
+    bool FRequestingPosition = false;
     TCustomCmd* FCustomCmd = nullptr;
     std::vector<QCheckBox*> FFlagBoxes;
     std::vector<TEditTrackPair> FPairs;
