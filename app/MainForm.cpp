@@ -47,6 +47,7 @@ constexpr uint32_t ReferencedFlag = 0x1;
 constexpr uint32_t FastStopFlag = 0x1000;
 constexpr int RightColumnWidth = 169;
 constexpr int AsyncLogOffset = 8;
+constexpr int RefusalMessageMs = 5000;
 
 QString Text(const std::string& text)
 {
@@ -562,9 +563,17 @@ void TMainWin::SystemStateChanged(QObject*)
     btnEmergencyStop->setChecked((state & FastStopFlag) != 0);
     // Unless the fingers were and still are referenced, the position reports
     // are asked for again (homing restarts them on the gripper's side).
-    if (FPreviousState >= 0 && (static_cast<uint32_t>(FPreviousState) & state & ReferencedFlag) == 0)
-        FGripper->AutoUpdatePosition(true, 100, true);
+    const bool requestPosition =
+        FPreviousState >= 0 && (static_cast<uint32_t>(FPreviousState) & state & ReferencedFlag) == 0;
     FPreviousState = static_cast<int32_t>(state);
+    // The request is the same every time, so reports that come in while it
+    // waits for its answer only update the display; asking again from inside
+    // that wait would nest one wait per report.
+    if (requestPosition && !FRequestingPosition) {
+        FRequestingPosition = true;
+        FGripper->AutoUpdatePosition(true, 100, true);
+        FRequestingPosition = false;
+    }
 }
 
 void TMainWin::GraspingStateChanged(QObject*)
@@ -745,8 +754,19 @@ void TMainWin::TrackbarChange(QSlider* sender)
 
 void TMainWin::ReportFailure(TStat status, const QString& prefix) const
 {
-    if (status != E_SUCCESS && status != E_CMD_PENDING)
+    if (status != E_SUCCESS && status != E_CMD_PENDING && !ReportRefusal(status))
         ShowError(WithHint(prefix + Text(StatusText(status)), ErrorHint(status, FGripper->SystemState())));
+}
+
+bool TMainWin::ReportRefusal(TStat status)
+{
+    if (status != THXT::TransactionRefused || !FGripper->LastTransactionRefused())
+        return false;
+    // Refusals come in bursts while many commands wait at once; a box for
+    // each would pile up modal boxes, so they go to the status bar.
+    statusBar()->showMessage(QStringLiteral("Command not sent: too many commands are waiting for their answers."),
+                             RefusalMessageMs);
+    return true;
 }
 
 void TMainWin::btnApplyAccClick()
@@ -822,7 +842,7 @@ void TMainWin::GetSystemInfo1Click()
 {
     TSystemInfo info;
     const TStat status = FGripper->GetSystemInfo(info);
-    if (status != E_SUCCESS)
+    if (status != E_SUCCESS && !ReportRefusal(status))
         ReportFailure(status, QStringLiteral("Cannot read system information: "));
     else
         ShowInfoDialog(this, QStringLiteral("System Information"), SystemInfoRows(info));
@@ -832,7 +852,7 @@ void TMainWin::GetSystemLimits1Click()
 {
     TSystemLimits limits;
     const TStat status = FGripper->GetSystemLimits(limits);
-    if (status != E_SUCCESS)
+    if (status != E_SUCCESS && !ReportRefusal(status))
         ReportFailure(status, QStringLiteral("Cannot read gripper system limits: "));
     else
         ShowInfoDialog(this, QStringLiteral("Gripper System Limits"), SystemLimitsRows(limits));
@@ -842,7 +862,7 @@ void TMainWin::GetGraspingStatistics1Click()
 {
     TGraspingStats stats;
     const TStat status = FGripper->GetGraspingStats(stats, false);
-    if (status != E_SUCCESS)
+    if (status != E_SUCCESS && !ReportRefusal(status))
         ReportFailure(status, QStringLiteral("Cannot read grasping statistics: "));
     else
         ShowInfoDialog(this, QStringLiteral("Grasping Statistics"), GraspingStatsRows(stats));

@@ -194,10 +194,15 @@ private:
     // Shows `prefix` + the status text when `status` is an error, with advice
     // where the gripper's state tells the cause.
     void ReportFailure(TStat status, const QString& prefix) const;
+    // Shows a transaction the gripper object refused for depth in the status
+    // bar instead of a message box; false for any other status.
+    bool ReportRefusal(TStat status);
     TAsyncResultEvent ResultHandler();
 
     THXT* FGripper = nullptr;
     int32_t FPreviousState = -1;
+    // The position reports are being asked for again (see SystemStateChanged).
+    bool FRequestingPosition = false;
     TCustomCmd* FCustomCmd = nullptr;
     TPlotWindow* FPlot = nullptr;
     std::vector<QCheckBox*> FFlagBoxes;

@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -37,6 +39,17 @@ TByteArray PositionSpeed(float position, float speed)
 TStat AnswerStatus(const TPacket& p)
 {
     return static_cast<TStat>(BytesToWord(p.data[0], p.data[1]) & 0xFF);
+}
+
+// Limits become input ranges: every value must be a number and no range may
+// be empty (positions run from 0 to the stroke).
+bool LimitsUsable(const TSystemLimits& l)
+{
+    const float values[] = {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration,
+                            l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
+    return std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); }) &&
+           l.Stroke >= 0 && l.MinSpeed <= l.MaxSpeed && l.MinAcceleration <= l.MaxAcceleration &&
+           l.MinForce <= l.MaxForce;
 }
 
 } // namespace
@@ -98,8 +111,15 @@ void THXT::TransportDisconnected(QObject*)
 
 bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TStat& status)
 {
+    FLastRefused = false;
+    status = E_CMD_FAILED;
     if (!IsConnected())
         return false;
+    if (FTransactionDepth >= MaxTransactionDepth) {
+        FLastRefused = true;
+        status = TransactionRefused;
+        return false;
+    }
     TPacket request;
     request.command = cmd;
     request.length = static_cast<int32_t>(params.size());
@@ -116,12 +136,16 @@ bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TSta
     LogPacket(request, false);
 
     TPacket answer;
+    ++FTransactionDepth;
     const bool answered = WaitForAnswer(cmd, answer);
+    --FTransactionDepth;
+    // Transactions refused inside the wait were not this one.
+    FLastRefused = false;
     FCommand->OnPacket = savedOnPacket;
     // Packets that came in behind the answer would otherwise wait for the
     // next arrival; they are handled as soon as the caller is done.
     if (FCommand->PacketCount() > 0 && savedOnPacket)
-        QMetaObject::invokeMethod(this, [this] { DrainQueuedPackets(); }, Qt::QueuedConnection);
+        QueueDrain();
 
     if (!answered || answer.ValidLength() < 2)
         return false;
@@ -161,6 +185,20 @@ bool THXT::WaitForAnswer(uint8_t cmd, TPacket& answer)
     return matched;
 }
 
+void THXT::QueueDrain()
+{
+    if (FDrainQueued)
+        return;
+    FDrainQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FDrainQueued = false;
+            DrainQueuedPackets();
+        },
+        Qt::QueuedConnection);
+}
+
 void THXT::DrainQueuedPackets()
 {
     if (FCommand->OnPacket && FCommand->PacketCount() > 0) {
@@ -171,13 +209,15 @@ void THXT::DrainQueuedPackets()
 
 TStat THXT::ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler)
 {
-    if (!IsConnected())
+    if (!IsConnected()) {
+        FLastRefused = false;
         return E_NOT_OPENED;
+    }
     FResultHandlers.Remove(cmd);
     TByteArray data;
     TStat status = E_SUCCESS;
     if (!Execute(cmd, params, data, status))
-        return E_CMD_FAILED;
+        return status;
     if (status == E_CMD_PENDING && handler)
         FResultHandlers.Add(cmd, std::move(handler));
     return status;
@@ -219,9 +259,16 @@ void THXT::HandlePacket(const TPacket& p)
 
 void THXT::PacketArrived(QObject*)
 {
+    // Only the packets waiting now. A handler that runs a transaction lets
+    // more arrive meanwhile; under a steady stream of reports, handling those
+    // here as well would never return to the event loop. They are handled
+    // from the event loop, in order, right after.
+    int32_t waiting = FCommand->PacketCount();
     TPacket p;
-    while (FCommand->PacketCount() > 0 && FCommand->GetPacket(p))
+    while (waiting-- > 0 && FCommand->GetPacket(p))
         HandlePacket(p);
+    if (FCommand->PacketCount() > 0)
+        QueueDrain();
 }
 
 void THXT::UpdateSystemState(const TByteArray& data)
@@ -259,15 +306,16 @@ TStat THXT::ExecuteBlocking(uint8_t cmd, const TByteArray& params)
 {
     TByteArray data;
     TStat status = E_SUCCESS;
-    if (!Execute(cmd, params, data, status))
-        return E_CMD_FAILED;
+    Execute(cmd, params, data, status);
     return status;
 }
 
 TStat THXT::ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLength, TByteArray& data)
 {
     TStat status = E_SUCCESS;
-    if (!Execute(cmd, params, data, status) || data.size() != expectedLength)
+    if (!Execute(cmd, params, data, status))
+        return status;
+    if (data.size() != expectedLength)
         return E_CMD_FAILED;
     return status;
 }
@@ -373,14 +421,18 @@ TStat THXT::GetSystemLimits(TSystemLimits& limits)
     if (status != E_SUCCESS)
         return status;
     const uint8_t* p = data.data();
-    limits.Stroke = SingleAt(p);
-    limits.MinSpeed = SingleAt(p + 4);
-    limits.MaxSpeed = SingleAt(p + 8);
-    limits.MinAcceleration = SingleAt(p + 12);
-    limits.MaxAcceleration = SingleAt(p + 16);
-    limits.MinForce = SingleAt(p + 20);
-    limits.MaxForce = SingleAt(p + 24);
-    limits.Extra = SingleAt(p + 28);
+    TSystemLimits read;
+    read.Stroke = SingleAt(p);
+    read.MinSpeed = SingleAt(p + 4);
+    read.MaxSpeed = SingleAt(p + 8);
+    read.MinAcceleration = SingleAt(p + 12);
+    read.MaxAcceleration = SingleAt(p + 16);
+    read.MinForce = SingleAt(p + 20);
+    read.MaxForce = SingleAt(p + 24);
+    read.Extra = SingleAt(p + 28);
+    if (!LimitsUsable(read))
+        return E_CMD_FAILED;
+    limits = read;
     return E_SUCCESS;
 }
 

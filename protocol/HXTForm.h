@@ -59,6 +59,13 @@ class THXT : public QObject {
 public:
     // Longest wait of Execute for the answer, in milliseconds.
     static constexpr uint32_t AnswerTimeoutMs = 3000;
+    // Most transactions that may wait at once, counting those started inside
+    // the wait of another. A peer whose packets each start a transaction
+    // would otherwise nest waits until the stack runs out.
+    static constexpr int MaxTransactionDepth = 8;
+    // Status of a transaction refused because MaxTransactionDepth
+    // transactions are already waiting: nothing was sent.
+    static constexpr TStat TransactionRefused = E_INSUFFICIENT_RESOURCES;
 
     explicit THXT(QObject* owner = nullptr);
     ~THXT() override;
@@ -83,15 +90,23 @@ public:
     // Transactions.
     // Sends `cmd` with `params` and waits up to AnswerTimeoutMs for a packet
     // with the same command byte, handling every packet taken meanwhile.
-    // True with the answer's status and result bytes; false when not
+    // True with the answer's status and result bytes. False when not
     // connected, the send failed, nothing matching came or it was shorter
-    // than its status word.
+    // than its status word (`status` := E_CMD_FAILED), or when
+    // MaxTransactionDepth transactions already wait (`status` :=
+    // TransactionRefused, nothing sent).
     bool Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TStat& status);
     // Execute for a command with a later final answer: E_NOT_OPENED when not
-    // connected, E_CMD_FAILED when Execute fails, otherwise the immediate
+    // connected, Execute's status when it fails, otherwise the immediate
     // status; on E_CMD_PENDING `handler` (if any) is kept for `cmd` and
     // called with every later packet of that command byte.
     TStat ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler);
+    // Transactions waiting for their answers right now.
+    int TransactionDepth() const { return FTransactionDepth; }
+    // True when the last transaction that ended (Execute or ExecuteAsync) was
+    // refused for depth, so that a TransactionRefused status can be told
+    // apart from the same code in a gripper's answer.
+    bool LastTransactionRefused() const { return FLastRefused; }
     // Logs a received packet, calls its registered handler and applies state
     // reports (0x40, 0x41, 0x43, 0x44, 0x45).
     void HandlePacket(const TPacket& p);
@@ -104,7 +119,8 @@ public:
     TStat Grasp(float position, float speed, TAsyncResultEvent handler);
     TStat Release(float position, float speed, TAsyncResultEvent handler);
     // Blocking commands: E_CMD_FAILED when there was no usable answer,
-    // otherwise the gripper's status.
+    // TransactionRefused when too many transactions wait, otherwise the
+    // gripper's status.
     TStat Stop();
     TStat FastStop();
     TStat FastStopAck();
@@ -118,7 +134,9 @@ public:
     TStat AutoUpdateSpeed(bool enable, int32_t period, bool optionFlag);
     TStat AutoUpdateForce(bool enable, int32_t period, bool optionFlag);
     // Readings: the record is filled only on E_SUCCESS with a payload of the
-    // exact size; a wrong size gives E_CMD_FAILED whatever the status.
+    // exact size; a wrong size gives E_CMD_FAILED whatever the status. Limits
+    // with a value that is not finite or a minimum above its maximum are
+    // unusable and give E_CMD_FAILED as well.
     TStat GetGraspingStats(TGraspingStats& stats, bool reset);
     TStat GetSystemInfo(TSystemInfo& info);
     TStat GetSystemLimits(TSystemLimits& limits);
@@ -161,6 +179,8 @@ public:
 
 private:
     bool WaitForAnswer(uint8_t cmd, TPacket& answer);
+    // Handles the queued packets from the event loop, once per pass.
+    void QueueDrain();
     void DrainQueuedPackets();
     TStat ExecuteBlocking(uint8_t cmd, const TByteArray& params);
     TStat ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLength, TByteArray& data);
@@ -182,4 +202,7 @@ private:
     float FPosition = 0;
     float FSpeed = 0;
     float FForce = 0;
+    int FTransactionDepth = 0;
+    bool FLastRefused = false;
+    bool FDrainQueued = false;
 };

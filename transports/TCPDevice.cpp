@@ -11,6 +11,7 @@ const QString SettingsSection = QStringLiteral("common");
 const QString HostKey = QStringLiteral("host");
 const QString PortKey = QStringLiteral("port");
 constexpr int32_t DefaultPort = 1000;
+constexpr qint64 ReadBufferBytes = 256 * 1024;
 } // namespace
 
 TTCPDevice::TTCPDevice(QObject* owner)
@@ -21,6 +22,9 @@ TTCPDevice::TTCPDevice(QObject* owner)
     FParams.Port = Settings()->ReadInteger(SettingsSection, PortKey, DefaultPort);
 
     FSocket->setObjectName(QStringLiteral("ClientSocket"));
+    // Bytes are taken out 4096 at a time; a peer that sends faster than they
+    // are handled is held back by TCP instead of filling memory here.
+    FSocket->setReadBufferSize(ReadBufferBytes);
     connect(FSocket, &QTcpSocket::connected, this, &TTCPDevice::SocketConnected);
     connect(FSocket, &QTcpSocket::disconnected, this, &TTCPDevice::SocketDisconnected);
     connect(FSocket, &QTcpSocket::readyRead, this, &TTCPDevice::SocketReadyRead);

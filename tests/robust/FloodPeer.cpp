@@ -11,7 +11,11 @@
 
 class TFloodWorker : public QObject {
 public:
-    TFloodWorker(std::atomic<int>& framesSent, std::atomic<int>& ticks) : FFramesSent(framesSent), FTicks(ticks) {}
+    TFloodWorker(std::atomic<int>& framesSent, std::atomic<int>& ticks, std::atomic<int>& stateFloodReports,
+                 std::atomic<uint32_t>& lastFloodState)
+        : FFramesSent(framesSent), FTicks(ticks), FStateFloodReports(stateFloodReports), FLastFloodState(lastFloodState)
+    {
+    }
 
     quint16 Listen()
     {
@@ -22,7 +26,11 @@ public:
             while (QTcpSocket* socket = FServer->nextPendingConnection()) {
                 FClient = socket;
                 FClient->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+                // A small send buffer keeps the state flood close to what the
+                // client has taken so far.
+                FClient->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Received(socket); });
+                connect(socket, &QTcpSocket::bytesWritten, this, [this] { TopUpStateFlood(); });
             }
         });
         FTimer = new QTimer(this);
@@ -53,6 +61,14 @@ public:
         if (FClient)
             FClient->flush();
     }
+
+    void SetStateFlood(bool on)
+    {
+        FStateFlood = on;
+        TopUpStateFlood();
+    }
+
+    void SetLimits(const std::array<float, 8>& limits) { FLimits = limits; }
 
     void Shutdown()
     {
@@ -92,6 +108,21 @@ private:
             FClient->flush();
     }
 
+    // Keeps a few kilobytes of state reports queued ahead of the socket: as
+    // fast as the client reads, without piling them up here.
+    void TopUpStateFlood()
+    {
+        while (FStateFlood && FClient && FClient->bytesToWrite() < 16 * 1024) {
+            for (int i = 0; i < 64; ++i) {
+                const uint32_t state = FLastFloodState.load() + 2;
+                Send(CMD_GET_SYSTEM_STATE, {0x00, 0x00, static_cast<uint8_t>(state), static_cast<uint8_t>(state >> 8),
+                                            static_cast<uint8_t>(state >> 16), static_cast<uint8_t>(state >> 24)});
+                FLastFloodState = state;
+                ++FStateFloodReports;
+            }
+        }
+    }
+
     void Received(QTcpSocket* socket)
     {
         FInput += socket->readAll();
@@ -112,7 +143,7 @@ private:
                     SendPosition();
             } else if (command == CMD_GET_SYSTEM_LIMITS) {
                 TByteArray answer{0x00, 0x00};
-                for (float v : {110.0f, 5.0f, 420.0f, 100.0f, 5000.0f, 5.0f, 80.0f, 120.0f}) {
+                for (float v : FLimits) {
                     const auto bytes = SingleToBytes(v);
                     answer.insert(answer.end(), bytes.begin(), bytes.end());
                 }
@@ -126,6 +157,10 @@ private:
 
     std::atomic<int>& FFramesSent;
     std::atomic<int>& FTicks;
+    std::atomic<int>& FStateFloodReports;
+    std::atomic<uint32_t>& FLastFloodState;
+    bool FStateFlood = false;
+    std::array<float, 8> FLimits{110.0f, 5.0f, 420.0f, 100.0f, 5000.0f, 5.0f, 80.0f, 120.0f};
     QTcpServer* FServer = nullptr;
     QTcpSocket* FClient = nullptr;
     QTimer* FTimer = nullptr;
@@ -150,7 +185,7 @@ TFloodPeer::~TFloodPeer()
 
 bool TFloodPeer::Start()
 {
-    FWorker = new TFloodWorker(FFramesSent, FTicks);
+    FWorker = new TFloodWorker(FFramesSent, FTicks, FStateFloodReports, FLastFloodState);
     FWorker->moveToThread(&FThread);
     FThread.start();
     QMetaObject::invokeMethod(FWorker, [this] { FPort = FWorker->Listen(); }, Qt::BlockingQueuedConnection);
@@ -171,4 +206,14 @@ void TFloodPeer::SetBurstAroundAnswer(int before, int after)
 void TFloodPeer::SendReportBurst(int count)
 {
     QMetaObject::invokeMethod(FWorker, [this, count] { FWorker->SendBurst(count); }, Qt::BlockingQueuedConnection);
+}
+
+void TFloodPeer::SetStateFlood(bool on)
+{
+    QMetaObject::invokeMethod(FWorker, [this, on] { FWorker->SetStateFlood(on); }, Qt::BlockingQueuedConnection);
+}
+
+void TFloodPeer::SetLimits(const std::array<float, 8>& limits)
+{
+    QMetaObject::invokeMethod(FWorker, [this, limits] { FWorker->SetLimits(limits); }, Qt::BlockingQueuedConnection);
 }

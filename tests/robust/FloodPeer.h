@@ -4,13 +4,16 @@
 // system-state report. Position reports carry 1, 2, 3, ... in order; the
 // state reports carry the same counter. Requests are answered at once:
 // GET_SYSINFO with the serial number 1, 2, 3, ... (one per request),
-// GET_SYSTEM_LIMITS with the limits of a 110 mm gripper, every other command
-// with a bare success status. It can also answer behind a
-// burst of reports, like a peer that dumps a backlog at once, and send such
-// a burst on its own.
+// GET_SYSTEM_LIMITS with the limits of a 110 mm gripper (or those set with
+// SetLimits), every other command with a bare success status. It can also
+// answer behind a burst of reports, like a peer that dumps a backlog at once,
+// send such a burst on its own, and send system-state reports without the
+// "Referenced" flag as fast as the connection takes them.
 #include <QThread>
 
+#include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 class TFloodWorker;
@@ -31,9 +34,17 @@ public:
     void SetBurstAroundAnswer(int before, int after);
     // Writes `count` position reports (continuing the same count) in one go.
     void SendReportBurst(int count);
+    // System-state reports with the values 2, 4, 6, ... (bit 0, "Referenced",
+    // always clear), written whenever the connection has room for more.
+    void SetStateFlood(bool on);
+    // The eight floats of later GET_SYSTEM_LIMITS answers.
+    void SetLimits(const std::array<float, 8>& limits);
     // Frames written to the client so far (reports and answers).
     int FramesSent() const { return FFramesSent.load(); }
     int Ticks() const { return FTicks.load(); }
+    int StateFloodReports() const { return FStateFloodReports.load(); }
+    // Value of the last state report of the state flood.
+    uint32_t LastFloodState() const { return FLastFloodState.load(); }
 
 private:
     QThread FThread;
@@ -41,4 +52,6 @@ private:
     quint16 FPort = 0;
     std::atomic<int> FFramesSent{0};
     std::atomic<int> FTicks{0};
+    std::atomic<int> FStateFloodReports{0};
+    std::atomic<uint32_t> FLastFloodState{0};
 };
