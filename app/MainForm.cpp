@@ -752,7 +752,7 @@ void TMainWin::TrackbarChange(QSlider* sender)
     pair->edit->SetValue(EditValueFor(sender->value(), pair->edit->MinValue(), pair->edit->MaxValue(), sender->maximum()));
 }
 
-void TMainWin::ReportFailure(TStat status, const QString& prefix) const
+void TMainWin::ReportFailure(TStat status, const QString& prefix)
 {
     if (status != E_SUCCESS && status != E_CMD_PENDING && !ReportRefusal(status))
         ShowError(WithHint(prefix + Text(StatusText(status)), ErrorHint(status, FGripper->SystemState())));
@@ -842,7 +842,7 @@ void TMainWin::GetSystemInfo1Click()
 {
     TSystemInfo info;
     const TStat status = FGripper->GetSystemInfo(info);
-    if (status != E_SUCCESS && !ReportRefusal(status))
+    if (status != E_SUCCESS)
         ReportFailure(status, QStringLiteral("Cannot read system information: "));
     else
         ShowInfoDialog(this, QStringLiteral("System Information"), SystemInfoRows(info));
@@ -852,7 +852,7 @@ void TMainWin::GetSystemLimits1Click()
 {
     TSystemLimits limits;
     const TStat status = FGripper->GetSystemLimits(limits);
-    if (status != E_SUCCESS && !ReportRefusal(status))
+    if (status != E_SUCCESS)
         ReportFailure(status, QStringLiteral("Cannot read gripper system limits: "));
     else
         ShowInfoDialog(this, QStringLiteral("Gripper System Limits"), SystemLimitsRows(limits));
@@ -862,7 +862,7 @@ void TMainWin::GetGraspingStatistics1Click()
 {
     TGraspingStats stats;
     const TStat status = FGripper->GetGraspingStats(stats, false);
-    if (status != E_SUCCESS && !ReportRefusal(status))
+    if (status != E_SUCCESS)
         ReportFailure(status, QStringLiteral("Cannot read grasping statistics: "));
     else
         ShowInfoDialog(this, QStringLiteral("Grasping Statistics"), GraspingStatsRows(stats));

@@ -193,7 +193,7 @@ private:
     void FollowEdit(const TEditTrackPair& pair);
     // Shows `prefix` + the status text when `status` is an error, with advice
     // where the gripper's state tells the cause.
-    void ReportFailure(TStat status, const QString& prefix) const;
+    void ReportFailure(TStat status, const QString& prefix);
     // Shows a transaction the gripper object refused for depth in the status
     // bar instead of a message box; false for any other status.
     bool ReportRefusal(TStat status);
