@@ -144,10 +144,11 @@ TEST_F(SessionTest, ConnectAppliesTheGripperLimits)
     EXPECT_EQ(w.edGraspingPos->text(), QStringLiteral("8"));
     EXPECT_EQ(w.edGotoSpeed->text(), QStringLiteral("50"));
     // Edits that stay valid keep their track bars where they were; the
-    // force track bar was never synchronised and stays at 0.
+    // force limit read back from the gripper (40 N) moves its track bar.
     EXPECT_EQ(w.tbGraspingPos->value(), 95);
     EXPECT_EQ(w.tbGotoSpeed->value(), 828);
-    EXPECT_EQ(w.tbForce->value(), 0);
+    EXPECT_EQ(w.edForce->text(), QStringLiteral("40"));
+    EXPECT_EQ(w.tbForce->value(), 467);
     EXPECT_EQ(w.tbGotoPos->value(), 0);
 
     // The automatic reports were asked for once each.
