@@ -125,6 +125,8 @@ TStat TCommand::OpenDevice(int index, const std::function<TStat(TDevice*)>& open
         FFramesToAnnounce = 0;
         FLimitReads = false;
         FReadHeldBack = false;
+        FSentPackets = 0;
+        FReceivedPackets = 0;
     } else {
         device->OnConnect = nullptr;
         device->OnDisconnect = nullptr;
@@ -149,7 +151,15 @@ TStat TCommand::SendPacket(const TPacket& p)
     const TStat framed = FramePacket(p, frame);
     if (framed != E_SUCCESS)
         return framed;
-    return FCurrentDevice->Write(frame.data(), static_cast<int32_t>(frame.size()));
+    const TStat written = FCurrentDevice->Write(frame.data(), static_cast<int32_t>(frame.size()));
+    if (written == E_SUCCESS)
+        ++FSentPackets;
+    return written;
+}
+
+TLinkCounters TCommand::Counters() const
+{
+    return {FSentPackets, FReceivedPackets, FAssembler.ChecksumErrors()};
 }
 
 void TCommand::DataAvailable(TDevice*, int32_t count)
@@ -239,6 +249,7 @@ void TCommand::ProcessByte(uint8_t b)
 void TCommand::FrameReceived(TPacket&& packet)
 {
     // A full queue drops the packet; the event still fires for it.
+    ++FReceivedPackets;
     FPackets.Push(std::move(packet));
     ++FFramesToAnnounce;
 }
