@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "BaudrateDialog.h"
+#include "CanParamsDialog.h"
 #include "DeviceDialog.h"
 #include "HostnameDialog.h"
 #include "IniFile.h"
@@ -36,13 +37,17 @@ int TAppDriver::RunScripted(QDialog& dialog)
         auto* devices = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevice"));
         if (!devices)
             return QDialog::Rejected;
-        const bool serial = InterfaceChoice == TInterfaceChoice::Serial;
-        devices->setCurrentIndex(devices->findText(serial ? QStringLiteral("Serial (RS232)") : QStringLiteral("Ethernet")));
+        const QString device = InterfaceChoice == TInterfaceChoice::Serial ? QStringLiteral("Serial (RS232)")
+            : InterfaceChoice == TInterfaceChoice::Can                      ? QStringLiteral("CAN-Bus")
+                                                                            : QStringLiteral("Ethernet");
+        devices->setCurrentIndex(devices->findText(device));
         auto* ports = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevicePort"));
+        if (ports && InterfaceChoice == TInterfaceChoice::Can)
+            ports->setCurrentIndex(ports->findText(QStringLiteral("(virtualcan:can0)"), Qt::MatchEndsWith));
         OfferedPort = ports ? ports->currentText() : QString();
         return QDialog::Accepted;
     }
-    if (qobject_cast<TBaudrateDlg*>(&dialog))
+    if (qobject_cast<TBaudrateDlg*>(&dialog) || qobject_cast<TCANParamsDlg*>(&dialog))
         return QDialog::Accepted;
     if (auto* hostDialog = qobject_cast<THostNameDlg*>(&dialog)) {
         hostDialog->SetHostName(QStringLiteral("127.0.0.1"));
