@@ -78,3 +78,33 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs)
     }
     return true;
 }
+
+QPalette DarkFusionPalette()
+{
+    QPalette dark;
+    const QColor window(53, 53, 53);
+    const QColor text(Qt::white);
+    const QColor disabled(127, 127, 127);
+    const QColor highlight(42, 130, 218);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::ToolTipBase, QColor(25, 25, 25));
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::red);
+    dark.setColor(QPalette::Link, highlight);
+    dark.setColor(QPalette::Highlight, highlight);
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    dark.setColor(QPalette::Light, QColor(80, 80, 80));
+    dark.setColor(QPalette::Midlight, QColor(66, 66, 66));
+    dark.setColor(QPalette::Mid, QColor(40, 40, 40));
+    dark.setColor(QPalette::Dark, QColor(20, 20, 20));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, disabled);
+    return dark;
+}

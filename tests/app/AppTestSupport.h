@@ -9,6 +9,7 @@
 #include "MessageDialog.h"
 
 #include <QDialog>
+#include <QPalette>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -56,6 +57,9 @@ private:
     TMessageHandler FPreviousHandler;
     TDialogRunner FPreviousRunner;
 };
+
+// A dark palette for the Fusion style: light text on dark grey windows.
+QPalette DarkFusionPalette();
 
 // Processes events until `done` holds or `timeoutMs` passed; the result of
 // the last check.
