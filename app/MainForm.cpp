@@ -237,6 +237,10 @@ TRollPanel* TMainWin::CreateRollPanel(const QString& name, const QString& captio
     panel->SetCaptionColorTo(AppColors::CaptionStrip);
     panel->SetCaptionFontColor(Qt::white);
     panel->SetAllowResize(false);
+    // The automatic body gradient lightens towards grey, which light text
+    // on a dark palette does not stand out from.
+    if (AppColors::IsDark(panel->palette()))
+        panel->SetPanelGradientMode(gmNone);
     panel->SetState(rpExpanded);
     panel->resize(RightColumnWidth, height);
     return panel;
