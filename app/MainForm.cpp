@@ -628,10 +628,8 @@ void TMainWin::Connect1Click()
 
 void TMainWin::Disconnect1Click()
 {
-    // While reconnecting by itself, a connection attempt may be under way.
-    const bool retrying = FReconnector->Retrying();
     FReconnector->StopRetrying();
-    if (FGripper->IsConnected() || retrying)
+    if (FGripper->IsConnected())
         FGripper->Disconnect();
 }
 

@@ -54,6 +54,9 @@ void TReconnector::StopRetrying()
         return;
     FRetrying = false;
     FTimer->stop();
+    // An attempt still under way must not connect behind the operator's back.
+    if (!FGripper.IsConnected())
+        FGripper.Disconnect();
     if (FState == TLinkState::Lost || FState == TLinkState::Connecting)
         SetState(FGripper.IsConnected() ? TLinkState::Connected : TLinkState::Disconnected);
     else if (OnChanged)

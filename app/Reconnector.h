@@ -47,7 +47,8 @@ public:
     // Connects with the last connection, asking no one: E_NOT_FOUND when
     // there is none, otherwise the gripper object's status. Ends the retries.
     TStat Reconnect();
-    // The operator connects or disconnects: the retries end.
+    // The operator connects or disconnects: the retries end, and an attempt
+    // of theirs still under way is given up.
     void StopRetrying();
     // An attempt of the operator's started with `status`.
     void AttemptStarted(TStat status);

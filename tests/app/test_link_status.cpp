@@ -168,15 +168,21 @@ TEST_F(LinkStatusTest, ReconnectsByItselfWhenTheSimulatorComesBack)
     EXPECT_TRUE(WaitForStatus(QStringLiteral(" \\| connected \\| sent [4-9], "))) << Status().toStdString();
     EXPECT_TRUE(Driver.Messages.empty()) << "no box for the loss or the refused attempts: " << MessageTexts().toStdString();
 
-    // Disconnect during the retries ends them.
-    Simulator.Stop();
-    ASSERT_TRUE(WaitForStatus(QStringLiteral("\\| lost, reconnecting in")));
-    Window->Disconnect1->trigger();
-    EXPECT_TRUE(Status().contains(QStringLiteral(" | disconnected | "))) << Status().toStdString();
-    ASSERT_TRUE(Simulator.Start({}, port));
-    WaitFor([] { return false; }, TReconnector::RetryIntervalMs + 1000);
-    EXPECT_FALSE(Window->Disconnect1->isEnabled());
-    EXPECT_TRUE(Status().contains(QStringLiteral(" | disconnected | "))) << Status().toStdString();
+    // Disconnect, or Connect (here cancelled), during the retries ends them.
+    for (QAction* operatorChoice : {Window->Disconnect1, Window->Connect1}) {
+        Simulator.Stop();
+        ASSERT_TRUE(WaitForStatus(QStringLiteral("\\| lost, reconnecting in")));
+        Driver.InterfaceChoice = TAppDriver::TInterfaceChoice::Cancel;
+        operatorChoice->trigger();
+        EXPECT_TRUE(Status().contains(QStringLiteral(" | disconnected | "))) << Status().toStdString();
+        ASSERT_TRUE(Simulator.Start({}, port));
+        WaitFor([] { return false; }, TReconnector::RetryIntervalMs + 1000);
+        EXPECT_FALSE(Window->Disconnect1->isEnabled());
+        EXPECT_TRUE(Status().contains(QStringLiteral(" | disconnected | "))) << Status().toStdString();
+        Window->Reconnect1->trigger();
+        ASSERT_TRUE(WaitFor([&] { return Window->btnGoto->isEnabled(); })) << MessageTexts().toStdString();
+    }
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Cannot connect to target: Command aborted"));
 
     // The choice is remembered for the next start.
     NewWindow();

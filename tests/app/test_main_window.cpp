@@ -401,22 +401,6 @@ TEST_F(MainWindowTest, SplitterBarSharesTheHeightWithTheResultsPanel)
     EXPECT_EQ(w.RollPanel2->height(), collapsed);
 }
 
-TEST_F(MainWindowTest, AboutNamesVersionBuildAndQtAndQuitCloses)
-{
-    TMainWin& w = *Window;
-    w.About1->trigger();
-    ASSERT_EQ(Driver.Messages.size(), 1u);
-    EXPECT_EQ(Driver.Messages[0].kind, TMessageKind::Information);
-    const QString about = Driver.Messages[0].text;
-    EXPECT_TRUE(about.startsWith(QStringLiteral("KRM Commander\nVersion "))) << about.toStdString();
-    EXPECT_TRUE(about.contains(QStringLiteral("\nBuild "))) << about.toStdString();
-    EXPECT_TRUE(about.contains(QStringLiteral("Qt ") + QString::fromLatin1(qVersion()))) << about.toStdString();
-
-    EXPECT_EQ(w.Quit1->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
-    w.Quit1->trigger();
-    EXPECT_FALSE(w.isVisible());
-}
-
 // Lightness between a text colour and the colour it is drawn on.
 int Contrast(const QColor& text, const QColor& background)
 {
