@@ -1,6 +1,10 @@
 #pragma once
 // The main window's colours (the platform values of the form are 0x00BBGGRR).
+// The light panel colours are made for a light palette; with a dark one
+// (light text on dark windows) the palette's own colours take their place,
+// so that texts stay readable.
 #include <QColor>
+#include <QPalette>
 
 namespace AppColors {
 
@@ -15,5 +19,23 @@ inline const QColor CaptionDark{0x1F, 0x49, 0x7D};
 inline const QColor StateText{0xFF, 0xFF, 0x00};
 // The system-state word.
 inline const QColor SystemStateText{0x00, 0x00, 0x80};
+// Disabled texts on the command panels.
+inline const QColor DisabledPanelText{0x5A, 0x68, 0x7C};
+
+// True for a palette with light text on dark windows.
+inline bool IsDark(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
+}
+
+inline QColor CommandPanelBody(const QPalette& palette)
+{
+    return IsDark(palette) ? palette.color(QPalette::Button) : CommandPanel;
+}
+
+inline QColor SystemState(const QPalette& palette)
+{
+    return IsDark(palette) ? palette.color(QPalette::WindowText) : SystemStateText;
+}
 
 }

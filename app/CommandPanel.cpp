@@ -95,7 +95,7 @@ void TCommandPanel::AlignColumns(const std::vector<TCommandPanel*>& panels)
 void TCommandPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), AppColors::CommandPanel);
+    painter.fillRect(rect(), AppColors::CommandPanelBody(palette()));
     painter.fillRect(QRect(0, 0, StripWidth, height()), AppColors::CaptionStrip);
     painter.setPen(QColor(255, 255, 255, 120));
     painter.drawLine(0, height() - 1, width(), height() - 1);

@@ -74,3 +74,22 @@ bool TFormState::Save(const QWidget* window) const
             {KeyWidth, QString::number(rect.width())}, {KeyHeight, QString::number(rect.height())},
             {KeyState, state}});
 }
+
+bool FitToScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen();
+    if (!screen || screen->devicePixelRatio() <= 1.0)
+        return false;
+    const QRect available = screen->availableGeometry();
+    // The frame is not known before the window is first shown; leave room
+    // for a typical caption and border then.
+    QSize frame = window->frameGeometry().size() - window->geometry().size();
+    if (frame.isEmpty())
+        frame = QSize(16, 40);
+    const QSize room = available.size() - frame;
+    if (window->width() <= room.width() && window->height() <= room.height())
+        return false;
+    window->resize(window->size().boundedTo(room).expandedTo(window->minimumSize()));
+    window->move(available.topLeft());
+    return true;
+}

@@ -27,3 +27,9 @@ private:
     QString FFileName;
     QString FSection;
 };
+
+// Shrinks `window` to its screen's available area (not below its minimum
+// size) and moves it onto it, when the screen's scale factor makes the
+// window larger than the screen. At a scale factor of 1 the window keeps its
+// size. False when nothing had to change.
+bool FitToScreen(QWidget* window);

@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include "About.h"
 #include "AppColors.h"
 #include "AppResources.h"
 #include "CommLogForm.h"
@@ -16,6 +17,7 @@
 #include "ListBoxDialog.h"
 #include "MessageDialog.h"
 #include "PlotWindow.h"
+#include "Reconnector.h"
 #include "RollPanel.h"
 #include "SplitterBar.h"
 #include "TrackCoupling.h"
@@ -34,6 +36,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -48,6 +51,8 @@ constexpr uint32_t FastStopFlag = 0x1000;
 constexpr int RightColumnWidth = 169;
 constexpr int AsyncLogOffset = 8;
 constexpr int RefusalMessageMs = 5000;
+constexpr int LinkStatusRefreshMs = 250;
+const QString IniFileName = QStringLiteral("Analyzer.ini");
 
 QString Text(const std::string& text)
 {
@@ -89,7 +94,8 @@ QString GraspingStateCaption(uint8_t state)
 }
 
 TMainWin::TMainWin(QWidget* parent)
-    : QMainWindow(parent), FFormState(QStringLiteral("Analyzer.ini"), QStringLiteral("MainWin"))
+    : QMainWindow(parent), FFormState(IniFileName, QStringLiteral("MainWin")),
+      FCommLogState(IniFileName, QStringLiteral("CommLog")), FCustomCmdState(IniFileName, QStringLiteral("CustomCmd"))
 {
     RegisterAppResources();
     setObjectName(QStringLiteral("MainWin"));
@@ -106,9 +112,23 @@ TMainWin::TMainWin(QWidget* parent)
     columns->addWidget(CreateRightColumn());
     setCentralWidget(central);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    lbConnection = MakeLabel(QStringLiteral("lbConnection"), QString(), statusBar());
+    statusBar()->addPermanentWidget(lbConnection);
 
     FGripper = new THXT(this);
     AttachOperator(*FGripper);
+    InstallReportFilter();
+    FReconnector = new TReconnector(*FGripper, IniFileName, QStringLiteral("Connection"), this);
+    FReconnector->OnChanged = [this] {
+        UpdateConnectionItems();
+        UpdateLinkStatus();
+    };
+    FReconnector->OnLog = [this](const QString& line) { AsyncLog->appendPlainText(line); };
+    AutoReconnect1->setChecked(FReconnector->AutoReconnect());
+    FStatusTimer = new QTimer(this);
+    FStatusTimer->setInterval(LinkStatusRefreshMs);
+    connect(FStatusTimer, &QTimer::timeout, this, [this] { UpdateLinkStatus(); });
+    FStatusTimer->start();
     FGripper->OnConnect = [this](QObject* sender) { GripperConnected(sender); };
     FGripper->OnDisconnect = [this](QObject* sender) { GripperDisconnected(sender); };
     FGripper->OnSystemState = [this](QObject* sender) { SystemStateChanged(sender); };
@@ -129,10 +149,18 @@ TMainWin::TMainWin(QWidget* parent)
     // Wide enough for the longest flag text in the platform's default font.
     CreateFlagBoxes(16, 64, 16, RightColumnWidth - 20);
     EnableControls(false);
+    UpdateConnectionItems();
+    UpdateLinkStatus();
 }
 
 TMainWin::~TMainWin()
 {
+    // The other windows' placements go quietly: a file that cannot be
+    // written is reported once, for the main window's.
+    if (FCommLogPlaced && CommLog)
+        (void)FCommLogState.Save(CommLog);
+    if (FCustomCmdPlaced)
+        (void)FCustomCmdState.Save(FCustomCmd);
     if (!FFormState.Save(this))
         ShowError(QStringLiteral("Cannot save the window placement in %1.").arg(SettingsFilePath(FFormState.FileName())));
 }
@@ -141,7 +169,8 @@ void TMainWin::showEvent(QShowEvent* event)
 {
     if (!FPlacementRestored) {
         FPlacementRestored = true;
-        FFormState.Restore(this);
+        if (!FFormState.Restore(this))
+            FitToScreen(this);
     }
     QMainWindow::showEvent(event);
 }
@@ -158,8 +187,16 @@ void TMainWin::CreateMenu()
     Connect1 = MakeAction(File1, QStringLiteral("Connect1"), QStringLiteral("&Connect"), Qt::Key_F2);
     Disconnect1 = MakeAction(File1, QStringLiteral("Disconnect1"), QStringLiteral("Disconnect"), Qt::Key_F3);
     Disconnect1->setEnabled(false);
+    Reconnect1 = MakeAction(File1, QStringLiteral("Reconnect1"), QStringLiteral("&Reconnect"), QKeySequence(Qt::CTRL | Qt::Key_R));
+    AutoReconnect1 = MakeAction(File1, QStringLiteral("AutoReconnect1"), QStringLiteral("Reconnect &automatically"));
+    AutoReconnect1->setCheckable(true);
+    File1->addSeparator();
+    Quit1 = MakeAction(File1, QStringLiteral("Quit1"), QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(Connect1, &QAction::triggered, this, [this] { Connect1Click(); });
     connect(Disconnect1, &QAction::triggered, this, [this] { Disconnect1Click(); });
+    connect(Reconnect1, &QAction::triggered, this, [this] { Reconnect1Click(); });
+    connect(AutoReconnect1, &QAction::triggered, this, [this] { AutoReconnect1Click(); });
+    connect(Quit1, &QAction::triggered, this, &QWidget::close);
 
     Commands1 = bar->addMenu(QStringLiteral("&Commands"));
     Commands1->setObjectName(QStringLiteral("Commands1"));
@@ -194,6 +231,11 @@ void TMainWin::CreateMenu()
         FPlot->raise();
         FPlot->activateWindow();
     });
+
+    Help1 = bar->addMenu(QStringLiteral("&Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    About1 = MakeAction(Help1, QStringLiteral("About1"), QStringLiteral("&About..."));
+    connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 }
 
 TRollPanel* TMainWin::CreateRollPanel(const QString& name, const QString& caption, int height, QWidget* parent)
@@ -209,6 +251,10 @@ TRollPanel* TMainWin::CreateRollPanel(const QString& name, const QString& captio
     panel->SetCaptionColorTo(AppColors::CaptionStrip);
     panel->SetCaptionFontColor(Qt::white);
     panel->SetAllowResize(false);
+    // The automatic body gradient lightens towards grey, which light text
+    // on a dark palette does not stand out from.
+    if (AppColors::IsDark(panel->palette()))
+        panel->SetPanelGradientMode(gmNone);
     panel->SetState(rpExpanded);
     panel->resize(RightColumnWidth, height);
     return panel;
@@ -291,7 +337,7 @@ void TMainWin::CreateSystemStatePanel(QWidget* parent)
     bold.setBold(true);
     lbSystemstate->setFont(bold);
     QPalette navy = lbSystemstate->palette();
-    navy.setColor(QPalette::WindowText, AppColors::SystemStateText);
+    navy.setColor(QPalette::WindowText, AppColors::SystemState(navy));
     lbSystemstate->setPalette(navy);
     lbSystemstateTitle->setGeometry(16, 40, 44, 16);
     lbSystemstate->setGeometry(60, 40, 96, 16);
@@ -407,10 +453,13 @@ QWidget* TMainWin::CreateCommandPanels()
     holder->setObjectName(QStringLiteral("pnCommands"));
     // While disconnected, the style's grey for disabled texts all but vanishes
     // on the light blue panels; a darker grey-blue still reads as disabled.
-    QPalette disabledTexts = holder->palette();
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
-        disabledTexts.setColor(QPalette::Disabled, role, QColor(0x5A, 0x68, 0x7C));
-    holder->setPalette(disabledTexts);
+    // A dark palette's panels take its own colours, disabled texts included.
+    if (!AppColors::IsDark(holder->palette())) {
+        QPalette disabledTexts = holder->palette();
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
+            disabledTexts.setColor(QPalette::Disabled, role, AppColors::DisabledPanelText);
+        holder->setPalette(disabledTexts);
+    }
     auto* layout = new QVBoxLayout(holder);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -614,7 +663,9 @@ TAsyncResultEvent TMainWin::ResultHandler()
 
 void TMainWin::Connect1Click()
 {
+    FReconnector->StopRetrying();
     const TStat status = FGripper->Connect();
+    FReconnector->AttemptStarted(status);
     if (status != E_SUCCESS) {
         ShowError(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))));
         Connect1->setEnabled(true);
@@ -623,12 +674,57 @@ void TMainWin::Connect1Click()
 
 void TMainWin::Disconnect1Click()
 {
+    FReconnector->StopRetrying();
     if (FGripper->IsConnected())
         FGripper->Disconnect();
 }
 
+void TMainWin::Reconnect1Click()
+{
+    const TStat status = FReconnector->Reconnect();
+    if (status != E_SUCCESS)
+        ShowError(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))));
+}
+
+void TMainWin::AutoReconnect1Click()
+{
+    FReconnector->SetAutoReconnect(AutoReconnect1->isChecked());
+}
+
+void TMainWin::About1Click()
+{
+    ShowInformation(AboutText());
+}
+
+void TMainWin::InstallReportFilter()
+{
+    const TReportEvent operatorReport = FGripper->OnTransportReport;
+    FGripper->OnTransportReport = [this, operatorReport](QObject* sender, TTransportReport kind, const QString& text) {
+        if (!FReconnector->TakeReport(kind, text) && operatorReport)
+            operatorReport(sender, kind, text);
+    };
+}
+
+void TMainWin::UpdateConnectionItems()
+{
+    const bool connected = FGripper->IsConnected();
+    Reconnect1->setEnabled(FReconnector->LastConnection().has_value() && !connected);
+    if (FReconnector->Retrying())
+        Disconnect1->setEnabled(true);
+    else if (!connected)
+        Disconnect1->setEnabled(false);
+}
+
+void TMainWin::UpdateLinkStatus()
+{
+    const QString text = LinkStatusText(*FReconnector, *FGripper);
+    if (lbConnection->text() != text)
+        lbConnection->setText(text);
+}
+
 void TMainWin::GripperConnected(QObject*)
 {
+    FReconnector->Connected();
     Connect1->setEnabled(false);
     Disconnect1->setEnabled(true);
     TSystemLimits limits;
@@ -660,6 +756,7 @@ void TMainWin::GripperDisconnected(QObject*)
     Connect1->setEnabled(true);
     Disconnect1->setEnabled(false);
     EnableControls(false);
+    FReconnector->Disconnected();
 }
 
 // The two toggles are checkable menu items: choosing one inverts its check
@@ -667,12 +764,21 @@ void TMainWin::GripperDisconnected(QObject*)
 void TMainWin::Commandlog1Click()
 {
     if (CommLog)
-        CommLog->setVisible(Commandlog1->isChecked());
+        ShowPlaced(CommLog, FCommLogState, FCommLogPlaced, Commandlog1->isChecked());
 }
 
 void TMainWin::CustomCommands1Click()
 {
-    FCustomCmd->setVisible(CustomCommands1->isChecked());
+    ShowPlaced(FCustomCmd, FCustomCmdState, FCustomCmdPlaced, CustomCommands1->isChecked());
+}
+
+void TMainWin::ShowPlaced(QWidget* window, const TFormState& state, bool& placed, bool visible)
+{
+    if (visible && !placed) {
+        placed = true;
+        state.Restore(window);
+    }
+    window->setVisible(visible);
 }
 
 // ---------------------------------------------------------------- motion panels

@@ -8,7 +8,10 @@
 //
 // The window keeps its placement in "Analyzer.ini" (section "MainWin") in
 // the program's settings folder: restored when it is first shown, written
-// when it is destroyed.
+// when it is destroyed. The command log and the command editor keep theirs
+// there too (sections "CommLog" and "CustomCmd"), and the last connection
+// that succeeded goes to section "Connection" for Reconnect. The status bar
+// shows the hints on its left and the link on its right.
 #include "AsyncResultEventList.h"
 #include "FormState.h"
 #include "stat.h"
@@ -28,6 +31,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
 class QSlider;
+class QTimer;
 class QToolButton;
 class TCommandPanel;
 class TCustomCmd;
@@ -35,6 +39,7 @@ class TFloatEdit;
 class THXT;
 class TRollPanel;
 class TPlotWindow;
+class TReconnector;
 class TSplitterBar;
 struct TSystemLimits;
 
@@ -47,6 +52,7 @@ public:
     THXT* Gripper() const { return FGripper; }
     TCustomCmd* CustomCmd() const { return FCustomCmd; }
     TPlotWindow* PlotWindow() const { return FPlot; }
+    TReconnector* Reconnector() const { return FReconnector; }
     int32_t PreviousState() const { return FPreviousState; }
     const std::vector<QCheckBox*>& FlagBoxes() const { return FFlagBoxes; }
 
@@ -62,6 +68,9 @@ public:
     // Menu handlers.
     void Connect1Click();
     void Disconnect1Click();
+    void Reconnect1Click();
+    void AutoReconnect1Click();
+    void About1Click();
     void Commandlog1Click();
     void CustomCommands1Click();
     void GetSystemInfo1Click();
@@ -100,6 +109,9 @@ public:
     QMenu* File1;
     QAction* Connect1;
     QAction* Disconnect1;
+    QAction* Reconnect1;
+    QAction* AutoReconnect1;
+    QAction* Quit1;
     QMenu* Commands1;
     QAction* GetSystemInfo1;
     QAction* GetSystemLimits1;
@@ -110,6 +122,10 @@ public:
     QMenu* View1;
     QAction* Commandlog1;
     QAction* Plot1;
+    QMenu* Help1;
+    QAction* About1;
+    // Right side of the status bar: the link, its state and packet counts.
+    QLabel* lbConnection;
 
     // Right column: state display and Fast Stop.
     QWidget* pnRight;
@@ -198,6 +214,13 @@ private:
     // bar instead of a message box; false for any other status.
     bool ReportRefusal(TStat status);
     TAsyncResultEvent ResultHandler();
+    // Takes the link's reports from the operator's error box while the
+    // window reconnects by itself.
+    void InstallReportFilter();
+    void UpdateConnectionItems();
+    void UpdateLinkStatus();
+    // Shows `window` at its remembered placement the first time.
+    void ShowPlaced(QWidget* window, const TFormState& state, bool& placed, bool visible);
 
     THXT* FGripper = nullptr;
     int32_t FPreviousState = -1;
@@ -209,4 +232,10 @@ private:
     std::vector<TEditTrackPair> FPairs;
     TFormState FFormState;
     bool FPlacementRestored = false;
+    TFormState FCommLogState;
+    TFormState FCustomCmdState;
+    bool FCommLogPlaced = false;
+    bool FCustomCmdPlaced = false;
+    TReconnector* FReconnector = nullptr;
+    QTimer* FStatusTimer = nullptr;
 };

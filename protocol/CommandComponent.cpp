@@ -126,6 +126,8 @@ TStat TCommand::OpenDevice(int index, const std::function<TStat(TDevice*)>& open
         FLimitReads = false;
         FReadHeldBack = false;
         FBytesLeftInDevice = 0;
+        FSentPackets = 0;
+        FReceivedPackets = 0;
     } else {
         device->OnConnect = nullptr;
         device->OnDisconnect = nullptr;
@@ -150,7 +152,15 @@ TStat TCommand::SendPacket(const TPacket& p)
     const TStat framed = FramePacket(p, frame);
     if (framed != E_SUCCESS)
         return framed;
-    return FCurrentDevice->Write(frame.data(), static_cast<int32_t>(frame.size()));
+    const TStat written = FCurrentDevice->Write(frame.data(), static_cast<int32_t>(frame.size()));
+    if (written == E_SUCCESS)
+        ++FSentPackets;
+    return written;
+}
+
+TLinkCounters TCommand::Counters() const
+{
+    return {FSentPackets, FReceivedPackets, FAssembler.ChecksumErrors()};
 }
 
 void TCommand::DataAvailable(TDevice*, int32_t count)
@@ -241,6 +251,7 @@ void TCommand::ProcessByte(uint8_t b)
 void TCommand::FrameReceived(TPacket&& packet)
 {
     // A full queue drops the packet; the event still fires for it.
+    ++FReceivedPackets;
     FPackets.Push(std::move(packet));
     ++FFramesToAnnounce;
 }

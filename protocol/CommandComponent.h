@@ -32,6 +32,14 @@ using TInterfaceChooser = std::function<bool(TInterfaceChoice& choice)>;
 // A device's report for the operator (the sender is the device).
 using TReportEvent = std::function<void(QObject* sender, TTransportReport kind, const QString& text)>;
 
+// Packets of the current connection: sent, received with a good checksum,
+// and frames dropped for a wrong checksum.
+struct TLinkCounters {
+    uint32_t Sent = 0;
+    uint32_t Received = 0;
+    uint32_t ChecksumDropped = 0;
+};
+
 class TCommand : public QObject, public TDeviceOwner {
     Q_OBJECT
 public:
@@ -69,6 +77,8 @@ public:
     std::optional<TConnectionParams> ConnectionParams() const;
     // Closes the current device; queued packets stay.
     void Disconnect();
+    // Counted since the last successful Connect (kept after a disconnect).
+    TLinkCounters Counters() const;
     // Frames p and writes it to the current device in one write:
     // E_NOT_INITIALIZED without an open device, E_INVALID_PARAMETER for a
     // packet that cannot be framed, otherwise the device's write status.
@@ -127,4 +137,6 @@ private:
     // Bytes left in the device by the last read: they had been received by
     // then, so the next read continues that one without a pause.
     int32_t FBytesLeftInDevice = 0;
+    uint32_t FSentPackets = 0;
+    uint32_t FReceivedPackets = 0;
 };

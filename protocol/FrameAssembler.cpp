@@ -25,6 +25,7 @@ void TFrameAssembler::Reset()
     FCrc = 0xFFFF;
     FPosition = 0;
     FSynchronised = false;
+    FChecksumErrors = 0;
     std::memset(FPayload.get(), 0, PayloadBufferSize);
 }
 
@@ -117,6 +118,8 @@ void TFrameAssembler::Step(uint8_t b)
             packet.length = static_cast<int32_t>(FLength);
             packet.data.assign(FPayload.get(), FPayload.get() + FLength);
             OnFrame(std::move(packet));
+        } else if (FCrc != 0) {
+            ++FChecksumErrors;
         }
         FPosition = 0;
         FSynchronised = false;

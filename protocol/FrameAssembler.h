@@ -30,10 +30,13 @@ public:
     // the two chunks, however long ago that read was, so the gap rule does
     // not apply before this chunk.
     void ProcessChunk(const uint8_t* data, size_t count, bool continuesPrevious = false);
-    // Forgets any partial frame and clears the payload buffer.
+    // Forgets any partial frame, clears the payload buffer and the count of
+    // checksum errors.
     void Reset();
 
     bool Synchronised() const { return FSynchronised; }
+    // Complete frames dropped for a wrong checksum since the last Reset.
+    uint32_t ChecksumErrors() const { return FChecksumErrors; }
 
     TFrameEvent OnFrame;
 
@@ -52,5 +55,6 @@ private:
     int32_t FPosition = 0;
     bool FSynchronised = false;
     uint32_t FLastByteTime = 0;
+    uint32_t FChecksumErrors = 0;
     std::unique_ptr<uint8_t[]> FPayload;
 };

@@ -315,6 +315,15 @@ void TCANDevice::GetPortList(QStringList& list)
         list.append(QStringLiteral("not installed"));
 }
 
+QString TCANDevice::PortLabel(const QString& portName) const
+{
+    TCanInterface iface;
+    const int net = NetNumber(portName);
+    if (net < 0 || FApi.NetInterface(net, &iface) != NTCAN_SUCCESS)
+        return portName;
+    return QStringLiteral("%1 (%2:%3)").arg(portName, iface.Plugin, iface.Name);
+}
+
 void TCANDevice::RxNotify()
 {
     NotifyDataAvailable(BytesAvailable());

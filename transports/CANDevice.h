@@ -117,6 +117,8 @@ public:
     TStat Write(const uint8_t* buffer, int32_t count) override;
     // "Net <n>" for each net from 0 to 20 that opens, or "not installed".
     void GetPortList(QStringList& list) override;
+    // "Net <n> (<plugin>:<interface>)" for a net the driver can name.
+    QString PortLabel(const QString& portName) const override;
 
     NTCAN_HANDLE NetHandle() const { return FNetHandle; }
     int32_t TxId() const { return FTxId; }

@@ -96,6 +96,12 @@ public:
     virtual TStat Write(const uint8_t* buffer, int32_t count) = 0;
     // Empties `list`, then adds the device's port names in ascending order.
     virtual void GetPortList(QStringList& list);
+    // What the operator sees for the port `portName` of the port list: the
+    // name itself, or the name with what it stands for.
+    virtual QString PortLabel(const QString& portName) const { return portName; }
+    // Ports come and go while the program runs (plug-in adapters): the
+    // interface dialog watches the port list and takes a typed port name.
+    virtual bool HotPlugPorts() const { return false; }
 
     // The "Portname" of section "Common" of the settings file; empty if absent.
     QString GetPortName() const;

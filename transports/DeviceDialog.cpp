@@ -5,9 +5,11 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 #include <stdexcept>
@@ -36,6 +38,7 @@ TDeviceDlg::TDeviceDlg(QObject* owner)
     , cbDevicePort(new QComboBox(this))
     , btnConnect(new QPushButton(QStringLiteral("Connect"), this))
     , btnCancel(new QPushButton(QStringLiteral("Abort"), this))
+    , FPortPoll(new QTimer(this))
 {
     setObjectName(QStringLiteral("DeviceDlg"));
     setWindowTitle(QStringLiteral("Select an Interface"));
@@ -81,6 +84,8 @@ TDeviceDlg::TDeviceDlg(QObject* owner)
     connect(btnConnect, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cbDevice, &QComboBox::currentIndexChanged, this, &TDeviceDlg::cbDeviceChange);
+    FPortPoll->setInterval(PortPollIntervalMs);
+    connect(FPortPoll, &QTimer::timeout, this, &TDeviceDlg::PollPorts);
 }
 
 TDeviceOwner& TDeviceDlg::DeviceOwner() const
@@ -112,35 +117,91 @@ int TDeviceDlg::DeviceIndex() const
 
 QString TDeviceDlg::PortName() const
 {
-    return cbDevicePort->currentIndex() < 0 ? QString() : cbDevicePort->currentText();
+    const int index = cbDevicePort->currentIndex();
+    if (cbDevicePort->isEditable()) {
+        const QString typed = cbDevicePort->currentText().trimmed();
+        if (index < 0 || cbDevicePort->itemText(index) != typed)
+            return typed;
+    }
+    return index < 0 ? QString() : cbDevicePort->itemData(index).toString();
 }
 
 void TDeviceDlg::showEvent(QShowEvent* event)
 {
     TModalDialog::showEvent(event);
     cbDevice->setFocus();
+    UpdatePortPoll();
+}
+
+void TDeviceDlg::hideEvent(QHideEvent* event)
+{
+    FPortPoll->stop();
+    TModalDialog::hideEvent(event);
+}
+
+TDevice* TDeviceDlg::SelectedDevice() const
+{
+    TDeviceOwner& owner = DeviceOwner();
+    const int index = cbDevice->currentIndex();
+    return index < 0 || index >= owner.DeviceCount() ? nullptr : owner.Devices(index);
 }
 
 void TDeviceDlg::cbDeviceChange()
 {
-    TDeviceOwner& owner = DeviceOwner();
+    TDevice* device = SelectedDevice();
     cbDevicePort->clear();
-    const int index = cbDevice->currentIndex();
-    if (index < 0 || index >= owner.DeviceCount())
+    cbDevicePort->setEditable(device && device->HotPlugPorts());
+    UpdatePortPoll();
+    if (!device)
         return;
-    TDevice* device = owner.Devices(index);
     QStringList ports;
     device->GetPortList(ports);
-    cbDevicePort->addItems(ports);
+    FillPorts(*device, ports, device->GetPortName());
+}
+
+void TDeviceDlg::FillPorts(TDevice& device, const QStringList& ports, const QString& wanted)
+{
+    const QSignalBlocker blocker(cbDevicePort);
+    cbDevicePort->clear();
+    for (const QString& port : ports)
+        cbDevicePort->addItem(device.PortLabel(port), port);
     if (ports.isEmpty())
         return;
-    const QString remembered = device->GetPortName();
-    int selected = 0;
+    int selected = -1;
     for (int i = 0; i < ports.size(); ++i) {
-        if (ports[i].compare(remembered, Qt::CaseInsensitive) == 0) {
+        if (ports[i].compare(wanted, Qt::CaseInsensitive) == 0) {
             selected = i;
             break;
         }
     }
-    cbDevicePort->setCurrentIndex(selected);
+    if (selected < 0 && cbDevicePort->isEditable() && !wanted.isEmpty() && isVisible()) {
+        // A name the operator typed, or a port that went away: it stays.
+        cbDevicePort->setCurrentIndex(-1);
+        cbDevicePort->setEditText(wanted);
+        return;
+    }
+    cbDevicePort->setCurrentIndex(std::max(selected, 0));
+}
+
+void TDeviceDlg::PollPorts()
+{
+    TDevice* device = SelectedDevice();
+    if (!device)
+        return;
+    QStringList ports;
+    device->GetPortList(ports);
+    QStringList listed;
+    for (int i = 0; i < cbDevicePort->count(); ++i)
+        listed << cbDevicePort->itemData(i).toString();
+    if (ports != listed)
+        FillPorts(*device, ports, PortName());
+}
+
+void TDeviceDlg::UpdatePortPoll()
+{
+    const TDevice* device = isVisible() ? SelectedDevice() : nullptr;
+    if (device && device->HotPlugPorts())
+        FPortPoll->start();
+    else
+        FPortPoll->stop();
 }

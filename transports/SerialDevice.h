@@ -51,6 +51,7 @@ public:
     // names an existing device the enumeration misses (a pseudo-terminal, for
     // example), in natural order.
     void GetPortList(QStringList& list) override;
+    bool HotPlugPorts() const override { return true; }
 
     // Sorts port names in natural ascending order: ttyS2 before ttyS10.
     static void SortPortNames(QStringList& names);

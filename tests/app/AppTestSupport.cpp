@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "BaudrateDialog.h"
+#include "CanParamsDialog.h"
 #include "DeviceDialog.h"
 #include "HostnameDialog.h"
 #include "IniFile.h"
@@ -36,13 +37,17 @@ int TAppDriver::RunScripted(QDialog& dialog)
         auto* devices = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevice"));
         if (!devices)
             return QDialog::Rejected;
-        const bool serial = InterfaceChoice == TInterfaceChoice::Serial;
-        devices->setCurrentIndex(devices->findText(serial ? QStringLiteral("Serial (RS232)") : QStringLiteral("Ethernet")));
+        const QString device = InterfaceChoice == TInterfaceChoice::Serial ? QStringLiteral("Serial (RS232)")
+            : InterfaceChoice == TInterfaceChoice::Can                      ? QStringLiteral("CAN-Bus")
+                                                                            : QStringLiteral("Ethernet");
+        devices->setCurrentIndex(devices->findText(device));
         auto* ports = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevicePort"));
+        if (ports && InterfaceChoice == TInterfaceChoice::Can)
+            ports->setCurrentIndex(ports->findText(QStringLiteral("(virtualcan:can0)"), Qt::MatchEndsWith));
         OfferedPort = ports ? ports->currentText() : QString();
         return QDialog::Accepted;
     }
-    if (qobject_cast<TBaudrateDlg*>(&dialog))
+    if (qobject_cast<TBaudrateDlg*>(&dialog) || qobject_cast<TCANParamsDlg*>(&dialog))
         return QDialog::Accepted;
     if (auto* hostDialog = qobject_cast<THostNameDlg*>(&dialog)) {
         hostDialog->SetHostName(QStringLiteral("127.0.0.1"));
@@ -72,4 +77,34 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs)
         QThread::msleep(2);
     }
     return true;
+}
+
+QPalette DarkFusionPalette()
+{
+    QPalette dark;
+    const QColor window(53, 53, 53);
+    const QColor text(Qt::white);
+    const QColor disabled(127, 127, 127);
+    const QColor highlight(42, 130, 218);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::ToolTipBase, QColor(25, 25, 25));
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::red);
+    dark.setColor(QPalette::Link, highlight);
+    dark.setColor(QPalette::Highlight, highlight);
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    dark.setColor(QPalette::Light, QColor(80, 80, 80));
+    dark.setColor(QPalette::Midlight, QColor(66, 66, 66));
+    dark.setColor(QPalette::Mid, QColor(40, 40, 40));
+    dark.setColor(QPalette::Dark, QColor(20, 20, 20));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, disabled);
+    return dark;
 }

@@ -1,13 +1,15 @@
 #pragma once
 // Drives the real main window from tests and from the screenshot tool: a
 // private settings folder, recorded message boxes, scripted connect dialogs
-// (interface dialog: "Ethernet" or "Serial (RS232)" with the port it offers;
-// host dialog: 127.0.0.1 and the simulator's port; line speed dialog: as
-// offered) and waiting for the window to reach a state.
+// (interface dialog: "Ethernet", "Serial (RS232)" or "CAN-Bus" with the port
+// it offers, for CAN the first virtualcan net; host dialog: 127.0.0.1 and the
+// simulator's port; line speed and CAN dialogs: as offered) and waiting for
+// the window to reach a state.
 #include "DialogRunner.h"
 #include "MessageDialog.h"
 
 #include <QDialog>
+#include <QPalette>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -24,7 +26,7 @@ struct TRecordedMessage {
 class TAppDriver {
 public:
     // What the scripted dialogs do with an interface dialog.
-    enum class TInterfaceChoice { Ethernet, Serial, Cancel };
+    enum class TInterfaceChoice { Ethernet, Serial, Can, Cancel };
     // Called for every other dialog (the information dialogs); returns the
     // dialog's result.
     using TOtherDialog = std::function<int(QDialog& dialog)>;
@@ -55,6 +57,9 @@ private:
     TMessageHandler FPreviousHandler;
     TDialogRunner FPreviousRunner;
 };
+
+// A dark palette for the Fusion style: light text on dark grey windows.
+QPalette DarkFusionPalette();
 
 // Processes events until `done` holds or `timeoutMs` passed; the result of
 // the last check.

@@ -1,8 +1,11 @@
 // The main window's placement in "Analyzer.ini".
 #include "AppTestSupport.h"
+#include "CommLogForm.h"
+#include "CustomCmdForm.h"
 #include "IniFile.h"
 #include "MainForm.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -103,6 +106,31 @@ TEST_F(FormStateTest, UnwritablePlacementIsReported)
     EXPECT_EQ(Driver.Messages[0].kind, TMessageKind::Error);
     EXPECT_EQ(Driver.Messages[0].text,
               QStringLiteral("Cannot save the window placement in %1.").arg(IniPath()));
+}
+
+TEST_F(FormStateTest, CommandLogAndEditorComeBackWhereTheyWereLeft)
+{
+    auto log = std::make_unique<TCommLog>();
+    auto window = StartWindow();
+    window->Commandlog1->trigger();
+    window->CustomCommands1->trigger();
+    log->setGeometry(60, 70, 500, 400);
+    window->CustomCmd()->setGeometry(90, 100, 450, 380);
+    QTest::qWait(20);
+    const QRect logPlace = log->geometry();
+    const QRect editorPlace = window->CustomCmd()->geometry();
+    const QRect mainPlace = window->geometry();
+    window.reset();
+    log.reset();
+    log = std::make_unique<TCommLog>();
+
+    window = StartWindow();
+    EXPECT_EQ(window->geometry(), mainPlace) << "the main window's entry is kept";
+    window->Commandlog1->trigger();
+    window->CustomCommands1->trigger();
+    EXPECT_EQ(log->geometry(), logPlace);
+    EXPECT_EQ(window->CustomCmd()->geometry(), editorPlace);
+    window.reset();
 }
 
 }

@@ -2,6 +2,7 @@
 // with report packets, the edit/track bar coupling, the edit ranges, and the
 // messages of commands that cannot reach a gripper.
 #include "AppTestSupport.h"
+#include "CommandPanel.h"
 #include "CustomCmdForm.h"
 #include "FloatEdit.h"
 #include "HXTForm.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -27,6 +29,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <memory>
 
 namespace {
@@ -421,6 +425,48 @@ TEST_F(MainWindowTest, SplitterBarSharesTheHeightWithTheResultsPanel)
     QApplication::sendEvent(w.Splitter1, &move);
     QTest::mouseRelease(w.Splitter1, Qt::LeftButton, {}, QPoint(middle, -48));
     EXPECT_EQ(w.RollPanel2->height(), collapsed);
+}
+
+// Lightness between a text colour and the colour it is drawn on.
+int Contrast(const QColor& text, const QColor& background)
+{
+    return std::abs(text.lightness() - background.lightness());
+}
+
+// The colour most pixels of `widget` have: its background.
+QColor Background(QWidget* widget)
+{
+    const QImage image = widget->grab().toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y)];
+    return QColor(std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                      return a.second < b.second;
+                  })->first);
+}
+
+TEST(MainWindowPalette, PanelTextsStayReadableWithLightAndDarkPalettes)
+{
+    TAppDriver driver;
+    const QPalette previous = QApplication::palette();
+    for (const QPalette& palette : {previous, DarkFusionPalette()}) {
+        QApplication::setPalette(palette);
+        TMainWin w;
+        w.show();
+        w.EnableControls(true);
+        QTest::qWait(20);
+        const bool dark = palette.color(QPalette::Window).lightness() < 128;
+        auto* caption = w.pnAcc->findChild<QLabel*>();
+        ASSERT_NE(caption, nullptr);
+        EXPECT_GE(Contrast(caption->palette().color(QPalette::WindowText), Background(w.pnAcc)), 100)
+            << "command panel, dark " << dark;
+        const QPoint inLabel(w.lbSystemstate->geometry().right() - 2, w.lbSystemstate->geometry().center().y());
+        const QColor behind = w.RollPanel1->grab().toImage().pixelColor(inLabel);
+        EXPECT_GE(Contrast(w.lbSystemstate->palette().color(QPalette::WindowText), behind), 100)
+            << "system state, dark " << dark;
+    }
+    QApplication::setPalette(previous);
 }
 
 }

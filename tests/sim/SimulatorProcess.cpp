@@ -14,13 +14,13 @@ TSimulatorProcess::~TSimulatorProcess() { Stop(); }
 
 QString TSimulatorProcess::ExecutablePath() { return QStringLiteral(GRIPPER_SIM_PATH); }
 
-bool TSimulatorProcess::Start(const QStringList& extraArgs)
+bool TSimulatorProcess::Start(const QStringList& extraArgs, quint16 port)
 {
     Stop();
     FStdout.clear();
     FStderr.clear();
     FPort = 0;
-    FProcess.start(ExecutablePath(), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")} + extraArgs);
+    FProcess.start(ExecutablePath(), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)} + extraArgs);
     if (!FProcess.waitForStarted(StartTimeoutMs))
         return false;
     static const QRegularExpression portLine(QStringLiteral("^tcp port (\\d+)$"), QRegularExpression::MultilineOption);

@@ -11,10 +11,11 @@ public:
     TSimulatorProcess(const TSimulatorProcess&) = delete;
     TSimulatorProcess& operator=(const TSimulatorProcess&) = delete;
 
-    // Launches gripper-sim with "--tcp 127.0.0.1:0" and extraArgs, and waits
-    // up to a few seconds for its "tcp port N" line. False when it did not
-    // start or did not report a port (it is stopped then).
-    bool Start(const QStringList& extraArgs = {});
+    // Launches gripper-sim with "--tcp 127.0.0.1:<port>" (0: a free port) and
+    // extraArgs, and waits up to a few seconds for its "tcp port N" line.
+    // False when it did not start or did not report a port (it is stopped
+    // then).
+    bool Start(const QStringList& extraArgs = {}, quint16 port = 0);
     // Terminates the simulator (SIGTERM, then kill) and waits for it.
     void Stop();
 

@@ -1,5 +1,6 @@
 // Settings files: defaults, names without regard to case, integer forms,
 // writing in place, and where the files live.
+#include "ConnectionRecord.h"
 #include "IniFile.h"
 #include "SerialDevice.h"
 #include "TransportTestSupport.h"
@@ -224,4 +225,34 @@ TEST_F(SettingsFile, PortNameOfADeviceComesFromSectionCommon)
     EXPECT_EQ(device.GetPortName(), QString());
     WriteSettingsFile(QStringLiteral("uart.cfg"), "[common]\nbaudrate=3\n[COMMON]\nportname=ttyUSB3\n");
     EXPECT_EQ(device.GetPortName(), QStringLiteral("ttyUSB3"));
+}
+
+TEST_F(SettingsFile, ConnectionRecordRoundTripsEachInterfaceAndRefusesDamagedOnes)
+{
+    TIniFile ini(Folder.filePath(QStringLiteral("Analyzer.ini")));
+    const QString section = QStringLiteral("Connection");
+    EXPECT_FALSE(ReadConnection(ini, section)) << "nothing stored";
+
+    const TConnectionParams made[] = {
+        TSerialParams{QStringLiteral("/dev/serial/by-id/usb-FTDI-if00"), 115200},
+        TTCPParams{QStringLiteral("127.0.0.1"), 1000},
+        TCANParams{{QStringLiteral("virtualcan"), QStringLiteral("can0")}, NTCAN_BAUD_125, 0x3A0},
+    };
+    for (const TConnectionParams& params : made) {
+        ASSERT_TRUE(WriteConnection(ini, section, params));
+        EXPECT_EQ(ReadConnection(ini, section), params) << DescribeConnection(params).toStdString();
+    }
+    EXPECT_EQ(DescribeConnection(TSerialParams{QStringLiteral("ttyUSB0"), 115200}), QStringLiteral("Serial /dev/ttyUSB0 115200"));
+    EXPECT_EQ(DescribeConnection(made[1]), QStringLiteral("TCP 127.0.0.1:1000"));
+    EXPECT_EQ(DescribeConnection(TCANParams{{QStringLiteral("virtualcan"), QStringLiteral("can0")}}),
+        QStringLiteral("CAN virtualcan:can0 250 kBit/s id 100"));
+
+    // A record damaged by hand gives nothing to reconnect to.
+    for (const QByteArray& damaged : {QByteArray("Interface=uart\nPortName=ttyS0\nBaudrate=1234\n"),
+             QByteArray("Interface=tcp\nHost=127.0.0.1\nTcpPort=70000\n"), QByteArray("Interface=tcp\nTcpPort=1000\n"),
+             QByteArray("Interface=can\nCanPlugin=virtualcan\nCanInterface=can0\nBitrate=300\nTargetId=100\n"),
+             QByteArray("Interface=modem\n")}) {
+        WriteSettingsFile(QStringLiteral("Analyzer.ini"), "[Connection]\n" + damaged);
+        EXPECT_FALSE(ReadConnection(ini, section)) << damaged.toStdString();
+    }
 }

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -39,8 +40,15 @@ public:
     int32_t Read(uint8_t*, int32_t) override { return -1; }
     TStat Write(const uint8_t*, int32_t) override { return E_NOT_OPENED; }
     void GetPortList(QStringList& list) override { list = Ports; }
+    bool HotPlugPorts() const override { return HotPlug; }
+    QString PortLabel(const QString& portName) const override
+    {
+        return Labels.contains(portName) ? portName + QStringLiteral(" (") + Labels[portName] + QLatin1Char(')') : portName;
+    }
 
     QStringList Ports;
+    bool HotPlug = false;
+    QMap<QString, QString> Labels;
 };
 
 // Stands in for the command dispatcher: owns the devices, in list order.
@@ -163,6 +171,63 @@ TEST_F(DeviceDialog, ChoosingAnotherDeviceShowsItsPortsAndEachRunStartsAfresh)
     ASSERT_TRUE(RunAndPress(dialog, "btnConnect"));
     EXPECT_EQ(dialog.DeviceIndex(), 0) << "the previous choice is not remembered";
     EXPECT_EQ(SelectedPort, QStringLiteral("COM1"));
+}
+
+TEST_F(DeviceDialog, LabelledPortsShowWhatTheyAreAndHandOutTheirNames)
+{
+    MakeDevices({QStringLiteral("ttyS0")});
+    auto* can = static_cast<TFakeDevice*>(Owner.List[2]);
+    can->Ports = {QStringLiteral("Net 0"), QStringLiteral("Net 1")};
+    can->Labels = {{QStringLiteral("Net 0"), QStringLiteral("socketcan:can0")},
+                   {QStringLiteral("Net 1"), QStringLiteral("virtualcan:can0")}};
+    WriteSettingsFile(QStringLiteral("can.cfg"), "[Common]\nPortname=net 1\n");
+    TDeviceDlg dialog(&Owner);
+    DialogScript = [&](QDialog& shown) {
+        Child<QComboBox>(shown, "cbDevice")->setCurrentIndex(2);
+        PortEntries = Entries(Child<QComboBox>(shown, "cbDevicePort"));
+        SelectedPort = Child<QComboBox>(shown, "cbDevicePort")->currentText();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(PortEntries, QStringList({"Net 0 (socketcan:can0)", "Net 1 (virtualcan:can0)"}));
+    EXPECT_EQ(SelectedPort, QStringLiteral("Net 1 (virtualcan:can0)")) << "the stored name selects its entry";
+    EXPECT_EQ(dialog.PortName(), QStringLiteral("Net 1"));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("can.cfg")), QByteArray("[Common]\nPortname=net 1\n"));
+}
+
+TEST_F(DeviceDialog, HotPlugPortsAreFollowedWhileOpenAndTakeATypedPath)
+{
+    MakeDevices({QStringLiteral("ttyUSB0")});
+    Serial->HotPlug = true;
+    TDeviceDlg dialog(&Owner);
+    const QString typed = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0");
+    DialogScript = [&](QDialog& shown) {
+        auto* ports = Child<QComboBox>(shown, "cbDevicePort");
+        shown.show();
+        EXPECT_TRUE(ports->isEditable());
+        // An adapter is plugged in: it is listed, the selection stays.
+        Serial->Ports = {QStringLiteral("ttyACM0"), QStringLiteral("ttyUSB0")};
+        EXPECT_TRUE(WaitFor([&] { return ports->count() == 2; }, 3 * TDeviceDlg::PortPollIntervalMs));
+        EXPECT_EQ(ports->currentText(), QStringLiteral("ttyUSB0"));
+        // A typed path survives the list changing under it.
+        ports->setEditText(typed);
+        Serial->Ports = {QStringLiteral("ttyACM0")};
+        EXPECT_TRUE(WaitFor([&] { return ports->count() == 1; }, 3 * TDeviceDlg::PortPollIntervalMs));
+        EXPECT_EQ(ports->currentText(), typed);
+        shown.hide();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(dialog.PortName(), typed);
+
+    // Devices without changing ports take no typed names.
+    DialogScript = [&](QDialog& shown) {
+        Child<QComboBox>(shown, "cbDevice")->setCurrentIndex(1);
+        EXPECT_FALSE(Child<QComboBox>(shown, "cbDevicePort")->isEditable());
+        return static_cast<int>(QDialog::Accepted);
+    };
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(dialog.PortName(), QStringLiteral("TCP"));
 }
 
 TEST_F(DeviceDialog, AbortAndEscapeCancel)
