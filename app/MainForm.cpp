@@ -618,6 +618,8 @@ void TMainWin::Disconnect1Click()
 
 void TMainWin::GripperConnected(QObject*)
 {
+    if (CommLog)
+        CommLog->MarkConnected();
     Connect1->setEnabled(false);
     Disconnect1->setEnabled(true);
     TSystemLimits limits;
