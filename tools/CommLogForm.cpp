@@ -458,11 +458,11 @@ QString TCommLog::PacketLine(int index) const
     return text;
 }
 
-bool TCommLog::Filtering() const { return !FFilter.isEmpty() || cbHideReports->isChecked(); }
+bool TCommLog::Filtering() const { return !FFilter.isEmpty() || FHideReports; }
 
 bool TCommLog::Shown(int index) const
 {
-    if (cbHideReports->isChecked() && FReports[static_cast<size_t>(index)])
+    if (FHideReports && FReports[static_cast<size_t>(index)])
         return false;
     // The filter looks at the line as it is shown, columns included.
     return FFilter.isEmpty() || PacketText(index).contains(FFilter, Qt::CaseInsensitive);
@@ -553,8 +553,17 @@ void TCommLog::OnOptionsChanged()
 
 void TCommLog::OnFilterChanged()
 {
-    FFilter = edFilter->text().trimmed();
-    RebuildShown();
+    const QString filter = edFilter->text().trimmed();
+    const bool hideReports = cbHideReports->isChecked();
+    // Typing on at a filter text or starting to hide reports only narrows
+    // the shown lines: then only those are looked at again.
+    const bool narrows = Filtering() && filter.contains(FFilter, Qt::CaseInsensitive) && (hideReports || !FHideReports);
+    FFilter = filter;
+    FHideReports = hideReports;
+    if (narrows)
+        std::erase_if(FShown, [this](int index) { return !Shown(index); });
+    else
+        RebuildShown();
     RxMsgMemo->Reload();
 }
 

@@ -143,6 +143,7 @@ private:
     // Packet numbers of the shown lines while filtering.
     std::vector<int> FShown;
     QString FFilter;
+    bool FHideReports = false;
     QElapsedTimer FSinceConnect;
     TTimeMode FTimeMode = TTimeMode::SinceConnect;
 };
