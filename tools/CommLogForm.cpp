@@ -538,6 +538,8 @@ void TCommLog::btnOpenClick()
     auto* view = new TCommLog(this);
     view->setWindowFlag(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the main window ends the program, also while this one is open.
+    view->setAttribute(Qt::WA_QuitOnClose, false);
     view->setWindowTitle(windowTitle() + QStringLiteral(" - ") + QFileInfo(fileName).fileName());
     view->AppendRecords(records);
     view->show();
