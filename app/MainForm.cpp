@@ -725,6 +725,8 @@ void TMainWin::UpdateLinkStatus()
 void TMainWin::GripperConnected(QObject*)
 {
     FReconnector->Connected();
+    if (CommLog)
+        CommLog->MarkConnected();
     Connect1->setEnabled(false);
     Disconnect1->setEnabled(true);
     TSystemLimits limits;

@@ -7,10 +7,16 @@
 // the log holds per packet.
 // Goals: ratio 1M/100k at most 1.3, rebuild at most 50 ms, at most 100 bytes
 // per packet.
+// A session-like log of 100,000 packets (three quarters of them reports):
+// toggling "Hide reports" and setting and clearing a filter text, each with
+// the repaint, against a check box toggle on the same log.
+// Goal: the hide-reports toggle costs no more than twice the check box
+// toggle.
 #include "CommLogForm.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QTest>
 
 #include <benchmark/benchmark.h>
@@ -54,6 +60,9 @@ struct TFigures {
     double largePerPacketUs = 0;
     double bytesPerPacket = 0;
     double rebuildMs = 0;
+    double optionToggleMs = 0;
+    double hideReportsMs = 0;
+    double filterTextMs = 0;
 } Figures;
 
 std::unique_ptr<TCommLog> Log;
@@ -101,6 +110,68 @@ void BM_ToggleRebuild(benchmark::State& state)
     Figures.rebuildMs = total * 1e3 / static_cast<double>(state.iterations());
 }
 
+// Per 8 packets: a request and its answer, then six state reports.
+std::unique_ptr<TCommLog> SessionLog(int count)
+{
+    auto log = std::make_unique<TCommLog>();
+    log->show();
+    for (int i = 0; i < count; ++i) {
+        const int step = i % 8;
+        TPacket p;
+        if (step < 2) {
+            p.command = 0x21;
+            p.length = step == 0 ? 9 : 2;
+            p.data = step == 0 ? TByteArray{0, 0, 0, 0x20, 0x41, 0, 0, 0x48, 0x42} : TByteArray{0x1A, 0};
+        } else {
+            static const uint8_t reports[] = {0x40, 0x41, 0x43};
+            p.command = reports[step % 3];
+            p.length = 6;
+            p.data = {0, 0, static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0x48, 0x41};
+        }
+        log->LogPacket(p, step != 0);
+    }
+    QApplication::processEvents();
+    return log;
+}
+
+// Mean time of `change` followed by the repaint of the visible lines.
+template <typename TChange>
+double MeanMs(benchmark::State& state, TCommLog& log, TChange change)
+{
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        change(log);
+        log.RxMsgMemo->viewport()->repaint();
+        const double seconds = Seconds(t0);
+        state.SetIterationTime(seconds);
+        total += seconds;
+    }
+    return total * 1e3 / static_cast<double>(state.iterations());
+}
+
+void BM_SessionToggles(benchmark::State& state)
+{
+    static std::unique_ptr<TCommLog> log;
+    if (!log)
+        log = SessionLog(SmallCount);
+    switch (state.range(0)) {
+    case 0:
+        Figures.optionToggleMs = MeanMs(state, *log, [](TCommLog& l) { l.cbShowIDDescr->toggle(); });
+        break;
+    case 1:
+        Figures.hideReportsMs = MeanMs(state, *log, [](TCommLog& l) { l.cbHideReports->toggle(); });
+        break;
+    default:
+        // Every other pass sets the text, every other clears it again.
+        Figures.filterTextMs = MeanMs(state, *log, [](TCommLog& l) {
+            l.edFilter->setText(l.edFilter->text().isEmpty() ? QStringLiteral("ID=21h") : QString());
+        });
+        log.reset();
+        break;
+    }
+}
+
 void PrintSummary()
 {
     std::printf("\n== Command log, packets of 10 payload bytes, window shown ==\n");
@@ -111,6 +182,12 @@ void PrintSummary()
     std::printf("check box toggle, rebuild and repaint with %d packets: %.2f ms (goal <= 50 ms)\n", LargeCount,
                 Figures.rebuildMs);
     std::printf("heap growth: %.1f bytes per logged packet (goal <= 100 bytes)\n", Figures.bytesPerPacket);
+    std::printf("\n== Session log of %d packets, 3/4 reports ==\n", SmallCount);
+    std::printf("check box toggle: %.2f ms\n", Figures.optionToggleMs);
+    std::printf("hide reports toggle: %.2f ms, ratio to check box toggle %.2f (goal <= 2)\n", Figures.hideReportsMs,
+                Figures.optionToggleMs > 0 ? Figures.hideReportsMs / Figures.optionToggleMs : 0.0);
+    std::printf("filter text set or cleared: %.2f ms, ratio to check box toggle %.2f\n", Figures.filterTextMs,
+                Figures.optionToggleMs > 0 ? Figures.filterTextMs / Figures.optionToggleMs : 0.0);
 }
 
 } // namespace
@@ -128,6 +205,11 @@ int main(int argc, char** argv)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("ToggleRebuild_1M", BM_ToggleRebuild)
+        ->Iterations(10)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("SessionToggles_100k", BM_SessionToggles)
+        ->DenseRange(0, 2)
         ->Iterations(10)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);

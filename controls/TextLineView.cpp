@@ -349,6 +349,25 @@ void TTextLineView::SelectAll()
 
 void TTextLineView::ClearSelection() { Select({}, {}); }
 
+void TTextLineView::SnapSelectionToWords()
+{
+    if (!FSource || !HasSelection())
+        return;
+    TTextPos from = std::min(FAnchor, FCursor);
+    TTextPos to = std::max(FAnchor, FCursor);
+    const QString first = FSource->LineText(from.line);
+    while (from.column > 0 && from.column < first.size() && !IsBlank(first[from.column - 1])
+           && !IsBlank(first[from.column]))
+        --from.column;
+    const QString last = to.line == from.line ? first : FSource->LineText(to.line);
+    while (to.column > 0 && to.column < last.size() && !IsBlank(last[to.column - 1]) && !IsBlank(last[to.column]))
+        ++to.column;
+    if (FAnchor <= FCursor)
+        Select(from, to);
+    else
+        Select(to, from);
+}
+
 void TTextLineView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {

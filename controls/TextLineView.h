@@ -56,9 +56,15 @@ public:
 
     QString SelectedText() const;
     bool HasSelection() const { return FAnchor != FCursor; }
+    // Where the selection began and where it ends now.
+    TTextPos SelectionAnchor() const { return FAnchor; }
+    TTextPos SelectionCursor() const { return FCursor; }
     void Select(TTextPos from, TTextPos to);
     void SelectAll();
     void ClearSelection();
+    // Widens the selection so that neither end cuts a run of non-blank
+    // characters (a hex byte) in two.
+    void SnapSelectionToWords();
 
     int LineCount() const { return FLineCount; }
     int ColumnsPerRow() const;

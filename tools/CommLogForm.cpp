@@ -3,12 +3,19 @@
 #include "HXT_commands.h"
 #include "MessageDialog.h"
 #include "PacketBufferClass.h"
+#include "PacketDecoder.h"
 #include "convert.h"
 #include "stat.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
+#include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QMenu>
@@ -31,6 +38,8 @@ namespace {
 const QString ConvertError = QStringLiteral("Error while converting selected data.");
 const QString FloatSizeError = QStringLiteral("Error: 4 bytes required to form a float value");
 const QString SaveError = QStringLiteral("Error while saving the log: ");
+const QString OpenError = QStringLiteral("Error while opening the log %1: %2");
+const QString CsvFilter = QStringLiteral("CSV files (*.csv)");
 
 // Command names and status identifiers of all 256 byte values, made once so
 // that laying out a long log needs no string work per line.
@@ -170,15 +179,32 @@ QString FormatGeneral4(float value)
     return text;
 }
 
+bool IsCsvName(const QString& fileName) { return fileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive); }
+
+// The format follows the name; choosing the CSV type without typing the
+// extension adds it.
 QString DefaultSaveFileDialog(QWidget* parent)
 {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save log"), QString(),
-                                        QStringLiteral("Text files (*.txt);;All files (*)"));
+    QString selected;
+    QString fileName = QFileDialog::getSaveFileName(parent, QStringLiteral("Save log"), QString(),
+                                                    QStringLiteral("Text files (*.txt);;") + CsvFilter
+                                                        + QStringLiteral(";;All files (*)"),
+                                                    &selected);
+    if (!fileName.isEmpty() && selected == CsvFilter && QFileInfo(fileName).suffix().isEmpty())
+        fileName += QLatin1String(".csv");
+    return fileName;
+}
+
+QString DefaultOpenFileDialog(QWidget* parent)
+{
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Open log"), QString(),
+                                        CsvFilter + QStringLiteral(";;All files (*)"));
 }
 
 } // namespace
 
-TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSaveFileDialog)
+TCommLog::TCommLog(QWidget* parent)
+    : QWidget(parent), SaveFileDialog(DefaultSaveFileDialog), OpenFileDialog(DefaultOpenFileDialog)
 {
     setWindowTitle(QStringLiteral("Communications log"));
     resize(454, 400);
@@ -191,7 +217,23 @@ TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSav
     optionsLayout->setContentsMargins(6, 0, 6, 0);
     optionsLayout->addWidget(cbShowIDDescr);
     optionsLayout->addWidget(cbEvaluateErrorCodes);
+    cbTime = new QCheckBox(QStringLiteral("Time"), Panel7);
+    cbDecoded = new QCheckBox(QStringLiteral("Decoded"), Panel7);
+    optionsLayout->addWidget(cbTime);
+    optionsLayout->addWidget(cbDecoded);
     optionsLayout->addStretch();
+
+    FilterPanel = new QWidget(this);
+    FilterPanel->setFixedHeight(26);
+    edFilter = new QLineEdit(FilterPanel);
+    edFilter->setPlaceholderText(QStringLiteral("Show only lines containing..."));
+    edFilter->setClearButtonEnabled(true);
+    cbHideReports = new QCheckBox(QStringLiteral("Hide reports"), FilterPanel);
+    auto* filterLayout = new QHBoxLayout(FilterPanel);
+    filterLayout->setContentsMargins(6, 0, 6, 0);
+    filterLayout->addWidget(new QLabel(QStringLiteral("Filter:"), FilterPanel));
+    filterLayout->addWidget(edFilter, 1);
+    filterLayout->addWidget(cbHideReports);
 
     RxMsgMemo = new TTextLineView(this);
     QFont memoFont(QStringLiteral("Courier New"), 8);
@@ -203,6 +245,8 @@ TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSav
 
     Panel1 = new QWidget(this);
     Panel1->setFixedHeight(33);
+    btnOpen = new QPushButton(QStringLiteral("Open..."), Panel1);
+    btnOpen->setFixedSize(75, 25);
     btnSave = new QPushButton(QStringLiteral("Save..."), Panel1);
     btnSave->setFixedSize(75, 25);
     btnClear = new QPushButton(style()->standardIcon(QStyle::SP_DialogResetButton), QStringLiteral("Clear"), Panel1);
@@ -210,6 +254,7 @@ TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSav
     auto* buttonLayout = new QHBoxLayout(Panel1);
     buttonLayout->setContentsMargins(6, 4, 6, 4);
     buttonLayout->addStretch();
+    buttonLayout->addWidget(btnOpen, 0, Qt::AlignTop);
     buttonLayout->addWidget(btnSave, 0, Qt::AlignTop);
     buttonLayout->addWidget(btnClear, 0, Qt::AlignTop);
 
@@ -217,6 +262,7 @@ TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSav
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(Panel7);
+    layout->addWidget(FilterPanel);
     layout->addWidget(RxMsgMemo, 1);
     layout->addWidget(Panel1);
 
@@ -225,8 +271,30 @@ TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSav
     miAsInteger = PopupMenu1->addAction(QStringLiteral("as Integer"));
     miAsText = PopupMenu1->addAction(QStringLiteral("as Text"));
 
+    TimeMenu = new QMenu(this);
+    auto* timeModes = new QActionGroup(TimeMenu);
+    miTimeSinceConnect = TimeMenu->addAction(QStringLiteral("Milliseconds since connect"));
+    miTimeWallClock = TimeMenu->addAction(QStringLiteral("Wall-clock time"));
+    for (QAction* item : {miTimeSinceConnect, miTimeWallClock}) {
+        item->setCheckable(true);
+        timeModes->addAction(item);
+    }
+    miTimeSinceConnect->setChecked(true);
+    RxMsgMemo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(RxMsgMemo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (cbTime->isChecked())
+            TimeMenu->popup(RxMsgMemo->viewport()->mapToGlobal(pos));
+    });
+    connect(miTimeSinceConnect, &QAction::triggered, this, [this] { SetTimeMode(TTimeMode::SinceConnect); });
+    connect(miTimeWallClock, &QAction::triggered, this, [this] { SetTimeMode(TTimeMode::WallClock); });
+
     connect(cbShowIDDescr, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
     connect(cbEvaluateErrorCodes, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
+    connect(cbTime, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
+    connect(cbDecoded, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
+    connect(edFilter, &QLineEdit::textChanged, this, [this] { OnFilterChanged(); });
+    connect(cbHideReports, &QCheckBox::toggled, this, [this] { OnFilterChanged(); });
+    connect(btnOpen, &QPushButton::clicked, this, [this] { btnOpenClick(); });
     connect(btnClear, &QPushButton::clicked, this, [this] { btnClearClick(); });
     connect(btnSave, &QPushButton::clicked, this, [this] { btnSaveClick(); });
     connect(miAsFloat, &QAction::triggered, this, [this] { miAsFloatClick(); });
@@ -234,6 +302,7 @@ TCommLog::TCommLog(QWidget* parent) : QWidget(parent), SaveFileDialog(DefaultSav
     connect(miAsText, &QAction::triggered, this, [this] { miAsTextClick(); });
     RxMsgMemo->OnMouseUp = [this](QMouseEvent* event) { RxMsgMemoMouseUp(event); };
     RxMsgMemo->SetSource(this);
+    FSinceConnect.start();
 
     if (!CommLog)
         CommLog = this;
@@ -248,18 +317,102 @@ TCommLog::~TCommLog()
 
 void TCommLog::LogPacket(const TPacket& packet, bool received)
 {
+    Append(packet, received, {QDateTime::currentMSecsSinceEpoch(), FSinceConnect.elapsed()});
+    RxMsgMemo->LinesAppended();
+}
+
+void TCommLog::MarkConnected() { FSinceConnect.restart(); }
+
+void TCommLog::AppendRecords(const std::vector<TLogRecord>& records)
+{
+    for (const TLogRecord& r : records)
+        Append(r.packet, r.received, {r.wallMs, r.sinceConnectMs});
+    RxMsgMemo->LinesAppended();
+}
+
+void TCommLog::Append(const TPacket& packet, bool received, TTimes times)
+{
     TPacket copy = CopyPacket(packet);
     if (received)
         copy.command |= PacketReceivedMark;
     else
         copy.command &= ~PacketReceivedMark;
-    FPackets.Add(std::move(copy));
-    RxMsgMemo->LinesAppended();
+    const uint8_t command = static_cast<uint8_t>(copy.command & 0xFF);
+    // A received packet answers the last request with its command byte;
+    // one that nobody asked for is a report when its command is a state.
+    bool report = false;
+    if (!received)
+        FAwaitingAnswer.set(command);
+    else if (FAwaitingAnswer.test(command))
+        FAwaitingAnswer.reset(command);
+    else
+        report = IsReportCommand(command);
+    const int index = FPackets.Add(std::move(copy));
+    FTimes.push_back(times);
+    FReports.push_back(report);
+    if (Filtering() && Shown(index))
+        FShown.push_back(index);
 }
+
+TLogRecord TCommLog::Record(int index) const
+{
+    TLogRecord record;
+    record.packet = FPackets.At(index);
+    record.received = (record.packet.command & PacketReceivedMark) != 0;
+    record.packet.command &= 0xFF;
+    record.wallMs = FTimes[static_cast<size_t>(index)].wallMs;
+    record.sinceConnectMs = FTimes[static_cast<size_t>(index)].sinceConnectMs;
+    return record;
+}
+
+int TCommLog::LineCount() const { return Filtering() ? static_cast<int>(FShown.size()) : FPackets.Count(); }
+
+int TCommLog::PacketOfLine(int line) const { return Filtering() ? FShown[static_cast<size_t>(line)] : line; }
 
 int TCommLog::LineLength(int line) const
 {
-    const TPacket& p = FPackets.At(line);
+    if (cbTime->isChecked() || cbDecoded->isChecked())
+        return static_cast<int>(LineText(line).size());
+    return PacketLineLength(PacketOfLine(line));
+}
+
+QString TCommLog::LineText(int line) const { return PacketText(PacketOfLine(line)); }
+
+QString TCommLog::PacketText(int index) const
+{
+    if (!cbTime->isChecked() && !cbDecoded->isChecked())
+        return PacketLine(index);
+    QString text = cbTime->isChecked() ? TimeColumn(index) : QString();
+    text += PacketLine(index);
+    if (cbDecoded->isChecked()) {
+        const TPacket& p = FPackets.At(index);
+        const std::string meaning = DecodePacket(p, (p.command & PacketReceivedMark) != 0);
+        if (!meaning.empty())
+            text += QLatin1String(" = ") + QString::fromStdString(meaning);
+    }
+    return text;
+}
+
+QString TCommLog::TimeColumn(int index) const
+{
+    const TTimes& t = FTimes[static_cast<size_t>(index)];
+    if (FTimeMode == TTimeMode::WallClock)
+        return QLatin1Char('[') + QDateTime::fromMSecsSinceEpoch(t.wallMs).time().toString(QStringLiteral("HH:mm:ss.zzz"))
+            + QLatin1String("] ");
+    return QStringLiteral("[%1 ms] ").arg(t.sinceConnectMs);
+}
+
+void TCommLog::SetTimeMode(TTimeMode mode)
+{
+    FTimeMode = mode;
+    (mode == TTimeMode::WallClock ? miTimeWallClock : miTimeSinceConnect)->setChecked(true);
+    if (cbTime->isChecked())
+        OnOptionsChanged();
+}
+
+int TCommLog::PacketLineLength(int index) const
+{
+    const TPacket& p = FPackets.At(index);
     const uint8_t command = static_cast<uint8_t>(p.command & 0xFF);
     const int length = p.ValidLength();
     int size = 11 + 6; // "RX PACKET: " and "ID=XXh"
@@ -274,14 +427,14 @@ int TCommLog::LineLength(int line) const
     return size;
 }
 
-QString TCommLog::LineText(int line) const
+QString TCommLog::PacketLine(int index) const
 {
-    const TPacket& p = FPackets.At(line);
+    const TPacket& p = FPackets.At(index);
     const uint8_t command = static_cast<uint8_t>(p.command & 0xFF);
     const bool received = (p.command & PacketReceivedMark) != 0;
     const int length = p.ValidLength();
     QString text;
-    text.reserve(LineLength(line));
+    text.reserve(PacketLineLength(index));
     text += received ? QLatin1String("RX PACKET: ") : QLatin1String("TX PACKET: ");
     text += QLatin1String("ID=");
     AppendHexDigits(text, command);
@@ -305,9 +458,32 @@ QString TCommLog::LineText(int line) const
     return text;
 }
 
+bool TCommLog::Filtering() const { return !FFilter.isEmpty() || FHideReports; }
+
+bool TCommLog::Shown(int index) const
+{
+    if (FHideReports && FReports[static_cast<size_t>(index)])
+        return false;
+    // The filter looks at the line as it is shown, columns included.
+    return FFilter.isEmpty() || PacketText(index).contains(FFilter, Qt::CaseInsensitive);
+}
+
+void TCommLog::RebuildShown()
+{
+    FShown.clear();
+    if (!Filtering())
+        return;
+    for (int i = 0; i < FPackets.Count(); ++i)
+        if (Shown(i))
+            FShown.push_back(i);
+}
+
 void TCommLog::btnClearClick()
 {
     FPackets.Clear();
+    FTimes.clear();
+    FReports.clear();
+    FShown.clear();
     RxMsgMemo->Reload();
 }
 
@@ -316,15 +492,22 @@ void TCommLog::btnSaveClick()
     if (!SaveFileDialog)
         return;
     const QString fileName = SaveFileDialog(this);
-    if (fileName.isEmpty())
-        return;
+    if (!fileName.isEmpty())
+        SaveLines(fileName);
+}
+
+void TCommLog::SaveLines(const QString& fileName) const
+{
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         ShowError(SaveError + file.errorString());
         return;
     }
+    const bool csv = IsCsvName(fileName);
+    if (csv)
+        file.write(CsvLogHeader().toUtf8() + '\n');
     for (int i = 0; i < LineCount(); ++i) {
-        QByteArray line = LineText(i).toLatin1();
+        QByteArray line = csv ? CsvLogRow(Record(PacketOfLine(i))).toUtf8() : LineText(i).toLatin1();
         line += '\n';
         if (file.write(line) != line.size())
             break;
@@ -333,19 +516,83 @@ void TCommLog::btnSaveClick()
         ShowError(SaveError + file.errorString());
 }
 
-void TCommLog::OnOptionsChanged() { RxMsgMemo->Reload(); }
+void TCommLog::btnOpenClick()
+{
+    if (!OpenFileDialog)
+        return;
+    const QString fileName = OpenFileDialog(this);
+    if (fileName.isEmpty())
+        return;
+    QFile file(fileName);
+    std::vector<TLogRecord> records;
+    QString error;
+    if (!file.open(QIODevice::ReadOnly))
+        error = file.errorString();
+    else
+        ReadCsvLog(file, records, error);
+    if (!error.isEmpty()) {
+        ShowError(OpenError.arg(QFileInfo(fileName).fileName(), error));
+        return;
+    }
+    // A window of its own, for reading: the program keeps logging here.
+    auto* view = new TCommLog(this);
+    view->setWindowFlag(Qt::Window);
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the main window ends the program, also while this one is open.
+    view->setAttribute(Qt::WA_QuitOnClose, false);
+    view->setWindowTitle(windowTitle() + QStringLiteral(" - ") + QFileInfo(fileName).fileName());
+    view->AppendRecords(records);
+    view->show();
+}
+
+void TCommLog::OnOptionsChanged()
+{
+    // What a text filter matches changes with the columns.
+    if (!FFilter.isEmpty())
+        RebuildShown();
+    RxMsgMemo->Reload();
+}
+
+void TCommLog::OnFilterChanged()
+{
+    const QString filter = edFilter->text().trimmed();
+    const bool hideReports = cbHideReports->isChecked();
+    // Typing on at a filter text or starting to hide reports only narrows
+    // the shown lines: then only those are looked at again.
+    const bool narrows = Filtering() && filter.contains(FFilter, Qt::CaseInsensitive) && (hideReports || !FHideReports);
+    FFilter = filter;
+    FHideReports = hideReports;
+    if (narrows)
+        std::erase_if(FShown, [this](int index) { return !Shown(index); });
+    else
+        RebuildShown();
+    RxMsgMemo->Reload();
+}
 
 void TCommLog::RxMsgMemoMouseUp(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    SnapSelectionToBytes();
     if (RxMsgMemo->SelectedText().trimmed().isEmpty())
         return;
     PopupMenu1->popup(RxMsgMemo->viewport()->mapToGlobal(event->position().toPoint()));
 }
 
-int TCommLog::SelectionToBytes(TByteArray& bytes) const
+void TCommLog::SnapSelectionToBytes()
 {
+    // A selection that cut a byte in half would read as another value.
+    const TTextLineView::TTextPos anchor = RxMsgMemo->SelectionAnchor();
+    const TTextLineView::TTextPos cursor = RxMsgMemo->SelectionCursor();
+    RxMsgMemo->SnapSelectionToWords();
+    TByteArray bytes;
+    if (ParseHexBytes(RxMsgMemo->SelectedText().trimmed(), bytes) == 0)
+        RxMsgMemo->Select(anchor, cursor);
+}
+
+int TCommLog::SelectionToBytes(TByteArray& bytes)
+{
+    SnapSelectionToBytes();
     return ParseHexBytes(RxMsgMemo->SelectedText().trimmed(), bytes);
 }
 

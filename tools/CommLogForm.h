@@ -4,19 +4,31 @@
 // selected hex bytes into a float, an integer or a text string.
 //
 // Every logged packet is kept (a received one with PacketReceivedMark set in
-// its stored command field); the lines are not stored but formatted from the
-// packets when they come into sight, so the log stays small and a change of
-// the options reformats nothing in advance.
+// its stored command field) with the time it was logged; the lines are not
+// stored but formatted from the packets when they come into sight, so the log
+// stays small and a change of the options reformats nothing in advance.
+//
+// Optional columns put the time before a line and the packet's meaning after
+// it. A filter text and "Hide reports" hide lines without touching the stored
+// packets: the shown lines are then an index of packet numbers. The log is
+// saved as its lines or as CSV, and a CSV log opens in a window of its own.
+#include "CommLogCsv.h"
 #include "PacketListClass.h"
 #include "TextLineView.h"
 #include "types.h"
 
 #include <QWidget>
 
+#include <QElapsedTimer>
+
+#include <bitset>
+#include <deque>
 #include <functional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
+class QLineEdit;
 class QMenu;
 class QMouseEvent;
 class QPushButton;
@@ -25,7 +37,13 @@ class TCommLog : public QWidget, private TTextLineView::TLineSource {
     Q_OBJECT
 public:
     // Asks for the name of the file to save the log into; empty = cancelled.
+    // A name ending in ".csv" saves CSV, any other the lines as shown.
     using TSaveFileDialog = std::function<QString(QWidget* parent)>;
+    // Asks for the CSV log to open; empty = cancelled.
+    using TOpenFileDialog = std::function<QString(QWidget* parent)>;
+
+    // What the "Time" column shows.
+    enum class TTimeMode { SinceConnect, WallClock };
 
     explicit TCommLog(QWidget* parent = nullptr);
     ~TCommLog() override;
@@ -33,18 +51,32 @@ public:
     // Stores a copy of the packet and adds its line. `received` marks packets
     // that came from the gripper.
     void LogPacket(const TPacket& packet, bool received);
+    // Times of the packets logged from now on count from now.
+    void MarkConnected();
+    // Appends logged packets read back from a file, with their own times.
+    void AppendRecords(const std::vector<TLogRecord>& records);
 
-    // Stored packets and their lines under the current options.
+    // Stored packets and their lines under the current options; the lines
+    // are those the filter lets through.
     int PacketCount() const { return FPackets.Count(); }
     const TPacket& StoredPacket(int index) const { return FPackets.At(index); }
-    int LineCount() const override { return FPackets.Count(); }
+    TLogRecord Record(int index) const;
+    // True for a packet the gripper sent by itself (a state report).
+    bool IsReport(int index) const { return FReports[static_cast<size_t>(index)]; }
+    int LineCount() const override;
     int LineLength(int line) const override;
     QString LineText(int line) const override;
+    int PacketOfLine(int line) const;
+
+    TTimeMode TimeMode() const { return FTimeMode; }
+    void SetTimeMode(TTimeMode mode);
 
     // Event handlers of the controls.
     void btnClearClick();
     void btnSaveClick();
+    void btnOpenClick();
     void OnOptionsChanged();
+    void OnFilterChanged();
     void RxMsgMemoMouseUp(QMouseEvent* event);
     void miAsFloatClick();
     void miAsIntegerClick();
@@ -52,25 +84,68 @@ public:
 
     // Replaceable file dialog of "Save..." (tests script it).
     TSaveFileDialog SaveFileDialog;
+    // Replaceable file dialog of "Open..." (tests script it).
+    TOpenFileDialog OpenFileDialog;
 
     QWidget* Panel7;
     QCheckBox* cbShowIDDescr;
     QCheckBox* cbEvaluateErrorCodes;
+    QCheckBox* cbTime;
+    QCheckBox* cbDecoded;
+    QWidget* FilterPanel;
+    QLineEdit* edFilter;
+    QCheckBox* cbHideReports;
     TTextLineView* RxMsgMemo;
     QWidget* Panel1;
     QPushButton* btnClear;
     QPushButton* btnSave;
+    QPushButton* btnOpen;
+    // Right-click menu of the log while "Time" is checked.
+    QMenu* TimeMenu;
+    QAction* miTimeSinceConnect;
+    QAction* miTimeWallClock;
     QMenu* PopupMenu1;
     QAction* miAsFloat;
     QAction* miAsInteger;
     QAction* miAsText;
 
 private:
-    // Parses the memo's selection into bytes; 0 when it is not a run of hex
-    // bytes (the byte array is then empty).
-    int SelectionToBytes(TByteArray& bytes) const;
+    // Widens a selection of hex bytes that cuts a byte in half to whole
+    // bytes; any other selection stays as it is.
+    void SnapSelectionToBytes();
+    // Parses the memo's selection, snapped to whole bytes, into bytes; 0
+    // when it is not a run of hex bytes (the byte array is then empty).
+    int SelectionToBytes(TByteArray& bytes);
+
+    struct TTimes {
+        qint64 wallMs;
+        qint64 sinceConnectMs;
+    };
+    void Append(const TPacket& packet, bool received, TTimes times);
+    // The line of a packet in the fixed format, without the optional columns.
+    int PacketLineLength(int index) const;
+    QString PacketLine(int index) const;
+    // The line of a packet with the optional columns that are checked.
+    QString PacketText(int index) const;
+    QString TimeColumn(int index) const;
+    // Whether lines are hidden, and whether a packet's line is shown.
+    bool Filtering() const;
+    bool Shown(int index) const;
+    void RebuildShown();
+    void SaveLines(const QString& fileName) const;
 
     TPacketList FPackets;
+    std::deque<TTimes> FTimes;
+    std::vector<bool> FReports;
+    // Commands sent and not answered yet: their next packet is the answer,
+    // not a report.
+    std::bitset<256> FAwaitingAnswer;
+    // Packet numbers of the shown lines while filtering.
+    std::vector<int> FShown;
+    QString FFilter;
+    bool FHideReports = false;
+    QElapsedTimer FSinceConnect;
+    TTimeMode FTimeMode = TTimeMode::SinceConnect;
 };
 
 // The program's one command log; created at start-up, logged into by the

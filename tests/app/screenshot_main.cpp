@@ -2,9 +2,9 @@
 // simulator, opens the real main window, connects to the simulator over TCP
 // through the scripted connect dialogs, homes the fingers, moves them and
 // grasps a part, sends one command from the command editor, and saves
-// pictures of the main window, the command log, the command editor and the
-// plot window (position, speed and force through the grasp) into the folder
-// given as the only argument.
+// pictures of the main window, the command log (also with its time and
+// decoded columns), the command editor and the plot window (position, speed
+// and force through the grasp) into the folder given as the only argument.
 #include "AppResources.h"
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
@@ -115,10 +115,19 @@ bool TakeScreenshots(const QString& folder)
     WaitFor([] { return false; }, 400);
 
     QDir().mkpath(folder);
-    return Save(window.get(), folder + QStringLiteral("/main-window.png"))
-        && Save(commLog.get(), folder + QStringLiteral("/command-log.png"))
-        && Save(editor, folder + QStringLiteral("/command-editor.png"))
-        && Save(plot, folder + QStringLiteral("/plot.png"));
+    if (!Save(window.get(), folder + QStringLiteral("/main-window.png"))
+        || !Save(commLog.get(), folder + QStringLiteral("/command-log.png"))
+        || !Save(editor, folder + QStringLiteral("/command-editor.png")) || !Save(plot, folder + QStringLiteral("/plot.png")))
+        return false;
+
+    // The same log with the time since connect and the decoded answers, its
+    // reports hidden.
+    commLog->cbTime->setChecked(true);
+    commLog->cbDecoded->setChecked(true);
+    commLog->cbHideReports->setChecked(true);
+    commLog->resize(900, 520);
+    WaitFor([] { return false; }, 400);
+    return Save(commLog.get(), folder + QStringLiteral("/command-log-decoded.png"));
 }
 
 }

@@ -18,8 +18,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
@@ -27,7 +29,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -527,6 +531,129 @@ TEST_F(SessionTest, HandMadeSettingsFilesKeepTheirBytesThroughASession)
     EXPECT_EQ(bytesOf(folder + QStringLiteral("/tcp.cfg")), tcp);
     EXPECT_EQ(bytesOf(folder + QStringLiteral("/Analyzer.ini")), analyzer);
     EXPECT_EQ(MessageTexts(), QString());
+}
+
+// The command log of a real session: time and decoded columns, reports
+// hidden and a filter while packets keep arriving, and a CSV round trip.
+TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
+{
+    StartConnected({QStringLiteral("--referenced"), QStringLiteral("--start-pos"), QStringLiteral("33")});
+    TMainWin& w = *Window;
+    TCommLog& log = *Log;
+    const auto gotoAndWait = [&](double position) {
+        w.AsyncLog->clear();
+        w.edGotoPos->SetValue(position);
+        w.edGotoSpeed->SetValue(200);
+        w.btnGoto->click();
+        ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command GOTO finished: No error.")));
+    };
+    gotoAndWait(72.5);
+    ASSERT_TRUE(WaitFor([&] { return w.lbPosition->text() == QStringLiteral("72.50 mm"); }));
+    const auto lines = [&](const TCommLog& l) {
+        QStringList all;
+        for (int i = 0; i < l.LineCount(); ++i)
+            all << l.LineText(i);
+        return all;
+    };
+
+    log.cbShowIDDescr->setChecked(true);
+    log.cbTime->setChecked(true);
+    log.cbDecoded->setChecked(true);
+    const QStringList decoded = lines(log);
+    const auto anyLine = [&](const QString& pattern) {
+        const QRegularExpression re(pattern);
+        return std::any_of(decoded.begin(), decoded.end(), [&](const QString& l) { return re.match(l).hasMatch(); });
+    };
+    EXPECT_TRUE(anyLine(QStringLiteral("^\\[\\d+ ms\\] RX PACKET: ID=53h \\(GET_SYSTEM_LIMITS\\), Length=34: .* = "
+                                       "No error; stroke 110.00 mm, min speed 5.00 mm/s, max speed 420.00 mm/s, ")));
+    EXPECT_TRUE(anyLine(QStringLiteral("TX PACKET: ID=21h \\(GOTO\\), Length=9: .* = position 72.50 mm, "
+                                       "speed 200.00 mm/s$")));
+    EXPECT_TRUE(anyLine(QStringLiteral("RX PACKET: ID=21h \\(GOTO\\), Length=2: 1A 00 = Command pending...$")));
+    EXPECT_TRUE(anyLine(QStringLiteral("RX PACKET: ID=43h \\(GET_POS\\), .* = No error; position 72.50 mm$")));
+    EXPECT_TRUE(anyLine(QStringLiteral("RX PACKET: ID=40h \\(GET_SYSTEM_STATE\\), .* = No error; Referenced, ")));
+    EXPECT_TRUE(anyLine(QStringLiteral("RX PACKET: ID=41h \\(GET_GRASPING_STATE\\), .* = No error; grasping state idle$")));
+    if (HasFailure())
+        std::fprintf(stderr, "%s\n", qPrintable(decoded.join(QLatin1Char('\n'))));
+    // Milliseconds since the connect, in logging order.
+    qint64 previous = -1;
+    for (const QString& line : decoded) {
+        const qint64 ms = line.mid(1, line.indexOf(QLatin1Char(' ')) - 1).toLongLong();
+        EXPECT_LE(previous, ms) << line.toStdString();
+        previous = ms;
+    }
+    EXPECT_LT(previous, 60000);
+    log.miTimeWallClock->trigger();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] TX PACKET: ID=53h"))
+                    .match(log.LineText(0))
+                    .hasMatch())
+        << log.LineText(0).toStdString();
+
+    // Hiding reports leaves requests, their answers and motion results; the
+    // stored packets stay.
+    const int stored = log.PacketCount();
+    log.cbHideReports->setChecked(true);
+    const QStringList withoutReports = lines(log);
+    EXPECT_LT(withoutReports.size(), stored);
+    EXPECT_GE(log.PacketCount(), stored);
+    EXPECT_EQ(withoutReports.filter(QStringLiteral("RX PACKET: ID=43h")).size(),
+              withoutReports.filter(QStringLiteral("TX PACKET: ID=43h")).size());
+    EXPECT_EQ(withoutReports.filter(QStringLiteral("(GOTO)")).size(), 3); // request, pending, result
+
+    // A filter on top; lines logged later are filtered as they come.
+    log.edFilter->setText(QStringLiteral("goto"));
+    EXPECT_EQ(log.LineCount(), 3);
+    gotoAndWait(40);
+    const QStringList gotoLines = lines(log);
+    ASSERT_EQ(gotoLines.size(), 6);
+    for (const QString& line : gotoLines)
+        EXPECT_TRUE(line.contains(QStringLiteral("(GOTO)"))) << line.toStdString();
+    EXPECT_TRUE(gotoLines[3].endsWith(QStringLiteral("= position 40.00 mm, speed 200.00 mm/s")));
+    log.edFilter->clear();
+    log.cbHideReports->setChecked(false);
+    EXPECT_EQ(log.LineCount(), log.PacketCount());
+
+    // CSV round trip: the packets, directions and times come back, and the
+    // opened log reads the same under the same options.
+    const QString path = Driver.SettingsFolder() + QStringLiteral("/session.csv");
+    log.SaveFileDialog = [&](QWidget*) { return path; };
+    const int saved = log.PacketCount();
+    log.btnSave->click();
+    log.OpenFileDialog = [&](QWidget*) { return path; };
+    log.btnOpen->click();
+    ASSERT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+    const QList<TCommLog*> opened = log.findChildren<TCommLog*>();
+    ASSERT_EQ(opened.size(), 1);
+    TCommLog& copy = *opened.front();
+    EXPECT_TRUE(copy.isVisible());
+    ASSERT_EQ(copy.PacketCount(), saved);
+    for (int i = 0; i < saved; ++i) {
+        const TLogRecord a = log.Record(i);
+        const TLogRecord b = copy.Record(i);
+        ASSERT_EQ(std::tie(a.packet.command, a.packet.length, a.packet.data, a.received, a.wallMs, a.sinceConnectMs),
+                  std::tie(b.packet.command, b.packet.length, b.packet.data, b.received, b.wallMs, b.sinceConnectMs))
+            << "packet " << i;
+    }
+    copy.cbShowIDDescr->setChecked(true);
+    copy.cbEvaluateErrorCodes->setChecked(true);
+    copy.cbDecoded->setChecked(true);
+    copy.cbTime->setChecked(true);
+    log.cbEvaluateErrorCodes->setChecked(true);
+    log.miTimeSinceConnect->trigger();
+    EXPECT_EQ(lines(copy), lines(log).mid(0, saved));
+    copy.cbHideReports->setChecked(true);
+    EXPECT_EQ(lines(copy).filter(QStringLiteral("(GOTO)")).size(), 6) << "reports are told apart in a file too";
+
+    // A damaged file opens nothing and names its bad line.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("2026-01-01T00:00:00.000Z,RX,0x43,GET_POS,6,E_SUCCESS,00 00 00 00 48,,5\n");
+    file.close();
+    log.btnOpen->click();
+    EXPECT_EQ(log.findChildren<TCommLog*>().size(), 1);
+    ASSERT_EQ(Driver.Messages.size(), 1u);
+    EXPECT_EQ(Driver.Messages.front().text,
+              QStringLiteral("Error while opening the log session.csv: line %1: 5 payload bytes, length says 6")
+                  .arg(saved + 2));
 }
 
 }

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QFile>
 #include <QLocale>
 #include <QMenu>
@@ -425,6 +426,82 @@ TEST_F(CommLogSaveTest, CancelledOrFailingSave)
     EXPECT_EQ(Messages[0].kind, TMessageKind::Error);
     EXPECT_TRUE(Messages[0].text.startsWith("Error while saving the log: "));
     EXPECT_EQ(Log.PacketCount(), 1);
+}
+
+TEST_F(CommLogTest, SelectionsThatCutAByteAreWidenedToWholeBytes)
+{
+    Log.LogPacket(MakePacket(0x30, {0x00, 0x00, 0x80, 0x3F}), false);
+    const QString line = Log.LineText(0);
+    const int bytes = static_cast<int>(line.indexOf("00 00 80 3F"));
+    // "0 00 80 3": half of the first and of the last byte.
+    Log.RxMsgMemo->Select({0, bytes + 1}, {0, bytes + 10});
+    Messages.clear();
+    Log.miAsFloat->trigger();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].text, "Value is 1");
+    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), "00 00 80 3F") << "the widened selection is what was converted";
+
+    // Text that is not a run of bytes keeps its selection and still fails.
+    const int id = static_cast<int>(line.indexOf("ID=30h"));
+    Log.RxMsgMemo->Select({0, id + 1}, {0, id + 4});
+    Messages.clear();
+    Log.miAsInteger->trigger();
+    EXPECT_EQ(Log.RxMsgMemo->SelectedText(), "D=3");
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].text, "Error while converting selected data.");
+}
+
+TEST_F(CommLogSaveTest, DamagedCsvFilesNameTheirBadLineAndOpenNothing)
+{
+    const QString header = "time,direction,command byte,name,length,status,payload hex,decoded,ms since connect\n";
+    const QString good = "2026-01-01T10:00:00.000+01:00,RX,0x43,GET_POS,6,E_SUCCESS,00 00 00 00 48 41,"
+                         "\"No error; position 12.50 mm\",120\n";
+    const struct {
+        QString content;
+        QString error;
+    } cases[] = {
+        {"", "line 1: empty file, not a command log"},
+        {"TX PACKET: ID=22h, Length=0\n", "line 1: not a command log (the first line must be \"" + header.trimmed() + "\")"},
+        {header + good + "2026-01-01T10:00:00.000Z,RX,0x43,GET_POS,6,,00 00,\"open,5\n", "line 3: unbalanced quotes"},
+        {header + "2026-01-01T10:00:00.000Z,RX,0x43,GET_POS,0,,,\n", "line 2: 8 fields, 9 expected"},
+        {header + "yesterday,RX,0x43,GET_POS,0,,,,5\n", "line 2: time \"yesterday\" is not a date and time"},
+        {header + "2026-01-01T10:00:00.000Z,IN,0x43,GET_POS,0,,,,5\n", "line 2: direction \"IN\" is neither TX nor RX"},
+        {header + "2026-01-01T10:00:00.000Z,TX,0x143,X,0,,,,5\n",
+         "line 2: command byte \"0x143\" is not of the form 0x00 to 0xFF"},
+        {header + "2026-01-01T10:00:00.000Z,TX,0x43,X,-1,,,,5\n", "line 2: length \"-1\" is not a number from 0 to 65535"},
+        {header + "2026-01-01T10:00:00.000Z,TX,0x43,X,2,,00 4G,,5\n", "line 2: payload byte \"4G\" is not two hex digits"},
+        {header + "2026-01-01T10:00:00.000Z,TX,0x43,X,1,,00,,soon\n",
+         "line 2: milliseconds since connect \"soon\" is not a number"},
+    };
+    const QString path = Dir.filePath("bad.csv");
+    Log.OpenFileDialog = [&](QWidget*) { return path; };
+    for (const auto& c : cases) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.content.toUtf8());
+        file.close();
+        Messages.clear();
+        Log.btnOpen->click();
+        ASSERT_EQ(Messages.size(), 1u) << c.content.toStdString();
+        EXPECT_EQ(Messages[0].kind, TMessageKind::Error);
+        EXPECT_EQ(Messages[0].text, "Error while opening the log bad.csv: " + c.error);
+        EXPECT_TRUE(Log.findChildren<TCommLog*>().isEmpty());
+    }
+
+    // The good row alone opens, with its time kept to the millisecond.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write((header + good).toUtf8());
+    file.close();
+    Messages.clear();
+    Log.btnOpen->click();
+    EXPECT_TRUE(Messages.empty());
+    const QList<TCommLog*> opened = Log.findChildren<TCommLog*>();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0]->Record(0).wallMs, QDateTime::fromString("2026-01-01T09:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch());
+    opened[0]->cbTime->setChecked(true);
+    opened[0]->cbDecoded->setChecked(true);
+    EXPECT_EQ(opened[0]->LineText(0), "[120 ms] RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm");
 }
 
 TEST(CommLogGlobal, FirstWindowIsTheProgramsLogUntilDestroyed)
