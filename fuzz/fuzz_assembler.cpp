@@ -5,6 +5,7 @@
 // they must agree, every packet framed again must check to zero and equal the
 // bytes that produced it, and after a pause over 100 ms one valid frame must
 // come out exactly as sent whatever came before.
+#include "FuzzSupport.h"
 #include "FrameAssembler.h"
 #include "Framing.h"
 #include "crc.h"
@@ -15,27 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool More() const { return at < size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    TByteArray Bytes(size_t n)
-    {
-        n = std::min(n, size - at);
-        TByteArray out(data + at, data + at + n);
-        at += n;
-        return out;
-    }
-};
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 struct Harness {
     uint32_t now = 0;

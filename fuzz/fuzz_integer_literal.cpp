@@ -3,6 +3,7 @@
 // documented forms (checked here independently), its value is the one those
 // forms give, and the value formatted in decimal and in hexadecimal parses
 // back to itself.
+#include "FuzzSupport.h"
 #include "IntegerLiteral.h"
 
 #include <QString>
@@ -12,15 +13,6 @@
 #include <cstdlib>
 
 namespace {
-
-// A broken property names itself before the fuzzer saves the input.
-#define Check(condition) \
-    do { \
-        if (!(condition)) { \
-            std::fprintf(stderr, "property broken at line %d: %s\n", __LINE__, #condition); \
-            std::abort(); \
-        } \
-    } while (false)
 
 bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 

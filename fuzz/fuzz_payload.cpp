@@ -4,6 +4,7 @@
 // elements, and as one quoted string when they hold no quote, parse to the
 // same bytes; and two texts that parse on their own parse, joined by a blank,
 // to their two payloads one after the other.
+#include "FuzzSupport.h"
 #include "Framing.h"
 #include "PayloadParser.h"
 
@@ -14,15 +15,6 @@
 #include <cstring>
 
 namespace {
-
-// A broken property names itself before the fuzzer saves the input.
-#define Check(condition) \
-    do { \
-        if (!(condition)) { \
-            std::fprintf(stderr, "property broken at line %d: %s\n", __LINE__, #condition); \
-            std::abort(); \
-        } \
-    } while (false)
 
 void CheckReencoding(const TByteArray& bytes)
 {

@@ -7,6 +7,7 @@
 //    reads as before, every other line is byte for byte as it was (the old
 //    last line may only gain a line end), and writing again changes nothing;
 //  - a value read and written back unchanged leaves the bytes as they are.
+#include "FuzzSupport.h"
 #include "IniFile.h"
 
 #include <QString>
@@ -17,15 +18,6 @@
 #include <vector>
 
 namespace {
-
-// A broken property names itself before the fuzzer saves the input.
-#define Check(condition) \
-    do { \
-        if (!(condition)) { \
-            std::fprintf(stderr, "property broken at line %d: %s\n", __LINE__, #condition); \
-            std::abort(); \
-        } \
-    } while (false)
 
 struct TLine {
     QByteArray text;

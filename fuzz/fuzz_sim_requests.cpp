@@ -7,6 +7,7 @@
 // bytes 0 to 5 + n, low byte first; the request's command byte; a status
 // word), so are final results and reports; and the fingers never leave the
 // stroke.
+#include "FuzzSupport.h"
 #include "FrameAssembler.h"
 #include "Framing.h"
 #include "GripperModel.h"
@@ -21,30 +22,6 @@
 #include <limits>
 
 namespace {
-
-// A broken property names itself before the fuzzer saves the input.
-#define Check(condition) \
-    do { \
-        if (!(condition)) { \
-            std::fprintf(stderr, "property broken at line %d: %s\n", __LINE__, #condition); \
-            std::abort(); \
-        } \
-    } while (false)
-
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool More() const { return at < size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    TByteArray Bytes(size_t n)
-    {
-        n = std::min(n, size - at);
-        TByteArray out(data + at, data + at + n);
-        at += n;
-        return out;
-    }
-};
 
 constexpr uint8_t Commands[] = {CMD_HOMING, CMD_GOTO, CMD_STOP, CMD_FAST_STOP, CMD_FAST_STOP_ACK, CMD_GRASP_RAW,
     CMD_RELEASE_RAW, CMD_GRASP_PROFILE, CMD_RELEASE_PROFILE, CMD_SET_ACCELERATION, CMD_GET_ACCELERATION,

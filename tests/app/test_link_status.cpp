@@ -82,10 +82,10 @@ TEST_F(LinkStatusTest, StatusBarNamesEachInterfaceWithStateAndPackets)
     ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort())) << MessageTexts().toStdString();
     const QString tcp = QStringLiteral("TCP 127\\.0\\.0\\.1:%1").arg(Simulator.TcpPort());
     // The limits and the three report requests went out; reports come in.
-    ASSERT_TRUE(WaitForStatus(QStringLiteral("^%1 \\| connected \\| sent 4, received ([2-9]|\\d\\d+), checksum-dropped 0$").arg(tcp)))
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("^%1 \\| connected \\| sent 8, received ([2-9]|\\d\\d+), checksum-dropped 0$").arg(tcp)))
         << Status().toStdString();
     Window->Disconnect1->trigger();
-    EXPECT_TRUE(WaitForStatus(QStringLiteral("^%1 \\| disconnected \\| sent 4, received \\d+, checksum-dropped 0$").arg(tcp)))
+    EXPECT_TRUE(WaitForStatus(QStringLiteral("^%1 \\| disconnected \\| sent 8, received \\d+, checksum-dropped 0$").arg(tcp)))
         << Status().toStdString();
 
     Driver.InterfaceChoice = TAppDriver::TInterfaceChoice::Serial;

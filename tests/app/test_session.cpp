@@ -524,12 +524,23 @@ TEST_F(SessionTest, HandMadeSettingsFilesKeepTheirBytesThroughASession)
     write(folder + QStringLiteral("/Analyzer.ini"), analyzer);
     write(folder + QStringLiteral("/tcp.cfg"), tcp);
 
-    Window = std::make_unique<TMainWin>();
-    Window->show();
-    ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort())) << MessageTexts().toStdString();
-    Window.reset();
+    const auto session = [&] {
+        Window = std::make_unique<TMainWin>();
+        Window->show();
+        ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort())) << MessageTexts().toStdString();
+        Window.reset();
+    };
+    session();
     EXPECT_EQ(bytesOf(folder + QStringLiteral("/tcp.cfg")), tcp);
-    EXPECT_EQ(bytesOf(folder + QStringLiteral("/Analyzer.ini")), analyzer);
+    // The program adds its own sections (the last connection, the tool
+    // windows) behind what the operator wrote, which stays byte for byte.
+    const QByteArray added = bytesOf(folder + QStringLiteral("/Analyzer.ini"));
+    EXPECT_TRUE(added.startsWith(analyzer));
+    EXPECT_TRUE(added.mid(analyzer.size()).contains("[Connection]"));
+    // A second session with the same connection and placement changes nothing.
+    session();
+    EXPECT_EQ(bytesOf(folder + QStringLiteral("/tcp.cfg")), tcp);
+    EXPECT_EQ(bytesOf(folder + QStringLiteral("/Analyzer.ini")), added);
     EXPECT_EQ(MessageTexts(), QString());
 }
 
