@@ -82,9 +82,10 @@ public:
     // cannot hold: line breaks, an empty key, a key with '=' or starting
     // like a section or comment line, a section name with brackets.
     TSetResult SetValue(const QString& section, const QString& key, const QString& value);
-    // Stores all `values` in `section` in one walk of the file, with the
-    // result of storing them one after the other (a key given twice gets its
-    // last value); Refused, and nothing changed, when any one is refused.
+    // Stores all `values` in `section` in one walk of the file, as storing
+    // them one after the other would, except that a key named twice is stored
+    // once, with its last value; Refused, and nothing changed, when any one is
+    // refused.
     TSetResult SetValues(const QString& section, const TIniValues& values);
 
 private:
