@@ -42,19 +42,19 @@ TFormState::TFormState(QString fileName, QString section)
 
 bool TFormState::Restore(QWidget* window) const
 {
-    // One parse of the file for all keys: it may be large.
-    const TIniText ini = TIniFile(SettingsFilePath(FFileName)).Load().value_or(TIniText());
+    // One pass over the file for all keys: it may be large.
+    const TIniSection ini = TIniFile(SettingsFilePath(FFileName)).ReadSection(FSection).value_or(TIniSection());
     constexpr int missing = -1;
-    const int width = ini.ReadInteger(FSection, KeyWidth, missing);
-    const int height = ini.ReadInteger(FSection, KeyHeight, missing);
+    const int width = ini.ReadInteger(KeyWidth, missing);
+    const int height = ini.ReadInteger(KeyHeight, missing);
     if (width <= 0 || height <= 0)
         return false;
-    const QRect rect(ini.ReadInteger(FSection, KeyLeft, 0), ini.ReadInteger(FSection, KeyTop, 0), width, height);
+    const QRect rect(ini.ReadInteger(KeyLeft, 0), ini.ReadInteger(KeyTop, 0), width, height);
     if (!OnSomeScreen(rect))
         return false;
 
     window->setGeometry(rect);
-    const QString state = ini.ReadString(FSection, KeyState, StateNormal);
+    const QString state = ini.ReadString(KeyState, StateNormal);
     if (state.compare(StateMaximized, Qt::CaseInsensitive) == 0)
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
     return true;

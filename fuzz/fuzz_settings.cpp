@@ -6,7 +6,9 @@
 //  - otherwise the key reads back as the value, every other key of the file
 //    reads as before, every other line is byte for byte as it was (the old
 //    last line may only gain a line end), and writing again changes nothing;
-//  - a value read and written back unchanged leaves the bytes as they are.
+//  - a value read and written back unchanged leaves the bytes as they are;
+//  - a group of values stored at once gives the bytes of storing them one
+//    after the other (a key named twice once, with its later value).
 #include "FuzzSupport.h"
 #include "IniFile.h"
 
@@ -101,6 +103,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         TIniText same(original);
         Check(same.SetValue(keys[0].first, keys[0].second, *values[0]) != TIniText::TSetResult::Changed);
         Check(same.Bytes() == original);
+    }
+
+    // Storing a group of keys at once (a key of the file and the key) gives
+    // the bytes of storing them one after the other; a key named twice is
+    // stored once, with the later value.
+    {
+        const QString groupSection = keys.empty() ? section : keys[0].first;
+        const QString first = keys.empty() ? key : keys[0].second;
+        const TIniValues group{{first, value}, {key, value + 'x'}};
+        const bool named = first.trimmed().compare(key.trimmed(), Qt::CaseInsensitive) == 0;
+        bool refused = false;
+        for (const auto& [k, v] : group)
+            refused = refused || TIniText().SetValue(groupSection, k, v) == TIniText::TSetResult::Refused;
+        TIniText together(original);
+        const TIniText::TSetResult all = together.SetValues(groupSection, group);
+        Check((all == TIniText::TSetResult::Refused) == refused);
+        if (refused) {
+            Check(together.Bytes() == original);
+        } else {
+            TIniText oneByOne(original);
+            bool changed = false;
+            for (qsizetype i = named ? 1 : 0; i < group.size(); ++i)
+                changed = oneByOne.SetValue(groupSection, group[i].first, group[i].second)
+                        == TIniText::TSetResult::Changed
+                    || changed;
+            Check((all == TIniText::TSetResult::Changed) == changed && together.Bytes() == oneByOne.Bytes());
+        }
     }
 
     const TIniText::TSetResult result = text.SetValue(section, key, value);

@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -96,6 +97,16 @@ std::pair<qsizetype, qsizetype> ValueRange(QByteArrayView text)
     return {from, to};
 }
 
+// Why SetValues refused `values`: the first one a file line cannot hold.
+QString RefusalOf(const QString& section, const TIniValues& values)
+{
+    for (const auto& [key, value] : values) {
+        if (TIniText().SetValue(section, key, value) == TIniText::TSetResult::Refused)
+            return QStringLiteral("the value of \"%1\" cannot be stored in the file").arg(key);
+    }
+    return QStringLiteral("the values cannot be stored in the file");
+}
+
 } // namespace
 
 QString SettingsFolder()
@@ -121,6 +132,11 @@ void SetSettingsFolderOverride(const QString& folder)
 
 TIniText::TIniText(QByteArray bytes)
     : FBytes(std::move(bytes))
+{
+}
+
+TIniText::TIniText(QByteArray bytes, bool startsFile)
+    : FBytes(std::move(bytes)), FStartsFile(startsFile)
 {
 }
 
@@ -154,57 +170,139 @@ QByteArrayView TIniText::Text(const TLine& line) const
 {
     QByteArrayView text(FBytes.constData() + line.start, line.end - line.start);
     // Editors on some systems start the file with a byte order mark.
-    if (line.start == 0 && text.startsWith("\xEF\xBB\xBF"))
+    if (FStartsFile && line.start == 0 && text.startsWith("\xEF\xBB\xBF"))
         text = text.sliced(3);
     return text;
 }
 
-TIniText::TLocation TIniText::Locate(const QString& section, const QString& key) const
+std::optional<qsizetype> TIniText::NextBracketLine(qsizetype from) const
 {
-    const QString wantedSection = section.trimmed();
-    const QString wantedKey = key.trimmed();
-    TLocation location;
-    bool inSection = false;
+    const QByteArrayView bytes(FBytes);
+    for (qsizetype bracket = bytes.indexOf('[', from); bracket >= 0; bracket = bytes.indexOf('[', bracket + 1)) {
+        qsizetype start = bracket;
+        while (start > from && IsBlank(bytes[start - 1]))
+            --start;
+        if (start == from || bytes[start - 1] == '\n' || bytes[start - 1] == '\r')
+            return start;
+        if (FStartsFile && from == 0 && start == 3 && bytes.startsWith("\xEF\xBB\xBF"))
+            return 0;
+    }
+    return std::nullopt;
+}
+
+template <typename TVisit>
+void TIniText::ForEachLineOf(const QString& section, bool& inSection, TVisit visit) const
+{
+    const QString wanted = section.trimmed();
     for (qsizetype at = 0; at < FBytes.size();) {
+        if (!inSection) {
+            // Outside the section only its next header matters.
+            const std::optional<qsizetype> header = NextBracketLine(at);
+            if (!header)
+                return;
+            at = *header;
+        }
         const TLine line = LineAt(at);
         at = line.next;
-        const QByteArrayView text = Text(line);
-        if (const auto name = SectionOf(text)) {
-            inSection = SameName(*name, wantedSection);
-            if (inSection && !location.lastInSection)
-                location.lastInSection = line;
-            continue;
+        if (const auto name = SectionOf(Text(line))) {
+            inSection = SameName(*name, wanted);
+            if (inSection)
+                visit(line, true);
+        } else if (inSection) {
+            visit(line, false);
         }
-        if (!inSection || Trimmed(text).isEmpty())
-            continue;
-        location.lastInSection = line;
-        if (location.key || IsComment(text))
-            continue;
-        const qsizetype equals = text.indexOf('=');
-        if (equals >= 0 && SameName(Trimmed(text.first(equals)), wantedKey))
-            location.key = line;
     }
-    return location;
+}
+
+TIniText::TSectionLines TIniText::Locate(const QString& section) const
+{
+    TSectionLines lines;
+    bool inSection = false;
+    ForEachLineOf(section, inSection, [&](const TLine& line, bool isHeader) {
+        if (isHeader) {
+            if (!lines.lastInSection)
+                lines.lastInSection = line;
+            return;
+        }
+        const QByteArrayView text = Text(line);
+        if (Trimmed(text).isEmpty())
+            return;
+        lines.lastInSection = line;
+        if (!IsComment(text) && text.contains('='))
+            lines.keys.push_back(line);
+    });
+    return lines;
+}
+
+void TIniText::AppendLinesOf(const QString& section, bool& inSection, QByteArray& parts) const
+{
+    ForEachLineOf(section, inSection, [&](const TLine& line, bool) {
+        parts.append(QByteArrayView(FBytes).sliced(line.start, line.next - line.start));
+    });
+}
+
+std::optional<TIniText::TLine> TIniText::KeyLine(const QList<TLine>& lines, const QString& key) const
+{
+    for (const TLine& line : lines) {
+        const QByteArrayView text = Text(line);
+        if (SameName(Trimmed(text.first(text.indexOf('='))), key))
+            return line;
+    }
+    return std::nullopt;
+}
+
+std::pair<qsizetype, qsizetype> TIniText::ValueAt(const TLine& line) const
+{
+    const QByteArrayView text = Text(line);
+    const qsizetype offset = text.data() - FBytes.constData();
+    const auto [from, to] = ValueRange(text);
+    return {offset + from, offset + to};
+}
+
+TIniSection TIniText::Section(const QString& section) const
+{
+    TIniSection found;
+    for (const TLine& line : Locate(section).keys) {
+        const QByteArrayView text = Text(line);
+        const auto [from, to] = ValueAt(line);
+        found.FEntries.emplace_back(Trimmed(text.first(text.indexOf('='))).toByteArray(), FBytes.sliced(from, to - from));
+    }
+    return found;
 }
 
 std::optional<QString> TIniText::Value(const QString& section, const QString& key) const
 {
-    const std::optional<TLine> line = Locate(section, key).key;
-    if (!line)
-        return std::nullopt;
-    const QByteArrayView text = Text(*line);
-    const auto [from, to] = ValueRange(text);
-    return Decode(text.sliced(from, to - from)).left(MaxStringLength);
+    return Section(section).Value(key);
 }
 
 QString TIniText::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    return Value(section, key).value_or(defaultValue);
+    return Section(section).ReadString(key, defaultValue);
 }
 
 int32_t TIniText::ReadInteger(const QString& section, const QString& key, int32_t defaultValue) const
 {
-    const std::optional<QString> text = Value(section, key);
+    return Section(section).ReadInteger(key, defaultValue);
+}
+
+std::optional<QString> TIniSection::Value(const QString& key) const
+{
+    const QString wanted = key.trimmed();
+    for (const auto& [name, value] : FEntries) {
+        if (SameName(name, wanted))
+            return Decode(value).left(TIniText::MaxStringLength);
+    }
+    return std::nullopt;
+}
+
+QString TIniSection::ReadString(const QString& key, const QString& defaultValue) const
+{
+    return Value(key).value_or(defaultValue);
+}
+
+int32_t TIniSection::ReadInteger(const QString& key, int32_t defaultValue) const
+{
+    const std::optional<QString> text = Value(key);
     return text ? ParseIntegerLiteral(*text).value_or(defaultValue) : defaultValue;
 }
 
@@ -229,41 +327,87 @@ QByteArray TIniText::OpenLastLine() const
 
 TIniText::TSetResult TIniText::SetValue(const QString& section, const QString& key, const QString& value)
 {
-    const QString name = key.trimmed();
+    return SetValues(section, {{key, value}});
+}
+
+TIniText::TSetResult TIniText::SetValues(const QString& section, const TIniValues& values)
+{
     const QString sectionName = section.trimmed();
-    if (name.isEmpty() || name.contains(QLatin1Char('=')) || name.startsWith(QLatin1Char('['))
-        || name.startsWith(QLatin1Char(';')) || name.startsWith(QLatin1Char('#')) || HasLineBreak(key)
-        || HasLineBreak(value) || HasLineBreak(section) || sectionName.contains(QLatin1Char('['))
-        || sectionName.contains(QLatin1Char(']')))
+    if (HasLineBreak(section) || sectionName.contains(QLatin1Char('[')) || sectionName.contains(QLatin1Char(']')))
         return TSetResult::Refused;
-
-    const TLocation location = Locate(sectionName, name);
-    if (location.key) {
-        const QByteArrayView text = Text(*location.key);
-        const auto [from, to] = ValueRange(text);
-        if (Decode(text.sliced(from, to - from)) == value)
-            return TSetResult::Unchanged;
-        const qsizetype at = text.data() - FBytes.constData() + from;
-        FBytes.replace(at, to - from, value.toUtf8());
-        return TSetResult::Changed;
+    // One entry per key; a key given again takes the later value.
+    TIniValues entries;
+    for (const auto& [key, value] : values) {
+        const QString name = key.trimmed();
+        if (name.isEmpty() || name.contains(QLatin1Char('=')) || name.startsWith(QLatin1Char('['))
+            || name.startsWith(QLatin1Char(';')) || name.startsWith(QLatin1Char('#')) || HasLineBreak(key)
+            || HasLineBreak(value))
+            return TSetResult::Refused;
+        const auto same = std::find_if(entries.begin(), entries.end(),
+            [&name](const auto& entry) { return entry.first.compare(name, Qt::CaseInsensitive) == 0; });
+        if (same != entries.end())
+            same->second = value;
+        else
+            entries.emplace_back(name, value);
     }
 
-    QByteArray eol = LineEnd();
-    const QByteArray entry = name.toUtf8() + '=' + value.toUtf8();
-    if (location.lastInSection && location.lastInSection->next < FBytes.size()) {
-        const qsizetype at = location.lastInSection->next;
-        // A lone CR before an LF would read as one CR LF line end.
-        if (eol == "\r" && FBytes[at] == '\n')
-            eol = QByteArrayLiteral("\r\n");
-        FBytes.insert(at, entry + eol);
-    } else if (location.lastInSection) {
-        FBytes.append(OpenLastLine() + entry + eol);
-    } else {
-        QByteArray block = OpenLastLine();
-        if (!FBytes.isEmpty() && !Trimmed(Text(LastLine())).isEmpty())
-            block += eol;
-        FBytes.append(block + '[' + sectionName.toUtf8() + ']' + eol + entry + eol);
+    // The changes as byte ranges of the file and their new bytes.
+    struct TEdit {
+        qsizetype at;
+        qsizetype length;
+        QByteArray bytes;
+    };
+    QList<TEdit> edits;
+    QList<QByteArray> newLines;
+    const TSectionLines lines = Locate(sectionName);
+    for (const auto& [name, value] : entries) {
+        if (const std::optional<TLine> line = KeyLine(lines.keys, name)) {
+            const auto [from, to] = ValueAt(*line);
+            if (Decode(QByteArrayView(FBytes).sliced(from, to - from)) != value)
+                edits.push_back({from, to - from, value.toUtf8()});
+        } else {
+            newLines.push_back(name.toUtf8() + '=' + value.toUtf8());
+        }
     }
+    if (edits.isEmpty() && newLines.isEmpty())
+        return TSetResult::Unchanged;
+
+    if (!newLines.isEmpty()) {
+        QByteArray eol = LineEnd();
+        QByteArray block;
+        qsizetype at = FBytes.size();
+        if (lines.lastInSection && lines.lastInSection->next < FBytes.size()) {
+            at = lines.lastInSection->next;
+            // A lone CR before an LF would read as one CR LF line end.
+            if (eol == "\r" && FBytes[at] == '\n')
+                eol = QByteArrayLiteral("\r\n");
+        } else if (lines.lastInSection) {
+            block = OpenLastLine();
+        } else {
+            block = OpenLastLine();
+            if (!FBytes.isEmpty() && !Trimmed(Text(LastLine())).isEmpty())
+                block += eol;
+            block += '[' + sectionName.toUtf8() + ']' + eol;
+        }
+        for (const QByteArray& line : newLines)
+            block += line + eol;
+        edits.push_back({at, 0, block});
+    }
+
+    // The new bytes in one copy: a large file is not moved once per change.
+    std::sort(edits.begin(), edits.end(), [](const TEdit& a, const TEdit& b) { return a.at < b.at; });
+    qsizetype size = FBytes.size();
+    for (const TEdit& edit : edits)
+        size += edit.bytes.size() - edit.length;
+    QByteArray changed;
+    changed.reserve(size);
+    qsizetype copied = 0;
+    for (const TEdit& edit : edits) {
+        changed.append(QByteArrayView(FBytes).sliced(copied, edit.at - copied)).append(edit.bytes);
+        copied = edit.at + edit.length;
+    }
+    changed.append(QByteArrayView(FBytes).sliced(copied));
+    FBytes = std::move(changed);
     return TSetResult::Changed;
 }
 
@@ -285,41 +429,97 @@ std::optional<TIniText> TIniFile::Load() const
     return TIniText(std::move(bytes));
 }
 
+std::optional<TIniText> TIniFile::LoadSection(const QString& section) const
+{
+    QFile file(FFileName);
+    if (!file.exists())
+        return TIniText();
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return std::nullopt;
+    constexpr qsizetype ChunkSize = 1 << 16;
+    QByteArray buffer; // whole lines not yet looked at, then the bytes just read
+    qsizetype filled = 0;
+    QByteArray parts;
+    bool inSection = false;
+    bool startsFile = true;
+    for (bool atEnd = false; !atEnd;) {
+        if (buffer.size() < filled + ChunkSize)
+            buffer.resize(filled + ChunkSize);
+        const qint64 read = file.read(buffer.data() + filled, ChunkSize);
+        if (read < 0)
+            return std::nullopt;
+        atEnd = read == 0;
+        // The unfinished line kept from before has no line break but perhaps
+        // a CR at its end, held back as the first half of a CR LF.
+        const qsizetype searchFrom = std::max<qsizetype>(filled - 1, 0);
+        filled += read;
+        qsizetype whole = filled;
+        if (!atEnd) {
+            qsizetype at = filled;
+            if (buffer[at - 1] == '\r')
+                --at;
+            while (at > searchFrom && buffer[at - 1] != '\n' && buffer[at - 1] != '\r')
+                --at;
+            whole = at > searchFrom ? at : 0;
+        }
+        TIniText(QByteArray::fromRawData(buffer.constData(), whole), startsFile)
+            .AppendLinesOf(section, inSection, parts);
+        startsFile = startsFile && whole == 0;
+        std::memmove(buffer.data(), buffer.constData() + whole, filled - whole);
+        filled -= whole;
+    }
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return TIniText(std::move(parts));
+}
+
+std::optional<TIniSection> TIniFile::ReadSection(const QString& section) const
+{
+    const std::optional<TIniText> text = LoadSection(section);
+    return text ? std::optional(text->Section(section)) : std::nullopt;
+}
+
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    const std::optional<TIniText> text = Load();
-    return text ? text->ReadString(section, key, defaultValue) : defaultValue;
+    const std::optional<TIniSection> values = ReadSection(section);
+    return values ? values->ReadString(key, defaultValue) : defaultValue;
 }
 
 int32_t TIniFile::ReadInteger(const QString& section, const QString& key, int32_t defaultValue) const
 {
-    const std::optional<TIniText> text = Load();
-    return text ? text->ReadInteger(section, key, defaultValue) : defaultValue;
+    const std::optional<TIniSection> values = ReadSection(section);
+    return values ? values->ReadInteger(key, defaultValue) : defaultValue;
 }
 
 bool TIniFile::Write(const QString& section, const TIniValues& values)
 {
     FError.clear();
-    std::optional<TIniText> text = Load();
+    // Writing what could not be read would lose the rest of the file.
+    const QString unreadable = QStringLiteral("the file exists but cannot be read");
+    // Whether anything changes shows in the section's own lines, which are
+    // read without holding the whole file.
+    std::optional<TIniText> text = LoadSection(section);
     if (!text) {
-        // Writing what could not be read would lose the rest of the file.
-        FError = QStringLiteral("the file exists but cannot be read");
+        FError = unreadable;
         return false;
     }
-    bool changed = false;
-    for (const auto& [key, value] : values) {
-        switch (text->SetValue(section, key, value)) {
-        case TIniText::TSetResult::Refused:
-            FError = QStringLiteral("the value of \"%1\" cannot be stored in the file").arg(key);
-            return false;
-        case TIniText::TSetResult::Changed:
-            changed = true;
-            break;
-        case TIniText::TSetResult::Unchanged:
-            break;
-        }
+    switch (text->SetValues(section, values)) {
+    case TIniText::TSetResult::Refused:
+        FError = RefusalOf(section, values);
+        return false;
+    case TIniText::TSetResult::Unchanged:
+        return true;
+    case TIniText::TSetResult::Changed:
+        break;
     }
-    if (!changed)
+    text = Load();
+    if (!text) {
+        FError = unreadable;
+        return false;
+    }
+    // Not refused, as the values are the same; unchanged only when the
+    // file was changed to these values in the meantime.
+    if (text->SetValues(section, values) != TIniText::TSetResult::Changed)
         return true;
 
     // The file is replaced by renaming a new one over it, which a folder

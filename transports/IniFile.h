@@ -34,6 +34,25 @@ void SetSettingsFolderOverride(const QString& folder);
 // Key and value pairs written to one section together.
 using TIniValues = QList<std::pair<QString, QString>>;
 
+// The keys of one section of a settings file, found in one walk of the file:
+// for reading several keys, as a walk of a large file takes time.
+class TIniSection {
+public:
+    // The value under `key` with surrounding blanks removed, cut to
+    // TIniText::MaxStringLength, or nothing when the key is missing. A key
+    // named twice reads as its first line.
+    std::optional<QString> Value(const QString& key) const;
+    QString ReadString(const QString& key, const QString& defaultValue) const;
+    // The value as an integer literal (IntegerLiteral.h); `defaultValue`
+    // when it is missing or not such a number.
+    int32_t ReadInteger(const QString& key, int32_t defaultValue) const;
+
+private:
+    friend class TIniText;
+    // Name and value bytes of each key line of the section, in file order.
+    QList<std::pair<QByteArray, QByteArray>> FEntries;
+};
+
 // The contents of one settings file, parsed once, read any number of times.
 class TIniText {
 public:
@@ -50,6 +69,9 @@ public:
     // The value under `key` in `section` with surrounding blanks removed,
     // cut to MaxStringLength, or nothing when the section or key is missing.
     std::optional<QString> Value(const QString& section, const QString& key) const;
+    // Every key of `section` (of each of its parts, when it is named more than
+    // once), in one walk of the file.
+    TIniSection Section(const QString& section) const;
     QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
     // The value as an integer literal (IntegerLiteral.h); `defaultValue`
     // when it is missing or not such a number.
@@ -60,25 +82,53 @@ public:
     // cannot hold: line breaks, an empty key, a key with '=' or starting
     // like a section or comment line, a section name with brackets.
     TSetResult SetValue(const QString& section, const QString& key, const QString& value);
+    // Stores all `values` in `section` in one walk of the file, as storing
+    // them one after the other would, except that a key named twice is stored
+    // once, with its last value; Refused, and nothing changed, when any one is
+    // refused.
+    TSetResult SetValues(const QString& section, const TIniValues& values);
 
 private:
+    friend class TIniFile;
+
+    // A piece of a file that starts at a line start; `startsFile` when it is
+    // the file's beginning (where a byte order mark may stand).
+    TIniText(QByteArray bytes, bool startsFile);
+
     // One line: its text is [start, end), its line end [end, next).
     struct TLine {
         qsizetype start;
         qsizetype end;
         qsizetype next;
     };
-    struct TLocation {
-        std::optional<TLine> key;           // the key's line
+    struct TSectionLines {
+        QList<TLine> keys;                  // the key lines, in file order
         std::optional<TLine> lastInSection; // last non-blank line of the section, or its header
     };
 
-    // The line that starts at `start`; the file is walked line by line
-    // rather than indexed, as a large file would need a large index.
+    // The line that starts at `start`; the file is walked rather than
+    // indexed, as a large file would need a large index.
     TLine LineAt(qsizetype start) const;
+    // The start of the first line at or after the line start `from` whose
+    // text begins with '[' (the only lines that can be section headers), or
+    // nothing. Looks for the brackets only, so the lines of other sections
+    // are passed over at the speed of a byte search.
+    std::optional<qsizetype> NextBracketLine(qsizetype from) const;
     TLine LastLine() const;
     QByteArrayView Text(const TLine& line) const;
-    TLocation Locate(const QString& section, const QString& key) const;
+    // Calls `visit(line, isHeader)` for each line of `section`: its header
+    // lines and the lines that follow them up to the next header. `inSection`
+    // says whether the text starts inside the section and is left as at its
+    // end.
+    template <typename TVisit>
+    void ForEachLineOf(const QString& section, bool& inSection, TVisit visit) const;
+    TSectionLines Locate(const QString& section) const;
+    // Appends the lines of `section` to `parts`, byte for byte; see ForEachLineOf.
+    void AppendLinesOf(const QString& section, bool& inSection, QByteArray& parts) const;
+    // The first of `lines` whose key is `key`.
+    std::optional<TLine> KeyLine(const QList<TLine>& lines, const QString& key) const;
+    // Where the value of a key line lies in the file, without its blanks.
+    std::pair<qsizetype, qsizetype> ValueAt(const TLine& line) const;
     // The line end that new lines get.
     QByteArray LineEnd() const;
     // The bytes that start a new line at the end of the file: a line end
@@ -86,6 +136,7 @@ private:
     QByteArray OpenLastLine() const;
 
     QByteArray FBytes;
+    bool FStartsFile = true;
 };
 
 class TIniFile {
@@ -100,7 +151,12 @@ public:
     // exists but cannot be read (a directory, no read permission).
     std::optional<TIniText> Load() const;
 
-    // Single reads; for several keys Load once and read from the text.
+    // The keys of `section`, in one pass over the file through a small
+    // buffer: a large file read whole costs more in fresh memory than in
+    // reading. Nothing when the file exists but cannot be read.
+    std::optional<TIniSection> ReadSection(const QString& section) const;
+
+    // Single reads; for several keys of a section read the section once.
     QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
     int32_t ReadInteger(const QString& section, const QString& key, int32_t defaultValue) const;
 
@@ -116,6 +172,10 @@ public:
     const QString& ErrorString() const { return FError; }
 
 private:
+    // The lines of every part of `section` (from each of its headers up to
+    // the next header) as one text, in one pass over the file; see ReadSection.
+    std::optional<TIniText> LoadSection(const QString& section) const;
+
     QString FFileName;
     QString FError;
 };

@@ -166,6 +166,48 @@ TEST_F(SettingsFile, ForeignBytesAndLineEndsSurviveAWrite)
     EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString()), QStringLiteral("k\u00FChl"));
 }
 
+TEST_F(SettingsFile, LargeFilesReadInPiecesAsWhole)
+{
+    // A section is read through a buffer of 64 KiB. Around its edge lie a CR
+    // LF (split apart when shift is 0), a line that starts with a byte order
+    // mark (not a section header: only the file's first line may have one),
+    // and a value longer than the buffer.
+    const QString s = QStringLiteral("s");
+    const QString t = QStringLiteral("t");
+    const QByteArray head = "\xEF\xBB\xBF[s]\r\na=1\r\n[t]\r\n";
+    for (int shift = -3; shift <= 3; ++shift) {
+        SCOPED_TRACE(shift);
+        const QByteArray filler = ';' + QByteArray(65534 + shift - head.size(), 'x') + "\r\n";
+        const QByteArray longLine = "long=" + QByteArray(150000, 'y') + "\r\n";
+        const QByteArray original =
+            head + filler + "\xEF\xBB\xBF[s]\nc=3\n [S] \rb=2\r\n" + longLine + "[t]\nd=4";
+        WriteSettingsFile(QStringLiteral("big.cfg"), original);
+        TIniFile file(Folder.filePath(QStringLiteral("big.cfg")));
+
+        const std::optional<TIniSection> inS = file.ReadSection(s);
+        const std::optional<TIniSection> inT = file.ReadSection(t);
+        ASSERT_TRUE(inS && inT);
+        const TIniText whole(original);
+        for (const char* key : {"a", "b", "c", "d", "long"}) {
+            EXPECT_EQ(inS->Value(QLatin1String(key)), whole.Value(s, QLatin1String(key))) << key;
+            EXPECT_EQ(inT->Value(QLatin1String(key)), whole.Value(t, QLatin1String(key))) << key;
+        }
+        EXPECT_EQ(inS->ReadInteger(QStringLiteral("a"), 0), 1);
+        EXPECT_EQ(inS->ReadInteger(QStringLiteral("b"), 0), 2);
+        EXPECT_EQ(inS->Value(QStringLiteral("c")), std::nullopt);
+        EXPECT_EQ(inT->ReadInteger(QStringLiteral("c"), 0), 3);
+        EXPECT_EQ(inS->ReadString(QStringLiteral("long"), {}), QString(TIniText::MaxStringLength, QLatin1Char('y')));
+
+        const ino_t before = Inode(file.FileName());
+        ASSERT_TRUE(file.Write(s, {{QStringLiteral("A"), QStringLiteral("1")}, {QStringLiteral("b"), QStringLiteral("2")}}));
+        EXPECT_EQ(Inode(file.FileName()), before) << "unchanged values do not rewrite the file";
+        ASSERT_TRUE(file.Write(s, {{QStringLiteral("b"), QStringLiteral("5")}, {QStringLiteral("e"), QStringLiteral("6")},
+                                      {QStringLiteral("B"), QStringLiteral("7")}}));
+        EXPECT_EQ(ReadSettingsFile(QStringLiteral("big.cfg")),
+            head + filler + "\xEF\xBB\xBF[s]\nc=3\n [S] \rb=7\r\n" + longLine + "e=6\n[t]\nd=4");
+    }
+}
+
 TEST_F(SettingsFile, FilesThatCannotBeReadOrWrittenAreLeftAlone)
 {
     TOrdinaryUser user(Folder.path());
