@@ -42,10 +42,12 @@ QByteArrayView Trimmed(QByteArrayView text)
     return text;
 }
 
-// UTF-8 where the bytes are valid UTF-8, Latin-1 otherwise.
+// UTF-8 where the bytes are valid UTF-8, Latin-1 otherwise. A byte order
+// mark inside a name or value is kept as a character: only the file's first
+// one is skipped (by Text), so what is written reads back the same.
 QString Decode(QByteArrayView bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8(bytes);
     return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }

@@ -164,6 +164,14 @@ TEST_F(SettingsFile, ForeignBytesAndLineEndsSurviveAWrite)
     EXPECT_FALSE(file.WriteString(QStringLiteral("common"), QStringLiteral("host"), QStringLiteral("a\nb")));
     EXPECT_FALSE(file.WriteString(QStringLiteral("common"), QStringLiteral("[x"), QStringLiteral("1")));
     EXPECT_EQ(file.ReadString(QStringLiteral("common"), QStringLiteral("host"), QString()), QStringLiteral("k\u00FChl"));
+
+    // A byte order mark inside the file is a character of its name or value:
+    // a section named with one is found again, not added once more.
+    const QString marked = QStringLiteral("\uFEFF");
+    ASSERT_TRUE(file.WriteString(marked, QStringLiteral("a"), marked + QStringLiteral("1")));
+    ASSERT_TRUE(file.WriteString(marked, QStringLiteral("b"), QStringLiteral("2")));
+    EXPECT_EQ(file.ReadString(marked, QStringLiteral("a"), QString()), marked + QStringLiteral("1"));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("a.cfg")).count("[\xEF\xBB\xBF]"), 1);
 }
 
 TEST_F(SettingsFile, LargeFilesReadInPiecesAsWhole)
