@@ -144,10 +144,12 @@ TEST_F(SessionTest, ConnectAppliesTheGripperLimits)
     EXPECT_EQ(w.edGraspingPos->text(), QStringLiteral("8"));
     EXPECT_EQ(w.edGotoSpeed->text(), QStringLiteral("50"));
     // Edits that stay valid keep their track bars where they were; the
-    // force track bar was never synchronised and stays at 0.
+    // force edit took the force limit read back from the gripper (40 N), so
+    // its track bar, left at 0 at start-up, follows it now.
     EXPECT_EQ(w.tbGraspingPos->value(), 95);
     EXPECT_EQ(w.tbGotoSpeed->value(), 828);
-    EXPECT_EQ(w.tbForce->value(), 0);
+    EXPECT_EQ(w.edForce->text(), QStringLiteral("40"));
+    EXPECT_EQ(w.tbForce->value(), 467); // (40 - 5) / (80 - 5)
     EXPECT_EQ(w.tbGotoPos->value(), 0);
 
     // The automatic reports were asked for once each.

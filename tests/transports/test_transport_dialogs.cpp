@@ -326,6 +326,7 @@ TEST_F(HostnameDialog, OpensInTheHostFieldWithItsTextSelected)
 {
     WriteSettingsFile(QStringLiteral("tcp.cfg"), "[common]\nhost=gripper.local\nport=2000\n");
     TTCPDevice device(nullptr);
+    AttachOperator(device);
     QString typed, host, port;
     DialogScript = [&](QDialog& shown) {
         shown.show();
