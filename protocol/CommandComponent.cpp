@@ -184,8 +184,12 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
             FLimitReads = true;
             FReadHeldBack = true;
         }
-        if (wanted <= 0)
+        if (wanted <= 0) {
+            // They have arrived, only the queue has no room for them now.
+            FAssembler.BytesArrived();
+            FBytesLeftInDevice = count;
             return;
+        }
     }
     std::array<uint8_t, ReadChunkSize> buffer;
     const int32_t read = FCurrentDevice->Read(buffer.data(), wanted);

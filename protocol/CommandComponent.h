@@ -89,8 +89,9 @@ public:
     // event), it reads no more than the packet queue can still take; the
     // rest stays in the device until the queue has room again, and reads
     // stay limited so until the queue has been emptied. Bytes that were
-    // already in the device at the previous read are never cut apart by the
-    // assembler's gap rule, however long the packet handlers ran in between.
+    // already in the device at the previous read, or when a read was put off
+    // for lack of room, are never cut apart by the assembler's gap rule,
+    // however long the packet handlers ran in between.
     void DataAvailable(TDevice* sender, int32_t count);
     // Feeds one received byte to the assembler.
     void ProcessByte(uint8_t b);

@@ -40,6 +40,8 @@ void TFrameAssembler::ApplyGapRule(uint32_t now)
     FLastByteTime = now;
 }
 
+void TFrameAssembler::BytesArrived() { ApplyGapRule(FTick()); }
+
 void TFrameAssembler::ProcessByte(uint8_t b)
 {
     ApplyGapRule(FTick());

@@ -30,6 +30,11 @@ public:
     // the two chunks, however long ago that read was, so the gap rule does
     // not apply before this chunk.
     void ProcessChunk(const uint8_t* data, size_t count, bool continuesPrevious = false);
+    // Bytes arrived now but stay in the device for the time being: the gap
+    // rule looks at the pause before them now, and the chunk that later
+    // brings them is fed with `continuesPrevious`, because the wait in the
+    // device was not a pause of the sender.
+    void BytesArrived();
     // Forgets any partial frame, clears the payload buffer and the count of
     // checksum errors.
     void Reset();

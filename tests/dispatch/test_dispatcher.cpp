@@ -5,6 +5,8 @@
 
 #include "AsyncResultEventList.h"
 
+#include <QThread>
+
 #include <stdexcept>
 
 namespace {
@@ -151,6 +153,31 @@ TEST_F(DispatcherTest, FullQueueDropsPacketsButStillAnnouncesThem)
     EXPECT_EQ(announced, 0);
     EXPECT_TRUE(WaitFor([&] { return announced == TCommand::MaxPackets + 1; }, 1000));
     EXPECT_EQ(Dispatcher()->PacketCount(), TCommand::MaxPackets);
+}
+
+TEST_F(DispatcherTest, FrameHeldBackForAFullQueueIsNotCutByTheGapRule)
+{
+    ASSERT_TRUE(ConnectFake());
+    // A handler that leaves the packets queued: one short of full, with the
+    // first half of the next frame in the assembler and the device empty.
+    Dispatcher()->OnPacket = [](QObject*) {};
+    const QByteArray frame = Frame(0x22, Hex("00 00"));
+    Fake->Feed(frame.repeated(TCommand::MaxPackets - 1) + frame.left(5));
+    ASSERT_TRUE(WaitFor([&] { return Fake->BytesAvailable() == 0; }, 1000));
+    ASSERT_EQ(Dispatcher()->PacketCount(), TCommand::MaxPackets - 1);
+
+    // A transaction waits and takes packets slowly: the rest of the frame
+    // and one more arrive at once but stay in the device for lack of room
+    // for longer than the gap limit.
+    Dispatcher()->OnPacket = nullptr;
+    Fake->Feed(frame.mid(5) + frame);
+    EXPECT_EQ(Fake->BytesAvailable(), frame.size() * 2 - 5);
+    QThread::msleep(TFrameAssembler::GapLimitMs + 50);
+    TPacket p;
+    for (int i = 0; i < 64; ++i)
+        ASSERT_TRUE(Dispatcher()->GetPacket(p));
+    ASSERT_TRUE(WaitFor([&] { return Fake->BytesAvailable() == 0; }, 1000));
+    EXPECT_EQ(Dispatcher()->PacketCount(), TCommand::MaxPackets - 1 - 64 + 2);
 }
 
 TEST_F(DispatcherTest, ReconnectStartsAssemblyAndQueueAfresh)

@@ -12,8 +12,9 @@
 class TFloodWorker : public QObject {
 public:
     TFloodWorker(std::atomic<int>& framesSent, std::atomic<int>& ticks, std::atomic<int>& stateFloodReports,
-                 std::atomic<uint32_t>& lastFloodState)
+                 std::atomic<uint32_t>& lastFloodState, std::atomic<int>& stateReportsHandled)
         : FFramesSent(framesSent), FTicks(ticks), FStateFloodReports(stateFloodReports), FLastFloodState(lastFloodState)
+        , FStateReportsHandled(stateReportsHandled)
     {
     }
 
@@ -37,6 +38,11 @@ public:
         FTimer->setTimerType(Qt::PreciseTimer);
         FTimer->setInterval(1);
         connect(FTimer, &QTimer::timeout, this, [this] { Tick(); });
+        // Once the lead is reached nothing is written, so no bytesWritten
+        // says when to go on.
+        FTopUpTimer = new QTimer(this);
+        FTopUpTimer->setInterval(1);
+        connect(FTopUpTimer, &QTimer::timeout, this, [this] { TopUpStateFlood(); });
         return FServer->serverPort();
     }
 
@@ -62,9 +68,14 @@ public:
             FClient->flush();
     }
 
-    void SetStateFlood(bool on)
+    void SetStateFlood(bool on, int lead)
     {
         FStateFlood = on;
+        FStateFloodLead = lead;
+        if (on && lead > 0)
+            FTopUpTimer->start();
+        else
+            FTopUpTimer->stop();
         TopUpStateFlood();
     }
 
@@ -74,6 +85,8 @@ public:
     {
         delete FTimer;
         FTimer = nullptr;
+        delete FTopUpTimer;
+        FTopUpTimer = nullptr;
         delete FClient;
         FClient = nullptr;
         delete FServer;
@@ -112,7 +125,8 @@ private:
     // fast as the client reads, without piling them up here.
     void TopUpStateFlood()
     {
-        while (FStateFlood && FClient && FClient->bytesToWrite() < 16 * 1024) {
+        while (FStateFlood && FClient && FClient->bytesToWrite() < 16 * 1024 &&
+               (FStateFloodLead <= 0 || FStateFloodReports.load() - FStateReportsHandled.load() < FStateFloodLead)) {
             for (int i = 0; i < 64; ++i) {
                 const uint32_t state = FLastFloodState.load() + 2;
                 Send(CMD_GET_SYSTEM_STATE, {0x00, 0x00, static_cast<uint8_t>(state), static_cast<uint8_t>(state >> 8),
@@ -159,11 +173,14 @@ private:
     std::atomic<int>& FTicks;
     std::atomic<int>& FStateFloodReports;
     std::atomic<uint32_t>& FLastFloodState;
+    std::atomic<int>& FStateReportsHandled;
     bool FStateFlood = false;
+    int FStateFloodLead = 0;
     std::array<float, 8> FLimits{110.0f, 5.0f, 420.0f, 100.0f, 5000.0f, 5.0f, 80.0f, 120.0f};
     QTcpServer* FServer = nullptr;
     QTcpSocket* FClient = nullptr;
     QTimer* FTimer = nullptr;
+    QTimer* FTopUpTimer = nullptr;
     QByteArray FInput;
     uint32_t FReports = 0;
     uint32_t FSysInfoAnswers = 0;
@@ -185,7 +202,7 @@ TFloodPeer::~TFloodPeer()
 
 bool TFloodPeer::Start()
 {
-    FWorker = new TFloodWorker(FFramesSent, FTicks, FStateFloodReports, FLastFloodState);
+    FWorker = new TFloodWorker(FFramesSent, FTicks, FStateFloodReports, FLastFloodState, FStateReportsHandled);
     FWorker->moveToThread(&FThread);
     FThread.start();
     QMetaObject::invokeMethod(FWorker, [this] { FPort = FWorker->Listen(); }, Qt::BlockingQueuedConnection);
@@ -208,9 +225,10 @@ void TFloodPeer::SendReportBurst(int count)
     QMetaObject::invokeMethod(FWorker, [this, count] { FWorker->SendBurst(count); }, Qt::BlockingQueuedConnection);
 }
 
-void TFloodPeer::SetStateFlood(bool on)
+void TFloodPeer::SetStateFlood(bool on, int lead)
 {
-    QMetaObject::invokeMethod(FWorker, [this, on] { FWorker->SetStateFlood(on); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(FWorker, [this, on, lead] { FWorker->SetStateFlood(on, lead); },
+                              Qt::BlockingQueuedConnection);
 }
 
 void TFloodPeer::SetLimits(const std::array<float, 8>& limits)

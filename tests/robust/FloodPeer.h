@@ -35,8 +35,13 @@ public:
     // Writes `count` position reports (continuing the same count) in one go.
     void SendReportBurst(int count);
     // System-state reports with the values 2, 4, 6, ... (bit 0, "Referenced",
-    // always clear), written whenever the connection has room for more.
-    void SetStateFlood(bool on);
+    // always clear), written whenever the connection has room for more. With
+    // a `lead` above 0, no more than that many are on their way beyond those
+    // counted with StateReportHandled, so that the backlog the client has to
+    // work off at the end does not depend on how much the kernel buffers.
+    void SetStateFlood(bool on, int lead = 0);
+    // Counts one state report of the flood as handled by the client.
+    void StateReportHandled() { ++FStateReportsHandled; }
     // The eight floats of later GET_SYSTEM_LIMITS answers.
     void SetLimits(const std::array<float, 8>& limits);
     // Frames written to the client so far (reports and answers).
@@ -54,4 +59,5 @@ private:
     std::atomic<int> FTicks{0};
     std::atomic<int> FStateFloodReports{0};
     std::atomic<uint32_t> FLastFloodState{0};
+    std::atomic<int> FStateReportsHandled{0};
 };

@@ -7,6 +7,7 @@
 
 #include "FloodPeer.h"
 
+#include "DeviceComponent.h"
 #include "MainForm.h"
 
 #include <QAction>
@@ -14,13 +15,24 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
 using ReportFloodTest = RobustTest;
+
+// Waits until the log holds as many received frames as the peer wrote. The
+// bound only limits how long a failing run waits: a sanitizer build on a busy
+// machine works off a backlog many times slower than a release build.
+bool AllFramesReceived(const TCommLog& log, const TFloodPeer& peer)
+{
+    return WaitFor([&] { return static_cast<int>(ReceivedFrames(log).size()) >= peer.FramesSent(); }, 60000);
+}
 
 TEST_F(ReportFloodTest, TransactionsAndTimersKeepGoingUnderAReportFlood)
 {
@@ -62,7 +74,7 @@ TEST_F(ReportFloodTest, TransactionsAndTimersKeepGoingUnderAReportFlood)
     EXPECT_GT(peer.Ticks(), 100);
 
     // Every frame the peer wrote was handled, the reports in order.
-    ASSERT_TRUE(WaitFor([&] { return static_cast<int>(ReceivedFrames(*Log).size()) >= peer.FramesSent(); }));
+    ASSERT_TRUE(AllFramesReceived(*Log, peer));
     Settle(50);
     EXPECT_EQ(ReceivedFrames(*Log).size(), peer.FramesSent());
     ASSERT_FALSE(positions.empty());
@@ -91,7 +103,7 @@ TEST_F(ReportFloodTest, AnswerInsideABurstOfReportsArrivesAndNoReportIsLost)
         ASSERT_EQ(Gripper->GetSystemInfo(info), E_SUCCESS) << round;
         EXPECT_EQ(info.SerialNumber, round + 1);
     }
-    ASSERT_TRUE(WaitFor([&] { return static_cast<int>(ReceivedFrames(*Log).size()) >= peer.FramesSent(); }));
+    ASSERT_TRUE(AllFramesReceived(*Log, peer));
     EXPECT_EQ(ReceivedFrames(*Log).size(), peer.FramesSent());
     ASSERT_EQ(positions.size(), 12000u);
     size_t outOfOrder = 0;
@@ -151,7 +163,7 @@ TEST_F(ReportFloodTest, MainWindowDisplayFollowsAReportFlood)
     Settle(1000);
     peer.SetFlooding(false);
     const qint64 elapsed = clock.elapsed();
-    ASSERT_TRUE(WaitFor([&] { return static_cast<int>(ReceivedFrames(*Log).size()) >= peer.FramesSent(); }));
+    ASSERT_TRUE(AllFramesReceived(*Log, peer));
     Settle(50);
     ticker.stop();
 
@@ -187,6 +199,126 @@ TEST_F(ReportFloodTest, MainWindowDisplayFollowsAReportFlood)
     EXPECT_GT(positionRequests, 100);
     EXPECT_TRUE(window.Disconnect1->isEnabled());
     EXPECT_TRUE(Driver.Messages.empty());
+}
+
+TEST_F(ReportFloodTest, MainWindowOutlastsAStateReportFloodWithoutNesting)
+{
+    // State reports without "Referenced", as fast as the window takes them,
+    // for several seconds. Each would ask for the position reports again;
+    // asked from inside the previous request's wait, the waits nested until
+    // the stack ran out. The peer keeps FloodLead reports ahead of those
+    // handled: more bytes than the program may buffer, while the backlog
+    // left at the end stays the same whatever the kernel buffers.
+    constexpr int FloodLead = 24000;
+    constexpr int FloodMs = 4000;
+    TFloodPeer peer;
+    ASSERT_TRUE(peer.Start());
+    Gripper.reset();
+    // The log's own cost per packet is not what this looks at.
+    Log.reset();
+    TMainWin window;
+    window.show();
+    ASSERT_TRUE(Driver.Connect(window, peer.Port()));
+    THXT* gripper = window.Gripper();
+    const TNotifyEvent showState = gripper->OnSystemState;
+    int stateEvents = 0;
+    int deepest = 0;
+    gripper->OnSystemState = [&](QObject* sender) {
+        ++stateEvents;
+        peer.StateReportHandled();
+        deepest = std::max(deepest, gripper->TransactionDepth());
+        showState(sender);
+    };
+    TDevice* device = gripper->Dispatcher()->CurrentDevice();
+    ASSERT_TRUE(device);
+    int timerTicks = 0;
+    int32_t mostWaiting = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++timerTicks;
+        mostWaiting = std::max(mostWaiting, device->BytesAvailable());
+    });
+    ticker.start();
+
+    // A timer ends the flood: it has to run while the reports pour in.
+    QElapsedTimer clock;
+    bool flooding = true;
+    QTimer::singleShot(FloodMs, [&] {
+        peer.SetStateFlood(false);
+        flooding = false;
+    });
+    clock.start();
+    peer.SetStateFlood(true, FloodLead);
+    ASSERT_TRUE(WaitFor([&] { return !flooding && stateEvents >= peer.StateFloodReports(); }, 240000))
+        << stateEvents << " of " << peer.StateFloodReports();
+    const qint64 elapsed = clock.elapsed();
+    ticker.stop();
+    std::printf("%d state reports in %lld ms (%lld/s), deepest wait %d, at most %d bytes waiting in the socket\n",
+                stateEvents, static_cast<long long>(elapsed), static_cast<long long>(stateEvents * 1000LL / elapsed),
+                deepest, mostWaiting);
+
+    EXPECT_EQ(stateEvents, peer.StateFloodReports());
+    EXPECT_GT(stateEvents, FloodLead);
+    // Reports are handled either between transactions or inside the wait of
+    // one position request, never deeper.
+    EXPECT_LE(deepest, 1);
+    EXPECT_GE(timerTicks, std::max<qint64>(10, elapsed / 10 / 5)) << elapsed << " ms";
+    // What the peer sends faster than it is handled stays with TCP, not in
+    // the program's memory.
+    EXPECT_LE(mostWaiting, 256 * 1024);
+    EXPECT_EQ(window.lbSystemstate->text(), QString::asprintf("%.8Xh", peer.LastFloodState()));
+    EXPECT_TRUE(window.Disconnect1->isEnabled());
+    EXPECT_TRUE(Driver.Messages.empty());
+}
+
+TEST_F(ReportFloodTest, TransactionsStartedInsideWaitsStopAtTheDepthLimit)
+{
+    // STOP is never answered, so every press of Stop waits its full time,
+    // and a press from a timer lands inside the wait of the one before.
+    // Referenced from the start, so its state reports start no transactions
+    // of their own.
+    ASSERT_TRUE(StartSimulator({"--drop", "STOP", "--referenced"}));
+    Gripper.reset();
+    TMainWin window;
+    window.show();
+    ASSERT_TRUE(Driver.Connect(window, Sim.TcpPort()));
+    THXT* gripper = window.Gripper();
+    int refusalNotes = 0;
+    QObject::connect(window.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
+        refusalNotes += text.startsWith(QStringLiteral("Command not sent")) ? 1 : 0;
+    });
+    // One timer per press: a timer does not fire again while its own
+    // handler still runs, so a repeating timer would never press inside the
+    // wait its previous press started.
+    constexpr int Presses = 20;
+    int presses = 0;
+    int deepest = 0;
+    for (int i = 1; i <= Presses; ++i) {
+        QTimer::singleShot(20 * i, &window, [&] {
+            ++presses;
+            deepest = std::max(deepest, gripper->TransactionDepth());
+            window.btnStop->click();
+        });
+    }
+    ASSERT_TRUE(WaitFor([&] { return presses == Presses && gripper->TransactionDepth() == 0; }, 20000));
+
+    EXPECT_EQ(deepest, THXT::MaxTransactionDepth);
+    int stopsSent = 0;
+    for (int i = 0; i < Log->PacketCount(); ++i) {
+        const TPacket& p = Log->StoredPacket(i);
+        stopsSent += (p.command & PacketReceivedMark) == 0 && (p.command & 0xFF) == 0x22 ? 1 : 0;
+    }
+    EXPECT_EQ(stopsSent, THXT::MaxTransactionDepth);
+    // The transactions that ran time out as always, each with its box; the
+    // refused ones open none and are shown in the status bar.
+    EXPECT_EQ(MessagesStartingWith(QStringLiteral("Error while stopping: Command failed")), THXT::MaxTransactionDepth);
+    EXPECT_EQ(Driver.Messages.size(), static_cast<size_t>(THXT::MaxTransactionDepth));
+    EXPECT_GE(refusalNotes, 1);
+    // Nothing is left over: a normal transaction runs at once afterwards.
+    TSystemInfo info;
+    EXPECT_EQ(gripper->GetSystemInfo(info), E_SUCCESS);
+    EXPECT_FALSE(gripper->LastTransactionRefused());
 }
 
 } // namespace
