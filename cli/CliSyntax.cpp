@@ -17,7 +17,7 @@ enum class TArgKind { None, Real, Positive, Byte, Milliseconds };
 
 // The fixed-form commands: name, arguments (upper case for messages), how
 // many of them are required, and what kind of number they take.
-struct TVerbSpec {
+struct TVerbEntry {
     const char* Name;
     TCliVerb Verb;
     std::array<const char*, 2> ArgNames;
@@ -26,7 +26,7 @@ struct TVerbSpec {
     const char* Help;
 };
 
-constexpr std::array<TVerbSpec, 16> Verbs = {{
+constexpr std::array<TVerbEntry, 16> Verbs = {{
     {"info", TCliVerb::Info, {}, 0, TArgKind::None, "system information"},
     {"limits", TCliVerb::Limits, {}, 0, TArgKind::None, "system limits"},
     {"stats", TCliVerb::Stats, {"--reset"}, 0, TArgKind::None, "grasping statistics; --reset clears them after reading"},
@@ -45,19 +45,19 @@ constexpr std::array<TVerbSpec, 16> Verbs = {{
     {"wait", TCliVerb::Wait, {"MS"}, 1, TArgKind::Milliseconds, "pause for MS milliseconds"},
 }};
 
-int ArgCount(const TVerbSpec& spec)
+int ArgCount(const TVerbEntry& entry)
 {
     int count = 0;
-    for (const char* name : spec.ArgNames)
+    for (const char* name : entry.ArgNames)
         count += name ? 1 : 0;
     return count;
 }
 
-const TVerbSpec* FindVerb(const QString& name)
+const TVerbEntry* FindVerb(const QString& name)
 {
-    for (const TVerbSpec& spec : Verbs)
-        if (name == QLatin1String(spec.Name))
-            return &spec;
+    for (const TVerbEntry& entry : Verbs)
+        if (name == QLatin1String(entry.Name))
+            return &entry;
     return nullptr;
 }
 
@@ -66,28 +66,28 @@ const TVerbSpec* FindVerb(const QString& name)
     throw TUsageError(QStringLiteral("%1: %2: %3").arg(where, command, text));
 }
 
-double ParseValue(const TVerbSpec& spec, const QString& name, const QString& text, const QString& where)
+double ParseValue(const TVerbEntry& entry, const QString& name, const QString& text, const QString& where)
 {
-    switch (spec.Kind) {
+    switch (entry.Kind) {
     case TArgKind::Byte:
         if (const auto value = ParseCliInteger(text, 0, 255))
             return *value;
-        Fail(where, spec.Name, QStringLiteral("%1 \"%2\" is not a whole number from 0 to 255").arg(name, text));
+        Fail(where, entry.Name, QStringLiteral("%1 \"%2\" is not a whole number from 0 to 255").arg(name, text));
     case TArgKind::Milliseconds:
         if (const auto value = ParseCliInteger(text, 0, INT_MAX))
             return *value;
-        Fail(where, spec.Name, QStringLiteral("%1 \"%2\" is not a whole number of milliseconds (0 or more)").arg(name, text));
+        Fail(where, entry.Name, QStringLiteral("%1 \"%2\" is not a whole number of milliseconds (0 or more)").arg(name, text));
     case TArgKind::Positive:
         if (const auto value = ParseCliNumber(text); value && *value > 0)
             return *value;
-        Fail(where, spec.Name, QStringLiteral("%1 \"%2\" is not a number above 0").arg(name, text));
+        Fail(where, entry.Name, QStringLiteral("%1 \"%2\" is not a number above 0").arg(name, text));
     case TArgKind::Real:
     case TArgKind::None:
         break;
     }
     if (const auto value = ParseCliNumber(text))
         return *value;
-    Fail(where, spec.Name, QStringLiteral("%1 \"%2\" is not a number").arg(name, text));
+    Fail(where, entry.Name, QStringLiteral("%1 \"%2\" is not a number").arg(name, text));
 }
 
 // The command byte in the command editor's integer syntax, or a name of the
@@ -138,46 +138,46 @@ std::optional<int> ParseCliInteger(const QString& text, int min, int max)
 TCliCommand ParseCliCommand(const QStringList& words, const QString& where)
 {
     const QString& name = words.first();
-    const TVerbSpec* spec = FindVerb(name);
-    if (!spec)
+    const TVerbEntry* entry = FindVerb(name);
+    if (!entry)
         throw TUsageError(QStringLiteral("%1: unknown command \"%2\" (krm-cli --help lists the commands)").arg(where, name));
 
     TCliCommand command;
-    command.Verb = spec->Verb;
+    command.Verb = entry->Verb;
     command.Name = name;
     command.Args = words.mid(1);
     command.Where = where;
     const int given = static_cast<int>(command.Args.size());
-    if (given < spec->Required)
-        Fail(where, name, QStringLiteral("missing argument %1").arg(QLatin1String(spec->ArgNames[static_cast<size_t>(given)])));
+    if (given < entry->Required)
+        Fail(where, name, QStringLiteral("missing argument %1").arg(QLatin1String(entry->ArgNames[static_cast<size_t>(given)])));
 
-    if (spec->Verb == TCliVerb::Raw) {
+    if (entry->Verb == TCliVerb::Raw) {
         ParseRaw(command, where);
         return command;
     }
-    if (given > ArgCount(*spec))
-        Fail(where, name, QStringLiteral("unexpected argument \"%1\"").arg(command.Args[ArgCount(*spec)]));
-    if (spec->Verb == TCliVerb::Stats) {
+    if (given > ArgCount(*entry))
+        Fail(where, name, QStringLiteral("unexpected argument \"%1\"").arg(command.Args[ArgCount(*entry)]));
+    if (entry->Verb == TCliVerb::Stats) {
         if (given == 1 && command.Args.first() != QLatin1String("--reset"))
             Fail(where, name, QStringLiteral("unexpected argument \"%1\" (only --reset is allowed)").arg(command.Args.first()));
         command.Reset = given == 1;
         return command;
     }
     for (int i = 0; i < given; ++i)
-        command.Values.push_back(ParseValue(*spec, QLatin1String(spec->ArgNames[static_cast<size_t>(i)]), command.Args[i], where));
+        command.Values.push_back(ParseValue(*entry, QLatin1String(entry->ArgNames[static_cast<size_t>(i)]), command.Args[i], where));
     return command;
 }
 
 QString CliCommandSummary()
 {
     QString text;
-    for (const TVerbSpec& spec : Verbs) {
-        QString line = QStringLiteral("  ") + QLatin1String(spec.Name);
-        for (int i = 0; i < ArgCount(spec); ++i) {
-            const QString arg = QLatin1String(spec.ArgNames[static_cast<size_t>(i)]);
-            line += i < spec.Required ? QStringLiteral(" %1").arg(arg) : QStringLiteral(" [%1]").arg(arg);
+    for (const TVerbEntry& entry : Verbs) {
+        QString line = QStringLiteral("  ") + QLatin1String(entry.Name);
+        for (int i = 0; i < ArgCount(entry); ++i) {
+            const QString arg = QLatin1String(entry.ArgNames[static_cast<size_t>(i)]);
+            line += i < entry.Required ? QStringLiteral(" %1").arg(arg) : QStringLiteral(" [%1]").arg(arg);
         }
-        text += line.leftJustified(34) + QString::fromUtf8(spec.Help) + u'\n';
+        text += line.leftJustified(34) + QString::fromUtf8(entry.Help) + u'\n';
     }
     return text;
 }

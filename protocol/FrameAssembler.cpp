@@ -114,14 +114,14 @@ void TFrameAssembler::Step(uint8_t b)
         FCrc = CrcBytes(FPayload.get(), FLength, FCrc);
         FLowChecksumMatched = b == static_cast<uint8_t>(FCrc);
     } else {
-        if (FLowChecksumMatched && b == static_cast<uint8_t>(FCrc >> 8) && OnFrame) {
+        if (!FLowChecksumMatched || b != static_cast<uint8_t>(FCrc >> 8)) {
+            ++FChecksumErrors;
+        } else if (OnFrame) {
             TPacket packet;
             packet.command = FCommand;
             packet.length = static_cast<int32_t>(FLength);
             packet.data.assign(FPayload.get(), FPayload.get() + FLength);
             OnFrame(std::move(packet));
-        } else if (FCrc != 0) {
-            ++FChecksumErrors;
         }
         FPosition = 0;
         FSynchronised = false;

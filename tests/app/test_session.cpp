@@ -383,7 +383,7 @@ TEST_F(SessionTest, ConnectReadsBackAccelerationAndForceLimit)
     StartConnected({QStringLiteral("--max-accel"), QStringLiteral("3000"), QStringLiteral("--max-force"),
                     QStringLiteral("70")});
     TMainWin& w = *Window;
-    // The specified sequence unchanged, then the two readings and the speed
+    // The limits and the three report requests unchanged, then the two readings and the speed
     // and force reports.
     EXPECT_EQ(SentCommands(), (std::vector<int>{CMD_GET_SYSTEM_LIMITS, CMD_GET_SYSTEM_STATE, CMD_GET_GRASPING_STATE,
                                                 CMD_GET_POS, CMD_GET_ACCELERATION, CMD_GET_FORCE_LIMIT, CMD_GET_SPEED,

@@ -154,7 +154,7 @@ TEST_F(CustomCmdTest, LongTextsAreKeptWholeAndOversizedPayloadsRefused)
 TEST_F(CustomCmdTest, BadPayloadIsMarkedAndBlocksSending)
 {
     Type(QStringLiteral("0x21"), QStringLiteral("1 2 256"));
-    // The specified text, then the element that failed.
+    // The parse error text, then the element that failed.
     EXPECT_EQ(Editor.edPayload->toolTip(),
               QStringLiteral("Error while parsing input\nCannot read \"256\": use 15, 0x0F, $0F, 10.4f or \"text\"."));
     EXPECT_EQ(Editor.lbPayloadSize->text(), QStringLiteral("0 bytes"));
