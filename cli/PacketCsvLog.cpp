@@ -16,18 +16,17 @@ bool TPacketCsvLog::Open(const QString& path, QString& error)
         error = FFile.errorString();
         return false;
     }
-    FFile.write("time_ms,direction,command,name,length,status,payload\n");
-    FFile.flush();
+    FFailed = FFile.write("time_ms,direction,command,name,length,status,payload\n") < 0 || !FFile.flush();
     return true;
 }
 
-void TPacketCsvLog::Write(bool received, const TPacket& packet)
+bool TPacketCsvLog::Write(bool received, const TPacket& packet)
 {
-    if (!FFile.isOpen())
-        return;
-    FFile.write(Row(static_cast<double>(FClock.nsecsElapsed() / 1000) / 1000.0, received, packet).toUtf8());
-    FFile.write("\n");
-    FFile.flush();
+    if (!FFile.isOpen() || FFailed)
+        return !FFailed;
+    const QByteArray row = Row(static_cast<double>(FClock.nsecsElapsed() / 1000) / 1000.0, received, packet).toUtf8() + '\n';
+    FFailed = FFile.write(row) != row.size() || !FFile.flush();
+    return !FFailed;
 }
 
 QString TPacketCsvLog::Row(double timeMs, bool received, const TPacket& packet)
