@@ -25,7 +25,7 @@ public:
     bool Write(bool received, const TPacket& packet);
     // A write failed (a full disk, the file size limit); ErrorString() says why.
     bool Failed() const { return FFailed; }
-    QString ErrorString() const { return FFile.errorString(); }
+    const QString& ErrorString() const { return FError; }
 
 private:
     static QString Row(double timeMs, bool received, const TPacket& packet);
@@ -33,4 +33,6 @@ private:
     const QElapsedTimer& FClock;
     QFile FFile;
     bool FFailed = false;
+    QString FError;
+    bool Failing(bool failed);
 };
