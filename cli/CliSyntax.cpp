@@ -40,7 +40,7 @@ constexpr std::array<TVerbEntry, 16> Verbs = {{
     {"ack", TCliVerb::Ack, {}, 0, TArgKind::None, "acknowledge a fast stop"},
     {"accel", TCliVerb::Accel, {"VALUE"}, 0, TArgKind::Real, "read, or set to VALUE mm/s², the acceleration"},
     {"force-limit", TCliVerb::ForceLimit, {"VALUE"}, 0, TArgKind::Real, "read, or set to VALUE N, the grasping force limit"},
-    {"watch", TCliVerb::Watch, {"SECONDS"}, 0, TArgKind::Seconds, "print the gripper's reports for SECONDS (up to 86400), or until Ctrl+C"},
+    {"watch", TCliVerb::Watch, {"SECONDS"}, 0, TArgKind::Seconds, "print the gripper's reports for SECONDS (up to 86400), or until interrupted"},
     {"raw", TCliVerb::Raw, {"COMMAND", "PAYLOAD..."}, 1, TArgKind::None, "send a command byte with a payload in the command editor's syntax"},
     {"wait", TCliVerb::Wait, {"MS"}, 1, TArgKind::Milliseconds, "pause for MS milliseconds (up to 86400000, a day)"},
 }};
