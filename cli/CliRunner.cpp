@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -121,14 +122,14 @@ int TCliRunner::Session()
     }
     try {
         CheckCliLimits(FOptions.Program, FLimits);
-    } catch (const TUsageError& error) {
-        FOutput.Error(error.Message());
-        Close();
-        return ExitUsage;
     } catch (const TLimitsUnknown& error) {
         FOutput.Error(error.Message());
         Close();
         return ExitConnection;
+    } catch (const TUsageError& error) {
+        FOutput.Error(error.Message());
+        Close();
+        return ExitUsage;
     }
     RunSteps(FOptions.Program);
     Close();
@@ -234,14 +235,10 @@ TCliRunner::TFlow TCliRunner::RunSteps(const TCliProgram& steps)
 TCliRunner::TFlow TCliRunner::RunStdin(const QString& where)
 {
     TCliScriptReader reader(0, false);
-    QSocketNotifier notifier(0, QSocketNotifier::Read);
-    notifier.setEnabled(false);
+    // Watches standard input only while a line is awaited, and is made only
+    // when one has to be (never for a file or a closed descriptor).
+    std::unique_ptr<QSocketNotifier> notifier;
     bool readable = false;
-    connect(&notifier, &QSocketNotifier::activated, this, [&] {
-        readable = true;
-        notifier.setEnabled(false);
-        Wake();
-    });
     // A line is run as soon as it is read; a repeated block once its end
     // has been read. Only the block being read is kept.
     std::optional<TCliProgramBuilder> block;
@@ -256,10 +253,18 @@ TCliRunner::TFlow TCliRunner::RunStdin(const QString& where)
                     block->Finish();
                 return TFlow::Next;
             case TCliScriptReader::TRead::NeedMore:
+                if (!notifier) {
+                    notifier = std::make_unique<QSocketNotifier>(reader.Fd(), QSocketNotifier::Read);
+                    connect(notifier.get(), &QSocketNotifier::activated, this, [&] {
+                        readable = true;
+                        notifier->setEnabled(false);
+                        Wake();
+                    });
+                }
                 readable = false;
-                notifier.setEnabled(true);
+                notifier->setEnabled(true);
                 WaitFor([&readable] { return readable; }, QDeadlineTimer(QDeadlineTimer::Forever));
-                notifier.setEnabled(false);
+                notifier->setEnabled(false);
                 if (Ending())
                     return TFlow::End;
                 continue;
@@ -285,12 +290,12 @@ TCliRunner::TFlow TCliRunner::RunStdin(const QString& where)
             if (RunSteps(steps) == TFlow::End)
                 return TFlow::End;
         }
-    } catch (const TUsageError& error) {
-        FOutput.Error(error.Message());
-        FExit = ExitUsage;
     } catch (const TLimitsUnknown& error) {
         FOutput.Error(error.Message());
         FExit = ExitConnection;
+    } catch (const TUsageError& error) {
+        FOutput.Error(error.Message());
+        FExit = ExitUsage;
     }
     return TFlow::End;
 }

@@ -6,11 +6,11 @@
 // carries such a value is sent at all.
 #include "CliCommand.h"
 #include "HXTForm.h"
+#include "UsageError.h"
 
 #include <QString>
 
 #include <optional>
-#include <stdexcept>
 
 // The limits a run checks its values against, or why there are none.
 struct TCliLimits {
@@ -19,18 +19,10 @@ struct TCliLimits {
 };
 
 // A command that carries a value checked against the limits, while there
-// are none: the run ends with exit status 3 and this message.
-class TLimitsUnknown : public std::runtime_error {
+// are none: the run ends with exit status 3 (not 2) and this message.
+class TLimitsUnknown : public TUsageError {
 public:
-    explicit TLimitsUnknown(const QString& message)
-        : std::runtime_error(message.toStdString())
-        , FMessage(message)
-    {
-    }
-    const QString& Message() const { return FMessage; }
-
-private:
-    QString FMessage;
+    using TUsageError::TUsageError;
 };
 
 // goto, grasp, release, accel VALUE and force-limit VALUE.

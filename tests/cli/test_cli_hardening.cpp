@@ -321,6 +321,11 @@ TEST(CliScripts, RunStdinKeepsItsMemoryFlat)
     TSimulatorProcess sim;
     ASSERT_TRUE(sim.Start());
     QProcess cli;
+    // Under AddressSanitizer freed memory would wait in its quarantine.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+        environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"));
+    cli.setProcessEnvironment(environment);
     ASSERT_TRUE(StartCli(cli, OverTcp(sim.TcpPort(), Words("run -"))));
     QByteArray out;
     cli.write(QByteArray("wait 0\n").repeated(20000));
