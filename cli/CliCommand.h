@@ -1,11 +1,13 @@
 #pragma once
 // One command of krm-cli, checked for its syntax, and the steps a run is made
-// of: commands and repeated blocks, from the command line or a script.
+// of: commands, the bounds of repeated blocks, and the place where standard
+// input is read, from the command line or a script.
 #include "types.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -43,12 +45,21 @@ struct TCliCommand {
     bool HasValue() const { return !Values.empty(); }
 };
 
-// A command, or a block of steps run Count times.
+// The steps of a run, flat: a repeated block is a Repeat step, its body and
+// the End step that closes it, so that neither building nor running a
+// program recurses however deeply blocks nest.
+enum class TCliStepKind {
+    Command, // run Command
+    Repeat,  // run the steps up to Partner (its End) Count times
+    End,     // the end of the block opened at Partner
+    Stdin,   // run the lines of standard input as they arrive (`run -`)
+};
+
 struct TCliStep {
-    bool IsRepeat = false;
-    TCliCommand Command;
-    int Count = 0;
-    std::vector<TCliStep> Body;
+    TCliStepKind Kind = TCliStepKind::Command;
+    TCliCommand Command; // Command; for the others only Where is set
+    int Count = 0;       // Repeat
+    size_t Partner = 0;  // Repeat: index of its End; End: index of its Repeat
 };
 
 using TCliProgram = std::vector<TCliStep>;

@@ -1,7 +1,14 @@
 #include "CliOutput.h"
 
+#include "CliSignals.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -9,7 +16,8 @@ QString FieldsText(const std::vector<TCliField>& fields)
 {
     QStringList texts;
     for (const TCliField& field : fields)
-        texts.append(field.Name + u'=' + field.Text);
+        if (!field.JsonOnly)
+            texts.append(field.Name + u'=' + field.Text);
     return texts.join(u' ');
 }
 
@@ -26,50 +34,111 @@ QString Compact(const QJsonObject& object)
 
 } // namespace
 
-TCliOutput::TCliOutput(bool json, FILE* out, FILE* err)
+bool WriteAll(int fd, const QByteArray& bytes)
+{
+    const int signalsBefore = CliSignalCount();
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n > 0) {
+            data += n;
+            left -= n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            // A reader that does not read must not hold up an interrupt.
+            if (CliSignalCount() != signalsBefore)
+                return true;
+            continue;
+        }
+        if (n == 0)
+            errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+TCliOutput::TCliOutput(bool json, int outFd, int errFd)
     : FJson(json)
-    , FOut(out)
-    , FErr(err)
+    , FOut(outFd)
+    , FErr(errFd)
 {
 }
 
 void TCliOutput::Result(const TCliResult& result, const QString& where)
 {
+    if (FFailed)
+        return;
     const QString name = QString::fromStdString(StatusName(result.Status));
     const QString text = QString::fromStdString(StatusText(result.Status));
     if (FJson) {
         QJsonObject object{{QStringLiteral("command"), result.Command}, {QStringLiteral("status"), name},
             {QStringLiteral("code"), static_cast<int>(result.Status)}, {QStringLiteral("text"), text}};
+        if (!result.Start.isEmpty())
+            object.insert(QStringLiteral("start"), result.Start);
+        if (result.DurationMs >= 0)
+            object.insert(QStringLiteral("duration_ms"), result.DurationMs);
         AddFields(object, result.Fields);
-        Line(FOut, Compact(object));
+        Out(Compact(object));
     } else if (result.Status == E_SUCCESS) {
         const QString fields = FieldsText(result.Fields);
-        Line(FOut, result.Command + QStringLiteral(": ") + text + (fields.isEmpty() ? QString() : QStringLiteral("; ") + fields));
+        Out(result.Command + QStringLiteral(": ") + text + (fields.isEmpty() ? QString() : QStringLiteral("; ") + fields));
     }
-    if (result.Status != E_SUCCESS)
+    if (result.Status != E_SUCCESS && !FFailed)
         Error(QStringLiteral("%1: %2: %3: %4").arg(where, result.Command, name, text));
 }
 
 void TCliOutput::Report(const QString& time, const QString& report, const std::vector<TCliField>& fields)
 {
+    if (FFailed)
+        return;
     if (FJson) {
         QJsonObject object{{QStringLiteral("command"), QStringLiteral("watch")}, {QStringLiteral("time"), time},
             {QStringLiteral("report"), report}};
         AddFields(object, fields);
-        Line(FOut, Compact(object));
+        Out(Compact(object));
     } else {
-        Line(FOut, QStringLiteral("%1 %2 %3").arg(time, report, FieldsText(fields)));
+        Out(QStringLiteral("%1 %2 %3").arg(time, report, FieldsText(fields)));
     }
+}
+
+void TCliOutput::Text(const QString& text)
+{
+    if (!FFailed && !WriteAll(FOut, text.toUtf8()))
+        Fail(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 void TCliOutput::Error(const QString& text)
 {
-    Line(FErr, QStringLiteral("krm-cli: ") + text);
+    // Nothing is left to tell a failure of standard error to.
+    (void)WriteAll(FErr, (QStringLiteral("krm-cli: ") + text + u'\n').toUtf8());
 }
 
-void TCliOutput::Line(FILE* stream, const QString& text)
+bool TCliOutput::CheckReader()
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
+    if (FFailed)
+        return false;
+    pollfd p = {FOut, 0, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        Fail(QStringLiteral("its reader has gone away"));
+        return false;
+    }
+    return true;
+}
+
+void TCliOutput::Out(const QString& line)
+{
+    if (!WriteAll(FOut, (line + u'\n').toUtf8()))
+        Fail(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void TCliOutput::Fail(const QString& text)
+{
+    if (FFailed)
+        return;
+    FFailed = true;
+    FFailureText = QStringLiteral("standard output: cannot write: ") + text;
+    if (OnFailure)
+        OnFailure();
 }

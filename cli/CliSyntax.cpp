@@ -13,7 +13,7 @@
 
 namespace {
 
-enum class TArgKind { None, Real, Positive, Byte, Milliseconds };
+enum class TArgKind { None, Real, Seconds, Byte, Milliseconds };
 
 // The fixed-form commands: name, arguments (upper case for messages), how
 // many of them are required, and what kind of number they take.
@@ -40,9 +40,9 @@ constexpr std::array<TVerbEntry, 16> Verbs = {{
     {"ack", TCliVerb::Ack, {}, 0, TArgKind::None, "acknowledge a fast stop"},
     {"accel", TCliVerb::Accel, {"VALUE"}, 0, TArgKind::Real, "read, or set to VALUE mm/s², the acceleration"},
     {"force-limit", TCliVerb::ForceLimit, {"VALUE"}, 0, TArgKind::Real, "read, or set to VALUE N, the grasping force limit"},
-    {"watch", TCliVerb::Watch, {"SECONDS"}, 0, TArgKind::Positive, "print the gripper's reports for SECONDS, or until Ctrl+C"},
+    {"watch", TCliVerb::Watch, {"SECONDS"}, 0, TArgKind::Seconds, "print the gripper's reports for SECONDS (up to 86400), or until interrupted"},
     {"raw", TCliVerb::Raw, {"COMMAND", "PAYLOAD..."}, 1, TArgKind::None, "send a command byte with a payload in the command editor's syntax"},
-    {"wait", TCliVerb::Wait, {"MS"}, 1, TArgKind::Milliseconds, "pause for MS milliseconds"},
+    {"wait", TCliVerb::Wait, {"MS"}, 1, TArgKind::Milliseconds, "pause for MS milliseconds (up to 86400000, a day)"},
 }};
 
 int ArgCount(const TVerbEntry& entry)
@@ -74,13 +74,15 @@ double ParseValue(const TVerbEntry& entry, const QString& name, const QString& t
             return *value;
         Fail(where, entry.Name, QStringLiteral("%1 \"%2\" is not a whole number from 0 to 255").arg(name, text));
     case TArgKind::Milliseconds:
-        if (const auto value = ParseCliInteger(text, 0, INT_MAX))
+        if (const auto value = ParseCliInteger(text, 0, MaxCliDurationMs))
             return *value;
-        Fail(where, entry.Name, QStringLiteral("%1 \"%2\" is not a whole number of milliseconds (0 or more)").arg(name, text));
-    case TArgKind::Positive:
-        if (const auto value = ParseCliNumber(text); value && *value > 0)
+        Fail(where, entry.Name,
+            QStringLiteral("%1 \"%2\" is not a whole number of milliseconds from 0 to %3 (a day)").arg(name, text).arg(MaxCliDurationMs));
+    case TArgKind::Seconds:
+        if (const auto value = ParseCliNumber(text); value && *value > 0 && *value <= MaxCliDurationMs / 1000)
             return *value;
-        Fail(where, entry.Name, QStringLiteral("%1 \"%2\" is not a number above 0").arg(name, text));
+        Fail(where, entry.Name,
+            QStringLiteral("%1 \"%2\" is not a number of seconds above 0 and up to %3 (a day)").arg(name, text).arg(MaxCliDurationMs / 1000));
     case TArgKind::Real:
     case TArgKind::None:
         break;

@@ -10,6 +10,10 @@
 
 #include <optional>
 
+// The longest wait or watch a command may ask for, and the longest
+// --timeout: a day, in milliseconds.
+constexpr int MaxCliDurationMs = 86400 * 1000;
+
 // Parses `words` (the command name first). `where` names the place it was
 // written for messages. Throws TUsageError for an unknown command, a missing
 // or surplus argument or a value that is not a number of the right kind.

@@ -4,6 +4,9 @@
 #include "HXT_commands.h"
 #include "stat.h"
 
+#include <cerrno>
+#include <cstring>
+
 TPacketCsvLog::TPacketCsvLog(const QElapsedTimer& clock)
     : FClock(clock)
 {
@@ -16,18 +19,27 @@ bool TPacketCsvLog::Open(const QString& path, QString& error)
         error = FFile.errorString();
         return false;
     }
-    FFile.write("time_ms,direction,command,name,length,status,payload\n");
-    FFile.flush();
+    Failing(FFile.write("time_ms,direction,command,name,length,status,payload\n") < 0 || !FFile.flush());
     return true;
 }
 
-void TPacketCsvLog::Write(bool received, const TPacket& packet)
+bool TPacketCsvLog::Write(bool received, const TPacket& packet)
 {
-    if (!FFile.isOpen())
-        return;
-    FFile.write(Row(static_cast<double>(FClock.nsecsElapsed() / 1000) / 1000.0, received, packet).toUtf8());
-    FFile.write("\n");
-    FFile.flush();
+    if (!FFile.isOpen() || FFailed)
+        return !FFailed;
+    const QByteArray row = Row(static_cast<double>(FClock.nsecsElapsed() / 1000) / 1000.0, received, packet).toUtf8() + '\n';
+    return !Failing(FFile.write(row) != row.size() || !FFile.flush());
+}
+
+bool TPacketCsvLog::Failing(bool failed)
+{
+    // The system's reason, taken before anything else can change errno.
+    const int error = errno;
+    if (failed && !FFailed) {
+        FFailed = true;
+        FError = QString::fromLocal8Bit(std::strerror(error));
+    }
+    return FFailed;
 }
 
 QString TPacketCsvLog::Row(double timeMs, bool received, const TPacket& packet)

@@ -17,14 +17,22 @@ public:
     explicit TPacketCsvLog(const QElapsedTimer& clock);
 
     // Creates (or empties) the file and writes the header row; false with
-    // the reason in `error`.
+    // the reason in `error` when it cannot be opened (a failed write of the
+    // header shows in Failed()).
     bool Open(const QString& path, QString& error);
-    // Appends one row and flushes it, so the file is complete at any moment.
-    void Write(bool received, const TPacket& packet);
+    // Appends one row and flushes it, so the file is complete at any moment;
+    // false when this or an earlier write failed (nothing more is written).
+    bool Write(bool received, const TPacket& packet);
+    // A write failed (a full disk, the file size limit); ErrorString() says why.
+    bool Failed() const { return FFailed; }
+    const QString& ErrorString() const { return FError; }
 
 private:
     static QString Row(double timeMs, bool received, const TPacket& packet);
 
     const QElapsedTimer& FClock;
     QFile FFile;
+    bool FFailed = false;
+    QString FError;
+    bool Failing(bool failed);
 };

@@ -2,7 +2,9 @@
 
 #include "UsageError.h"
 
-#include <QString>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -17,6 +19,7 @@ void Check(const TCliCommand& command, size_t index, const TRange& range)
 {
     if (index >= command.Values.size())
         return;
+    // Only a value within a float range is ever converted to float.
     const double value = command.Values[index];
     if (value >= range.Min && value <= range.Max)
         return;
@@ -27,8 +30,38 @@ void Check(const TCliCommand& command, size_t index, const TRange& range)
                           .arg(QString::fromUtf8(range.Unit)));
 }
 
-void CheckCommand(const TCliCommand& command, const TSystemLimits& limits)
+} // namespace
+
+bool CarriesLimitedValue(const TCliCommand& command)
 {
+    switch (command.Verb) {
+    case TCliVerb::Goto:
+    case TCliVerb::Grasp:
+    case TCliVerb::Release:
+        return true;
+    case TCliVerb::Accel:
+    case TCliVerb::ForceLimit:
+        return command.HasValue();
+    default:
+        return false;
+    }
+}
+
+bool CliLimitsUsable(const TSystemLimits& l)
+{
+    const float values[] = {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration, l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
+    return std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); }) && l.Stroke >= 0 &&
+           l.MinSpeed <= l.MaxSpeed && l.MinAcceleration <= l.MaxAcceleration && l.MinForce <= l.MaxForce;
+}
+
+void CheckCliLimits(const TCliCommand& command, const TCliLimits& known)
+{
+    if (!CarriesLimitedValue(command))
+        return;
+    if (!known.Limits)
+        throw TLimitsUnknown(QStringLiteral("%1: %2: not sent: its values cannot be checked, because %3")
+                                 .arg(command.Where, command.Text(), known.Unknown));
+    const TSystemLimits& limits = *known.Limits;
     const TRange speed{"SPEED", limits.MinSpeed, limits.MaxSpeed, "mm/s"};
     switch (command.Verb) {
     case TCliVerb::Goto:
@@ -51,14 +84,9 @@ void CheckCommand(const TCliCommand& command, const TSystemLimits& limits)
     }
 }
 
-} // namespace
-
-void CheckCliLimits(const TCliProgram& program, const TSystemLimits& limits)
+void CheckCliLimits(const TCliProgram& program, const TCliLimits& limits)
 {
-    for (const TCliStep& step : program) {
-        if (step.IsRepeat)
-            CheckCliLimits(step.Body, limits);
-        else
-            CheckCommand(step.Command, limits);
-    }
+    for (const TCliStep& step : program)
+        if (step.Kind == TCliStepKind::Command)
+            CheckCliLimits(step.Command, limits);
 }

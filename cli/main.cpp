@@ -1,21 +1,22 @@
-// krm-cli: the gripper from scripts and terminals. Parses the command line,
-// opens the packet log, and hands the run to TCliRunner; Ctrl+C and SIGTERM
-// reach the runner through the signal watcher.
+// krm-cli: the gripper from scripts and terminals. Watches for termination
+// signals before anything else, parses the command line (reading the
+// scripts given to `run`), opens the packet log, and hands the run to
+// TCliRunner.
 #include "CliOptions.h"
 #include "CliOutput.h"
 #include "CliRunner.h"
+#include "CliSignals.h"
 #include "HXTForm.h"
 #include "PacketCsvLog.h"
-#include "SignalWatcher.h"
 #include "UsageError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <cstdio>
-
 int main(int argc, char* argv[])
 {
+    // Before a script is read: a Ctrl+C there ends the run as anywhere else.
+    InstallCliSignals();
     QElapsedTimer clock;
     clock.start();
     QCoreApplication app(argc, argv);
@@ -28,30 +29,40 @@ int main(int argc, char* argv[])
     } catch (const TUsageError& error) {
         TCliOutput(false).Error(error.Message());
         return ExitUsage;
+    } catch (const TCliInterrupted& interrupted) {
+        TCliOutput(false).Error(QStringLiteral("interrupted by %1 while reading a script").arg(QLatin1String(CliSignalName(interrupted.Signal))));
+        return ExitCommandFailed;
     }
+    TCliOutput output(options.Json);
     if (options.Help || options.Version) {
-        const QString text = options.Help ? CliUsage() : QStringLiteral("krm-cli %1\n").arg(QStringLiteral(KRM_VERSION));
-        std::fputs(text.toUtf8().constData(), stdout);
-        return ExitSuccess;
+        output.Text(options.Help ? CliUsage() : QStringLiteral("krm-cli %1\n").arg(QStringLiteral(KRM_VERSION)));
+        if (!output.Failed())
+            return ExitSuccess;
+        output.Error(output.FailureText());
+        return ExitCommandFailed;
     }
 
-    TCliOutput output(options.Json);
     TPacketCsvLog log(clock);
     QString error;
     if (!options.LogFile.isEmpty() && !log.Open(options.LogFile, error)) {
         output.Error(QStringLiteral("--log: cannot write \"%1\": %2").arg(options.LogFile, error));
         return ExitUsage;
     }
+    const auto logFailure = [&] { return QStringLiteral("--log: cannot write \"%1\": %2").arg(options.LogFile, log.ErrorString()); };
+    if (log.Failed()) {
+        output.Error(logFailure());
+        return ExitCommandFailed;
+    }
 
     THXT gripper;
     TCliRunner runner(gripper, output, options);
     gripper.PacketLog = [&](const TPacket& packet, bool received) {
-        log.Write(received, packet);
+        if (!log.Write(received, packet))
+            runner.OutputFailed(logFailure());
         runner.PacketSeen(received, packet);
     };
-    TSignalWatcher watcher;
-    watcher.Install();
-    QObject::connect(&watcher, &TSignalWatcher::terminationRequested, &runner, &TCliRunner::Interrupt);
+    TCliSignalNotifier signalNotifier;
+    QObject::connect(&signalNotifier, &TCliSignalNotifier::signalled, &runner, &TCliRunner::Interrupt);
     const int exit = runner.Run();
     gripper.PacketLog = nullptr;
     return exit;

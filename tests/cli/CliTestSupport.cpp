@@ -1,8 +1,16 @@
 #include "CliTestSupport.h"
 
+#include "SimulatorProcess.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 QStringList TCliRun::Lines() const
 {
@@ -47,7 +55,32 @@ TCliRun RunCli(const QStringList& args, const QByteArray& input, int timeoutMs)
     return run;
 }
 
+bool StartCli(QProcess& process, const QStringList& args, int stdoutFd, long fileSizeLimit)
+{
+    process.setChildProcessModifier([stdoutFd, fileSizeLimit] {
+        if (stdoutFd >= 0)
+            ::dup2(stdoutFd, STDOUT_FILENO);
+        if (fileSizeLimit > 0) {
+            const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    });
+    process.start(CliPath(), args);
+    return process.waitForStarted(5000);
+}
+
 QStringList OverTcp(quint16 port, const QStringList& args)
 {
     return QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)} + args;
+}
+
+bool SimLogs(TSimulatorProcess& sim, const QString& text, int count, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (sim.Errors().count(text) < count) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
 }

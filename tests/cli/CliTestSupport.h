@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class TSimulatorProcess;
+
 struct TCliRun {
     int ExitCode = -1;
     QString Out;
@@ -21,5 +23,14 @@ QString CliPath();
 // Runs krm-cli with `args`, feeding `input` to its standard input, and waits
 // for it to end (at most `timeoutMs`; it is killed then, ExitCode -1).
 TCliRun RunCli(const QStringList& args, const QByteArray& input = {}, int timeoutMs = 30000);
+// Starts krm-cli with `args` in `process`; with `stdoutFd` given, its
+// standard output is that descriptor (a pipe end the test holds) instead of
+// the process's channel, and with `fileSizeLimit` above 0 it runs with that
+// RLIMIT_FSIZE. False when it did not start.
+bool StartCli(QProcess& process, const QStringList& args, int stdoutFd = -1, long fileSizeLimit = 0);
 // "--tcp 127.0.0.1:PORT" followed by `args`.
 QStringList OverTcp(quint16 port, const QStringList& args);
+
+// Waits until the simulator's frame log (stderr, --verbose) contains `text`
+// at least `count` times.
+bool SimLogs(TSimulatorProcess& sim, const QString& text, int count = 1, int timeoutMs = 5000);

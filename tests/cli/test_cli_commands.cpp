@@ -63,6 +63,44 @@ TEST_F(CliCommands, JsonGivesOneParseableObjectPerCommand)
     EXPECT_EQ(state["SystemState"].toString().toUInt(nullptr, 16) & 1u, 1u);
 }
 
+TEST_F(CliCommands, JsonResultsCarryStartDurationAndFinalPosition)
+{
+    Start();
+    const TCliRun run = Cli(Words("--json home , goto 50 100 , grasp 20 50 , release 60 200 , wait 100 , limits"));
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const QList<QJsonObject> o = run.Objects();
+    ASSERT_EQ(o.size(), 6);
+    static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$"));
+    QDateTime previous;
+    for (const QJsonObject& object : o) {
+        const QString start = object["start"].toString();
+        EXPECT_TRUE(iso.match(start).hasMatch()) << start.toStdString();
+        const QDateTime time = QDateTime::fromString(start, Qt::ISODateWithMs);
+        EXPECT_TRUE(time.isValid());
+        if (previous.isValid())
+            EXPECT_GE(time, previous);
+        previous = time;
+        EXPECT_TRUE(object["duration_ms"].isDouble());
+        EXPECT_GE(object["duration_ms"].toDouble(), 0.0);
+    }
+    EXPECT_NEAR(o[0]["Position"].toDouble(), 110.0, 0.01); // homing opens fully
+    EXPECT_NEAR(o[1]["Position"].toDouble(), 50.0, 0.01);
+    EXPECT_NEAR(o[2]["Width"].toDouble(), 15.0, 0.01); // the part
+    EXPECT_NEAR(o[3]["Width"].toDouble(), 60.0, 0.01);
+    EXPECT_GE(o[4]["duration_ms"].toDouble(), 99.0);
+    // Every value of the limits' answer, the overdrive force too.
+    EXPECT_DOUBLE_EQ(o[5]["OverdriveForce"].toDouble(), 120.0);
+    EXPECT_EQ(o[5].size(), 4 + 2 + 8);
+
+    // The text lines stay as they were.
+    const TCliRun text = Cli(Words("goto 50 100 , limits"));
+    ASSERT_EQ(text.ExitCode, 0) << text.Err.toStdString();
+    EXPECT_EQ(text.Lines()[0], QStringLiteral("goto: No error"));
+    EXPECT_EQ(text.Lines()[1], QStringLiteral("limits: No error; Stroke=110.000 mm MinSpeed=5.000 mm/s MaxSpeed=420.000 mm/s "
+                                              "MinAcceleration=100.000 mm/s² MaxAcceleration=5000.000 mm/s² MinForce=5.000 N "
+                                              "MaxForce=80.000 N"));
+}
+
 TEST_F(CliCommands, ReadingsAndSettings)
 {
     Start();

@@ -36,18 +36,6 @@ int Grasps(const TCliRun& run)
     return count;
 }
 
-// Waits until the simulator's frame log (stderr) contains `text`.
-bool SimLogs(TSimulatorProcess& sim, const QString& text, int timeoutMs = 5000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!sim.Errors().contains(text)) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 TEST(CliScripts, RepeatBlocksNestAndCommentsAreSkipped)
 {
     TSimulatorProcess sim;
