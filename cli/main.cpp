@@ -6,6 +6,7 @@
 #include "CliRunner.h"
 #include "HXTForm.h"
 #include "PacketCsvLog.h"
+#include "SettingsFolder.h"
 #include "SignalWatcher.h"
 #include "UsageError.h"
 
@@ -43,6 +44,9 @@ int main(int argc, char* argv[])
         return ExitUsage;
     }
 
+    // Every connection value comes from the command line: the devices read
+    // and write no settings files.
+    KeepNoSettingsFiles();
     THXT gripper;
     TCliRunner runner(gripper, output, options);
     gripper.PacketLog = [&](const TPacket& packet, bool received) {

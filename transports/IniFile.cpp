@@ -2,30 +2,143 @@
 
 #include "IntegerLiteral.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
-QString& FolderOverride()
+QString ErrorText(int error)
 {
-    static QString folder;
-    return folder;
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-bool IsWritableFolder(const QString& folder)
+// What a file of this type is, for the operator.
+QString TypeName(mode_t mode)
 {
-    const QFileInfo info(folder);
-    return info.isDir() && info.isWritable();
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("a special file");
+}
+
+// What stands at a settings file's path, links followed.
+struct TPathCheck {
+    bool missing = false; // nothing at all, not even a link
+    bool link = false;    // the path is a symbolic link (to a regular file when usable)
+    QString problem;      // why it cannot be used; empty when it can
+};
+
+TPathCheck CheckPath(const QByteArray& path)
+{
+    TPathCheck check;
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0) {
+        if (errno == ENOENT)
+            check.missing = true;
+        else
+            check.problem = ErrorText(errno);
+        return check;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        check.link = true;
+        if (::stat(path.constData(), &info) != 0) {
+            if (errno == ENOENT)
+                check.problem = QStringLiteral("it is a symbolic link to a missing file");
+            else if (errno == ELOOP)
+                check.problem = QStringLiteral("it is a symbolic link that loops");
+            else
+                check.problem = ErrorText(errno);
+        } else if (!S_ISREG(info.st_mode)) {
+            check.problem = QStringLiteral("it is a symbolic link to %1, not to a regular file").arg(TypeName(info.st_mode));
+        }
+    } else if (!S_ISREG(info.st_mode)) {
+        check.problem = QStringLiteral("it is %1, not a regular file").arg(TypeName(info.st_mode));
+    }
+    return check;
+}
+
+// Whether the open file `fd` is a regular file; `error` says what it is otherwise.
+bool IsRegular(int fd, QString& error)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        error = ErrorText(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode))
+        error = QStringLiteral("it is %1, not a regular file").arg(TypeName(info.st_mode));
+    return S_ISREG(info.st_mode);
+}
+
+enum class TOpened { Missing, Open, Unusable };
+
+// Opens the settings file `path` for reading into `file`. Whatever the path
+// turns out to be, the opening never waits (a FIFO with no writer would), and
+// what was opened is checked again, as the path may have changed since it was
+// looked at. `error` says why a file was unusable.
+TOpened OpenForReading(const QString& path, QFile& file, QIODevice::OpenMode mode, QString& error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const TPathCheck check = CheckPath(name);
+    if (check.missing)
+        return TOpened::Missing;
+    if (!check.problem.isEmpty()) {
+        error = check.problem;
+        return TOpened::Unusable;
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (check.link ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        const int cause = errno;
+        if (cause == ENOENT)
+            return TOpened::Missing;
+        error = cause == ELOOP ? QStringLiteral("it was replaced by a symbolic link while being opened") : ErrorText(cause);
+        return TOpened::Unusable;
+    }
+    if (!IsRegular(fd, error)) {
+        ::close(fd);
+        return TOpened::Unusable;
+    }
+    // Reading a regular file never waits; the flag was for the opening only.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        error = file.errorString();
+        ::close(fd);
+        return TOpened::Unusable;
+    }
+    return TOpened::Open;
+}
+
+// Whether the regular file `path` (a link's target) may be replaced: asked of
+// the file itself, as a folder lets a write-protected file be renamed over.
+// The opening neither waits nor follows a link put in its place since.
+bool MayReplace(const QString& path, QString& error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = ErrorText(errno);
+        return false;
+    }
+    const bool regular = IsRegular(fd, error);
+    ::close(fd);
+    return regular;
 }
 
 bool IsBlank(char c)
@@ -110,27 +223,6 @@ QString RefusalOf(const QString& section, const TIniValues& values)
 }
 
 } // namespace
-
-QString SettingsFolder()
-{
-    const QString preferred =
-        FolderOverride().isEmpty() ? QCoreApplication::applicationDirPath() : FolderOverride();
-    if (IsWritableFolder(preferred))
-        return preferred;
-    const QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QDir().mkpath(fallback);
-    return fallback;
-}
-
-QString SettingsFilePath(const QString& fileName)
-{
-    return QDir(SettingsFolder()).filePath(fileName);
-}
-
-void SetSettingsFolderOverride(const QString& folder)
-{
-    FolderOverride() = folder;
-}
 
 TIniText::TIniText(QByteArray bytes)
     : FBytes(std::move(bytes))
@@ -418,26 +510,51 @@ TIniFile::TIniFile(QString fileName)
 {
 }
 
+QString TIniFile::Problem() const
+{
+    return FFileName.isEmpty() ? QString() : CheckPath(QFile::encodeName(FFileName)).problem;
+}
+
 std::optional<TIniText> TIniFile::Load() const
 {
-    QFile file(FFileName);
-    if (!file.exists())
+    QString error;
+    return Load(error);
+}
+
+std::optional<TIniText> TIniFile::Load(QString& error) const
+{
+    if (FFileName.isEmpty())
         return TIniText();
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    switch (OpenForReading(FFileName, file, QIODevice::ReadOnly, error)) {
+    case TOpened::Missing:
+        return TIniText();
+    case TOpened::Unusable:
         return std::nullopt;
+    case TOpened::Open:
+        break;
+    }
     QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
         return std::nullopt;
+    }
     return TIniText(std::move(bytes));
 }
 
-std::optional<TIniText> TIniFile::LoadSection(const QString& section) const
+std::optional<TIniText> TIniFile::LoadSection(const QString& section, QString& error) const
 {
-    QFile file(FFileName);
-    if (!file.exists())
+    if (FFileName.isEmpty())
         return TIniText();
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    QFile file;
+    switch (OpenForReading(FFileName, file, QIODevice::ReadOnly | QIODevice::Unbuffered, error)) {
+    case TOpened::Missing:
+        return TIniText();
+    case TOpened::Unusable:
         return std::nullopt;
+    case TOpened::Open:
+        break;
+    }
     constexpr qsizetype ChunkSize = 1 << 16;
     QByteArray buffer; // whole lines not yet looked at, then the bytes just read
     qsizetype filled = 0;
@@ -448,8 +565,10 @@ std::optional<TIniText> TIniFile::LoadSection(const QString& section) const
         if (buffer.size() < filled + ChunkSize)
             buffer.resize(filled + ChunkSize);
         const qint64 read = file.read(buffer.data() + filled, ChunkSize);
-        if (read < 0)
+        if (read < 0) {
+            error = file.errorString();
             return std::nullopt;
+        }
         atEnd = read == 0;
         // The unfinished line kept from before has no line break but perhaps
         // a CR at its end, held back as the first half of a CR LF.
@@ -470,14 +589,17 @@ std::optional<TIniText> TIniFile::LoadSection(const QString& section) const
         std::memmove(buffer.data(), buffer.constData() + whole, filled - whole);
         filled -= whole;
     }
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
         return std::nullopt;
+    }
     return TIniText(std::move(parts));
 }
 
 std::optional<TIniSection> TIniFile::ReadSection(const QString& section) const
 {
-    const std::optional<TIniText> text = LoadSection(section);
+    QString error;
+    const std::optional<TIniText> text = LoadSection(section, error);
     return text ? std::optional(text->Section(section)) : std::nullopt;
 }
 
@@ -496,15 +618,24 @@ int32_t TIniFile::ReadInteger(const QString& section, const QString& key, int32_
 bool TIniFile::Write(const QString& section, const TIniValues& values)
 {
     FError.clear();
+    if (FFileName.isEmpty())
+        return true;
     // Writing what could not be read would lose the rest of the file.
-    const QString unreadable = QStringLiteral("the file exists but cannot be read");
-    // Whether anything changes shows in the section's own lines, which are
-    // read without holding the whole file.
-    std::optional<TIniText> text = LoadSection(section);
-    if (!text) {
-        FError = unreadable;
+    const auto unreadable = [this](const QString& cause) {
+        FError = QStringLiteral("the file exists but cannot be read (%1)").arg(cause);
+        return false;
+    };
+    const QByteArray name = QFile::encodeName(FFileName);
+    if (const TPathCheck check = CheckPath(name); !check.problem.isEmpty()) {
+        FError = check.problem;
         return false;
     }
+    // Whether anything changes shows in the section's own lines, which are
+    // read without holding the whole file.
+    QString error;
+    std::optional<TIniText> text = LoadSection(section, error);
+    if (!text)
+        return unreadable(error);
     switch (text->SetValues(section, values)) {
     case TIniText::TSetResult::Refused:
         FError = RefusalOf(section, values);
@@ -514,26 +645,24 @@ bool TIniFile::Write(const QString& section, const TIniValues& values)
     case TIniText::TSetResult::Changed:
         break;
     }
-    text = Load();
-    if (!text) {
-        FError = unreadable;
-        return false;
-    }
+    text = Load(error);
+    if (!text)
+        return unreadable(error);
     // Not refused, as the values are the same; unchanged only when the
     // file was changed to these values in the meantime.
     if (text->SetValues(section, values) != TIniText::TSetResult::Changed)
         return true;
 
-    // The file is replaced by renaming a new one over it, which a folder
-    // permits even for a write-protected file: ask the file itself.
-    QFile current(FFileName);
-    if (current.exists() && !current.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
-        FError = current.errorString();
+    // A link stays a link: its target, a regular file, is replaced.
+    const TPathCheck check = CheckPath(name);
+    if (!check.problem.isEmpty()) {
+        FError = check.problem;
         return false;
     }
-    current.close();
-
-    QSaveFile file(FFileName);
+    const QString target = check.link ? QFileInfo(FFileName).canonicalFilePath() : FFileName;
+    if (!check.missing && !MayReplace(target, FError))
+        return false;
+    QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly) || file.write(text->Bytes()) != text->Bytes().size() || !file.commit()) {
         FError = file.errorString();
         return false;
