@@ -21,5 +21,7 @@ QString CliPath();
 // Runs krm-cli with `args`, feeding `input` to its standard input, and waits
 // for it to end (at most `timeoutMs`; it is killed then, ExitCode -1).
 TCliRun RunCli(const QStringList& args, const QByteArray& input = {}, int timeoutMs = 30000);
+// RunCli with the krm-cli at `program` (a copy elsewhere).
+TCliRun RunCliAt(const QString& program, const QStringList& args, const QByteArray& input = {}, int timeoutMs = 30000);
 // "--tcp 127.0.0.1:PORT" followed by `args`.
 QStringList OverTcp(quint16 port, const QStringList& args);
