@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "IntegerLiteral.h"
+#include "RegularFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,138 +9,10 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <optional>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
-
-QString ErrorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// What a file of this type is, for the operator.
-QString TypeName(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return QStringLiteral("a folder");
-    if (S_ISCHR(mode))
-        return QStringLiteral("a character device");
-    if (S_ISBLK(mode))
-        return QStringLiteral("a block device");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
-    return QStringLiteral("a special file");
-}
-
-// What stands at a settings file's path, links followed.
-struct TPathCheck {
-    bool missing = false; // nothing at all, not even a link
-    bool link = false;    // the path is a symbolic link (to a regular file when usable)
-    QString problem;      // why it cannot be used; empty when it can
-};
-
-TPathCheck CheckPath(const QByteArray& path)
-{
-    TPathCheck check;
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0) {
-        if (errno == ENOENT)
-            check.missing = true;
-        else
-            check.problem = ErrorText(errno);
-        return check;
-    }
-    if (S_ISLNK(info.st_mode)) {
-        check.link = true;
-        if (::stat(path.constData(), &info) != 0) {
-            if (errno == ENOENT)
-                check.problem = QStringLiteral("it is a symbolic link to a missing file");
-            else if (errno == ELOOP)
-                check.problem = QStringLiteral("it is a symbolic link that loops");
-            else
-                check.problem = ErrorText(errno);
-        } else if (!S_ISREG(info.st_mode)) {
-            check.problem = QStringLiteral("it is a symbolic link to %1, not to a regular file").arg(TypeName(info.st_mode));
-        }
-    } else if (!S_ISREG(info.st_mode)) {
-        check.problem = QStringLiteral("it is %1, not a regular file").arg(TypeName(info.st_mode));
-    }
-    return check;
-}
-
-// Whether the open file `fd` is a regular file; `error` says what it is otherwise.
-bool IsRegular(int fd, QString& error)
-{
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        error = ErrorText(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode))
-        error = QStringLiteral("it is %1, not a regular file").arg(TypeName(info.st_mode));
-    return S_ISREG(info.st_mode);
-}
-
-enum class TOpened { Missing, Open, Unusable };
-
-// Opens the settings file `path` for reading into `file`. Whatever the path
-// turns out to be, the opening never waits (a FIFO with no writer would), and
-// what was opened is checked again, as the path may have changed since it was
-// looked at. `error` says why a file was unusable.
-TOpened OpenForReading(const QString& path, QFile& file, QIODevice::OpenMode mode, QString& error)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const TPathCheck check = CheckPath(name);
-    if (check.missing)
-        return TOpened::Missing;
-    if (!check.problem.isEmpty()) {
-        error = check.problem;
-        return TOpened::Unusable;
-    }
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (check.link ? 0 : O_NOFOLLOW));
-    if (fd < 0) {
-        const int cause = errno;
-        if (cause == ENOENT)
-            return TOpened::Missing;
-        error = cause == ELOOP ? QStringLiteral("it was replaced by a symbolic link while being opened") : ErrorText(cause);
-        return TOpened::Unusable;
-    }
-    if (!IsRegular(fd, error)) {
-        ::close(fd);
-        return TOpened::Unusable;
-    }
-    // Reading a regular file never waits; the flag was for the opening only.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        error = file.errorString();
-        ::close(fd);
-        return TOpened::Unusable;
-    }
-    return TOpened::Open;
-}
-
-// Whether the regular file `path` (a link's target) may be replaced: asked of
-// the file itself, as a folder lets a write-protected file be renamed over.
-// The opening neither waits nor follows a link put in its place since.
-bool MayReplace(const QString& path, QString& error)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        error = ErrorText(errno);
-        return false;
-    }
-    const bool regular = IsRegular(fd, error);
-    ::close(fd);
-    return regular;
-}
 
 bool IsBlank(char c)
 {
@@ -512,7 +385,7 @@ TIniFile::TIniFile(QString fileName)
 
 QString TIniFile::Problem() const
 {
-    return FFileName.isEmpty() ? QString() : CheckPath(QFile::encodeName(FFileName)).problem;
+    return FFileName.isEmpty() ? QString() : CheckRegularFile(FFileName).Problem;
 }
 
 std::optional<TIniText> TIniFile::Load() const
@@ -526,12 +399,12 @@ std::optional<TIniText> TIniFile::Load(QString& error) const
     if (FFileName.isEmpty())
         return TIniText();
     QFile file;
-    switch (OpenForReading(FFileName, file, QIODevice::ReadOnly, error)) {
-    case TOpened::Missing:
+    switch (OpenRegularFile(FFileName, file, QIODevice::ReadOnly, error)) {
+    case TOpenResult::Missing:
         return TIniText();
-    case TOpened::Unusable:
+    case TOpenResult::Unusable:
         return std::nullopt;
-    case TOpened::Open:
+    case TOpenResult::Open:
         break;
     }
     QByteArray bytes = file.readAll();
@@ -547,12 +420,12 @@ std::optional<TIniText> TIniFile::LoadSection(const QString& section, QString& e
     if (FFileName.isEmpty())
         return TIniText();
     QFile file;
-    switch (OpenForReading(FFileName, file, QIODevice::ReadOnly | QIODevice::Unbuffered, error)) {
-    case TOpened::Missing:
+    switch (OpenRegularFile(FFileName, file, QIODevice::ReadOnly | QIODevice::Unbuffered, error)) {
+    case TOpenResult::Missing:
         return TIniText();
-    case TOpened::Unusable:
+    case TOpenResult::Unusable:
         return std::nullopt;
-    case TOpened::Open:
+    case TOpenResult::Open:
         break;
     }
     constexpr qsizetype ChunkSize = 1 << 16;
@@ -625,9 +498,8 @@ bool TIniFile::Write(const QString& section, const TIniValues& values)
         FError = QStringLiteral("the file exists but cannot be read (%1)").arg(cause);
         return false;
     };
-    const QByteArray name = QFile::encodeName(FFileName);
-    if (const TPathCheck check = CheckPath(name); !check.problem.isEmpty()) {
-        FError = check.problem;
+    if (const TPathCheck check = CheckRegularFile(FFileName); !check.Problem.isEmpty()) {
+        FError = check.Problem;
         return false;
     }
     // Whether anything changes shows in the section's own lines, which are
@@ -654,13 +526,13 @@ bool TIniFile::Write(const QString& section, const TIniValues& values)
         return true;
 
     // A link stays a link: its target, a regular file, is replaced.
-    const TPathCheck check = CheckPath(name);
-    if (!check.problem.isEmpty()) {
-        FError = check.problem;
+    const TPathCheck check = CheckRegularFile(FFileName);
+    if (!check.Problem.isEmpty()) {
+        FError = check.Problem;
         return false;
     }
-    const QString target = check.link ? QFileInfo(FFileName).canonicalFilePath() : FFileName;
-    if (!check.missing && !MayReplace(target, FError))
+    const QString target = check.Link ? QFileInfo(FFileName).canonicalFilePath() : FFileName;
+    if (!check.Missing && !MayReplaceRegularFile(target, FError))
         return false;
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly) || file.write(text->Bytes()) != text->Bytes().size() || !file.commit()) {
