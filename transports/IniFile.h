@@ -13,7 +13,7 @@
 #include <QList>
 #include <QString>
 
-#include "SettingsFolder.h"
+#include "SettingsFolder.h" // where the files a TIniFile opens lie
 
 #include <cstdint>
 #include <optional>
