@@ -60,7 +60,7 @@ bool TFormState::Restore(QWidget* window) const
     return true;
 }
 
-bool TFormState::Save(const QWidget* window) const
+bool TFormState::Save(const QWidget* window, QString* error) const
 {
     TIniFile ini(SettingsFilePath(FFileName));
     const QRect rect = window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
@@ -69,10 +69,13 @@ bool TFormState::Save(const QWidget* window) const
         state = StateMaximized;
     else if (window->isMinimized())
         state = StateMinimized;
-    return ini.Write(FSection,
+    const bool saved = ini.Write(FSection,
         {{KeyLeft, QString::number(rect.left())}, {KeyTop, QString::number(rect.top())},
             {KeyWidth, QString::number(rect.width())}, {KeyHeight, QString::number(rect.height())},
             {KeyState, state}});
+    if (!saved && error)
+        *error = ini.ErrorString();
+    return saved;
 }
 
 bool FitToScreen(QWidget* window)

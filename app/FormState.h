@@ -20,8 +20,8 @@ public:
     // or it would put the window off every screen.
     bool Restore(QWidget* window) const;
     // Stores the placement of `window`; false when the file could not be
-    // written.
-    [[nodiscard]] bool Save(const QWidget* window) const;
+    // written, with the cause in `error` when given.
+    [[nodiscard]] bool Save(const QWidget* window, QString* error = nullptr) const;
 
 private:
     QString FFileName;

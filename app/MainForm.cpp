@@ -161,8 +161,9 @@ TMainWin::~TMainWin()
         (void)FCommLogState.Save(CommLog);
     if (FCustomCmdPlaced)
         (void)FCustomCmdState.Save(FCustomCmd);
-    if (!FFormState.Save(this))
-        ShowError(QStringLiteral("Cannot save the window placement in %1.").arg(SettingsFilePath(FFormState.FileName())));
+    QString error;
+    if (!FFormState.Save(this, &error))
+        ShowError(QStringLiteral("Cannot save the window placement in %1: %2.").arg(SettingsFilePath(FFormState.FileName()), error));
 }
 
 void TMainWin::showEvent(QShowEvent* event)

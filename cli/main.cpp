@@ -8,6 +8,7 @@
 #include "CliSignals.h"
 #include "HXTForm.h"
 #include "PacketCsvLog.h"
+#include "SettingsFolder.h"
 #include "UsageError.h"
 
 #include <QCoreApplication>
@@ -54,6 +55,9 @@ int main(int argc, char* argv[])
         return ExitCommandFailed;
     }
 
+    // Every connection value comes from the command line: the devices read
+    // and write no settings files.
+    KeepNoSettingsFiles();
     THXT gripper;
     TCliRunner runner(gripper, output, options);
     gripper.PacketLog = [&](const TPacket& packet, bool received) {

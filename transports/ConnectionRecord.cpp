@@ -61,26 +61,23 @@ struct TDescriber {
     }
 };
 
-struct TWriter {
-    TIniFile& Ini;
-    const QString& Section;
-    bool operator()(const TSerialParams& p) const
+// The keys of a record, written as one group.
+struct TRecord {
+    std::optional<TIniValues> operator()(const TSerialParams& p) const
     {
-        return Ini.WriteString(Section, KeyInterface, SerialKind) && Ini.WriteString(Section, KeyPortName, p.PortName)
-            && Ini.WriteInteger(Section, KeyBaudrate, p.Baudrate);
+        return TIniValues{{KeyInterface, SerialKind}, {KeyPortName, p.PortName}, {KeyBaudrate, QString::number(p.Baudrate)}};
     }
-    bool operator()(const TTCPParams& p) const
+    std::optional<TIniValues> operator()(const TTCPParams& p) const
     {
-        return Ini.WriteString(Section, KeyInterface, TcpKind) && Ini.WriteString(Section, KeyHost, p.Host)
-            && Ini.WriteInteger(Section, KeyTcpPort, p.Port);
+        return TIniValues{{KeyInterface, TcpKind}, {KeyHost, p.Host}, {KeyTcpPort, QString::number(p.Port)}};
     }
-    bool operator()(const TCANParams& p) const
+    std::optional<TIniValues> operator()(const TCANParams& p) const
     {
         const TCANDevice::TBitrate* rate = BitrateByCode(p.BitrateCode);
-        return rate && Ini.WriteString(Section, KeyInterface, CanKind)
-            && Ini.WriteString(Section, KeyCanPlugin, p.Interface.Plugin)
-            && Ini.WriteString(Section, KeyCanInterface, p.Interface.Name)
-            && Ini.WriteInteger(Section, KeyBitrate, rate->KBits) && Ini.WriteInteger(Section, KeyTargetId, p.TargetId);
+        if (!rate)
+            return std::nullopt;
+        return TIniValues{{KeyInterface, CanKind}, {KeyCanPlugin, p.Interface.Plugin}, {KeyCanInterface, p.Interface.Name},
+            {KeyBitrate, QString::number(rate->KBits)}, {KeyTargetId, QString::number(p.TargetId)}};
     }
 };
 
@@ -93,7 +90,8 @@ QString DescribeConnection(const TConnectionParams& params)
 
 bool WriteConnection(TIniFile& ini, const QString& section, const TConnectionParams& params)
 {
-    return std::visit(TWriter{ini, section}, params);
+    const std::optional<TIniValues> record = std::visit(TRecord{}, params);
+    return record && ini.Write(section, *record);
 }
 
 std::optional<TConnectionParams> ReadConnection(const TIniFile& ini, const QString& section)

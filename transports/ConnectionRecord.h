@@ -14,8 +14,9 @@ class TIniFile;
 // "CAN virtualcan:can0 250 kBit/s id 100".
 QString DescribeConnection(const TConnectionParams& params);
 
-// Writes `params` into `section` of `ini`; false when the file could not be
-// written.
+// Writes `params` into `section` of `ini`, all keys in one write, so the
+// file holds the whole record or the one before; false when the file could
+// not be written.
 [[nodiscard]] bool WriteConnection(TIniFile& ini, const QString& section, const TConnectionParams& params);
 
 // The connection stored in `section`; empty when there is none or it is not

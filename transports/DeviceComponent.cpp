@@ -14,6 +14,10 @@ TDevice::TDevice(const QString& name, QObject* owner)
 {
     setObjectName(name);
     FSettings = std::make_unique<TIniFile>(SettingsFilePath(name + QStringLiteral(".cfg")));
+    if (const QString problem = FSettings->Problem(); !problem.isEmpty())
+        ReportSettingsProblem(
+            QStringLiteral("Cannot use the settings in %1: %2; the defaults are used.").arg(FSettings->FileName(), problem),
+            problem);
     FPollTimer = new QTimer(this);
     FPollTimer->setInterval(ConnectPollIntervalMs);
     connect(FPollTimer, &QTimer::timeout, this, &TDevice::PollTick);
@@ -124,9 +128,21 @@ void TDevice::ConnectionLost(const QString& cause)
 
 void TDevice::StoreSettings(const QString& section, const TIniValues& values)
 {
-    if (!FSettings->Write(section, values))
-        Report(TTransportReport::Error,
-               QStringLiteral("Cannot save the settings in %1: %2.").arg(FSettings->FileName(), FSettings->ErrorString()));
+    if (FSettings->Write(section, values))
+        FSettingsProblem.clear();
+    else
+        ReportSettingsProblem(
+            QStringLiteral("Cannot save the settings in %1: %2.").arg(FSettings->FileName(), FSettings->ErrorString()),
+            FSettings->ErrorString());
+}
+
+void TDevice::ReportSettingsProblem(const QString& text, const QString& cause)
+{
+    // A file that stays unusable is reported once, not at every connect.
+    if (cause == FSettingsProblem)
+        return;
+    FSettingsProblem = cause;
+    Report(TTransportReport::Error, text);
 }
 
 void TDevice::Report(TTransportReport kind, const QString& text)

@@ -124,8 +124,10 @@ protected:
     void NotifyDataAvailable(int32_t count);
 
     // Writes `values` to `section` of the settings file. A file that cannot
-    // be written does not stop the device: the operator is told once, with
-    // the file's name and the cause, and the settings stay as they were.
+    // be written does not stop the device: the operator is told, with the
+    // file's name and the cause, once for each cause (a settings file that
+    // is no regular file is reported when the device is made, and not again
+    // at each connect), and the settings stay as they were.
     void StoreSettings(const QString& section, const TIniValues& values);
 
     // Fires OnReport(kind, text) once control is back in the event loop.
@@ -139,8 +141,11 @@ protected:
 private:
     void PollTick();
     void DeliverPendingBytes();
+    // Reports `text` unless `cause` was the last settings problem reported.
+    void ReportSettingsProblem(const QString& text, const QString& cause);
 
     std::unique_ptr<TIniFile> FSettings;
+    QString FSettingsProblem; // the cause last reported by ReportSettingsProblem
     QTimer* FPollTimer = nullptr;
     bool FDestroying = false;
     bool FRefireQueued = false;

@@ -1,13 +1,11 @@
 #include "IniFile.h"
 
 #include "IntegerLiteral.h"
+#include "RegularFile.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -15,18 +13,6 @@
 #include <optional>
 
 namespace {
-
-QString& FolderOverride()
-{
-    static QString folder;
-    return folder;
-}
-
-bool IsWritableFolder(const QString& folder)
-{
-    const QFileInfo info(folder);
-    return info.isDir() && info.isWritable();
-}
 
 bool IsBlank(char c)
 {
@@ -110,27 +96,6 @@ QString RefusalOf(const QString& section, const TIniValues& values)
 }
 
 } // namespace
-
-QString SettingsFolder()
-{
-    const QString preferred =
-        FolderOverride().isEmpty() ? QCoreApplication::applicationDirPath() : FolderOverride();
-    if (IsWritableFolder(preferred))
-        return preferred;
-    const QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QDir().mkpath(fallback);
-    return fallback;
-}
-
-QString SettingsFilePath(const QString& fileName)
-{
-    return QDir(SettingsFolder()).filePath(fileName);
-}
-
-void SetSettingsFolderOverride(const QString& folder)
-{
-    FolderOverride() = folder;
-}
 
 TIniText::TIniText(QByteArray bytes)
     : FBytes(std::move(bytes))
@@ -418,26 +383,51 @@ TIniFile::TIniFile(QString fileName)
 {
 }
 
+QString TIniFile::Problem() const
+{
+    return FFileName.isEmpty() ? QString() : CheckRegularFile(FFileName).Problem;
+}
+
 std::optional<TIniText> TIniFile::Load() const
 {
-    QFile file(FFileName);
-    if (!file.exists())
+    QString error;
+    return Load(error);
+}
+
+std::optional<TIniText> TIniFile::Load(QString& error) const
+{
+    if (FFileName.isEmpty())
         return TIniText();
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    switch (OpenRegularFile(FFileName, file, QIODevice::ReadOnly, error)) {
+    case TOpenResult::Missing:
+        return TIniText();
+    case TOpenResult::Unusable:
         return std::nullopt;
+    case TOpenResult::Open:
+        break;
+    }
     QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
         return std::nullopt;
+    }
     return TIniText(std::move(bytes));
 }
 
-std::optional<TIniText> TIniFile::LoadSection(const QString& section) const
+std::optional<TIniText> TIniFile::LoadSection(const QString& section, QString& error) const
 {
-    QFile file(FFileName);
-    if (!file.exists())
+    if (FFileName.isEmpty())
         return TIniText();
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    QFile file;
+    switch (OpenRegularFile(FFileName, file, QIODevice::ReadOnly | QIODevice::Unbuffered, error)) {
+    case TOpenResult::Missing:
+        return TIniText();
+    case TOpenResult::Unusable:
         return std::nullopt;
+    case TOpenResult::Open:
+        break;
+    }
     constexpr qsizetype ChunkSize = 1 << 16;
     QByteArray buffer; // whole lines not yet looked at, then the bytes just read
     qsizetype filled = 0;
@@ -448,8 +438,10 @@ std::optional<TIniText> TIniFile::LoadSection(const QString& section) const
         if (buffer.size() < filled + ChunkSize)
             buffer.resize(filled + ChunkSize);
         const qint64 read = file.read(buffer.data() + filled, ChunkSize);
-        if (read < 0)
+        if (read < 0) {
+            error = file.errorString();
             return std::nullopt;
+        }
         atEnd = read == 0;
         // The unfinished line kept from before has no line break but perhaps
         // a CR at its end, held back as the first half of a CR LF.
@@ -470,14 +462,17 @@ std::optional<TIniText> TIniFile::LoadSection(const QString& section) const
         std::memmove(buffer.data(), buffer.constData() + whole, filled - whole);
         filled -= whole;
     }
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
         return std::nullopt;
+    }
     return TIniText(std::move(parts));
 }
 
 std::optional<TIniSection> TIniFile::ReadSection(const QString& section) const
 {
-    const std::optional<TIniText> text = LoadSection(section);
+    QString error;
+    const std::optional<TIniText> text = LoadSection(section, error);
     return text ? std::optional(text->Section(section)) : std::nullopt;
 }
 
@@ -496,15 +491,23 @@ int32_t TIniFile::ReadInteger(const QString& section, const QString& key, int32_
 bool TIniFile::Write(const QString& section, const TIniValues& values)
 {
     FError.clear();
+    if (FFileName.isEmpty())
+        return true;
     // Writing what could not be read would lose the rest of the file.
-    const QString unreadable = QStringLiteral("the file exists but cannot be read");
-    // Whether anything changes shows in the section's own lines, which are
-    // read without holding the whole file.
-    std::optional<TIniText> text = LoadSection(section);
-    if (!text) {
-        FError = unreadable;
+    const auto unreadable = [this](const QString& cause) {
+        FError = QStringLiteral("the file exists but cannot be read (%1)").arg(cause);
+        return false;
+    };
+    if (const TPathCheck check = CheckRegularFile(FFileName); !check.Problem.isEmpty()) {
+        FError = check.Problem;
         return false;
     }
+    // Whether anything changes shows in the section's own lines, which are
+    // read without holding the whole file.
+    QString error;
+    std::optional<TIniText> text = LoadSection(section, error);
+    if (!text)
+        return unreadable(error);
     switch (text->SetValues(section, values)) {
     case TIniText::TSetResult::Refused:
         FError = RefusalOf(section, values);
@@ -514,26 +517,24 @@ bool TIniFile::Write(const QString& section, const TIniValues& values)
     case TIniText::TSetResult::Changed:
         break;
     }
-    text = Load();
-    if (!text) {
-        FError = unreadable;
-        return false;
-    }
+    text = Load(error);
+    if (!text)
+        return unreadable(error);
     // Not refused, as the values are the same; unchanged only when the
     // file was changed to these values in the meantime.
     if (text->SetValues(section, values) != TIniText::TSetResult::Changed)
         return true;
 
-    // The file is replaced by renaming a new one over it, which a folder
-    // permits even for a write-protected file: ask the file itself.
-    QFile current(FFileName);
-    if (current.exists() && !current.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
-        FError = current.errorString();
+    // A link stays a link: its target, a regular file, is replaced.
+    const TPathCheck check = CheckRegularFile(FFileName);
+    if (!check.Problem.isEmpty()) {
+        FError = check.Problem;
         return false;
     }
-    current.close();
-
-    QSaveFile file(FFileName);
+    const QString target = check.Link ? QFileInfo(FFileName).canonicalFilePath() : FFileName;
+    if (!check.Missing && !MayReplaceRegularFile(target, FError))
+        return false;
+    QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly) || file.write(text->Bytes()) != text->Bytes().size() || !file.commit()) {
         FError = file.errorString();
         return false;

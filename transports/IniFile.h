@@ -13,23 +13,11 @@
 #include <QList>
 #include <QString>
 
+#include "SettingsFolder.h" // where the files a TIniFile opens lie
+
 #include <cstdint>
 #include <optional>
 #include <utility>
-
-// Folder that holds the program's settings files: the folder of the
-// executable when it is writable, otherwise the per-user configuration
-// folder. Tests redirect it with SetSettingsFolderOverride.
-QString SettingsFolder();
-
-// Full path of the settings file `fileName` (e.g. "uart.cfg") in
-// SettingsFolder(). The one rule for every settings file of the program.
-QString SettingsFilePath(const QString& fileName);
-
-// Uses `folder` instead of the executable's folder (still falling back to the
-// per-user folder when it is not writable); an empty string restores the
-// executable's folder.
-void SetSettingsFolderOverride(const QString& folder);
 
 // Key and value pairs written to one section together.
 using TIniValues = QList<std::pair<QString, QString>>;
@@ -139,6 +127,13 @@ private:
     bool FStartsFile = true;
 };
 
+// A settings file on disk. Only a regular file, named directly or through
+// symbolic links, is ever read or replaced. Anything else at the path (a
+// folder, a device node, a FIFO, a socket, a link to one of these, a link to
+// nothing or a link that loops) is unusable: it reads as nothing, is never
+// opened for writing, and nothing waits on it. A file with an empty name
+// (KeepNoSettingsFiles) reads as empty and takes every write without
+// storing it.
 class TIniFile {
 public:
     static constexpr int MaxStringLength = TIniText::MaxStringLength;
@@ -147,8 +142,12 @@ public:
 
     const QString& FileName() const { return FFileName; }
 
+    // Why the path cannot serve as a settings file ("it is a FIFO, not a
+    // regular file"); empty when it names a regular file or nothing at all.
+    QString Problem() const;
+
     // The file's contents: empty when the file is missing, nothing when it
-    // exists but cannot be read (a directory, no read permission).
+    // exists but cannot be read (unusable, no read permission).
     std::optional<TIniText> Load() const;
 
     // The keys of `section`, in one pass over the file through a small
@@ -160,9 +159,10 @@ public:
     QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
     int32_t ReadInteger(const QString& section, const QString& key, int32_t defaultValue) const;
 
-    // Store the values and save the file at once (through a temporary file,
-    // so the file is either replaced whole or left as it was). The file is
-    // not touched when every value reads as given already. False when the
+    // Store the values and save the file at once (through a temporary file
+    // renamed over the file, or over a symbolic link's target, so the file
+    // is either replaced whole or left as it was). The file is not touched
+    // when every value reads as given already. False when the
     // file could not be read or written or a value was refused; ErrorString
     // then says why and the file on disk is unchanged.
     [[nodiscard]] bool Write(const QString& section, const TIniValues& values);
@@ -172,9 +172,12 @@ public:
     const QString& ErrorString() const { return FError; }
 
 private:
+    // Load, with `error` saying why the file could not be read.
+    std::optional<TIniText> Load(QString& error) const;
     // The lines of every part of `section` (from each of its headers up to
-    // the next header) as one text, in one pass over the file; see ReadSection.
-    std::optional<TIniText> LoadSection(const QString& section) const;
+    // the next header) as one text, in one pass over the file; see
+    // ReadSection.
+    std::optional<TIniText> LoadSection(const QString& section, QString& error) const;
 
     QString FFileName;
     QString FError;

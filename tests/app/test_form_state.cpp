@@ -4,6 +4,7 @@
 #include "CustomCmdForm.h"
 #include "IniFile.h"
 #include "MainForm.h"
+#include "../common/SpecialFiles.h"
 
 #include <QAction>
 #include <QDir>
@@ -105,7 +106,21 @@ TEST_F(FormStateTest, UnwritablePlacementIsReported)
     ASSERT_EQ(Driver.Messages.size(), 1u);
     EXPECT_EQ(Driver.Messages[0].kind, TMessageKind::Error);
     EXPECT_EQ(Driver.Messages[0].text,
-              QStringLiteral("Cannot save the window placement in %1.").arg(IniPath()));
+              QStringLiteral("Cannot save the window placement in %1: it is a folder, not a regular file.").arg(IniPath()));
+
+    // A link to a FIFO is neither waited on at the start nor replaced at the end.
+    const TNoWaitGuard guard(60);
+    ASSERT_TRUE(QDir(Driver.SettingsFolder()).rmdir(QStringLiteral("Analyzer.ini")));
+    const QString fifo = Driver.SettingsFolder() + QStringLiteral("/placement");
+    ASSERT_TRUE(MakeFifo(fifo));
+    ASSERT_TRUE(MakeLink(fifo, IniPath()));
+    const TFileIdentity before = IdentityOf(fifo);
+    StartWindow().reset();
+    ASSERT_EQ(Driver.Messages.size(), 2u);
+    EXPECT_EQ(Driver.Messages[1].text,
+        QStringLiteral("Cannot save the window placement in %1: it is a symbolic link to a FIFO, not to a regular file.")
+            .arg(IniPath()));
+    EXPECT_EQ(IdentityOf(fifo), before);
 }
 
 TEST_F(FormStateTest, CommandLogAndEditorComeBackWhereTheyWereLeft)

@@ -37,8 +37,13 @@ QString CliPath() { return QStringLiteral(KRM_CLI_PATH); }
 
 TCliRun RunCli(const QStringList& args, const QByteArray& input, int timeoutMs)
 {
+    return RunCliAt(CliPath(), args, input, timeoutMs);
+}
+
+TCliRun RunCliAt(const QString& program, const QStringList& args, const QByteArray& input, int timeoutMs)
+{
     QProcess process;
-    process.start(CliPath(), args);
+    process.start(program, args);
     TCliRun run;
     if (!process.waitForStarted(5000))
         return run;

@@ -28,6 +28,8 @@ TCliRun RunCli(const QStringList& args, const QByteArray& input = {}, int timeou
 // the process's channel, and with `fileSizeLimit` above 0 it runs with that
 // RLIMIT_FSIZE. False when it did not start.
 bool StartCli(QProcess& process, const QStringList& args, int stdoutFd = -1, long fileSizeLimit = 0);
+// RunCli with the krm-cli at `program` (a copy elsewhere).
+TCliRun RunCliAt(const QString& program, const QStringList& args, const QByteArray& input = {}, int timeoutMs = 30000);
 // "--tcp 127.0.0.1:PORT" followed by `args`.
 QStringList OverTcp(quint16 port, const QStringList& args);
 

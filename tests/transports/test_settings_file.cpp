@@ -4,7 +4,9 @@
 #include "IniFile.h"
 #include "SerialDevice.h"
 #include "TransportTestSupport.h"
+#include "../common/SpecialFiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 
@@ -255,17 +257,84 @@ TEST_F(SettingsFile, FilesThatCannotBeReadOrWrittenAreLeftAlone)
     EXPECT_EQ(QFile::permissions(writable.FileName()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), shared);
 }
 
+TEST_F(SettingsFile, OnlyRegularFilesAreReadOrReplaced)
+{
+    const TNoWaitGuard guard(60);
+    const QString section = QStringLiteral("common");
+    const QString key = QStringLiteral("host");
+    const auto path = [this](const char* name) { return Folder.filePath(QLatin1String(name)); };
+    ASSERT_TRUE(MakeFifo(path("fifo.cfg")));
+    ASSERT_TRUE(MakeSocket(path("socket.cfg")));
+    ASSERT_TRUE(QDir(Folder.path()).mkdir(QStringLiteral("folder.cfg")));
+    ASSERT_TRUE(MakeLink(QStringLiteral("fifo.cfg"), path("to-fifo.cfg")));
+    ASSERT_TRUE(MakeLink(path("folder.cfg"), path("to-folder.cfg")));
+    ASSERT_TRUE(MakeLink(QStringLiteral("missing.cfg"), path("dangling.cfg")));
+    ASSERT_TRUE(MakeLink(QStringLiteral("loop.cfg"), path("loop.cfg")));
+    struct TCase {
+        const char* name;
+        const char* problem;
+    };
+    std::vector<TCase> cases = {
+        {"fifo.cfg", "it is a FIFO, not a regular file"},
+        {"to-fifo.cfg", "it is a symbolic link to a FIFO, not to a regular file"},
+        {"socket.cfg", "it is a socket, not a regular file"},
+        {"folder.cfg", "it is a folder, not a regular file"},
+        {"to-folder.cfg", "it is a symbolic link to a folder, not to a regular file"},
+        {"dangling.cfg", "it is a symbolic link to a missing file"},
+        {"loop.cfg", "it is a symbolic link that loops"},
+    };
+    if (MakeCharDevice(path("null.cfg"))) {
+        ASSERT_TRUE(MakeLink(path("null.cfg"), path("to-null.cfg")));
+        cases.push_back({"null.cfg", "it is a character device, not a regular file"});
+        cases.push_back({"to-null.cfg", "it is a symbolic link to a character device, not to a regular file"});
+    }
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = path(c.name);
+        const TFileIdentity before = IdentityOf(name);
+        TIniFile file(name);
+        EXPECT_EQ(file.Problem(), QLatin1String(c.problem));
+        EXPECT_EQ(file.ReadString(section, key, QStringLiteral("dflt")), QStringLiteral("dflt"));
+        EXPECT_FALSE(file.Load());
+        EXPECT_FALSE(file.WriteString(section, key, QStringLiteral("new")));
+        EXPECT_EQ(file.ErrorString(), QLatin1String(c.problem));
+        EXPECT_EQ(IdentityOf(name), before) << "left as it was";
+    }
+    QStringList made;
+    for (const TCase& c : cases)
+        made << QLatin1String(c.name);
+    made.sort();
+    EXPECT_EQ(QDir(Folder.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+        made) << "nothing was added: no temporary file, no dangling link's target";
+
+    // A link to a regular file stays a link: its target is replaced.
+    WriteSettingsFile(QStringLiteral("real.cfg"), "; notes\n[common]\nhost=a\n");
+    ASSERT_TRUE(MakeLink(QStringLiteral("real.cfg"), path("link.cfg")));
+    TIniFile linked(path("link.cfg"));
+    EXPECT_EQ(linked.Problem(), QString());
+    EXPECT_EQ(linked.ReadString(section, key, {}), QStringLiteral("a"));
+    ASSERT_TRUE(linked.WriteString(section, key, QStringLiteral("b"))) << linked.ErrorString().toStdString();
+    EXPECT_TRUE(QFileInfo(path("link.cfg")).isSymLink());
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("real.cfg")), QByteArray("; notes\n[common]\nhost=b\n"));
+}
+
 TEST_F(SettingsFile, FilesLieInTheChosenFolderOrInTheUserFolder)
 {
     EXPECT_EQ(SettingsFilePath(QStringLiteral("Analyzer.ini")), QDir(Folder.path()).filePath(QStringLiteral("Analyzer.ini")));
     TSerialDevice device(nullptr);
     EXPECT_EQ(device.Settings()->FileName(), Folder.filePath(QStringLiteral("uart.cfg")));
 
+    SetSettingsFolderOverride(QString());
+    EXPECT_EQ(SettingsFolder(), QCoreApplication::applicationDirPath()) << "run from the build folder, beside the program";
+
     QStandardPaths::setTestModeEnabled(true);
     SetSettingsFolderOverride(Folder.filePath(QStringLiteral("not-there")));
     const QString userFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     EXPECT_EQ(SettingsFolder(), userFolder);
     EXPECT_TRUE(QDir(userFolder).exists()) << "the user folder is made when needed";
+    // The package's folder, writable or not (it is for root), is not used.
+    SetSettingsFolderOverride(QStringLiteral("/usr/bin"));
+    EXPECT_EQ(SettingsFolder(), userFolder);
     QStandardPaths::setTestModeEnabled(false);
 }
 
@@ -292,6 +361,10 @@ TEST_F(SettingsFile, ConnectionRecordRoundTripsEachInterfaceAndRefusesDamagedOne
         ASSERT_TRUE(WriteConnection(ini, section, params));
         EXPECT_EQ(ReadConnection(ini, section), params) << DescribeConnection(params).toStdString();
     }
+    // A record is written whole or not at all.
+    const QByteArray whole = ReadSettingsFile(QStringLiteral("Analyzer.ini"));
+    EXPECT_FALSE(WriteConnection(ini, section, TTCPParams{QStringLiteral("a\nb"), 1000}));
+    EXPECT_EQ(ReadSettingsFile(QStringLiteral("Analyzer.ini")), whole);
     EXPECT_EQ(DescribeConnection(TSerialParams{QStringLiteral("ttyUSB0"), 115200}), QStringLiteral("Serial /dev/ttyUSB0 115200"));
     EXPECT_EQ(DescribeConnection(made[1]), QStringLiteral("TCP 127.0.0.1:1000"));
     EXPECT_EQ(DescribeConnection(TCANParams{{QStringLiteral("virtualcan"), QStringLiteral("can0")}}),

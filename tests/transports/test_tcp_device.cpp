@@ -1,6 +1,7 @@
 // The TCP device against a loopback server started by the test.
 #include "TCPDevice.h"
 #include "TransportTestSupport.h"
+#include "../common/SpecialFiles.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -212,6 +213,33 @@ TEST_F(TCPDevice, UnwritableSettingsStillConnectAndTellTheOperatorOnce)
     ASSERT_EQ(Messages.size(), 1u) << "one message for both keys";
     EXPECT_EQ(Messages[0].kind, TMessageKind::Error);
     EXPECT_TRUE(Messages[0].text.contains(Folder.filePath(QStringLiteral("tcp.cfg")))) << Messages[0].text.toStdString();
+}
+
+TEST_F(TCPDevice, SettingsFileThatIsNoRegularFileIsLeftAloneAndReportedOnce)
+{
+    const TNoWaitGuard guard(60);
+    const QString settings = Folder.filePath(QStringLiteral("tcp.cfg"));
+    const QString special = Folder.filePath(QStringLiteral("special"));
+    const bool node = MakeCharDevice(special);
+    ASSERT_TRUE(node || MakeFifo(special));
+    ASSERT_TRUE(MakeLink(special, settings));
+    const TFileIdentity before = IdentityOf(special);
+
+    Device = std::make_unique<TProbeTCPDevice>(nullptr);
+    AttachOperator(*Device);
+    Device->OnConnect = [this](TDevice*) { ++Connects; };
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_EQ(Device->Open(QStringLiteral("TCP")), E_SUCCESS);
+        ASSERT_TRUE(WaitFor([&] { return Connects == round; })) << "round " << round;
+        Device->Close();
+    }
+    Settle(50);
+    ASSERT_EQ(Messages.size(), 1u) << "one warning, not one per connect";
+    EXPECT_EQ(Messages[0].text,
+        QStringLiteral("Cannot use the settings in %1: it is a symbolic link to %2, not to a regular file; the defaults are used.")
+            .arg(settings, node ? QStringLiteral("a character device") : QStringLiteral("a FIFO")));
+    EXPECT_EQ(IdentityOf(special), before);
+    EXPECT_TRUE(QFileInfo(settings).isSymLink());
 }
 
 TEST_F(TCPDevice, EmptyHostIsAnOpeningError)
