@@ -22,43 +22,6 @@ TCliField ReadingField(const QString& name, float value, const char* unit)
     return {name, shortest, QString::number(static_cast<double>(value), 'f', 3) + u' ' + QString::fromUtf8(unit)};
 }
 
-bool DecodeSystemInfo(const TByteArray& payload, TSystemInfo& info)
-{
-    if (payload.size() != 8)
-        return false;
-    info.GripperType = payload[0];
-    info.HardwareRevision = payload[1];
-    info.FirmwareRevision = WordAt(&payload[2]);
-    info.SerialNumber = IntAt(&payload[4]);
-    return true;
-}
-
-bool DecodeSystemLimits(const TByteArray& payload, TSystemLimits& limits)
-{
-    if (payload.size() != 32)
-        return false;
-    const uint8_t* p = payload.data();
-    limits.Stroke = SingleAt(p);
-    limits.MinSpeed = SingleAt(p + 4);
-    limits.MaxSpeed = SingleAt(p + 8);
-    limits.MinAcceleration = SingleAt(p + 12);
-    limits.MaxAcceleration = SingleAt(p + 16);
-    limits.MinForce = SingleAt(p + 20);
-    limits.MaxForce = SingleAt(p + 24);
-    limits.Extra = SingleAt(p + 28);
-    return true;
-}
-
-bool DecodeGraspingStats(const TByteArray& payload, TGraspingStats& stats)
-{
-    if (payload.size() != 8)
-        return false;
-    stats.NumGrasps = IntAt(&payload[0]);
-    stats.NumNotFound = WordAt(&payload[4]);
-    stats.NumLost = WordAt(&payload[6]);
-    return true;
-}
-
 std::vector<TCliField> SystemInfoFields(const TSystemInfo& info)
 {
     return {Integer(QStringLiteral("GripperType"), info.GripperType),

@@ -6,12 +6,6 @@
 
 #include <vector>
 
-// The records from the payload of an answer (after its status word); false
-// when the payload has not the record's exact size.
-bool DecodeSystemInfo(const TByteArray& payload, TSystemInfo& info);
-bool DecodeSystemLimits(const TByteArray& payload, TSystemLimits& limits);
-bool DecodeGraspingStats(const TByteArray& payload, TGraspingStats& stats);
-
 std::vector<TCliField> SystemInfoFields(const TSystemInfo& info);
 // Every value of the answer; the eighth, the force limit in overdrive
 // mode (OverdriveForce), in JSON only.

@@ -183,7 +183,7 @@ void TCliRunner::ReadLimits()
     else if (!DecodeSystemLimits(answer.Payload, limits))
         FLimits.Unknown = QStringLiteral("the gripper's answer with the system limits is unusable (%1 bytes instead of 32)")
                               .arg(answer.Payload.size());
-    else if (!CliLimitsUsable(limits))
+    else if (!LimitsUsable(limits))
         FLimits.Unknown = QStringLiteral("the gripper's system limits are unusable (a value that is not a number, or a minimum above its maximum)");
     else
         FLimits.Limits = limits;

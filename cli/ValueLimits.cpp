@@ -2,8 +2,6 @@
 
 #include "UsageError.h"
 
-#include <algorithm>
-#include <cmath>
 #include <iterator>
 
 namespace {
@@ -45,13 +43,6 @@ bool CarriesLimitedValue(const TCliCommand& command)
     default:
         return false;
     }
-}
-
-bool CliLimitsUsable(const TSystemLimits& l)
-{
-    const float values[] = {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration, l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
-    return std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); }) && l.Stroke >= 0 &&
-           l.MinSpeed <= l.MaxSpeed && l.MinAcceleration <= l.MaxAcceleration && l.MinForce <= l.MaxForce;
 }
 
 void CheckCliLimits(const TCliCommand& command, const TCliLimits& known)

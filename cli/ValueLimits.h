@@ -34,6 +34,3 @@ bool CarriesLimitedValue(const TCliCommand& command);
 void CheckCliLimits(const TCliCommand& command, const TCliLimits& limits);
 // The same for every command of `program`, first fault first.
 void CheckCliLimits(const TCliProgram& program, const TCliLimits& limits);
-// Every value is a number within range of the system limits; a value that
-// is neither finite nor ordered, or a negative stroke, makes them unusable.
-bool CliLimitsUsable(const TSystemLimits& limits);

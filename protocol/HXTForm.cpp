@@ -43,15 +43,6 @@ TStat AnswerStatus(const TPacket& p)
 
 // Limits become input ranges: every value must be a number and no range may
 // be empty (positions run from 0 to the stroke).
-bool LimitsUsable(const TSystemLimits& l)
-{
-    const float values[] = {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration,
-                            l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
-    return std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); }) &&
-           l.Stroke >= 0 && l.MinSpeed <= l.MaxSpeed && l.MinAcceleration <= l.MaxAcceleration &&
-           l.MinForce <= l.MaxForce;
-}
-
 } // namespace
 
 THXT::THXT(QObject* owner) : QObject(owner)
@@ -395,9 +386,7 @@ TStat THXT::GetGraspingStats(TGraspingStats& stats, bool reset)
     const TStat status = ExecuteGet(CMD_GET_GRASPING_STATS, {static_cast<uint8_t>(reset ? 1 : 0)}, 8, data);
     if (status != E_SUCCESS)
         return status;
-    stats.NumGrasps = IntAt(&data[0]);
-    stats.NumNotFound = WordAt(&data[4]);
-    stats.NumLost = WordAt(&data[6]);
+    DecodeGraspingStats(data, stats);
     return E_SUCCESS;
 }
 
@@ -407,10 +396,7 @@ TStat THXT::GetSystemInfo(TSystemInfo& info)
     const TStat status = ExecuteGet(CMD_GET_SYSINFO, {}, 8, data);
     if (status != E_SUCCESS)
         return status;
-    info.GripperType = data[0];
-    info.HardwareRevision = data[1];
-    info.FirmwareRevision = WordAt(&data[2]);
-    info.SerialNumber = IntAt(&data[4]);
+    DecodeSystemInfo(data, info);
     return E_SUCCESS;
 }
 
@@ -420,17 +406,8 @@ TStat THXT::GetSystemLimits(TSystemLimits& limits)
     const TStat status = ExecuteGet(CMD_GET_SYSTEM_LIMITS, {}, 32, data);
     if (status != E_SUCCESS)
         return status;
-    const uint8_t* p = data.data();
     TSystemLimits read;
-    read.Stroke = SingleAt(p);
-    read.MinSpeed = SingleAt(p + 4);
-    read.MaxSpeed = SingleAt(p + 8);
-    read.MinAcceleration = SingleAt(p + 12);
-    read.MaxAcceleration = SingleAt(p + 16);
-    read.MinForce = SingleAt(p + 20);
-    read.MaxForce = SingleAt(p + 24);
-    read.Extra = SingleAt(p + 28);
-    if (!LimitsUsable(read))
+    if (!DecodeSystemLimits(data, read) || !LimitsUsable(read))
         return E_CMD_FAILED;
     limits = read;
     return E_SUCCESS;
@@ -454,3 +431,49 @@ TStat THXT::GetFloat(uint8_t cmd, float& value)
 TStat THXT::GetAcceleration(float& acceleration) { return GetFloat(CMD_GET_ACCELERATION, acceleration); }
 
 TStat THXT::GetForceLimit(float& force) { return GetFloat(CMD_GET_FORCE_LIMIT, force); }
+
+bool DecodeSystemInfo(const TByteArray& payload, TSystemInfo& info)
+{
+    if (payload.size() != 8)
+        return false;
+    info.GripperType = payload[0];
+    info.HardwareRevision = payload[1];
+    info.FirmwareRevision = WordAt(&payload[2]);
+    info.SerialNumber = IntAt(&payload[4]);
+    return true;
+}
+
+bool DecodeSystemLimits(const TByteArray& payload, TSystemLimits& limits)
+{
+    if (payload.size() != 32)
+        return false;
+    const uint8_t* p = payload.data();
+    limits.Stroke = SingleAt(p);
+    limits.MinSpeed = SingleAt(p + 4);
+    limits.MaxSpeed = SingleAt(p + 8);
+    limits.MinAcceleration = SingleAt(p + 12);
+    limits.MaxAcceleration = SingleAt(p + 16);
+    limits.MinForce = SingleAt(p + 20);
+    limits.MaxForce = SingleAt(p + 24);
+    limits.Extra = SingleAt(p + 28);
+    return true;
+}
+
+bool DecodeGraspingStats(const TByteArray& payload, TGraspingStats& stats)
+{
+    if (payload.size() != 8)
+        return false;
+    stats.NumGrasps = IntAt(&payload[0]);
+    stats.NumNotFound = WordAt(&payload[4]);
+    stats.NumLost = WordAt(&payload[6]);
+    return true;
+}
+
+bool LimitsUsable(const TSystemLimits& l)
+{
+    const float values[] = {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration,
+                            l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
+    return std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); }) &&
+           l.Stroke >= 0 && l.MinSpeed <= l.MaxSpeed && l.MinAcceleration <= l.MaxAcceleration &&
+           l.MinForce <= l.MaxForce;
+}

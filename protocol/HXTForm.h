@@ -54,6 +54,15 @@ struct TGraspingStats {
     int32_t NumLost = 0;
 };
 
+// The answers' payloads as records; false when the payload has another size
+// than the command's answer.
+bool DecodeSystemInfo(const TByteArray& payload, TSystemInfo& info);
+bool DecodeSystemLimits(const TByteArray& payload, TSystemLimits& limits);
+bool DecodeGraspingStats(const TByteArray& payload, TGraspingStats& stats);
+// Limits that values can be checked against: every field finite, the stroke
+// not negative and no range upside down.
+bool LimitsUsable(const TSystemLimits& limits);
+
 class THXT : public QObject {
     Q_OBJECT
 public:
