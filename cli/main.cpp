@@ -1,27 +1,28 @@
 // krm-cli: the gripper from scripts and terminals. Parses the command line,
 // opens the packet log, and hands the run to TCliRunner; Ctrl+C and SIGTERM
 // reach the runner through the signal watcher.
+#include "CliDecode.h"
 #include "CliOptions.h"
 #include "CliOutput.h"
 #include "CliRunner.h"
 #include "HXTForm.h"
-#include "PacketCsvLog.h"
+#include "PacketLogCsv.h"
 #include "SignalWatcher.h"
 #include "UsageError.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
-    QElapsedTimer clock;
-    clock.start();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("krm-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KRM_VERSION));
 
+    // decode reads a recording and needs no connection.
+    if (IsDecodeCommand(QCoreApplication::arguments().mid(1)))
+        return RunDecode(QCoreApplication::arguments().mid(1));
     TCliOptions options;
     try {
         options = ParseCliOptions(QCoreApplication::arguments().mid(1));
@@ -36,7 +37,7 @@ int main(int argc, char* argv[])
     }
 
     TCliOutput output(options.Json);
-    TPacketCsvLog log(clock);
+    TPacketLogFile log;
     QString error;
     if (!options.LogFile.isEmpty() && !log.Open(options.LogFile, error)) {
         output.Error(QStringLiteral("--log: cannot write \"%1\": %2").arg(options.LogFile, error));
@@ -46,7 +47,7 @@ int main(int argc, char* argv[])
     THXT gripper;
     TCliRunner runner(gripper, output, options);
     gripper.PacketLog = [&](const TPacket& packet, bool received) {
-        log.Write(received, packet);
+        log.Write(packet, received);
         runner.PacketSeen(received, packet);
     };
     TSignalWatcher watcher;

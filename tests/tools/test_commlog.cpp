@@ -460,8 +460,9 @@ TEST_F(CommLogSaveTest, DamagedCsvFilesNameTheirBadLineAndOpenNothing)
         QString content;
         QString error;
     } cases[] = {
-        {"", "line 1: empty file, not a command log"},
-        {"TX PACKET: ID=22h, Length=0\n", "line 1: not a command log (the first line must be \"" + header.trimmed() + "\")"},
+        {"", "line 1: empty file, not a packet log"},
+        {"TX PACKET: ID=22h, Length=0\n", "line 1: not a packet log (the first line must be \"" + PacketLogHeader() + "\")"},
+        {"time_s,position_mm,speed_mm_per_s,force_N\n", "line 1: a table of plot samples, not a packet log"},
         {header + good + "2026-01-01T10:00:00.000Z,RX,0x43,GET_POS,6,,00 00,\"open,5\n", "line 3: unbalanced quotes"},
         {header + "2026-01-01T10:00:00.000Z,RX,0x43,GET_POS,0,,,\n", "line 2: 8 fields, 9 expected"},
         {header + "yesterday,RX,0x43,GET_POS,0,,,,5\n", "line 2: time \"yesterday\" is not a date and time"},
@@ -501,7 +502,7 @@ TEST_F(CommLogSaveTest, DamagedCsvFilesNameTheirBadLineAndOpenNothing)
     EXPECT_EQ(opened[0]->Record(0).wallMs, QDateTime::fromString("2026-01-01T09:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch());
     opened[0]->cbTime->setChecked(true);
     opened[0]->cbDecoded->setChecked(true);
-    EXPECT_EQ(opened[0]->LineText(0), "[120 ms] RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm");
+    EXPECT_EQ(opened[0]->LineText(0), "[     120 ms] RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm");
 }
 
 TEST(CommLogGlobal, FirstWindowIsTheProgramsLogUntilDestroyed)
