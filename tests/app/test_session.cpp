@@ -212,9 +212,10 @@ TEST_F(SessionTest, RefusedCommandsShowTheirError)
     w.btnApplyForce->click();
     EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to grasp: Axis is blocked|"
                                              "Error while setting acceleration: Range error"));
-    // A grasp refused at once leaves no result to wait for.
+    // A grasp refused at once leaves no result to wait for, only the line
+    // that says it was refused.
     QTest::qWait(300);
-    EXPECT_TRUE(w.AsyncLog->toPlainText().isEmpty());
+    EXPECT_EQ(w.AsyncLog->toPlainText(), QStringLiteral("Command GRASP_RAW refused: Axis is blocked."));
 }
 
 TEST_F(SessionTest, StopWithoutAnswerTimesOut)
@@ -240,10 +241,26 @@ TEST_F(SessionTest, FastStopAndAcknowledge)
                                              "The gripper is in fast stop: acknowledge it with Commands > "
                                              "Acknowledge an Emergency Stop."));
 
+    // With "Times in results" (remembered) the lines carry the time.
+    w.TimesInResults1->trigger();
     w.EmergencyStopAcknowledge1->trigger();
     EXPECT_FALSE(w.btnEmergencyStop->isChecked());
     EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), false));
     EXPECT_FALSE(w.btnEmergencyStop->isChecked());
+
+    // The fast stop, the refused motion and the acknowledgement are in the
+    // results too.
+    const QStringList results = w.AsyncLog->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_EQ(results.size(), 3) << w.AsyncLog->toPlainText().toStdString();
+    EXPECT_EQ(results[0], QStringLiteral("Command FAST_STOP finished: No error."));
+    EXPECT_EQ(results[1], QStringLiteral("Command GOTO refused: Access denied."));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} Command FAST_STOP_ACK finished: No error\\.$"))
+                    .match(results[2])
+                    .hasMatch())
+        << results[2].toStdString();
+    Window.reset();
+    Window = std::make_unique<TMainWin>();
+    EXPECT_TRUE(Window->TimesInResults1->isChecked());
 }
 
 TEST_F(SessionTest, FailedFastStopLeavesTheButtonReleased)
