@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -132,57 +133,111 @@ void Append(TCaptureStream& stream, const TByteArray& bytes, int line, const QSt
         stream.times.insert(stream.times.end(), bytes.size(), time);
 }
 
+// A byte as a dump's ASCII column shows it.
+QChar Printable(uint8_t b) { return b >= 0x20 && b < 0x7F ? QChar(b) : QChar(u'.'); }
+
+// Drops the bytes that a dump's ASCII column added: the column shows the
+// line's bytes, so when the line ends with the rendering of its first k
+// bytes, and the hex digits before it are those k bytes, the rest was text.
+void DropAsciiColumn(const QString& line, TByteArray& bytes)
+{
+    const QString text = line.trimmed();
+    for (size_t k = bytes.size(); k > 0; --k) {
+        QString rendering;
+        QString digits;
+        for (size_t i = 0; i < k; ++i) {
+            rendering += Printable(bytes[i]);
+            digits += QString::asprintf("%02X", bytes[i]);
+        }
+        if (!text.endsWith(rendering))
+            continue;
+        QString before = text.chopped(rendering.size()).toUpper();
+        before.remove(QRegularExpression(QStringLiteral("\\s")));
+        if (before.endsWith(digits)) {
+            bytes.resize(k);
+            return;
+        }
+    }
+}
+
+struct THexLine {
+    int number;
+    std::optional<bool> received; // a direction word
+    bool offset;                  // a dump line with an offset
+    bool indented;
+    TByteArray bytes;
+};
+
+THexLine ParseHexLine(QString line, int number, QStringList& problems)
+{
+    THexLine parsed{number, std::nullopt, false, line.startsWith(QLatin1Char(' ')) || line.startsWith(QLatin1Char('\t')), {}};
+    // hexdump -C puts the ASCII column between bars.
+    if (const qsizetype bar = line.indexOf(QLatin1Char('|')); bar >= 0)
+        line.truncate(bar);
+    line.replace(QLatin1Char(','), QLatin1Char(' ')).replace(QLatin1Char(';'), QLatin1Char(' '));
+    const QStringList tokens = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    qsizetype at = 0;
+    const auto takeDirection = [&] {
+        if (!parsed.received && at < tokens.size())
+            if ((parsed.received = DirectionWord(tokens[at])))
+                ++at;
+    };
+    takeDirection();
+    // A line offset: "0010:" or "00000010" followed by single bytes.
+    if (at + 1 < tokens.size()) {
+        const QString& first = tokens[at];
+        const bool colon = first.endsWith(QLatin1Char(':')) && IsHex(QStringView(first).chopped(1));
+        const bool bare = first.size() >= 4 && IsHex(first) && tokens[at + 1].size() == 2 && IsHex(tokens[at + 1]);
+        if (colon || bare) {
+            parsed.offset = true;
+            ++at;
+        }
+    }
+    takeDirection();
+    for (; at < tokens.size(); ++at) {
+        QStringView token = tokens[at];
+        if (token.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+            token = token.mid(2);
+        if (IsHex(token) && token.size() % 2 == 0) {
+            AppendHexBytes(token, parsed.bytes);
+            continue;
+        }
+        // After an offset, the first word that is not hex bytes starts the
+        // dump's ASCII column.
+        if (!parsed.offset)
+            problems << QStringLiteral("line %1: \"%2\" is not hex bytes").arg(number).arg(tokens[at]);
+        break;
+    }
+    if (parsed.offset)
+        DropAsciiColumn(line, parsed.bytes);
+    return parsed;
+}
+
 void ReadHex(const QByteArray& input, TCapture& capture)
 {
-    TStreams streams;
+    std::vector<THexLine> lines;
     int number = 0;
-    for (QString line : Lines(input)) {
+    for (const QString& line : Lines(input)) {
         ++number;
         const QString trimmed = line.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')) || trimmed.startsWith(QLatin1String("//")))
             continue;
-        // hexdump -C puts the ASCII column between bars.
-        if (const qsizetype bar = line.indexOf(QLatin1Char('|')); bar >= 0)
-            line.truncate(bar);
-        line.replace(QLatin1Char(','), QLatin1Char(' ')).replace(QLatin1Char(';'), QLatin1Char(' '));
-        const QStringList tokens = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-        qsizetype at = 0;
-        std::optional<bool> received;
-        bool offset = false;
-        const auto takeDirection = [&] {
-            if (!received && at < tokens.size())
-                if ((received = DirectionWord(tokens[at])))
-                    ++at;
-        };
-        takeDirection();
-        // A line offset: "0010:" or "00000010" followed by single bytes.
-        if (at + 1 < tokens.size()) {
-            const QString& first = tokens[at];
-            const bool colon = first.endsWith(QLatin1Char(':')) && IsHex(QStringView(first).chopped(1));
-            const bool bare = first.size() >= 4 && IsHex(first) && tokens[at + 1].size() == 2 && IsHex(tokens[at + 1]);
-            if (colon || bare) {
-                offset = true;
-                ++at;
-            }
-        }
-        takeDirection();
-        TByteArray bytes;
-        for (; at < tokens.size(); ++at) {
-            QStringView token = tokens[at];
-            if (token.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-                token = token.mid(2);
-            if (IsHex(token) && token.size() % 2 == 0) {
-                AppendHexBytes(token, bytes);
-                continue;
-            }
-            // After an offset, the first word that is not hex bytes starts
-            // the dump's ASCII column.
-            if (!offset)
-                capture.problems << QStringLiteral("line %1: \"%2\" is not hex bytes").arg(number).arg(tokens[at]);
-            break;
-        }
+        lines.push_back(ParseHexLine(line, number, capture.problems));
+    }
+    // A stream's hex dump as Wireshark follows it indents the server's
+    // lines: the gripper's answers.
+    const auto undirectedDump = [](bool indented) {
+        return [indented](const THexLine& l) { return !l.received && l.offset && l.indented == indented; };
+    };
+    const bool byIndent = std::any_of(lines.begin(), lines.end(), undirectedDump(true))
+        && std::any_of(lines.begin(), lines.end(), undirectedDump(false));
+    TStreams streams;
+    for (const THexLine& line : lines) {
+        std::optional<bool> received = line.received;
+        if (!received && byIndent && line.offset)
+            received = line.indented;
         const QString name = received ? (*received ? QStringLiteral("RX") : QStringLiteral("TX")) : QStringLiteral("bytes");
-        Append(streams.Of(name, received), bytes, number);
+        Append(streams.Of(name, received), line.bytes, line.number);
     }
     capture.streams = streams.Take();
 }

@@ -6,7 +6,9 @@
 //   hex      hex text: bytes with or without blanks ("AA AA AA 20" or
 //            "AAAAAA20"), with or without a line offset ("0010:", "00000010"),
 //            an ASCII column after the bytes, and a leading direction (TX, RX,
-//            ">" or "<") that puts the line's bytes into that direction's stream
+//            ">" or "<") that puts the line's bytes into that direction's stream;
+//            in a dump with offsets that indents some lines (Wireshark's
+//            "Follow stream" hex dump), the indented lines are the answers
 //   csv      the packet log (PacketLogCsv.h, any of its layouts)
 //   candump  a candump log ("(1712345678.123456) can0 064#AAAAAA20...") or
 //            its screen form ("can0  064   [8]  AA AA AA 20 ..."): the data of

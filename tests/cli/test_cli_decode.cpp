@@ -138,6 +138,27 @@ TEST_F(CliDecode, EveryInputFormReadsBackTheSession)
     EXPECT_EQ(text.ExitCode, 0) << text.Err.toStdString();
     EXPECT_EQ(Packets(text), expected);
 
+    // Wireshark's "Follow TCP stream" hex dump: offsets per direction, the
+    // server's lines indented, an ASCII column after the bytes.
+    QByteArray follow;
+    size_t offsets[2] = {0, 0};
+    for (const TWireFrame& f : frames)
+        for (size_t at = 0; at < f.bytes.size(); at += 16) {
+            const size_t count = std::min<size_t>(16, f.bytes.size() - at);
+            QString ascii;
+            QString bytes;
+            for (size_t i = at; i < at + count; ++i) {
+                bytes += QString::asprintf("%02X ", f.bytes[i]);
+                ascii += f.bytes[i] >= 0x20 && f.bytes[i] < 0x7F ? QChar(f.bytes[i]) : QChar(u'.');
+            }
+            follow += QString::asprintf("%s%08zX  ", f.received ? "    " : "", offsets[f.received]).toUtf8()
+                + bytes.leftJustified(49).toUtf8() + ' ' + ascii.toUtf8() + '\n';
+            offsets[f.received] += count;
+        }
+    const TCliRun dump = RunCli({QStringLiteral("--json"), QStringLiteral("decode"), WriteFile(*Dir, "follow.txt", follow)});
+    EXPECT_EQ(dump.ExitCode, 0) << dump.Err.toStdString() << follow.toStdString();
+    EXPECT_EQ(Packets(dump), expected);
+
     // candump: each frame in CAN frames of up to 8 bytes, requests on 064,
     // answers on 065.
     QByteArray candump;
