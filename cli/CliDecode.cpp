@@ -8,7 +8,6 @@
 #include "UsageError.h"
 #include "stat.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -227,7 +226,7 @@ void AddRecordItems(const std::vector<TLogRecord>& records, std::vector<TOutputI
         TOutputItem o;
         o.line = ++line;
         if (r.wallMs)
-            o.time = QDateTime::fromMSecsSinceEpoch(*r.wallMs).toString(Qt::ISODateWithMs);
+            o.time = PacketLogTime(*r.wallMs);
         const QString direction = r.received ? QStringLiteral("RX") : QStringLiteral("TX");
         QJsonObject& j = o.json;
         j[QStringLiteral("kind")] = QStringLiteral("packet");
@@ -261,9 +260,16 @@ QString ReadInput(const QString& path, QByteArray& input)
 
 bool IsDecodeCommand(const QStringList& args)
 {
-    for (const QString& arg : args)
-        if (arg != QLatin1String("--json"))
-            return arg == QLatin1String("decode");
+    // The options before the first command, with the values of those that
+    // take one as the next word.
+    static const QStringList valued = {QStringLiteral("--tcp"), QStringLiteral("--serial"), QStringLiteral("--can"),
+                                       QStringLiteral("--can-id"), QStringLiteral("--timeout"), QStringLiteral("--log")};
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (!args[i].startsWith(QLatin1String("--")))
+            return args[i] == QLatin1String("decode");
+        if (valued.contains(args[i]))
+            ++i;
+    }
     return false;
 }
 
@@ -309,8 +315,13 @@ int RunDecode(const QStringList& args)
             };
             if (arg == QLatin1String("--json")) {
                 json = true;
-            } else if (!seenDecode) {
-                seenDecode = arg == QLatin1String("decode");
+            } else if (arg == QLatin1String("decode") && !seenDecode) {
+                seenDecode = true;
+            } else if (!seenDecode && arg != QLatin1String("--can-id")) {
+                const QString option = arg.section(u'=', 0, 0);
+                if (option == QLatin1String("--tcp") || option == QLatin1String("--serial") || option == QLatin1String("--can"))
+                    throw TUsageError(QStringLiteral("decode: %1: decode reads a recording and needs no connection").arg(option));
+                throw TUsageError(QStringLiteral("decode: %1: not an option of decode (%2)").arg(option, Usage));
             } else if (arg == QLatin1String("--format")) {
                 const QString name = value();
                 const auto named = CaptureFormatNamed(name);

@@ -167,6 +167,14 @@ const TLayout* LayoutOf(const QString& row)
 
 QString PacketLogHeader() { return QLatin1String(Current.header); }
 
+QString PacketLogTime(qint64 wallMs)
+{
+    // Local time with its offset from UTC, so that reading it back gives the
+    // same instant in any time zone.
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(wallMs);
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
 bool IsPacketLogHeader(const QString& line) { return LayoutOf(line) != nullptr; }
 
 QString PacketLogRow(const TLogRecord& r)
@@ -174,15 +182,8 @@ QString PacketLogRow(const TLogRecord& r)
     const TPacket& p = r.packet;
     const uint8_t command = static_cast<uint8_t>(p.command & 0xFF);
     const bool hasStatus = r.received && p.ValidLength() >= 2;
-    QString time;
-    if (r.wallMs) {
-        // Local time with its offset from UTC, so that reading it back gives
-        // the same instant in any time zone.
-        const QDateTime local = QDateTime::fromMSecsSinceEpoch(*r.wallMs);
-        time = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
-    }
     QStringList fields;
-    fields << time << MsText(r.sinceConnectUs) << (r.received ? QStringLiteral("RX") : QStringLiteral("TX"))
+    fields << (r.wallMs ? PacketLogTime(*r.wallMs) : QString()) << MsText(r.sinceConnectUs) << (r.received ? QStringLiteral("RX") : QStringLiteral("TX"))
            << QString::asprintf("0x%02X", command) << QString::fromStdString(CommandName(command))
            << QString::number(p.length) << (hasStatus ? QString::fromStdString(StatusName(p.data[0])) : QString())
            << QString::fromStdString(DecodePacket(p, r.received)) << HexBytes(p);

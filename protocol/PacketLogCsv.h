@@ -39,6 +39,9 @@ struct TLogRecord {
 };
 
 QString PacketLogHeader();
+// A wall-clock time as the log writes it: local time in ISO 8601 with
+// milliseconds and the offset from UTC ("2026-12-07T17:04:51.058+01:00").
+QString PacketLogTime(qint64 wallMs);
 // True when `line` is the header of one of the layouts the reader takes.
 bool IsPacketLogHeader(const QString& line);
 // One row without its line end.

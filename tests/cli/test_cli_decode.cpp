@@ -252,6 +252,10 @@ TEST_F(CliDecode, FaultsAreReportedWithTheirOffsets)
 
     // Bad usage and unreadable input.
     EXPECT_EQ(RunCli({QStringLiteral("decode"), QStringLiteral("--format"), QStringLiteral("pcap")}).ExitCode, 2);
+    const TCliRun connected = RunCli({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1"), QStringLiteral("decode")});
+    EXPECT_EQ(connected.ExitCode, 2);
+    EXPECT_TRUE(connected.Err.contains(QStringLiteral("decode: --tcp: decode reads a recording and needs no connection")))
+        << connected.Err.toStdString();
     const TCliRun missing = RunCli({QStringLiteral("decode"), Dir->filePath(QStringLiteral("missing.bin"))});
     EXPECT_EQ(missing.ExitCode, 2);
     EXPECT_TRUE(missing.Err.contains(QStringLiteral("missing.bin"))) << missing.Err.toStdString();
