@@ -112,9 +112,7 @@ private:
 };
 
 struct TOutputItem {
-    int line = 0;     // input line of the first byte (0 for binary input)
-    size_t stream = 0;
-    size_t offset = 0;
+    int line = 0; // input line of the first byte (0 for binary input)
     QString time;
     QString text;
     QJsonObject json;
@@ -155,19 +153,17 @@ QString WithMeaning(const TPacket& p, bool received)
     return PacketText(p, received) + (meaning.empty() ? QString() : QStringLiteral(" = ") + QString::fromStdString(meaning));
 }
 
-void AddStreamItems(const TCaptureStream& stream, size_t index, std::vector<TOutputItem>& out, int& faults)
+void AddStreamItems(const TCaptureStream& stream, std::vector<TOutputItem>& out, int& faults)
 {
     TDirectionGuess guess;
     for (const TScanItem& item : ScanFrames(stream.bytes)) {
         TOutputItem o;
-        o.stream = index;
-        o.offset = item.offset;
         if (item.offset < stream.lines.size())
             o.line = stream.lines[item.offset];
         if (item.offset < stream.times.size())
             o.time = stream.times[item.offset];
         const bool framed = item.kind == TScanItem::TKind::Packet || item.kind == TScanItem::TKind::ChecksumMismatch;
-        const bool received = stream.received.value_or(framed && guess.Received(item.packet));
+        const bool received = stream.received ? *stream.received : framed && guess.Received(item.packet);
         const QString direction = stream.received ? stream.name : (received ? QStringLiteral("RX?") : QStringLiteral("TX?"));
         QJsonObject& j = o.json;
         j[QStringLiteral("kind")] = QLatin1String(KindName(item.kind));
@@ -277,8 +273,8 @@ QString DecodeCaptureText(const TCapture& capture, bool json, int& faults)
 {
     faults = 0;
     std::vector<TOutputItem> items;
-    for (size_t i = 0; i < capture.streams.size(); ++i)
-        AddStreamItems(capture.streams[i], i, items, faults);
+    for (const TCaptureStream& stream : capture.streams)
+        AddStreamItems(stream, items, faults);
     AddRecordItems(capture.records, items);
     // Streams of one input interleave as their lines do.
     std::stable_sort(items.begin(), items.end(), [](const TOutputItem& a, const TOutputItem& b) { return a.line < b.line; });
