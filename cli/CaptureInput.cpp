@@ -23,15 +23,16 @@ const QRegularExpression& CandumpLog()
 {
     // (1712345678.123456) can0 064#AAAAAA2000 (CAN FD: 064##1AAAA, remote: 064#R)
     static const QRegularExpression re(
-        QStringLiteral("^\\s*\\((\\d+(?:\\.\\d+)?)\\)\\s+(\\S+)\\s+([0-9A-Fa-f]{1,8})#(#[0-9A-Fa-f])?([0-9A-Fa-f.]*|R\\d*)\\s*$"));
+        QStringLiteral("^\\s*\\(([^)]*)\\)\\s+(\\S+)\\s+([0-9A-Fa-f]{1,8})#(#[0-9A-Fa-f])?([0-9A-Fa-f.]*|R\\d*)\\s*$"));
     return re;
 }
 
 const QRegularExpression& CandumpScreen()
 {
-    // [(1712345678.123456)]  can0  064   [8]  AA AA AA 20 01 00 00 B0
+    // [(1712345678.123456)]  can0  064   [8]  AA AA AA 20 01 00 00 B0 (any time
+    // stamp candump writes in the brackets: -ta, -tA, -td, -tz)
     static const QRegularExpression re(QStringLiteral(
-        "^\\s*(?:\\((\\d+(?:\\.\\d+)?)\\)\\s+)?(\\S+)\\s+([0-9A-Fa-f]{1,8})\\s+\\[(\\d+)\\]\\s*((?:[0-9A-Fa-f]{2}(?:\\s+|$))*)(.*)$"));
+        "^\\s*(?:\\(([^)]*)\\)\\s+)?(\\S+)\\s+([0-9A-Fa-f]{1,8})\\s+\\[(\\d+)\\]\\s*((?:[0-9A-Fa-f]{2}(?:\\s+|$))*)(.*)$"));
     return re;
 }
 
