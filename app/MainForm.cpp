@@ -18,6 +18,7 @@
 #include "MessageDialog.h"
 #include "PlotWindow.h"
 #include "Reconnector.h"
+#include "ResultsLog.h"
 #include "RollPanel.h"
 #include "SplitterBar.h"
 #include "TrackCoupling.h"
@@ -114,6 +115,8 @@ TMainWin::TMainWin(QWidget* parent)
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     lbConnection = MakeLabel(QStringLiteral("lbConnection"), QString(), statusBar());
     statusBar()->addPermanentWidget(lbConnection);
+    FResults = std::make_unique<TResultsLog>(AsyncLog, IniFileName, QStringLiteral("Results"));
+    TimesInResults1->setChecked(FResults->Times());
 
     FGripper = new THXT(this);
     AttachOperator(*FGripper);
@@ -123,7 +126,7 @@ TMainWin::TMainWin(QWidget* parent)
         UpdateConnectionItems();
         UpdateLinkStatus();
     };
-    FReconnector->OnLog = [this](const QString& line) { AsyncLog->appendPlainText(line); };
+    FReconnector->OnLog = [this](const QString& line) { FResults->Append(line); };
     AutoReconnect1->setChecked(FReconnector->AutoReconnect());
     FStatusTimer = new QTimer(this);
     FStatusTimer->setInterval(LinkStatusRefreshMs);
@@ -227,6 +230,9 @@ void TMainWin::CreateMenu()
     Commandlog1->setCheckable(true);
     connect(Commandlog1, &QAction::triggered, this, [this] { Commandlog1Click(); });
     Plot1 = MakeAction(View1, QStringLiteral("Plot1"), QStringLiteral("&Plot"), Qt::Key_F6);
+    TimesInResults1 = MakeAction(View1, QStringLiteral("TimesInResults1"), QStringLiteral("&Times in results"));
+    TimesInResults1->setCheckable(true);
+    connect(TimesInResults1, &QAction::triggered, this, [this](bool checked) { FResults->SetTimes(checked); });
     connect(Plot1, &QAction::triggered, this, [this] {
         FPlot->show();
         FPlot->raise();
@@ -651,8 +657,8 @@ void TMainWin::ForceChanged(QObject*)
 
 void TMainWin::MotionResult(QObject*, int id, TStat status, const TByteArray&)
 {
-    AsyncLog->appendPlainText(QStringLiteral("Command %1 finished: %2.")
-                                  .arg(Text(CommandName(static_cast<uint8_t>(id))), Text(StatusText(status))));
+    FResults->Append(QStringLiteral("Command %1 finished: %2.")
+                         .arg(Text(CommandName(static_cast<uint8_t>(id))), Text(StatusText(status))));
 }
 
 TAsyncResultEvent TMainWin::ResultHandler()
@@ -867,6 +873,13 @@ void TMainWin::ReportFailure(TStat status, const QString& prefix)
         ShowError(WithHint(prefix + Text(StatusText(status)), ErrorHint(status, FGripper->SystemState())));
 }
 
+void TMainWin::ReportMotionFailure(uint8_t command, TStat status, const QString& prefix)
+{
+    if (status != E_SUCCESS && status != E_CMD_PENDING)
+        FResults->Append(QStringLiteral("Command %1 refused: %2.").arg(Text(CommandName(command)), Text(StatusText(status))));
+    ReportFailure(status, prefix);
+}
+
 bool TMainWin::ReportRefusal(TStat status)
 {
     if (status != THXT::TransactionRefused || !FGripper->LastTransactionRefused())
@@ -892,43 +905,50 @@ void TMainWin::btnApplyForceClick()
 
 void TMainWin::btnGotoClick()
 {
-    ReportFailure(FGripper->Goto(static_cast<float>(edGotoPos->Value()), static_cast<float>(edGotoSpeed->Value()),
-                                 ResultHandler()),
-                  QStringLiteral("Error while starting to move: "));
+    ReportMotionFailure(CMD_GOTO,
+                        FGripper->Goto(static_cast<float>(edGotoPos->Value()),
+                                       static_cast<float>(edGotoSpeed->Value()), ResultHandler()),
+                        QStringLiteral("Error while starting to move: "));
 }
 
 void TMainWin::btnGraspClick()
 {
-    ReportFailure(FGripper->Grasp(static_cast<float>(edGraspingPos->Value()),
-                                  static_cast<float>(edGraspingSpeed->Value()), ResultHandler()),
-                  QStringLiteral("Error while starting to grasp: "));
+    ReportMotionFailure(CMD_GRASP_RAW,
+                        FGripper->Grasp(static_cast<float>(edGraspingPos->Value()),
+                                        static_cast<float>(edGraspingSpeed->Value()), ResultHandler()),
+                        QStringLiteral("Error while starting to grasp: "));
 }
 
 void TMainWin::btnReleaseClick()
 {
-    ReportFailure(FGripper->Release(static_cast<float>(edReleasePos->Value()),
-                                    static_cast<float>(edReleaseSpeed->Value()), ResultHandler()),
-                  QStringLiteral("Error while starting to release: "));
+    ReportMotionFailure(CMD_RELEASE_RAW,
+                        FGripper->Release(static_cast<float>(edReleasePos->Value()),
+                                          static_cast<float>(edReleaseSpeed->Value()), ResultHandler()),
+                        QStringLiteral("Error while starting to release: "));
 }
 
 void TMainWin::btnStopClick()
 {
-    ReportFailure(FGripper->Stop(), QStringLiteral("Error while stopping: "));
+    ReportMotionFailure(CMD_STOP, FGripper->Stop(), QStringLiteral("Error while stopping: "));
 }
 
 void TMainWin::Homing1Click()
 {
-    ReportFailure(FGripper->Homing(0, ResultHandler()), QStringLiteral("Error while homing: "));
+    ReportMotionFailure(CMD_HOMING, FGripper->Homing(0, ResultHandler()), QStringLiteral("Error while homing: "));
 }
 
 void TMainWin::btnEmergencyStopClick()
 {
-    btnEmergencyStop->setChecked(FGripper->FastStop() == E_SUCCESS);
+    const TStat status = FGripper->FastStop();
+    MotionResult(this, CMD_FAST_STOP, status, {});
+    btnEmergencyStop->setChecked(status == E_SUCCESS);
 }
 
 void TMainWin::EmergencyStopAcknowledge1Click()
 {
-    if (FGripper->FastStopAck() == E_SUCCESS)
+    const TStat status = FGripper->FastStopAck();
+    MotionResult(this, CMD_FAST_STOP_ACK, status, {});
+    if (status == E_SUCCESS)
         btnEmergencyStop->setChecked(false);
 }
 

@@ -21,6 +21,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -40,6 +41,7 @@ class THXT;
 class TRollPanel;
 class TPlotWindow;
 class TReconnector;
+class TResultsLog;
 class TSplitterBar;
 struct TSystemLimits;
 
@@ -89,6 +91,7 @@ public:
     void ForceChanged(QObject* sender);
     // Result handler of the motion commands: one line in AsyncLog.
     void MotionResult(QObject* sender, int id, TStat status, const TByteArray& data);
+    TResultsLog& Results() const { return *FResults; }
 
     // Motion panel handlers.
     void btnApplyAccClick();
@@ -122,6 +125,7 @@ public:
     QMenu* View1;
     QAction* Commandlog1;
     QAction* Plot1;
+    QAction* TimesInResults1;
     QMenu* Help1;
     QAction* About1;
     // Right side of the status bar: the link, its state and packet counts.
@@ -210,6 +214,9 @@ private:
     // Shows `prefix` + the status text when `status` is an error, with advice
     // where the gripper's state tells the cause.
     void ReportFailure(TStat status, const QString& prefix);
+    // The same for a motion command, which also writes a refusal to the
+    // results log.
+    void ReportMotionFailure(uint8_t command, TStat status, const QString& prefix);
     // Shows a transaction the gripper object refused for depth in the status
     // bar instead of a message box; false for any other status.
     bool ReportRefusal(TStat status);
@@ -237,5 +244,6 @@ private:
     bool FCommLogPlaced = false;
     bool FCustomCmdPlaced = false;
     TReconnector* FReconnector = nullptr;
+    std::unique_ptr<TResultsLog> FResults;
     QTimer* FStatusTimer = nullptr;
 };

@@ -137,9 +137,26 @@ const TPlotSample* NearestSample(const std::vector<TPlotSample>& samples, double
     return (time - before->time) <= (after->time - time) ? &*before : &*after;
 }
 
+double TickStep(double span, int maxTicks)
+{
+    if (!std::isfinite(span) || span <= 0 || maxTicks < 1)
+        return 1;
+    const double rough = span / maxTicks;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double factor : {1.0, 2.0, 5.0, 10.0})
+        if (factor * power >= rough * (1 - 1e-9))
+            return factor * power;
+    return 10 * power;
+}
+
+int TickDecimals(double step)
+{
+    return step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+}
+
 QString PlotCsv(const TPlotSnapshot& snapshot)
 {
-    QString csv = QStringLiteral("time_s,position_mm,speed_mm_per_s,force_N\n");
+    QString csv = QStringLiteral("sample_time_s,position_mm,speed_mm_per_s,force_N\n");
     std::array<size_t, PlotSignalCount> next{};
     constexpr double None = std::numeric_limits<double>::infinity();
     for (;;) {

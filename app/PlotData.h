@@ -82,7 +82,14 @@ QList<QPointF> Decimate(const std::vector<TPlotSample>& samples, double from, do
 // The sample of `samples` (in time order) nearest to `time`, or null.
 const TPlotSample* NearestSample(const std::vector<TPlotSample>& samples, double time);
 
-// CSV text of a snapshot: the header "time_s,position_mm,speed_mm_per_s,force_N"
+// A round step for axis ticks (1, 2 or 5 times a power of ten) that divides
+// `span` into at most `maxTicks` steps; 1 for an empty or unusable span.
+double TickStep(double span, int maxTicks);
+// Decimals a tick label of `step` needs (0 for steps of 1 and above).
+int TickDecimals(double step);
+
+// CSV text of a snapshot, a table of samples: the header
+// "sample_time_s,position_mm,speed_mm_per_s,force_N"
 // and one line per point in time at which any signal has a sample, the other
 // signals' cells empty; times with three decimals, values with up to seven
 // significant digits, "." as decimal separator.

@@ -8,6 +8,8 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -65,10 +67,24 @@ private:
     std::function<void(QPointF)> FOnHover;
 };
 
+// At most this many steps between ticks on an axis.
+constexpr int MaxTickSteps = 6;
+
+// Ticks at round values (1, 2 or 5 times a power of ten) over the axis's
+// range, with as many decimals as the step needs.
+void RoundTicks(QValueAxis* axis, double step)
+{
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(TickDecimals(step)));
+}
+
 // Fits the axis to the values shown, widened a little so that a flat line
-// is not drawn on the frame. The range changes only when values leave it or
-// fill less than half of it: every change of an axis lays the chart out
-// anew, which costs more than drawing the lines.
+// is not drawn on the frame, with its ends on round values. The range
+// changes only when values leave it or fill less than half of it: every
+// change of an axis lays the chart out anew, which costs more than drawing
+// the lines.
 void FitAxis(QValueAxis* axis, const QList<QPointF>& points)
 {
     if (points.isEmpty())
@@ -80,7 +96,9 @@ void FitAxis(QValueAxis* axis, const QList<QPointF>& points)
     if (inside && span >= (axis->max() - axis->min()) / 2)
         return;
     const double margin = std::max(0.5, span * 0.1);
-    axis->setRange(low->y() - margin, high->y() + margin);
+    const double step = TickStep(span + 2 * margin, MaxTickSteps);
+    axis->setRange(std::floor((low->y() - margin) / step) * step, std::ceil((high->y() + margin) / step) * step);
+    RoundTicks(axis, step);
 }
 
 }
@@ -104,9 +122,7 @@ TPlotWindow::TPlotWindow(QWidget* parent)
     cbPause = new QCheckBox(QStringLiteral("&Pause"), this);
     cbPause->setObjectName(QStringLiteral("cbPause"));
     bar->addWidget(cbPause);
-    lbCursor = new QLabel(this);
-    lbCursor->setObjectName(QStringLiteral("lbCursor"));
-    bar->addWidget(lbCursor, 1);
+    bar->addStretch(1);
     btnSavePng = new QPushButton(QStringLiteral("Save as P&NG..."), this);
     btnSavePng->setObjectName(QStringLiteral("btnSavePng"));
     btnSaveCsv = new QPushButton(QStringLiteral("Save as &CSV..."), this);
@@ -114,9 +130,16 @@ TPlotWindow::TPlotWindow(QWidget* parent)
     bar->addWidget(btnSavePng);
     bar->addWidget(btnSaveCsv);
 
+    // The cursor readout has a line of its own, so the window keeps its
+    // width however long the readout gets.
+    lbCursor = new QLabel(QStringLiteral(" "), this);
+    lbCursor->setObjectName(QStringLiteral("lbCursor"));
+    lbCursor->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+
     CreateChart();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
+    layout->addWidget(lbCursor);
     layout->addWidget(ChartView, 1);
 
     connect(sbWindow, &QSpinBox::valueChanged, this, [this](int seconds) {
@@ -143,7 +166,6 @@ void TPlotWindow::CreateChart()
     FTimeAxis = new QValueAxis(FChart);
     // Seconds before now: the axis stays put while the lines move left.
     FTimeAxis->setTitleText(QStringLiteral("Time (s)"));
-    FTimeAxis->setLabelFormat(QStringLiteral("%.0f"));
     FChart->addAxis(FTimeAxis, Qt::AlignBottom);
     for (size_t i = 0; i < PlotSignalCount; ++i) {
         const TSignalLook& look = Looks[i];
@@ -164,6 +186,8 @@ void TPlotWindow::CreateChart()
         series->attachAxis(axis);
         FSeries[i] = series;
         FValueAxes[i] = axis;
+        QLegendMarker* marker = FChart->legend()->markers(series).value(0);
+        connect(marker, &QLegendMarker::clicked, this, [this, i] { ToggleSeries(static_cast<TPlotSignal>(i)); });
     }
     ChartView = new TPlotView(FChart, this, [this](QPointF value) { ShowCursorAt(FShownAt + value.x()); });
     ChartView->setObjectName(QStringLiteral("ChartView"));
@@ -181,25 +205,62 @@ void TPlotWindow::RefreshAt(double now)
     FShown = FData.Snapshot();
     FShownAt = now;
     const double window = FData.WindowSeconds();
-    if (FTimeAxis->min() != -window)
+    if (FTimeAxis->min() != -window) {
         FTimeAxis->setRange(-window, 0);
+        RoundTicks(FTimeAxis, TickStep(window, MaxTickSteps));
+    }
+    for (size_t i = 0; i < PlotSignalCount; ++i) {
+        const QList<QPointF> points = ShownPoints(i);
+        // A hidden signal keeps its series (and so its legend entry) without
+        // points.
+        FSeries[i]->replace(FHidden[i] ? QList<QPointF>() : points);
+        ShowSeries(i);
+        FitAxis(FValueAxes[i], points);
+    }
+}
+
+QList<QPointF> TPlotWindow::ShownPoints(size_t i) const
+{
     // Least and largest value per two pixels: the lines look the same as
     // with every sample, and the chart maps and draws a few hundred points
     // per signal instead of thousands.
     const int buckets = std::max(1, static_cast<int>(FChart->plotArea().width()) / 2);
-    for (size_t i = 0; i < PlotSignalCount; ++i) {
-        QList<QPointF> points = Decimate(FShown[i], now - window, now, buckets, HoldAfter);
-        for (QPointF& point : points)
-            point.rx() -= now;
-        FSeries[i]->replace(points);
-        // A signal the gripper does not report takes no room in the chart.
-        const bool reported = !FShown[i].empty();
-        if (FSeries[i]->isVisible() != reported) {
-            FSeries[i]->setVisible(reported);
-            FValueAxes[i]->setVisible(reported);
-        }
-        FitAxis(FValueAxes[i], points);
-    }
+    QList<QPointF> points = Decimate(FShown[i], FShownAt - FData.WindowSeconds(), FShownAt, buckets, HoldAfter);
+    // The gripper reports a value when it changes: the last one holds until
+    // now.
+    if (!points.isEmpty() && points.last().x() < FShownAt)
+        points.append(QPointF(FShownAt, points.last().y()));
+    for (QPointF& point : points)
+        point.rx() -= FShownAt;
+    return points;
+}
+
+void TPlotWindow::ToggleSeries(TPlotSignal signal)
+{
+    const auto i = static_cast<size_t>(signal);
+    FHidden[i] = !FHidden[i];
+    FSeries[i]->replace(FHidden[i] ? QList<QPointF>() : ShownPoints(i));
+    ShowSeries(i);
+}
+
+void TPlotWindow::ShowSeries(size_t i)
+{
+    // A signal the gripper does not report takes no room in the chart; one
+    // the operator hid keeps its legend entry, greyed, to show it again.
+    const bool reported = !FShown[i].empty();
+    const TLegendLook look = !reported ? TLegendLook::None : FHidden[i] ? TLegendLook::Greyed : TLegendLook::Normal;
+    if (FLegendLooks[i] == look)
+        return;
+    FLegendLooks[i] = look;
+    FSeries[i]->setVisible(reported);
+    FValueAxes[i]->setVisible(reported && !FHidden[i]);
+    QLegendMarker* marker = FChart->legend()->markers(FSeries[i]).value(0);
+    if (!marker)
+        return;
+    marker->setLabelBrush(FHidden[i] ? QBrush(Qt::gray) : FChart->legend()->labelBrush());
+    QColor colour = Looks[i].colour;
+    colour.setAlphaF(FHidden[i] ? 0.25f : 1.0f);
+    marker->setBrush(colour);
 }
 
 void TPlotWindow::ShowCursorAt(double time)

@@ -4,7 +4,8 @@
 // (60 s unless changed). Reports are recorded as they come; the chart is
 // redrawn on a timer while the window is shown and not paused, from points
 // thinned to the chart's width. A cursor over the chart reads the values at
-// that time; the shown data can be saved as a PNG picture or as CSV.
+// that time; the shown data can be saved as a PNG picture or as CSV (a table
+// of samples). Clicking a legend entry hides or shows its signal.
 #include "PlotData.h"
 
 #include <QElapsedTimer>
@@ -48,6 +49,12 @@ public:
     // Puts the cursor readout at `time` seconds on the recording clock; it
     // reads as seconds before the last refresh, like the time axis.
     void ShowCursorAt(double time);
+    // Hides a shown signal or shows a hidden one (a click on its legend entry).
+    void ToggleSeries(TPlotSignal signal);
+    bool SeriesHidden(TPlotSignal signal) const { return FHidden[static_cast<size_t>(signal)]; }
+    QLineSeries* Series(TPlotSignal signal) const { return FSeries[static_cast<size_t>(signal)]; }
+    QValueAxis* ValueAxis(TPlotSignal signal) const { return FValueAxes[static_cast<size_t>(signal)]; }
+    QValueAxis* TimeAxis() const { return FTimeAxis; }
 
     bool SaveCsv(const QString& fileName);
     bool SavePng(const QString& fileName);
@@ -71,6 +78,11 @@ protected:
 private:
     void CreateChart();
     void SaveAs(const QString& filter, bool (TPlotWindow::*save)(const QString&));
+    // Shows or hides a series, its axis and its legend entry as reported
+    // and as the operator chose.
+    void ShowSeries(size_t index);
+    // The points of a signal as of the last refresh, in seconds before it.
+    QList<QPointF> ShownPoints(size_t index) const;
 
     TPlotData FData;
     TPlotSnapshot FShown;
@@ -81,4 +93,7 @@ private:
     QValueAxis* FTimeAxis = nullptr;
     std::array<QLineSeries*, PlotSignalCount> FSeries{};
     std::array<QValueAxis*, PlotSignalCount> FValueAxes{};
+    std::array<bool, PlotSignalCount> FHidden{};
+    enum class TLegendLook { Unset, None, Greyed, Normal };
+    std::array<TLegendLook, PlotSignalCount> FLegendLooks{};
 };

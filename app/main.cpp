@@ -3,6 +3,7 @@
 // runs the event loop until the main window is closed.
 #include "AppResources.h"
 #include "CommLogForm.h"
+#include "CommLogOptions.h"
 #include "MainForm.h"
 
 #include <QApplication>
@@ -23,6 +24,7 @@ int main(int argc, char* argv[])
     const auto commLog = std::make_unique<TCommLog>();
     // Closing the main window ends the program, also while the log is open.
     commLog->setAttribute(Qt::WA_QuitOnClose, false);
+    RememberCommLogOptions(*commLog, QStringLiteral("Analyzer.ini"), QStringLiteral("CommLog"));
 
     mainWin->show();
     const int result = QApplication::exec();

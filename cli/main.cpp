@@ -2,28 +2,29 @@
 // signals before anything else, parses the command line (reading the
 // scripts given to `run`), opens the packet log, and hands the run to
 // TCliRunner.
+#include "CliDecode.h"
 #include "CliOptions.h"
 #include "CliOutput.h"
 #include "CliRunner.h"
 #include "CliSignals.h"
 #include "HXTForm.h"
-#include "PacketCsvLog.h"
+#include "PacketLogCsv.h"
 #include "SettingsFolder.h"
 #include "UsageError.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 int main(int argc, char* argv[])
 {
     // Before a script is read: a Ctrl+C there ends the run as anywhere else.
     InstallCliSignals();
-    QElapsedTimer clock;
-    clock.start();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("krm-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KRM_VERSION));
 
+    // decode reads a recording and needs no connection.
+    if (IsDecodeCommand(QCoreApplication::arguments().mid(1)))
+        return RunDecode(QCoreApplication::arguments().mid(1));
     TCliOptions options;
     try {
         options = ParseCliOptions(QCoreApplication::arguments().mid(1));
@@ -43,7 +44,7 @@ int main(int argc, char* argv[])
         return ExitCommandFailed;
     }
 
-    TPacketCsvLog log(clock);
+    TPacketLogFile log;
     QString error;
     if (!options.LogFile.isEmpty() && !log.Open(options.LogFile, error)) {
         output.Error(QStringLiteral("--log: cannot write \"%1\": %2").arg(options.LogFile, error));
@@ -61,7 +62,7 @@ int main(int argc, char* argv[])
     THXT gripper;
     TCliRunner runner(gripper, output, options);
     gripper.PacketLog = [&](const TPacket& packet, bool received) {
-        if (!log.Write(received, packet))
+        if (!log.Write(packet, received))
             runner.OutputFailed(logFailure());
         runner.PacketSeen(received, packet);
     };

@@ -19,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSaveFile>
@@ -195,6 +196,19 @@ QString DefaultSaveFileDialog(QWidget* parent)
     return fileName;
 }
 
+TCommLog::TSaveScope DefaultSaveScopeQuestion(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Save log"), text, QMessageBox::NoButton, parent);
+    QPushButton* all = box.addButton(QStringLiteral("&All lines"), QMessageBox::AcceptRole);
+    QPushButton* shown = box.addButton(QStringLiteral("&Shown lines"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(shown);
+    box.exec();
+    if (box.clickedButton() == all)
+        return TCommLog::TSaveScope::AllLines;
+    return box.clickedButton() == shown ? TCommLog::TSaveScope::ShownLines : TCommLog::TSaveScope::Cancel;
+}
+
 QString DefaultOpenFileDialog(QWidget* parent)
 {
     return QFileDialog::getOpenFileName(parent, QStringLiteral("Open log"), QString(),
@@ -204,7 +218,8 @@ QString DefaultOpenFileDialog(QWidget* parent)
 } // namespace
 
 TCommLog::TCommLog(QWidget* parent)
-    : QWidget(parent), SaveFileDialog(DefaultSaveFileDialog), OpenFileDialog(DefaultOpenFileDialog)
+    : QWidget(parent), SaveFileDialog(DefaultSaveFileDialog), OpenFileDialog(DefaultOpenFileDialog),
+      SaveScopeQuestion(DefaultSaveScopeQuestion)
 {
     setWindowTitle(QStringLiteral("Communications log"));
     resize(454, 400);
@@ -285,15 +300,25 @@ TCommLog::TCommLog(QWidget* parent)
         if (cbTime->isChecked())
             TimeMenu->popup(RxMsgMemo->viewport()->mapToGlobal(pos));
     });
-    connect(miTimeSinceConnect, &QAction::triggered, this, [this] { SetTimeMode(TTimeMode::SinceConnect); });
-    connect(miTimeWallClock, &QAction::triggered, this, [this] { SetTimeMode(TTimeMode::WallClock); });
+    connect(miTimeSinceConnect, &QAction::triggered, this, [this] {
+        SetTimeMode(TTimeMode::SinceConnect);
+        OptionsChangedByOperator();
+    });
+    connect(miTimeWallClock, &QAction::triggered, this, [this] {
+        SetTimeMode(TTimeMode::WallClock);
+        OptionsChangedByOperator();
+    });
 
-    connect(cbShowIDDescr, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
-    connect(cbEvaluateErrorCodes, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
-    connect(cbTime, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
-    connect(cbDecoded, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
+    for (QCheckBox* option : {cbShowIDDescr, cbEvaluateErrorCodes, cbTime, cbDecoded})
+        connect(option, &QCheckBox::toggled, this, [this] {
+            OnOptionsChanged();
+            OptionsChangedByOperator();
+        });
     connect(edFilter, &QLineEdit::textChanged, this, [this] { OnFilterChanged(); });
-    connect(cbHideReports, &QCheckBox::toggled, this, [this] { OnFilterChanged(); });
+    connect(cbHideReports, &QCheckBox::toggled, this, [this] {
+        OnFilterChanged();
+        OptionsChangedByOperator();
+    });
     connect(btnOpen, &QPushButton::clicked, this, [this] { btnOpenClick(); });
     connect(btnClear, &QPushButton::clicked, this, [this] { btnClearClick(); });
     connect(btnSave, &QPushButton::clicked, this, [this] { btnSaveClick(); });
@@ -317,7 +342,7 @@ TCommLog::~TCommLog()
 
 void TCommLog::LogPacket(const TPacket& packet, bool received)
 {
-    Append(packet, received, {QDateTime::currentMSecsSinceEpoch(), FSinceConnect.elapsed()});
+    Append(packet, received, {QDateTime::currentMSecsSinceEpoch(), FSinceConnect.nsecsElapsed() / 1000});
     RxMsgMemo->LinesAppended();
 }
 
@@ -326,7 +351,7 @@ void TCommLog::MarkConnected() { FSinceConnect.restart(); }
 void TCommLog::AppendRecords(const std::vector<TLogRecord>& records)
 {
     for (const TLogRecord& r : records)
-        Append(r.packet, r.received, {r.wallMs, r.sinceConnectMs});
+        Append(r.packet, r.received, {r.wallMs, r.sinceConnectUs});
     RxMsgMemo->LinesAppended();
 }
 
@@ -361,7 +386,7 @@ TLogRecord TCommLog::Record(int index) const
     record.received = (record.packet.command & PacketReceivedMark) != 0;
     record.packet.command &= 0xFF;
     record.wallMs = FTimes[static_cast<size_t>(index)].wallMs;
-    record.sinceConnectMs = FTimes[static_cast<size_t>(index)].sinceConnectMs;
+    record.sinceConnectUs = FTimes[static_cast<size_t>(index)].sinceConnectUs;
     return record;
 }
 
@@ -395,11 +420,15 @@ QString TCommLog::PacketText(int index) const
 
 QString TCommLog::TimeColumn(int index) const
 {
+    // Of one width for every line, so the packets stay aligned: eight digits
+    // of milliseconds last a day, the wall-clock time is of fixed width.
     const TTimes& t = FTimes[static_cast<size_t>(index)];
-    if (FTimeMode == TTimeMode::WallClock)
-        return QLatin1Char('[') + QDateTime::fromMSecsSinceEpoch(t.wallMs).time().toString(QStringLiteral("HH:mm:ss.zzz"))
-            + QLatin1String("] ");
-    return QStringLiteral("[%1 ms] ").arg(t.sinceConnectMs);
+    if (FTimeMode == TTimeMode::SinceConnect)
+        return QStringLiteral("[%1 ms] ").arg(t.sinceConnectUs / 1000, 8);
+    if (!t.wallMs) // a log written without wall-clock times
+        return QStringLiteral("[--:--:--.---] ");
+    return QLatin1Char('[') + QDateTime::fromMSecsSinceEpoch(*t.wallMs).time().toString(QStringLiteral("HH:mm:ss.zzz"))
+        + QLatin1String("] ");
 }
 
 void TCommLog::SetTimeMode(TTimeMode mode)
@@ -408,6 +437,36 @@ void TCommLog::SetTimeMode(TTimeMode mode)
     (mode == TTimeMode::WallClock ? miTimeWallClock : miTimeSinceConnect)->setChecked(true);
     if (cbTime->isChecked())
         OnOptionsChanged();
+}
+
+TCommLog::TOptions TCommLog::Options() const
+{
+    return {cbShowIDDescr->isChecked(), cbEvaluateErrorCodes->isChecked(), cbTime->isChecked(), FTimeMode,
+            cbDecoded->isChecked(), cbHideReports->isChecked()};
+}
+
+void TCommLog::SetOptions(const TOptions& options)
+{
+    const std::pair<QCheckBox*, bool> boxes[] = {{cbShowIDDescr, options.idDescriptors},
+                                                 {cbEvaluateErrorCodes, options.errorCodes},
+                                                 {cbTime, options.time},
+                                                 {cbDecoded, options.decoded},
+                                                 {cbHideReports, options.hideReports}};
+    for (const auto& [box, checked] : boxes) {
+        const QSignalBlocker quiet(box);
+        box->setChecked(checked);
+    }
+    FTimeMode = options.timeMode;
+    (FTimeMode == TTimeMode::WallClock ? miTimeWallClock : miTimeSinceConnect)->setChecked(true);
+    FHideReports = options.hideReports;
+    RebuildShown();
+    RxMsgMemo->Reload();
+}
+
+void TCommLog::OptionsChangedByOperator()
+{
+    if (OnOptionsChange)
+        OnOptionsChange();
 }
 
 int TCommLog::PacketLineLength(int index) const
@@ -491,12 +550,29 @@ void TCommLog::btnSaveClick()
 {
     if (!SaveFileDialog)
         return;
+    bool shownOnly = false;
+    if (Filtering() && SaveScopeQuestion) {
+        QStringList hiding;
+        if (!FFilter.isEmpty())
+            hiding << QStringLiteral("the filter \"%1\"").arg(FFilter);
+        if (FHideReports)
+            hiding << QStringLiteral("\"Hide reports\"");
+        const QString text = QStringLiteral("%1 of %2 lines are shown (%3 hides the others).\n"
+                                            "Save all lines or only the shown ones?")
+                                 .arg(LineCount())
+                                 .arg(PacketCount())
+                                 .arg(hiding.join(QStringLiteral(" and ")));
+        const TSaveScope scope = SaveScopeQuestion(this, text);
+        if (scope == TSaveScope::Cancel)
+            return;
+        shownOnly = scope == TSaveScope::ShownLines;
+    }
     const QString fileName = SaveFileDialog(this);
     if (!fileName.isEmpty())
-        SaveLines(fileName);
+        SaveLines(fileName, shownOnly);
 }
 
-void TCommLog::SaveLines(const QString& fileName) const
+void TCommLog::SaveLines(const QString& fileName, bool shownOnly) const
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
@@ -505,9 +581,11 @@ void TCommLog::SaveLines(const QString& fileName) const
     }
     const bool csv = IsCsvName(fileName);
     if (csv)
-        file.write(CsvLogHeader().toUtf8() + '\n');
-    for (int i = 0; i < LineCount(); ++i) {
-        QByteArray line = csv ? CsvLogRow(Record(PacketOfLine(i))).toUtf8() : LineText(i).toLatin1();
+        file.write(PacketLogHeader().toUtf8() + '\n');
+    const int count = shownOnly ? LineCount() : PacketCount();
+    for (int i = 0; i < count; ++i) {
+        const int index = shownOnly ? PacketOfLine(i) : i;
+        QByteArray line = csv ? PacketLogRow(Record(index)).toUtf8() : PacketText(index).toLatin1();
         line += '\n';
         if (file.write(line) != line.size())
             break;
@@ -529,7 +607,7 @@ void TCommLog::btnOpenClick()
     if (!file.open(QIODevice::ReadOnly))
         error = file.errorString();
     else
-        ReadCsvLog(file, records, error);
+        ReadPacketLog(file, records, error);
     if (!error.isEmpty()) {
         ShowError(OpenError.arg(QFileInfo(fileName).fileName(), error));
         return;
@@ -541,6 +619,7 @@ void TCommLog::btnOpenClick()
     // Closing the main window ends the program, also while this one is open.
     view->setAttribute(Qt::WA_QuitOnClose, false);
     view->setWindowTitle(windowTitle() + QStringLiteral(" - ") + QFileInfo(fileName).fileName());
+    view->SetOptions(Options());
     view->AppendRecords(records);
     view->show();
 }

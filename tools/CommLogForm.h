@@ -11,8 +11,9 @@
 // Optional columns put the time before a line and the packet's meaning after
 // it. A filter text and "Hide reports" hide lines without touching the stored
 // packets: the shown lines are then an index of packet numbers. The log is
-// saved as its lines or as CSV, and a CSV log opens in a window of its own.
-#include "CommLogCsv.h"
+// saved as its lines or as CSV (PacketLogCsv.h), and a CSV log opens in a
+// window of its own with the same display options.
+#include "PacketLogCsv.h"
 #include "PacketListClass.h"
 #include "TextLineView.h"
 #include "types.h"
@@ -24,6 +25,7 @@
 #include <bitset>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -44,6 +46,20 @@ public:
 
     // What the "Time" column shows.
     enum class TTimeMode { SinceConnect, WallClock };
+    // The display options (the filter text is not one of them).
+    struct TOptions {
+        bool idDescriptors = false;
+        bool errorCodes = false;
+        bool time = false;
+        TTimeMode timeMode = TTimeMode::SinceConnect;
+        bool decoded = false;
+        bool hideReports = false;
+        bool operator==(const TOptions&) const = default;
+    };
+    // Which lines to save while some are hidden.
+    enum class TSaveScope { AllLines, ShownLines, Cancel };
+    // Asks which lines to save; `text` says what hides lines. Tests script it.
+    using TSaveScopeQuestion = std::function<TSaveScope(QWidget* parent, const QString& text)>;
 
     explicit TCommLog(QWidget* parent = nullptr);
     ~TCommLog() override;
@@ -70,6 +86,9 @@ public:
 
     TTimeMode TimeMode() const { return FTimeMode; }
     void SetTimeMode(TTimeMode mode);
+    TOptions Options() const;
+    // Sets every option at once and lays the lines out once.
+    void SetOptions(const TOptions& options);
 
     // Event handlers of the controls.
     void btnClearClick();
@@ -86,6 +105,10 @@ public:
     TSaveFileDialog SaveFileDialog;
     // Replaceable file dialog of "Open..." (tests script it).
     TOpenFileDialog OpenFileDialog;
+    // Replaceable question of "Save..." while lines are hidden.
+    TSaveScopeQuestion SaveScopeQuestion;
+    // Called after the operator changed a display option.
+    std::function<void()> OnOptionsChange;
 
     QWidget* Panel7;
     QCheckBox* cbShowIDDescr;
@@ -118,8 +141,8 @@ private:
     int SelectionToBytes(TByteArray& bytes);
 
     struct TTimes {
-        qint64 wallMs;
-        qint64 sinceConnectMs;
+        std::optional<qint64> wallMs;
+        qint64 sinceConnectUs;
     };
     void Append(const TPacket& packet, bool received, TTimes times);
     // The line of a packet in the fixed format, without the optional columns.
@@ -132,7 +155,9 @@ private:
     bool Filtering() const;
     bool Shown(int index) const;
     void RebuildShown();
-    void SaveLines(const QString& fileName) const;
+    // Saves every packet, or only those of the shown lines.
+    void SaveLines(const QString& fileName, bool shownOnly) const;
+    void OptionsChangedByOperator();
 
     TPacketList FPackets;
     std::deque<TTimes> FTimes;

@@ -1,12 +1,14 @@
 // The main window's placement in "Analyzer.ini".
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
+#include "CommLogOptions.h"
 #include "CustomCmdForm.h"
 #include "IniFile.h"
 #include "MainForm.h"
 #include "../common/SpecialFiles.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -149,3 +151,29 @@ TEST_F(FormStateTest, CommandLogAndEditorComeBackWhereTheyWereLeft)
 }
 
 }
+
+namespace {
+
+TEST_F(FormStateTest, CommandLogOptionsAreRemembered)
+{
+    TCommLog::TOptions changed;
+    {
+        TCommLog log;
+        log.cbDecoded->setChecked(true);
+        RememberCommLogOptions(log, QStringLiteral("Analyzer.ini"), QStringLiteral("CommLog"));
+        EXPECT_TRUE(log.Options() == TCommLog::TOptions()) << "all off on the first start";
+        log.cbShowIDDescr->setChecked(true);
+        log.cbTime->setChecked(true);
+        log.miTimeWallClock->trigger();
+        log.cbHideReports->setChecked(true);
+        changed = log.Options();
+    }
+    TCommLog again;
+    RememberCommLogOptions(again, QStringLiteral("Analyzer.ini"), QStringLiteral("CommLog"));
+    EXPECT_TRUE(again.Options() == changed);
+    EXPECT_EQ(again.TimeMode(), TCommLog::TTimeMode::WallClock);
+    EXPECT_TRUE(again.miTimeWallClock->isChecked());
+    EXPECT_FALSE(again.cbEvaluateErrorCodes->isChecked());
+}
+
+} // namespace

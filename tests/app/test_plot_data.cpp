@@ -1,6 +1,18 @@
 // The plot's recorded data: bounded by the window length however long the
-// reports come, thinned for drawing without losing peaks, and exported as CSV.
+// reports come, thinned for drawing without losing peaks, and exported as CSV;
+// the plot window's axes, traces, cursor readout and legend.
 #include "PlotData.h"
+#include "PlotWindow.h"
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QTest>
+#include <QValueAxis>
 
 #include <gtest/gtest.h>
 
@@ -71,12 +83,12 @@ TEST(PlotData, CsvHasOneLinePerPointInTime)
     snapshot[0] = {{0.0, 55.0f}, {0.1, 55.5f}, {0.2, 56.25f}};
     snapshot[1] = {{0.1, 100.0f}};
     snapshot[2] = {{0.15, 40.4f}};
-    EXPECT_EQ(PlotCsv(snapshot), QStringLiteral("time_s,position_mm,speed_mm_per_s,force_N\n"
+    EXPECT_EQ(PlotCsv(snapshot), QStringLiteral("sample_time_s,position_mm,speed_mm_per_s,force_N\n"
                                                 "0.000,55,,\n"
                                                 "0.100,55.5,100,\n"
                                                 "0.150,,,40.4\n"
                                                 "0.200,56.25,,\n"));
-    EXPECT_EQ(PlotCsv({}), QStringLiteral("time_s,position_mm,speed_mm_per_s,force_N\n"));
+    EXPECT_EQ(PlotCsv({}), QStringLiteral("sample_time_s,position_mm,speed_mm_per_s,force_N\n"));
 }
 
 TEST(PlotData, NearestSampleForTheCursor)
@@ -90,3 +102,94 @@ TEST(PlotData, NearestSampleForTheCursor)
 }
 
 }
+
+namespace {
+
+bool IsRoundStep(double step)
+{
+    const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    return std::fabs(mantissa - 1) < 1e-6 || std::fabs(mantissa - 2) < 1e-6 || std::fabs(mantissa - 5) < 1e-6;
+}
+
+bool IsMultiple(double value, double step)
+{
+    const double ratio = value / step;
+    return std::fabs(ratio - std::round(ratio)) < 1e-6;
+}
+
+TEST(PlotData, TickStepsAreOneTwoOrFiveTimesAPowerOfTen)
+{
+    EXPECT_DOUBLE_EQ(TickStep(48, 6), 10);
+    EXPECT_DOUBLE_EQ(TickStep(24, 6), 5);
+    EXPECT_DOUBLE_EQ(TickStep(7, 6), 2);
+    EXPECT_DOUBLE_EQ(TickStep(60, 6), 10);
+    EXPECT_DOUBLE_EQ(TickStep(0.9, 6), 0.2);
+    EXPECT_DOUBLE_EQ(TickStep(0, 6), 1);
+    EXPECT_EQ(TickDecimals(10), 0);
+    EXPECT_EQ(TickDecimals(0.2), 1);
+    EXPECT_EQ(TickDecimals(0.05), 2);
+}
+
+TEST(PlotWindow, RoundTicksTracesUpToNowAndAFixedWidth)
+{
+    TPlotWindow plot;
+    plot.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plot));
+    // The values of a grasp: the position falls from 118 to 20 mm, the
+    // speed goes up to -3.6 and back, then nothing is reported for 10 s.
+    for (int i = 0; i <= 40; ++i) {
+        plot.Data().Add(TPlotSignal::Position, 1 + i * 0.1, static_cast<float>(118 - i * 2.45));
+        plot.Data().Add(TPlotSignal::Speed, 1 + i * 0.1, static_cast<float>(i < 20 ? -0.18 * i : 20.4 - 0.5 * i));
+    }
+    plot.RefreshAt(15);
+    for (const TPlotSignal signal : {TPlotSignal::Position, TPlotSignal::Speed}) {
+        const QValueAxis* axis = plot.ValueAxis(signal);
+        EXPECT_EQ(axis->tickType(), QValueAxis::TicksDynamic);
+        EXPECT_TRUE(IsRoundStep(axis->tickInterval())) << axis->tickInterval();
+        EXPECT_TRUE(IsMultiple(axis->min(), axis->tickInterval())) << axis->min();
+        EXPECT_TRUE(IsMultiple(axis->max(), axis->tickInterval())) << axis->max();
+        // The last value holds up to now, the right edge.
+        const QList<QPointF> points = plot.Series(signal)->points();
+        ASSERT_FALSE(points.isEmpty());
+        EXPECT_DOUBLE_EQ(points.last().x(), 0);
+        EXPECT_FLOAT_EQ(static_cast<float>(points.last().y()), plot.Data().Ring(signal).At(40).value);
+    }
+    EXPECT_DOUBLE_EQ(plot.TimeAxis()->tickInterval(), 10);
+    EXPECT_FALSE(plot.Series(TPlotSignal::Force)->isVisible()) << "not reported";
+
+    // The cursor readout does not widen the window, and it is not cut.
+    const int width = plot.width();
+    plot.ShowCursorAt(3);
+    QApplication::processEvents();
+    EXPECT_EQ(plot.width(), width);
+    EXPECT_GE(plot.lbCursor->width(), plot.lbCursor->fontMetrics().horizontalAdvance(plot.lbCursor->text()));
+    EXPECT_TRUE(plot.lbCursor->text().contains(QStringLiteral("position"))) << plot.lbCursor->text().toStdString();
+}
+
+TEST(PlotWindow, ClickingALegendEntryHidesOrShowsItsSeries)
+{
+    TPlotWindow plot;
+    plot.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plot));
+    plot.Data().Add(TPlotSignal::Position, 1, 10);
+    plot.Data().Add(TPlotSignal::Speed, 1, 0);
+    plot.RefreshAt(2);
+    QLineSeries* speed = plot.Series(TPlotSignal::Speed);
+    QLegendMarker* marker = plot.ChartView->chart()->legend()->markers(speed).value(0);
+    ASSERT_NE(marker, nullptr);
+    ASSERT_FALSE(speed->points().isEmpty());
+    emit marker->clicked();
+    EXPECT_TRUE(plot.SeriesHidden(TPlotSignal::Speed));
+    EXPECT_TRUE(speed->points().isEmpty());
+    EXPECT_FALSE(plot.ValueAxis(TPlotSignal::Speed)->isVisible());
+    EXPECT_TRUE(marker->isVisible()) << "the entry stays to show the series again";
+    plot.Data().Add(TPlotSignal::Speed, 2.5, 5);
+    plot.RefreshAt(3);
+    EXPECT_TRUE(speed->points().isEmpty()) << "stays hidden while reports come";
+    EXPECT_FALSE(plot.Series(TPlotSignal::Position)->points().isEmpty());
+    emit marker->clicked();
+    EXPECT_FALSE(speed->points().isEmpty());
+    EXPECT_TRUE(plot.ValueAxis(TPlotSignal::Speed)->isVisible());
+}
+
+} // namespace

@@ -212,9 +212,10 @@ TEST_F(SessionTest, RefusedCommandsShowTheirError)
     w.btnApplyForce->click();
     EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to grasp: Axis is blocked|"
                                              "Error while setting acceleration: Range error"));
-    // A grasp refused at once leaves no result to wait for.
+    // A grasp refused at once leaves no result to wait for, only the line
+    // that says it was refused.
     QTest::qWait(300);
-    EXPECT_TRUE(w.AsyncLog->toPlainText().isEmpty());
+    EXPECT_EQ(w.AsyncLog->toPlainText(), QStringLiteral("Command GRASP_RAW refused: Axis is blocked."));
 }
 
 TEST_F(SessionTest, StopWithoutAnswerTimesOut)
@@ -240,10 +241,26 @@ TEST_F(SessionTest, FastStopAndAcknowledge)
                                              "The gripper is in fast stop: acknowledge it with Commands > "
                                              "Acknowledge an Emergency Stop."));
 
+    // With "Times in results" (remembered) the lines carry the time.
+    w.TimesInResults1->trigger();
     w.EmergencyStopAcknowledge1->trigger();
     EXPECT_FALSE(w.btnEmergencyStop->isChecked());
     EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), false));
     EXPECT_FALSE(w.btnEmergencyStop->isChecked());
+
+    // The fast stop, the refused motion and the acknowledgement are in the
+    // results too.
+    const QStringList results = w.AsyncLog->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_EQ(results.size(), 3) << w.AsyncLog->toPlainText().toStdString();
+    EXPECT_EQ(results[0], QStringLiteral("Command FAST_STOP finished: No error."));
+    EXPECT_EQ(results[1], QStringLiteral("Command GOTO refused: Access denied."));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} Command FAST_STOP_ACK finished: No error\\.$"))
+                    .match(results[2])
+                    .hasMatch())
+        << results[2].toStdString();
+    Window.reset();
+    Window = std::make_unique<TMainWin>();
+    EXPECT_TRUE(Window->TimesInResults1->isChecked());
 }
 
 TEST_F(SessionTest, FailedFastStopLeavesTheButtonReleased)
@@ -575,7 +592,7 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
         const QRegularExpression re(pattern);
         return std::any_of(decoded.begin(), decoded.end(), [&](const QString& l) { return re.match(l).hasMatch(); });
     };
-    EXPECT_TRUE(anyLine(QStringLiteral("^\\[\\d+ ms\\] RX PACKET: ID=53h \\(GET_SYSTEM_LIMITS\\), Length=34: .* = "
+    EXPECT_TRUE(anyLine(QStringLiteral("^\\[ *\\d+ ms\\] RX PACKET: ID=53h \\(GET_SYSTEM_LIMITS\\), Length=34: .* = "
                                        "No error; stroke 110.00 mm, min speed 5.00 mm/s, max speed 420.00 mm/s, ")));
     EXPECT_TRUE(anyLine(QStringLiteral("TX PACKET: ID=21h \\(GOTO\\), Length=9: .* = position 72.50 mm, "
                                        "speed 200.00 mm/s$")));
@@ -588,7 +605,7 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
     // Milliseconds since the connect, in logging order.
     qint64 previous = -1;
     for (const QString& line : decoded) {
-        const qint64 ms = line.mid(1, line.indexOf(QLatin1Char(' ')) - 1).toLongLong();
+        const qint64 ms = line.mid(1, line.indexOf(QLatin1String(" ms]")) - 1).trimmed().toLongLong();
         EXPECT_LE(previous, ms) << line.toStdString();
         previous = ms;
     }
@@ -640,11 +657,12 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
     for (int i = 0; i < saved; ++i) {
         const TLogRecord a = log.Record(i);
         const TLogRecord b = copy.Record(i);
-        ASSERT_EQ(std::tie(a.packet.command, a.packet.length, a.packet.data, a.received, a.wallMs, a.sinceConnectMs),
-                  std::tie(b.packet.command, b.packet.length, b.packet.data, b.received, b.wallMs, b.sinceConnectMs))
+        ASSERT_EQ(std::tie(a.packet.command, a.packet.length, a.packet.data, a.received, a.wallMs, a.sinceConnectUs),
+                  std::tie(b.packet.command, b.packet.length, b.packet.data, b.received, b.wallMs, b.sinceConnectUs))
             << "packet " << i;
     }
-    copy.cbShowIDDescr->setChecked(true);
+    EXPECT_TRUE(copy.Options() == log.Options()) << "an opened log starts with the live log's display options";
+    copy.miTimeSinceConnect->trigger();
     copy.cbEvaluateErrorCodes->setChecked(true);
     copy.cbDecoded->setChecked(true);
     copy.cbTime->setChecked(true);
@@ -657,7 +675,7 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
     // A damaged file opens nothing and names its bad line.
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("2026-01-01T00:00:00.000Z,RX,0x43,GET_POS,6,E_SUCCESS,00 00 00 00 48,,5\n");
+    file.write("2026-01-01T00:00:00.000Z,5.000,RX,0x43,GET_POS,6,E_SUCCESS,,00 00 00 00 48\n");
     file.close();
     log.btnOpen->click();
     EXPECT_EQ(log.findChildren<TCommLog*>().size(), 1);

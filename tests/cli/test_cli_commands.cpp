@@ -178,7 +178,7 @@ TEST_F(CliCommands, WatchPrintsTimedReportsAndSwitchesThemOff)
     file.remove();
     for (const char* command : {"0x40", "0x41", "0x43", "0x44", "0x45"}) {
         EXPECT_TRUE(rows.contains(QStringLiteral(",TX,%1,").arg(QLatin1String(command)))) << command;
-        EXPECT_TRUE(rows.contains(QRegularExpression(QStringLiteral(",TX,%1,[A-Z_]+,3,,00 00 00\n").arg(QLatin1String(command)))))
+        EXPECT_TRUE(rows.contains(QRegularExpression(QStringLiteral(",TX,%1,[A-Z_]+,3,,reports off,00 00 00\n").arg(QLatin1String(command)))))
             << command;
     }
 }

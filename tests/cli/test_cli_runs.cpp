@@ -5,7 +5,9 @@
 #include "SimulatorProcess.h"
 
 #include "Framing.h"
+#include "PacketLogCsv.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -114,34 +116,33 @@ TEST(CliLog, RowsMatchTheFramesOnTheWire)
 
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QStringList rows = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_FALSE(rows.isEmpty());
-    EXPECT_EQ(rows.takeFirst(), QStringLiteral("time_ms,direction,command,name,length,status,payload"));
+    EXPECT_EQ(file.readLine().trimmed(), PacketLogHeader().toUtf8());
+    file.seek(0);
+    std::vector<TLogRecord> records;
+    QString error;
+    ASSERT_TRUE(ReadPacketLog(file, records, error)) << error.toStdString();
     QStringList logged;
-    double lastTime = 0;
-    for (const QString& row : rows) {
-        const QStringList cells = row.split(u',');
-        ASSERT_EQ(cells.size(), 7) << row.toStdString();
-        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+\\.\\d{3}$")).match(cells[0]).hasMatch()) << row.toStdString();
-        EXPECT_GE(cells[0].toDouble(), lastTime);
-        lastTime = cells[0].toDouble();
-        TByteArray payload;
-        for (const QString& hex : cells[6].split(u' ', Qt::SkipEmptyParts))
-            payload.push_back(static_cast<uint8_t>(hex.toUInt(nullptr, 16)));
-        EXPECT_EQ(cells[4].toInt(), static_cast<int>(payload.size()));
-        if (cells[1] == QLatin1String("RX"))
-            EXPECT_EQ(cells[5].toStdString(), StatusName(payload.at(0)));
-        else
-            EXPECT_TRUE(cells[5].isEmpty());
-        const TByteArray frame = BuildFrame(static_cast<uint8_t>(cells[2].toUInt(nullptr, 16)), payload.data(), payload.size());
+    qint64 lastTime = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const TLogRecord& r : records) {
+        EXPECT_GE(r.sinceConnectUs, lastTime);
+        lastTime = r.sinceConnectUs;
+        ASSERT_TRUE(r.wallMs.has_value());
+        EXPECT_LE(now - *r.wallMs, 60000);
+        const TByteArray frame = BuildFrame(static_cast<uint8_t>(r.packet.command), r.packet.data.data(), r.packet.data.size());
         QStringList bytes;
         for (const uint8_t b : frame)
             bytes.append(QString::asprintf("%02X", b));
-        logged.append(cells[1] + u' ' + bytes.join(u' '));
+        logged.append((r.received ? QStringLiteral("RX ") : QStringLiteral("TX ")) + bytes.join(u' '));
     }
     EXPECT_EQ(logged, wire);
-    EXPECT_TRUE(rows.last().contains(QStringLiteral(",RX,0x99,unknown ID(153),2,E_CMD_UNKNOWN,0E 00"))) << rows.last().toStdString();
-    EXPECT_GE(rows.size(), 8); // limits, info, homing with its final result, raw
+    file.seek(0);
+    const QStringList rows = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(rows.last().endsWith(QStringLiteral(",RX,0x99,unknown ID(153),2,E_CMD_UNKNOWN,Unknown command,0E 00")))
+        << rows.last().toStdString();
+    EXPECT_TRUE(rows.filter(QStringLiteral(",TX,0x20,HOMING,1,,direction 0,00")).size() == 1) << rows.join(u'\n').toStdString();
+    const int size = static_cast<int>(records.size());
+    EXPECT_GE(size, 8); // limits, info, homing with its final result, raw
 }
 
 TEST(CliExit, ConnectionMissingOrLostGivesThree)

@@ -1,5 +1,7 @@
-// Decoding of answers into words, with the answers of the gripper's
-// documented examples.
+// Decoding of answers and requests into words, with the answers of the
+// gripper's documented examples, and the frame scanner of recorded streams.
+#include "FrameScanner.h"
+#include "Framing.h"
 #include "PacketDecoder.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +39,49 @@ TEST(PacketDecoder, RefusedOrMisshapenAnswersAreNotDecodedAsValues)
     TPacket truncated = Packet(0x43, {0, 0, 0, 0});
     truncated.length = 6;
     EXPECT_EQ(DecodePacket(truncated, true), "No error; 2 result bytes, 4 expected");
+}
+
+TEST(PacketDecoder, EveryRequestPayloadIsRead)
+{
+    EXPECT_EQ(DecodePacket(Packet(0x20, {2}), false), "direction 2");
+    EXPECT_EQ(DecodePacket(Packet(0x21, {1, 0, 0, 0x20, 0x41, 0, 0, 0x48, 0x42}), false),
+              "relative position 10.00 mm, speed 50.00 mm/s");
+    EXPECT_EQ(DecodePacket(Packet(0x24, {0x61, 0x63, 0x6B}), false), "\"ack\"");
+    EXPECT_EQ(DecodePacket(Packet(0x51, {'G', '"', 0x01}), false), "tag \"G\\x22\\x01\"");
+    EXPECT_EQ(DecodePacket(Packet(0x27, {0, 0, 0x20, 0x41, 0, 0, 0x48, 0x42, 0, 0, 0x7A, 0x44, 0, 0, 0x20, 0x41}), false),
+              "position 10.00 mm, speed 50.00 mm/s, acceleration 1000.00 mm/s\u00B2, force 10.00 N");
+    EXPECT_EQ(DecodePacket(Packet(0x34, {0, 0, 0x20, 0x41, 0, 0, 0x48, 0x42}), false), "minus 10.00 mm, plus 50.00 mm");
+    EXPECT_EQ(DecodePacket(Packet(0x37, {1}), false), "overdrive on");
+    EXPECT_EQ(DecodePacket(Packet(0x42, {1}), false), "read and reset");
+    EXPECT_EQ(DecodePacket(Packet(0x52, {0, 0, 'G', 'R'}), true), "No error; tag \"GR\"");
+}
+
+// Two frames, the first cut short by the second's preamble, then a run of
+// AA bytes before a third: the scanner resumes at every preamble.
+TEST(FrameScanner, ACutFrameEndsAtTheNextPreamble)
+{
+    const TByteArray stop = {0xAA, 0xAA, 0xAA, 0x22, 0x00, 0x00, 0x0E, 0x76};
+    TByteArray stream = {0xAA, 0xAA, 0xAA, 0x43, 0x06, 0x00, 0x00};
+    stream.insert(stream.end(), stop.begin(), stop.end());
+    stream.push_back(0xAA);
+    stream.insert(stream.end(), stop.begin(), stop.end());
+    const std::vector<TScanItem> items = ScanFrames(stream);
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0].kind, TScanItem::TKind::CutShort);
+    EXPECT_EQ(items[0].size, 7u);
+    EXPECT_EQ(items[0].frameSize, 14u);
+    EXPECT_EQ(items[1].kind, TScanItem::TKind::Packet);
+    EXPECT_EQ(items[1].offset, 7u);
+    EXPECT_EQ(items[2].kind, TScanItem::TKind::BetweenFrames);
+    EXPECT_EQ(items[2].size, 1u);
+    EXPECT_EQ(items[3].kind, TScanItem::TKind::Packet);
+    EXPECT_EQ(items[3].offset, 16u);
+
+    // A header cut short at the stream's end.
+    const std::vector<TScanItem> tail = ScanFrames(TByteArray{0xAA, 0xAA, 0xAA, 0x22});
+    ASSERT_EQ(tail.size(), 1u);
+    EXPECT_EQ(tail[0].kind, TScanItem::TKind::CutShort);
+    EXPECT_EQ(tail[0].frameSize, 0u);
 }
 
 } // namespace

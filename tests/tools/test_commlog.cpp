@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
@@ -460,8 +461,9 @@ TEST_F(CommLogSaveTest, DamagedCsvFilesNameTheirBadLineAndOpenNothing)
         QString content;
         QString error;
     } cases[] = {
-        {"", "line 1: empty file, not a command log"},
-        {"TX PACKET: ID=22h, Length=0\n", "line 1: not a command log (the first line must be \"" + header.trimmed() + "\")"},
+        {"", "line 1: empty file, not a packet log"},
+        {"TX PACKET: ID=22h, Length=0\n", "line 1: not a packet log (the first line must be \"" + PacketLogHeader() + "\")"},
+        {"time_s,position_mm,speed_mm_per_s,force_N\n", "line 1: a table of plot samples, not a packet log"},
         {header + good + "2026-01-01T10:00:00.000Z,RX,0x43,GET_POS,6,,00 00,\"open,5\n", "line 3: unbalanced quotes"},
         {header + "2026-01-01T10:00:00.000Z,RX,0x43,GET_POS,0,,,\n", "line 2: 8 fields, 9 expected"},
         {header + "yesterday,RX,0x43,GET_POS,0,,,,5\n", "line 2: time \"yesterday\" is not a date and time"},
@@ -501,7 +503,75 @@ TEST_F(CommLogSaveTest, DamagedCsvFilesNameTheirBadLineAndOpenNothing)
     EXPECT_EQ(opened[0]->Record(0).wallMs, QDateTime::fromString("2026-01-01T09:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch());
     opened[0]->cbTime->setChecked(true);
     opened[0]->cbDecoded->setChecked(true);
-    EXPECT_EQ(opened[0]->LineText(0), "[120 ms] RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm");
+    EXPECT_EQ(opened[0]->LineText(0), "[     120 ms] RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm");
+}
+
+TEST_F(CommLogSaveTest, SavingWhileLinesAreHiddenAsksWhichLines)
+{
+    Log.LogPacket(MakePacket(0x43, {0x03, 0x64, 0x00}), false);
+    Log.LogPacket(MakePacket(0x43, {0x00, 0x00, 0x00, 0x00, 0x48, 0x41}), true);
+    Log.LogPacket(MakePacket(0x43, {0x00, 0x00, 0x00, 0x00, 0x20, 0x41}), true); // a report
+    Log.LogPacket(MakePacket(0x22, {}), false);
+    const QString path = Dir.filePath("log.txt");
+    int dialogs = 0;
+    Log.SaveFileDialog = [&](QWidget*) {
+        ++dialogs;
+        return path;
+    };
+    QStringList questions;
+    TCommLog::TSaveScope answer = TCommLog::TSaveScope::Cancel;
+    Log.SaveScopeQuestion = [&](QWidget*, const QString& text) {
+        questions << text;
+        return answer;
+    };
+    const auto saved = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+    };
+
+    // Nothing hidden: no question.
+    Log.btnSave->click();
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_EQ(saved().size(), 4);
+
+    Log.cbHideReports->setChecked(true);
+    Log.edFilter->setText("43h");
+    Log.btnSave->click();
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0], "2 of 4 lines are shown (the filter \"43h\" and \"Hide reports\" hides the others).\n"
+                            "Save all lines or only the shown ones?");
+    EXPECT_EQ(dialogs, 1) << "cancelled before the file dialog";
+
+    answer = TCommLog::TSaveScope::ShownLines;
+    Log.btnSave->click();
+    EXPECT_EQ(saved(), QStringList({"TX PACKET: ID=43h, Length=3: 03 64 00", "RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41"}));
+
+    answer = TCommLog::TSaveScope::AllLines;
+    Log.btnSave->click();
+    EXPECT_EQ(saved().size(), 4);
+    EXPECT_EQ(saved().last(), "TX PACKET: ID=22h, Length=0");
+}
+
+TEST_F(CommLogTest, TimesArePaddedSoLinesStayAligned)
+{
+    std::vector<TLogRecord> records(3);
+    const qint64 micros[] = {5'000, 123'456'000, 98'765'432'000};
+    for (size_t i = 0; i < records.size(); ++i) {
+        records[i].packet = MakePacket(0x22, {});
+        records[i].sinceConnectUs = micros[i];
+        records[i].wallMs = 1'700'000'000'000 + static_cast<qint64>(i) * 3'600'000;
+    }
+    Log.AppendRecords(records);
+    Log.cbTime->setChecked(true);
+    for (const auto mode : {TCommLog::TTimeMode::SinceConnect, TCommLog::TTimeMode::WallClock}) {
+        Log.SetTimeMode(mode);
+        const qsizetype column = Log.LineText(0).indexOf("TX PACKET");
+        for (int i = 1; i < Log.LineCount(); ++i)
+            EXPECT_EQ(Log.LineText(i).indexOf("TX PACKET"), column) << Log.LineText(i).toStdString();
+    }
+    Log.SetTimeMode(TCommLog::TTimeMode::SinceConnect);
+    EXPECT_EQ(Log.LineText(0), "[       5 ms] TX PACKET: ID=22h, Length=0");
+    EXPECT_EQ(Log.LineText(2), "[98765432 ms] TX PACKET: ID=22h, Length=0");
 }
 
 TEST(CommLogGlobal, FirstWindowIsTheProgramsLogUntilDestroyed)
