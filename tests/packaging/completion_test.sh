@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The bash completion of krm-cli: every option and command that --help lists
-# (and decode), commands again after a lone ",", --reset after stats, files
+# (and decode), commands again after a lone ",", --reset after stats, command
+# names after raw, files
 # after run, decode and --log, and a hand-typed serial port path. Files live
 # in a temporary folder.
 #   completion_test.sh COMPLETION_FILE KRM_CLI
@@ -47,6 +48,9 @@ check "commands by prefix" "goto grasp" "$(complete_line "krm-cli --tcp h:1 g")"
 check "a command after a lone comma" "decode" "$(complete_line "krm-cli --json --tcp h:1 home , de")"
 check "stats takes --reset" "--reset" "$(complete_line "krm-cli --tcp h:1 stats --r")"
 check "options before the command" "--json" "$(complete_line "krm-cli --tcp h:1 --js")"
+check "command names after raw" "GET_SOFT_LIMITS GET_SPEED GET_SYSINFO GET_SYSTEM_LIMITS GET_SYSTEM_STATE" \
+  "$(complete_line "krm-cli --tcp h:1 info , raw get_s")"
+check "no names for the payload of raw" "," "$(complete_line "krm-cli --tcp h:1 raw GET_POS ")"
 
 touch "$work/cycle.txt" "$work/capture.pcap"
 ln -s /dev/null "$work/gripper-tty"
