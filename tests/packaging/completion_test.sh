@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The bash completion of krm-cli: every option and command that --help lists
 # (and decode), commands again after a lone ",", --reset after stats, command
-# names after raw, files
-# after run, decode and --log, and a hand-typed serial port path. Files live
-# in a temporary folder.
+# names after raw, files after run, decode and --log, a hand-typed serial port
+# path and its line speeds, and the virtual CAN bus. Files live in a
+# temporary folder.
 #   completion_test.sh COMPLETION_FILE KRM_CLI
 set -uo pipefail
 completion="$1"
@@ -59,6 +59,9 @@ check "a capture after decode" "$work/capture.pcap" "$(complete_line "krm-cli de
 check "standard input after run" "-" "$(complete_line "krm-cli --tcp h:1 run -")"
 check "a log file after --log" "$work/cycle.txt" "$(complete_line "krm-cli --log $work/cy")"
 check "a serial port path typed by hand" "$work/gripper-tty" "$(complete_line "krm-cli --serial $work/gri")"
+check "line speeds after a serial port" "$work/gripper-tty@115200" \
+  "$(complete_line "krm-cli --serial $work/gripper-tty@11")"
+check "Qt's virtual CAN bus" "virtualcan:can0" "$(complete_line "krm-cli --can virt")"
 
 [ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
 echo "all checks passed"
