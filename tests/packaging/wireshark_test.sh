@@ -46,7 +46,7 @@ done
 "$cli" --tcp "127.0.0.1:$port" --keep-going --timeout 60 \
   info , limits , stats , home , goto 50 200 , grasp 30 100 , state , stats , \
   accel 2000 , accel , force-limit 40 , force-limit , \
-  raw 0x34 10f 90f , raw 0x35 , raw 0x51 '"TAG1"' , raw 0x52 , raw 0x37 1 , raw 0x44 , raw 0x45 , \
+  raw 0x34 10f 90f , raw 0x35 , raw 0x51 '"TAG1"' , raw 0x52 , raw 0x37 1 , raw 0x44 , raw 0x45 , raw 0x44 3 77 0 , \
   watch 1 , release 60 200 , fast-stop , ack >"$work/cli.out" 2>&1 ||
   { echo "krm-cli failed:"; cat "$work/cli.out"; exit 1; }
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=""
@@ -121,9 +121,9 @@ check "soft limits set and read" "10 90 10 90" \
   "$(fields whole 'krm.soft_limit.minus' "krm.soft_limit.minus krm.soft_limit.plus" | tr '\n' ' ' | sed 's/ $//')"
 check "device tag" "TAG1 TAG1" \
   "$(fields whole 'krm.device_tag' krm.device_tag | tr '\n' ' ' | sed 's/ $//')"
-check "report request: options and period" "1 100" \
-  "$(fields whole 'krm.command == 0x43 && krm.kind == "Request" && krm.report.enable == 1' \
-     "krm.report.enable krm.report.period" | head -1)"
+check "report request: options and period" "1 1 77" \
+  "$(fields whole 'krm.command == 0x44 && krm.kind == "Request" && krm.report.enable == 1' \
+     "krm.report.enable krm.report.on_change krm.report.period" | head -1)"
 check "position reports" "yes" \
   "$([ "$(count whole 'krm.command == 0x43 && krm.kind == "Answer" && krm.position')" -ge 3 ] && echo yes || echo no)"
 check "fast stop acknowledgement" "ack" "$(fields whole 'krm.command == 0x24 && krm.kind == "Request"' krm.ack)"
