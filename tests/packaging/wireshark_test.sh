@@ -14,6 +14,16 @@ done
 lua="$1"
 sim="$2"
 cli="$3"
+# A copy in a plugin folder would register the protocol before the one under
+# test; the test is skipped then (exit code 77) rather than test that copy.
+while IFS=$'\t' read -r folder path; do
+  case $folder in *"Lua Plugins:"*)
+    if [ -e "$path/$(basename "$lua")" ]; then
+      echo "skipped: $path/$(basename "$lua") is installed (remove it or the package to test this copy)"
+      exit 77
+    fi ;;
+  esac
+done < <(tshark -G folders 2>/dev/null)
 work="$(mktemp -d)"
 sim_pid=""
 cleanup() {
