@@ -4,6 +4,7 @@
 #include "stat.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <cmath>
 #include <limits>
@@ -73,6 +74,7 @@ re-created (the client sees a hang-up) and CAN leaves the bus for 1 s.
 
 struct TOptionSet {
     QCommandLineOption help{{"h", "help"}, "Shows this help."};
+    QCommandLineOption version{"version", "Shows the program's version."};
     QCommandLineOption tcp{"tcp", "Listen for TCP clients on [HOST:]PORT (host 127.0.0.1; port 0: any free port).",
         "[HOST:]PORT"};
     QCommandLineOption pty{"pty", "Create a pseudo-terminal and link its device at PATH.", "PATH"};
@@ -109,8 +111,8 @@ struct TOptionSet {
 
     void AddTo(QCommandLineParser& p)
     {
-        p.addOptions({help, tcp, pty, can, canId, type, hwRev, fwRev, serial, stroke, minSpeed, maxSpeed, minAccel,
-            maxAccel, minForce, maxForce, overdriveForce, homingSpeed, startPos, referenced, partWidth, partLost,
+        p.addOptions({help, version, tcp, pty, can, canId, type, hwRev, fwRev, serial, stroke, minSpeed, maxSpeed,
+            minAccel, maxAccel, minForce, maxForce, overdriveForce, homingSpeed, startPos, referenced, partWidth, partLost,
             drop, forceStatus, corruptRate, garbageRate, splitPause, delay, closeAfter, seed, verbose});
     }
 };
@@ -298,6 +300,11 @@ TCommandLineResult ParseCommandLine(const QStringList& arguments)
     if (parser.isSet(o.help)) {
         result.kind = TCommandLineResult::Help;
         result.text = parser.helpText() + QString::fromUtf8(PayloadHelp);
+        return result;
+    }
+    if (parser.isSet(o.version)) {
+        result.kind = TCommandLineResult::Version;
+        result.text = QStringLiteral("gripper-sim %1\n").arg(QCoreApplication::applicationVersion());
         return result;
     }
     if (!parser.positionalArguments().isEmpty()) {

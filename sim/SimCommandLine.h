@@ -29,10 +29,10 @@ struct TSimSettings {
 };
 
 struct TCommandLineResult {
-    enum TKind { Run, Help, Error };
+    enum TKind { Run, Help, Version, Error };
     TKind kind = Error;
     TSimSettings settings;
-    QString text; // help text or error message
+    QString text; // help or version text, or error message
 };
 
 // `arguments` includes the program name first.

@@ -28,9 +28,10 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("gripper-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KRM_VERSION));
 
     const TCommandLineResult cmd = ParseCommandLine(QCoreApplication::arguments());
-    if (cmd.kind == TCommandLineResult::Help) {
+    if (cmd.kind == TCommandLineResult::Help || cmd.kind == TCommandLineResult::Version) {
         std::printf("%s", qPrintable(cmd.text));
         return 0;
     }

@@ -165,3 +165,10 @@ TEST(CommandLine, HelpDocumentsThePayloads)
     for (const char* word : {"--drop", "--close-after", "GRASP_PROFILE", "SET_SOFT_LIMITS", "GET_DEVICE_TAG"})
         EXPECT_TRUE(r.text.contains(QLatin1String(word))) << word;
 }
+
+TEST(CommandLine, VersionNamesTheProgram)
+{
+    const auto r = Parse({"--version"});
+    ASSERT_EQ(r.kind, TCommandLineResult::Version);
+    EXPECT_TRUE(r.text.startsWith(QLatin1String("gripper-sim "))) << r.text.toStdString();
+}
