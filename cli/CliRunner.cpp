@@ -142,6 +142,8 @@ bool TCliRunner::Connect()
 {
     FGripper.OnConnect = [this](QObject*) {
         FConnected = true;
+        if (OnConnected)
+            OnConnected();
         Wake();
     };
     FGripper.OnDisconnect = [this](QObject*) {

@@ -60,6 +60,9 @@ public:
     // Every packet the gripper object sends or receives (its packet sink):
     // answers to the runner's requests, reports for watch.
     void PacketSeen(bool received, const TPacket& packet);
+    // Fired once the transport reports itself connected (the packet log's
+    // times since connect start there).
+    std::function<void()> OnConnected;
 
     // Longest wait for the transport to report itself connected.
     static constexpr int ConnectTimeoutMs = 10000;

@@ -61,6 +61,7 @@ int main(int argc, char* argv[])
     KeepNoSettingsFiles();
     THXT gripper;
     TCliRunner runner(gripper, output, options);
+    runner.OnConnected = [&] { log.MarkConnected(); };
     gripper.PacketLog = [&](const TPacket& packet, bool received) {
         if (!log.Write(packet, received))
             runner.OutputFailed(logFailure());
