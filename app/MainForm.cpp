@@ -227,6 +227,7 @@ void TMainWin::CreateMenu()
     connect(Commandlog1, &QAction::triggered, this, [this] { Commandlog1Click(); });
     Plot1 = MakeAction(View1, QStringLiteral("Plot1"), QStringLiteral("&Plot"), Qt::Key_F6);
     connect(Plot1, &QAction::triggered, this, [this] {
+        KeepOnScreen(FPlot);
         FPlot->show();
         FPlot->raise();
         FPlot->activateWindow();
@@ -780,6 +781,8 @@ void TMainWin::ShowPlaced(QWidget* window, const TFormState& state, bool& placed
         placed = true;
         state.Restore(window);
     }
+    if (visible)
+        KeepOnScreen(window);
     window->setVisible(visible);
 }
 
