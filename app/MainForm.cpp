@@ -668,7 +668,7 @@ void TMainWin::Connect1Click()
     const TStat status = FGripper->Connect();
     FReconnector->AttemptStarted(status);
     if (status != E_SUCCESS) {
-        ShowError(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))));
+        ReportConnectFailure(status);
         Connect1->setEnabled(true);
     }
 }
@@ -684,7 +684,13 @@ void TMainWin::Reconnect1Click()
 {
     const TStat status = FReconnector->Reconnect();
     if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))));
+        ReportConnectFailure(status);
+}
+
+void TMainWin::ReportConnectFailure(TStat status)
+{
+    ShowError(WithHint(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))),
+                       FGripper->Dispatcher()->OpenFailure()));
 }
 
 void TMainWin::AutoReconnect1Click()

@@ -210,6 +210,9 @@ private:
     // Shows `prefix` + the status text when `status` is an error, with advice
     // where the gripper's state tells the cause.
     void ReportFailure(TStat status, const QString& prefix);
+    // "Cannot connect to target: " with the status text, and the device's
+    // cause and remedy below it where it told them.
+    void ReportConnectFailure(TStat status);
     // Shows a transaction the gripper object refused for depth in the status
     // bar instead of a message box; false for any other status.
     bool ReportRefusal(TStat status);
