@@ -19,6 +19,7 @@
 #include "PlotWindow.h"
 #include "Reconnector.h"
 #include "RollPanel.h"
+#include "ShortcutList.h"
 #include "SplitterBar.h"
 #include "TrackCoupling.h"
 
@@ -81,6 +82,19 @@ QString FixedText(double value)
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     return locale.toString(value, 'f', 2);
+}
+
+// A fresh dialog with `rows`, shown modally and freed; `size` replaces the
+// dialog's own where given.
+void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows, const QSize& size = {})
+{
+    TListBoxDlg dialog(owner);
+    for (const TInfoRow& row : rows)
+        dialog.AddRow(row.first, row.second);
+    dialog.setWindowTitle(caption);
+    if (size.isValid())
+        dialog.resize(size);
+    dialog.ShowList();
 }
 
 // An invalid float edit draws its text in red (its error font is bold red).
@@ -151,6 +165,7 @@ TMainWin::TMainWin(QWidget* parent)
     EnableControls(false);
     UpdateConnectionItems();
     UpdateLinkStatus();
+    ShowShortcutsInTips(*this);
 }
 
 TMainWin::~TMainWin()
@@ -206,9 +221,11 @@ void TMainWin::CreateMenu()
     GetGraspingStatistics1 = MakeAction(Commands1, QStringLiteral("GetGraspingStatistics1"),
                                         QStringLiteral("Get Grasping &Statistics"));
     Commands1->addSeparator();
-    Homing1 = MakeAction(Commands1, QStringLiteral("Homing1"), QStringLiteral("&Homing"));
+    Homing1 = MakeAction(Commands1, QStringLiteral("Homing1"), QStringLiteral("&Homing"),
+                         QKeySequence(Qt::CTRL | Qt::Key_H));
     EmergencyStopAcknowledge1 = MakeAction(Commands1, QStringLiteral("EmergencyStopAcknowledge1"),
-                                           QStringLiteral("&Acknowledge an Emergency Stop"));
+                                           QStringLiteral("&Acknowledge an Emergency Stop"),
+                                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     Commands1->addSeparator();
     CustomCommands1 = MakeAction(Commands1, QStringLiteral("CustomCommands1"), QStringLiteral("&Command Editor..."),
                                  Qt::Key_F5);
@@ -235,7 +252,10 @@ void TMainWin::CreateMenu()
 
     Help1 = bar->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
+    KeyboardShortcuts1 = MakeAction(Help1, QStringLiteral("KeyboardShortcuts1"), QStringLiteral("&Keyboard shortcuts"),
+                                    Qt::Key_F1);
     About1 = MakeAction(Help1, QStringLiteral("About1"), QStringLiteral("&About..."));
+    connect(KeyboardShortcuts1, &QAction::triggered, this, [this] { KeyboardShortcuts1Click(); });
     connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 }
 
@@ -539,6 +559,25 @@ QWidget* TMainWin::CreateCommandPanels()
     connect(btnRelease, &QPushButton::clicked, this, [this] { btnReleaseClick(); });
     connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
 
+    btnApplyAcc->setToolTip(QStringLiteral("Sets the acceleration (Enter in its field)"));
+    btnApplyForce->setToolTip(QStringLiteral("Sets the grasping force limit (Enter in its field)"));
+    btnGoto->setToolTip(QStringLiteral("Moves the fingers to the target position (Enter in its fields)"));
+    btnGrasp->setToolTip(QStringLiteral("Grasps a part at the grasping position (Enter in its fields)"));
+    btnRelease->setToolTip(QStringLiteral("Releases the part to the release position (Enter in its fields)"));
+    btnStop->setToolTip(QStringLiteral("Stops the movement of the fingers"));
+    // Enter in a value field presses its panel's button, which is enabled
+    // only while the panel's values are valid.
+    const std::pair<TFloatEdit*, QPushButton*> enterPresses[] = {
+        {edAcc, btnApplyAcc},        {edForce, btnApplyForce},   {edGotoPos, btnGoto},
+        {edGotoSpeed, btnGoto},      {edGraspingPos, btnGrasp},  {edGraspingSpeed, btnGrasp},
+        {edReleasePos, btnRelease},  {edReleaseSpeed, btnRelease}};
+    for (const auto& [edit, button] : enterPresses) {
+        connect(edit, &QLineEdit::returnPressed, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    }
+
     for (TCommandPanel* panel : {pnAcc, pnForce, pnGoto, pnGrasp, pnRelease, pnStop})
         layout->addWidget(panel);
     layout->addStretch(1);
@@ -701,6 +740,11 @@ void TMainWin::AutoReconnect1Click()
 void TMainWin::About1Click()
 {
     ShowInformation(AboutText());
+}
+
+void TMainWin::KeyboardShortcuts1Click()
+{
+    ShowInfoDialog(this, QStringLiteral("Keyboard shortcuts"), ShortcutRows(*this), QSize(520, 360));
 }
 
 void TMainWin::InstallReportFilter()
@@ -941,19 +985,6 @@ void TMainWin::EmergencyStopAcknowledge1Click()
 }
 
 // ---------------------------------------------------------------- information dialogs
-
-namespace {
-
-void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows)
-{
-    TListBoxDlg dialog(owner);
-    for (const TInfoRow& row : rows)
-        dialog.AddRow(row.first, row.second);
-    dialog.setWindowTitle(caption);
-    dialog.ShowList();
-}
-
-}
 
 void TMainWin::GetSystemInfo1Click()
 {

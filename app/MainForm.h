@@ -71,6 +71,7 @@ public:
     void Reconnect1Click();
     void AutoReconnect1Click();
     void About1Click();
+    void KeyboardShortcuts1Click();
     void Commandlog1Click();
     void CustomCommands1Click();
     void GetSystemInfo1Click();
@@ -123,6 +124,7 @@ public:
     QAction* Commandlog1;
     QAction* Plot1;
     QMenu* Help1;
+    QAction* KeyboardShortcuts1;
     QAction* About1;
     // Right side of the status bar: the link, its state and packet counts.
     QLabel* lbConnection;
