@@ -178,12 +178,15 @@ public:
     QSlider* tbReleaseSpeed;
     QPushButton* btnRelease;
     QPushButton* btnStop;
+    // Under the command panels while the gripper is in fast stop.
+    QLabel* lbFastStop;
     TSplitterBar* Splitter1;
     TRollPanel* RollPanel2;
     QPlainTextEdit* AsyncLog;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct TEditTrackPair {
@@ -193,6 +196,8 @@ private:
 
     void CreateMenu();
     QWidget* CreateRightColumn();
+    // Widens the right column where its texts need more than its design width.
+    void FitRightColumn();
     TRollPanel* CreateRollPanel(const QString& name, const QString& caption, int height, QWidget* parent);
     void CreateStatePanel(QWidget* parent);
     void CreateSystemStatePanel(QWidget* parent);
