@@ -1,8 +1,8 @@
 // krm-link-shots: takes the documentation pictures of the status bar (while
 // connected, and while reconnecting by itself after the simulator went away)
-// and of the main window with a dark Fusion palette, into the folder given as
-// the only argument. Starts the gripper simulator with a part between the
-// fingers and drives the real main window.
+// and of the main window during a fast stop and with a dark Fusion palette,
+// into the folder given as the only argument. Starts the gripper simulator
+// with a part between the fingers and drives the real main window.
 #include "AppResources.h"
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
