@@ -40,6 +40,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -197,8 +198,8 @@ TPacket Report(uint8_t command, std::initializer_list<uint8_t> data)
 {
     TPacket packet;
     packet.command = command;
-    packet.data = {0, 0};
-    packet.data.insert(packet.data.end(), data);
+    packet.data.assign(2 + data.size(), 0x00); // status E_SUCCESS, then the data
+    std::copy(data.begin(), data.end(), packet.data.begin() + 2);
     packet.length = static_cast<int32_t>(packet.data.size());
     return packet;
 }
@@ -253,10 +254,13 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
     TMainWin& w = *Window;
     ExpectNothingCut(w, "disconnected");
 
-    // The connect dialogs, each with every device and its ports.
-    const TDialogRunner scripted = SetDialogRunner([](QDialog& dialog) {
+    // The interface dialog with every device and its ports, then the
+    // parameter dialog of each device (cancelled).
+    int device = 0;
+    const TDialogRunner scripted = SetDialogRunner([&device](QDialog& dialog) {
         dialog.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        int result = QDialog::Rejected;
         if (auto* devices = dialog.findChild<QComboBox*>(QStringLiteral("cbDevice"))) {
             for (int i = 0; i < devices->count(); ++i) {
                 devices->setCurrentIndex(i);
@@ -266,14 +270,18 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
                     ExpectNothingCut(dialog, qPrintable(ports->currentText()));
                 }
             }
+            devices->setCurrentIndex(device);
+            result = QDialog::Accepted;
         } else {
             ExpectNothingCut(dialog, qPrintable(dialog.windowTitle()));
         }
         dialog.hide();
-        return int(QDialog::Rejected);
+        return result;
     });
-    w.Connect1->trigger();
+    for (device = 0; device < 3; ++device)
+        w.Connect1->trigger();
     SetDialogRunner(scripted);
+    EXPECT_EQ(Driver.Messages.size(), 3u) << "each connect was cancelled";
 
     Driver.InterfaceChoice = TAppDriver::TInterfaceChoice::Serial;
     ASSERT_TRUE(Driver.Connect(w, 0)) << Driver.OfferedPort.toStdString();
