@@ -311,7 +311,10 @@ QWidget* TMainWin::CreateRightColumn()
     stackLayout->addWidget(RollPanel1);
     stackLayout->addStretch(1);
     sbState->setWidget(stack);
-    connect(sbState->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { FitRightColumn(); });
+    // Queued: the scroll area reports the range while it lays out its
+    // children, which a new width must not interrupt.
+    connect(sbState->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { FitRightColumn(); },
+            Qt::QueuedConnection);
     layout->addWidget(sbState, 1);
     layout->addWidget(CreateEmergencyPanel(pnRight));
     return pnRight;
