@@ -3,10 +3,12 @@
 // messages of commands that cannot reach a gripper.
 #include "AppTestSupport.h"
 #include "CommandPanel.h"
+#include "ConnectionRecord.h"
 #include "CustomCmdForm.h"
 #include "FloatEdit.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
+#include "IniFile.h"
 #include "MainForm.h"
 #include "RollPanel.h"
 #include "SplitterBar.h"
@@ -478,6 +480,23 @@ QColor Background(QWidget* widget)
     return QColor(std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
                       return a.second < b.second;
                   })->first);
+}
+
+TEST(MainWindowConnect, ASerialPortThatIsGoneSaysWhatToDo)
+{
+    TAppDriver driver;
+    const QString gone = driver.SettingsFolder() + QStringLiteral("/ttyUSB-unplugged");
+    TIniFile ini(driver.SettingsFolder() + QStringLiteral("/Analyzer.ini"));
+    ASSERT_TRUE(WriteConnection(ini, QStringLiteral("Connection"), TSerialParams{gone, 115200}));
+    TMainWin w;
+    w.show();
+    w.Reconnect1->trigger();
+    ASSERT_EQ(driver.Messages.size(), 1u);
+    EXPECT_EQ(driver.Messages[0].text,
+              QStringLiteral("Cannot connect to target: General I/O-Error\n"
+                             "The serial port %1 does not exist (unplugged?): plug the adapter in again or choose "
+                             "another port.")
+                  .arg(gone));
 }
 
 TEST(MainWindowPalette, PanelTextsStayReadableWithLightAndDarkPalettes)
