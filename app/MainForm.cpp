@@ -89,16 +89,13 @@ QString FixedText(double value)
     return locale.toString(value, 'f', 2);
 }
 
-// A fresh dialog with `rows`, shown modally and freed; `size` replaces the
-// dialog's own where given.
-void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows, const QSize& size = {})
+// A fresh dialog with `rows`, shown modally and freed.
+void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows)
 {
     TListBoxDlg dialog(owner);
     for (const TInfoRow& row : rows)
         dialog.AddRow(row.first, row.second);
     dialog.setWindowTitle(caption);
-    if (size.isValid())
-        dialog.resize(size);
     dialog.ShowList();
 }
 
@@ -822,7 +819,14 @@ void TMainWin::About1Click()
 
 void TMainWin::KeyboardShortcuts1Click()
 {
-    ShowInfoDialog(this, QStringLiteral("Keyboard shortcuts"), ShortcutRows(*this), QSize(520, 360));
+    TListBoxDlg dialog(this);
+    for (const TInfoRow& row : ShortcutRows(*this))
+        dialog.AddRow(row.first, row.second);
+    dialog.SetColumnCaptions(QStringLiteral("Key"), QStringLiteral("Action"));
+    dialog.setWindowTitle(QStringLiteral("Keyboard shortcuts"));
+    // Tall enough for every row without scrolling.
+    dialog.resize(dialog.width(), 360);
+    dialog.ShowList();
 }
 
 void TMainWin::InstallReportFilter()

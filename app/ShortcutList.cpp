@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDialog>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -33,20 +34,22 @@ QList<QMenu*> Menus(const QMainWindow& window)
     return menus;
 }
 
-// The buttons of `window` with a key that presses them and no other button
-// or menu title: a key shared by several only moves the focus between them.
+// The buttons of `window` and of its tool windows (not of its dialogs) with a
+// key that presses them: a key that another button or a menu title of the
+// same window shares only moves the focus between them.
 QList<QAbstractButton*> KeyedButtons(const QMainWindow& window)
 {
-    std::map<QString, int> uses;
-    const QList<QAbstractButton*> buttons = window.findChildren<QAbstractButton*>();
+    std::map<std::pair<const QWidget*, QString>, int> uses;
+    QList<QAbstractButton*> buttons = window.findChildren<QAbstractButton*>();
+    buttons.removeIf([](const QAbstractButton* button) { return qobject_cast<const QDialog*>(button->window()); });
     for (const QAbstractButton* button : buttons)
         if (!button->shortcut().isEmpty())
-            ++uses[Key(button->shortcut())];
+            ++uses[{button->window(), Key(button->shortcut())}];
     for (const QMenu* menu : Menus(window))
-        ++uses[Key(QKeySequence::mnemonic(menu->title()))];
+        ++uses[{&window, Key(QKeySequence::mnemonic(menu->title()))}];
     QList<QAbstractButton*> keyed;
     for (QAbstractButton* button : buttons)
-        if (!button->shortcut().isEmpty() && uses[Key(button->shortcut())] == 1)
+        if (!button->shortcut().isEmpty() && uses[{button->window(), Key(button->shortcut())}] == 1)
             keyed << button;
     return keyed;
 }
@@ -59,16 +62,18 @@ TInfoRows ShortcutRows(const QMainWindow& window)
     for (const QMenu* menu : Menus(window)) {
         for (const QAction* action : menu->actions())
             if (!action->shortcut().isEmpty())
-                rows.emplace_back(Plain(menu->title()) + QStringLiteral(" > ") + Plain(action->text()),
-                                  Key(action->shortcut()));
+                rows.emplace_back(Key(action->shortcut()),
+                                  Plain(menu->title()) + QStringLiteral(" > ") + Plain(action->text()));
     }
-    for (const QAbstractButton* button : KeyedButtons(window))
-        rows.emplace_back(QStringLiteral("Button %1").arg(Plain(button->text())), Key(button->shortcut()));
-    rows.emplace_back(QStringLiteral("Value field: press its panel's button (Apply, Goto, Grasp, Release)"),
-                      Key(QKeySequence(Qt::Key_Return)));
-    rows.emplace_back(QStringLiteral("Menu or button with that letter underlined (a letter used twice moves "
-                                     "the focus between them)"),
-                      QStringLiteral("Alt+letter"));
+    for (const QAbstractButton* button : KeyedButtons(window)) {
+        const QWidget* owner = button->window();
+        const QString place = owner == &window ? QString() : owner->windowTitle() + QStringLiteral(": ");
+        rows.emplace_back(Key(button->shortcut()), place + QStringLiteral("%1 button").arg(Plain(button->text())));
+    }
+    rows.emplace_back(QStringLiteral("Enter"),
+                      QStringLiteral("In a value field: its panel's Apply, Goto, Grasp or Release button"));
+    rows.emplace_back(QStringLiteral("Alt+letter"),
+                      QStringLiteral("The menu or button with that letter underlined (shared: next of them)"));
     return rows;
 }
 

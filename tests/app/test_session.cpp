@@ -304,12 +304,12 @@ TEST_F(SessionTest, KeyboardShortcutsListsEveryShortcut)
     w.KeyboardShortcuts1->trigger();
     for (const QAction* action : w.findChildren<QAction*>()) {
         if (!action->shortcut().isEmpty())
-            EXPECT_TRUE(rows.filter(QLatin1Char(';') + action->shortcut().toString(QKeySequence::NativeText)).size() == 1)
+            EXPECT_TRUE(rows.filter(action->shortcut().toString(QKeySequence::NativeText) + QLatin1Char(';')).size() == 1)
                 << action->text().toStdString() << " missing in " << rows.join(QLatin1Char('|')).toStdString();
     }
-    for (const QString& row : {QStringLiteral("Commands > Homing;Ctrl+H"),
-                               QStringLiteral("Commands > Acknowledge an Emergency Stop;Ctrl+Shift+A"),
-                               QStringLiteral("Button Stop;Esc"), QStringLiteral("Button Release;Alt+R")})
+    for (const QString& row : {QStringLiteral("Ctrl+H;Commands > Homing"),
+                               QStringLiteral("Ctrl+Shift+A;Commands > Acknowledge an Emergency Stop"),
+                               QStringLiteral("Esc;Stop button"), QStringLiteral("Alt+R;Release button")})
         EXPECT_TRUE(rows.contains(row)) << row.toStdString();
     // Alt+G is shared by Goto, Grasp and the Gripper menu: it presses none
     // of them, so neither tooltips nor the list claim it.
