@@ -89,16 +89,6 @@ QString FixedText(double value)
     return locale.toString(value, 'f', 2);
 }
 
-// A fresh dialog with `rows`, shown modally and freed.
-void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows)
-{
-    TListBoxDlg dialog(owner);
-    for (const TInfoRow& row : rows)
-        dialog.AddRow(row.first, row.second);
-    dialog.setWindowTitle(caption);
-    dialog.ShowList();
-}
-
 // An invalid float edit draws its text in red (its error font is bold red).
 QString GraspingStateCaption(uint8_t state)
 {
@@ -1091,6 +1081,19 @@ void TMainWin::EmergencyStopAcknowledge1Click()
 }
 
 // ---------------------------------------------------------------- information dialogs
+
+namespace {
+
+void ShowInfoDialog(QWidget* owner, const QString& caption, const TInfoRows& rows)
+{
+    TListBoxDlg dialog(owner);
+    for (const TInfoRow& row : rows)
+        dialog.AddRow(row.first, row.second);
+    dialog.setWindowTitle(caption);
+    dialog.ShowList();
+}
+
+}
 
 void TMainWin::GetSystemInfo1Click()
 {
