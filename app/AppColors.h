@@ -33,6 +33,28 @@ inline QColor CommandPanelBody(const QPalette& palette)
     return IsDark(palette) ? palette.color(QPalette::Button) : CommandPanel;
 }
 
+// Background of the line that tells of a fast stop (white text on it).
+inline const QColor FastStopLine{0xB0, 0x00, 0x00};
+
+// A fault flag that is set.
+inline QColor Fault(const QPalette& palette)
+{
+    return IsDark(palette) ? QColor(0xFF, 0x5A, 0x5A) : QColor(0xC0, 0x00, 0x00);
+}
+
+// The palette's own check box indicators nearly vanish on a dark window:
+// Fusion draws their frame a little darker than the window and fills them
+// with the dark base colour. A light window colour (which check boxes do
+// not fill) gives them a clearly visible frame, a lighter base a visible box.
+inline QPalette VisibleIndicators(QPalette palette)
+{
+    if (IsDark(palette)) {
+        palette.setColor(QPalette::Window, QColor(0xC8, 0xC8, 0xC8));
+        palette.setColor(QPalette::Base, QColor(0x5A, 0x5A, 0x5A));
+    }
+    return palette;
+}
+
 inline QColor SystemState(const QPalette& palette)
 {
     return IsDark(palette) ? palette.color(QPalette::WindowText) : SystemStateText;

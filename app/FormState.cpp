@@ -2,7 +2,10 @@
 
 #include "IniFile.h"
 
+#include <algorithm>
+
 #include <QGuiApplication>
+#include <QMargins>
 #include <QRect>
 #include <QScreen>
 #include <QWidget>
@@ -18,19 +21,39 @@ const QString StateNormal = QStringLiteral("Normal");
 const QString StateMaximized = QStringLiteral("Maximized");
 const QString StateMinimized = QStringLiteral("Minimized");
 
-// A placement is usable when a reasonable part of the window lies on one of
-// the screens, so the operator can still reach its caption.
-bool OnSomeScreen(const QRect& rect)
+// The window's frame (caption and borders) around its client area. Before
+// the window is first shown the frame is not known; room for a typical
+// caption and border is left then.
+QMargins FrameMargins(const QWidget* window)
 {
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    if (screens.isEmpty())
-        return true;
-    for (const QScreen* screen : screens) {
-        const QRect visible = screen->availableGeometry().intersected(rect);
-        if (visible.width() >= 50 && visible.height() >= 20)
-            return true;
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    if (window->testAttribute(Qt::WA_WState_Created) && frame != client)
+        return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                frame.bottom() - client.bottom()};
+    return {8, 32, 8, 8};
+}
+
+// The screen that shows most of `rect`; the primary screen when none shows
+// any of it (the screen it was on is gone).
+const QScreen* ScreenFor(const QRect& rect)
+{
+    const QScreen* best = QGuiApplication::primaryScreen();
+    qint64 bestArea = 0;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->availableGeometry().intersected(rect);
+        const qint64 area = qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            best = screen;
+            bestArea = area;
+        }
     }
-    return false;
+    return best;
+}
+
+int Clamped(int value, int low, int high)
+{
+    return std::max(low, std::min(value, high));
 }
 
 }
@@ -49,11 +72,8 @@ bool TFormState::Restore(QWidget* window) const
     const int height = ini.ReadInteger(KeyHeight, missing);
     if (width <= 0 || height <= 0)
         return false;
-    const QRect rect(ini.ReadInteger(KeyLeft, 0), ini.ReadInteger(KeyTop, 0), width, height);
-    if (!OnSomeScreen(rect))
-        return false;
-
-    window->setGeometry(rect);
+    window->setGeometry(ini.ReadInteger(KeyLeft, 0), ini.ReadInteger(KeyTop, 0), width, height);
+    KeepOnScreen(window);
     const QString state = ini.ReadString(KeyState, StateNormal);
     if (state.compare(StateMaximized, Qt::CaseInsensitive) == 0)
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
@@ -83,16 +103,25 @@ bool FitToScreen(QWidget* window)
     const QScreen* screen = window->screen();
     if (!screen || screen->devicePixelRatio() <= 1.0)
         return false;
-    const QRect available = screen->availableGeometry();
-    // The frame is not known before the window is first shown; leave room
-    // for a typical caption and border then.
-    QSize frame = window->frameGeometry().size() - window->geometry().size();
-    if (frame.isEmpty())
-        frame = QSize(16, 40);
-    const QSize room = available.size() - frame;
-    if (window->width() <= room.width() && window->height() <= room.height())
+    return KeepOnScreen(window);
+}
+
+bool KeepOnScreen(QWidget* window)
+{
+    const QMargins frame = FrameMargins(window);
+    const QRect client = window->geometry();
+    const QScreen* screen = ScreenFor(client.marginsAdded(frame));
+    if (!screen)
         return false;
-    window->resize(window->size().boundedTo(room).expandedTo(window->minimumSize()));
-    window->move(available.topLeft());
+    const QRect room = screen->availableGeometry().marginsRemoved(frame);
+    if (room.contains(client))
+        return false;
+    // A screen smaller than the window's minimum size lowers the minimum:
+    // a window that cannot be made to fit hides the controls off the screen.
+    window->setMinimumSize(window->minimumSize().boundedTo(room.size()));
+    const QSize size = client.size().boundedTo(room.size()).expandedTo(window->minimumSize());
+    window->setGeometry(Clamped(client.left(), room.left(), room.right() + 1 - size.width()),
+                        Clamped(client.top(), room.top(), room.bottom() + 1 - size.height()), size.width(),
+                        size.height());
     return true;
 }

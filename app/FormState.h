@@ -1,9 +1,9 @@
 #pragma once
 // Keeps a window's placement (position, size and whether it is maximised) in
 // a section of an initialisation file in the program's settings folder.
-// Restore puts a window back where it was at the last Save; a placement that
-// lies on no screen any more, or a file without one, leaves the window as it
-// is. A window saved minimised comes back in its normal state, so the program
+// Restore puts a window back where it was at the last Save, moved (and if
+// need be shrunk) wholly onto an available screen when it no longer fits
+// there; a file without a placement leaves the window as it is. A window saved minimised comes back in its normal state, so the program
 // never starts as a button on the task bar only.
 #include <QString>
 
@@ -16,8 +16,8 @@ public:
 
     const QString& FileName() const { return FFileName; }
 
-    // Applies the stored placement to `window`; false when none was stored
-    // or it would put the window off every screen.
+    // Applies the stored placement to `window`, kept on a screen (see
+    // KeepOnScreen); false when none was stored.
     bool Restore(QWidget* window) const;
     // Stores the placement of `window`; false when the file could not be
     // written, with the cause in `error` when given.
@@ -33,3 +33,10 @@ private:
 // window larger than the screen. At a scale factor of 1 the window keeps its
 // size. False when nothing had to change.
 bool FitToScreen(QWidget* window);
+
+// Puts `window` (with its frame) wholly onto the available area of the screen
+// that shows most of it, or of the primary screen when it lies on none: a
+// window that fits keeps its size and moves only as far as needed; a larger
+// one is shrunk to the screen, below its minimum size only when the screen is
+// smaller than that. False when the window already lay wholly on a screen.
+bool KeepOnScreen(QWidget* window);

@@ -90,6 +90,12 @@ void TListBoxDlg::AddRow(const QString& description, const QString& value)
     ListBox->AddItem(description + QLatin1Char(';') + value);
 }
 
+void TListBoxDlg::SetColumnCaptions(const QString& first, const QString& second)
+{
+    ListBox->HeaderSections()->Items(0)->SetText(first);
+    ListBox->HeaderSections()->Items(1)->SetText(second);
+}
+
 void TListBoxDlg::ShowList()
 {
     ListBox->AutoSizeColumn(0);

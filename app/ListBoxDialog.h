@@ -16,6 +16,8 @@ public:
 
     // Appends the row description;value.
     void AddRow(const QString& description, const QString& value);
+    // Replaces the column captions "Description" and "Value".
+    void SetColumnCaptions(const QString& first, const QString& second);
     // Sizes the "Description" column to its contents and shows the dialog
     // modally (through the program's dialog runner); returns when it is closed.
     void ShowList();

@@ -20,6 +20,7 @@
 #include "Reconnector.h"
 #include "ResultsLog.h"
 #include "RollPanel.h"
+#include "ShortcutList.h"
 #include "SplitterBar.h"
 #include "TrackCoupling.h"
 
@@ -34,6 +35,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
@@ -49,10 +51,14 @@ const QString NotAvailable = QStringLiteral("[n/a]");
 constexpr int TrackMaximum = 1000;
 constexpr uint32_t ReferencedFlag = 0x1;
 constexpr uint32_t FastStopFlag = 0x1000;
+// Temperature, power, current and finger fault, command and script failure.
+constexpr uint32_t FaultFlags = 0x4000 | 0x8000 | 0x10000 | 0x20000 | 0x40000 | 0x100000;
 constexpr int RightColumnWidth = 169;
 constexpr int AsyncLogOffset = 8;
 constexpr int RefusalMessageMs = 5000;
 constexpr int LinkStatusRefreshMs = 250;
+// The status bar's margins and spacing around its message and its widgets.
+constexpr int StatusBarOverhead = 36;
 const QString IniFileName = QStringLiteral("Analyzer.ini");
 
 QString Text(const std::string& text)
@@ -117,6 +123,7 @@ TMainWin::TMainWin(QWidget* parent)
     statusBar()->addPermanentWidget(lbConnection);
     FResults = std::make_unique<TResultsLog>(AsyncLog, IniFileName, QStringLiteral("Results"));
     TimesInResults1->setChecked(FResults->Times());
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this] { UpdateLinkStatus(); });
 
     FGripper = new THXT(this);
     AttachOperator(*FGripper);
@@ -149,11 +156,12 @@ TMainWin::TMainWin(QWidget* parent)
     for (TFloatEdit* edit : {edAcc, edGotoPos, edGotoSpeed, edGraspingPos, edGraspingSpeed, edReleasePos, edReleaseSpeed})
         FloatEditChange(edit);
 
-    // Wide enough for the longest flag text in the platform's default font.
     CreateFlagBoxes(16, 64, 16, RightColumnWidth - 20);
+    FitRightColumn();
     EnableControls(false);
     UpdateConnectionItems();
     UpdateLinkStatus();
+    ShowShortcutsInTips(*this);
 }
 
 TMainWin::~TMainWin()
@@ -210,9 +218,11 @@ void TMainWin::CreateMenu()
     GetGraspingStatistics1 = MakeAction(Commands1, QStringLiteral("GetGraspingStatistics1"),
                                         QStringLiteral("Get Grasping &Statistics"));
     Commands1->addSeparator();
-    Homing1 = MakeAction(Commands1, QStringLiteral("Homing1"), QStringLiteral("&Homing"));
+    Homing1 = MakeAction(Commands1, QStringLiteral("Homing1"), QStringLiteral("&Homing"),
+                         QKeySequence(Qt::CTRL | Qt::Key_H));
     EmergencyStopAcknowledge1 = MakeAction(Commands1, QStringLiteral("EmergencyStopAcknowledge1"),
-                                           QStringLiteral("&Acknowledge an Emergency Stop"));
+                                           QStringLiteral("&Acknowledge an Emergency Stop"),
+                                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     Commands1->addSeparator();
     CustomCommands1 = MakeAction(Commands1, QStringLiteral("CustomCommands1"), QStringLiteral("&Command Editor..."),
                                  Qt::Key_F5);
@@ -234,6 +244,7 @@ void TMainWin::CreateMenu()
     TimesInResults1->setCheckable(true);
     connect(TimesInResults1, &QAction::triggered, this, [this](bool checked) { FResults->SetTimes(checked); });
     connect(Plot1, &QAction::triggered, this, [this] {
+        KeepOnScreen(FPlot);
         FPlot->show();
         FPlot->raise();
         FPlot->activateWindow();
@@ -241,7 +252,10 @@ void TMainWin::CreateMenu()
 
     Help1 = bar->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
+    KeyboardShortcuts1 = MakeAction(Help1, QStringLiteral("KeyboardShortcuts1"), QStringLiteral("&Keyboard shortcuts"),
+                                    Qt::Key_F1);
     About1 = MakeAction(Help1, QStringLiteral("About1"), QStringLiteral("&About..."));
+    connect(KeyboardShortcuts1, &QAction::triggered, this, [this] { KeyboardShortcuts1Click(); });
     connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 }
 
@@ -291,46 +305,88 @@ QWidget* TMainWin::CreateRightColumn()
     stackLayout->addWidget(RollPanel1);
     stackLayout->addStretch(1);
     sbState->setWidget(stack);
+    // Queued: the scroll area reports the range while it lays out its
+    // children, which a new width must not interrupt.
+    connect(sbState->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { FitRightColumn(); },
+            Qt::QueuedConnection);
     layout->addWidget(sbState, 1);
     layout->addWidget(CreateEmergencyPanel(pnRight));
     return pnRight;
 }
 
+void TMainWin::FitRightColumn()
+{
+    // The column is wider than its design width where the user's font needs
+    // it: the flag boxes, and the state values within the panel's client
+    // area; and wider by the scroll bar while a low window shows one beside
+    // them.
+    int content = pnState->x() + pnState->minimumSizeHint().width() + RollPanel3->width() - RollPanel3->ClientWidth();
+    for (const QCheckBox* box : FFlagBoxes)
+        content = std::max(content, box->x() + box->width() + 3);
+    const QScrollBar* scrollBar = sbState->verticalScrollBar();
+    const int scrollBarWidth = scrollBar->maximum() > 0 ? scrollBar->sizeHint().width() : 0;
+    pnRight->setFixedWidth(std::max(RightColumnWidth, content + scrollBarWidth));
+}
+
 void TMainWin::CreateStatePanel(QWidget* parent)
 {
-    RollPanel3 = CreateRollPanel(QStringLiteral("RollPanel3"), QStringLiteral("Grasping state"), 128, parent);
-    RollPanel3->SetAlign(alTop);
-
-    pnState = new QFrame(RollPanel3);
+    pnState = new QFrame;
     pnState->setObjectName(QStringLiteral("pnState"));
     pnState->setAutoFillBackground(true);
     QPalette black = pnState->palette();
     black.setColor(QPalette::Window, Qt::black);
     black.setColor(QPalette::WindowText, AppColors::StateText);
     pnState->setPalette(black);
-    pnState->setGeometry(8, 30, 152, 89);
 
     lbStateTitle = MakeLabel(QStringLiteral("lbStateTitle"), QStringLiteral("State:"), pnState);
     lbPositionTitle = MakeLabel(QStringLiteral("lbPositionTitle"), QStringLiteral("Position:"), pnState);
     lbGraspingState = MakeLabel(QStringLiteral("lbGraspingState"), QStringLiteral("--"), pnState);
     lbPosition = MakeLabel(QStringLiteral("lbPosition"), QStringLiteral("0 mm"), pnState);
-    MakeLabel(QStringLiteral("lbSpeedTitle"), QStringLiteral("Speed:"), pnState)->setGeometry(8, 46, 60, 16);
-    MakeLabel(QStringLiteral("lbForceTitle"), QStringLiteral("Force:"), pnState)->setGeometry(8, 66, 60, 16);
     lbSpeed = MakeLabel(QStringLiteral("lbSpeed"), NotAvailable, pnState);
     lbForce = MakeLabel(QStringLiteral("lbForce"), NotAvailable, pnState);
-    lbSpeed->setGeometry(68, 46, 76, 16);
-    lbForce->setGeometry(68, 66, 76, 16);
     QFont bold = lbGraspingState->font();
     bold.setBold(true);
-    for (QLabel* value : {lbGraspingState, lbPosition, lbSpeed, lbForce}) {
+    // Each row is its title on the left and its value on the right; a value
+    // may reach into the room a longer title of another row takes. A value
+    // is as wide as the widest it shows, so a changing one never runs into
+    // its title.
+    const QFontMetrics boldMetrics(bold);
+    const auto widest = [&boldMetrics](const QStringList& samples) {
+        int width = 0;
+        for (const QString& sample : samples)
+            width = std::max(width, boldMetrics.horizontalAdvance(sample));
+        return width;
+    };
+    QStringList states{GraspingStateCaption(255), NotAvailable};
+    for (uint8_t state = 0; state < GraspingStateCount; ++state)
+        states << GraspingStateCaption(state);
+    const QString number = FixedText(-888.88);
+    auto* rows = new QVBoxLayout(pnState);
+    rows->setContentsMargins(4, 4, 4, 4);
+    rows->setSpacing(4);
+    const auto addRow = [&](QLabel* title, QLabel* value, const QStringList& samples) {
         value->setFont(bold);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    }
-    lbStateTitle->setGeometry(8, 6, 60, 16);
-    lbPositionTitle->setGeometry(8, 26, 60, 16);
-    lbGraspingState->setGeometry(68, 6, 76, 16);
-    lbPosition->setGeometry(68, 26, 76, 16);
+        value->setMinimumWidth(widest(samples));
+        auto* row = new QHBoxLayout;
+        row->setSpacing(6);
+        row->addWidget(title);
+        row->addStretch(1);
+        row->addWidget(value);
+        rows->addLayout(row);
+    };
+    addRow(lbStateTitle, lbGraspingState, states);
+    addRow(lbPositionTitle, lbPosition, {number + QStringLiteral(" mm"), NotAvailable});
+    addRow(MakeLabel(QStringLiteral("lbSpeedTitle"), QStringLiteral("Speed:"), pnState), lbSpeed,
+           {number + QStringLiteral(" mm/s"), NotAvailable});
+    addRow(MakeLabel(QStringLiteral("lbForceTitle"), QStringLiteral("Force:"), pnState), lbForce,
+           {number + QStringLiteral(" N"), NotAvailable});
 
+    RollPanel3 = CreateRollPanel(QStringLiteral("RollPanel3"), QStringLiteral("Grasping state"),
+                                 std::max(88, 30 + pnState->sizeHint().height() + 9), parent);
+    RollPanel3->SetAlign(alTop);
+    pnState->setParent(RollPanel3);
+    pnState->setGeometry(8, 30, 152, pnState->sizeHint().height());
     RollPanel3->OnResize = [this](QObject*) { RollPanel3Resize(); };
 }
 
@@ -401,6 +457,21 @@ QWidget* TMainWin::CreateLeftArea()
     sbCommands->setWidgetResizable(true);
     sbCommands->setWidget(CreateCommandPanels());
     layout->addWidget(sbCommands, 1);
+
+    // Shown while the gripper reports a fast stop (see ShowFlags).
+    lbFastStop = MakeLabel(QStringLiteral("lbFastStop"), QString(), pnLeft);
+    lbFastStop->setWordWrap(true);
+    lbFastStop->setMargin(4);
+    lbFastStop->setAutoFillBackground(true);
+    QFont bold = lbFastStop->font();
+    bold.setBold(true);
+    lbFastStop->setFont(bold);
+    QPalette red = lbFastStop->palette();
+    red.setColor(QPalette::Window, AppColors::FastStopLine);
+    red.setColor(QPalette::WindowText, Qt::white);
+    lbFastStop->setPalette(red);
+    lbFastStop->hide();
+    layout->addWidget(lbFastStop);
 
     RollPanel2 = CreateRollPanel(QStringLiteral("RollPanel2"), QStringLiteral("Motion Command Results"), 241, pnLeft);
     RollPanel2->SetAlign(alBottom);
@@ -545,6 +616,25 @@ QWidget* TMainWin::CreateCommandPanels()
     connect(btnRelease, &QPushButton::clicked, this, [this] { btnReleaseClick(); });
     connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
 
+    btnApplyAcc->setToolTip(QStringLiteral("Sets the acceleration (Enter in its field)"));
+    btnApplyForce->setToolTip(QStringLiteral("Sets the grasping force limit (Enter in its field)"));
+    btnGoto->setToolTip(QStringLiteral("Moves the fingers to the target position (Enter in its fields)"));
+    btnGrasp->setToolTip(QStringLiteral("Grasps a part at the grasping position (Enter in its fields)"));
+    btnRelease->setToolTip(QStringLiteral("Releases the part to the release position (Enter in its fields)"));
+    btnStop->setToolTip(QStringLiteral("Stops the movement of the fingers"));
+    // Enter in a value field presses its panel's button, which is enabled
+    // only while the panel's values are valid.
+    const std::pair<TFloatEdit*, QPushButton*> enterPresses[] = {
+        {edAcc, btnApplyAcc},        {edForce, btnApplyForce},   {edGotoPos, btnGoto},
+        {edGotoSpeed, btnGoto},      {edGraspingPos, btnGrasp},  {edGraspingSpeed, btnGrasp},
+        {edReleasePos, btnRelease},  {edReleaseSpeed, btnRelease}};
+    for (const auto& [edit, button] : enterPresses) {
+        connect(edit, &QLineEdit::returnPressed, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    }
+
     for (TCommandPanel* panel : {pnAcc, pnForce, pnGoto, pnGrasp, pnRelease, pnStop})
         layout->addWidget(panel);
     layout->addStretch(1);
@@ -558,11 +648,8 @@ void TMainWin::RollPanel2Resize()
 
 void TMainWin::RollPanel3Resize()
 {
+    // The values stay right-aligned by the panel's layout.
     pnState->resize(RollPanel3->ClientWidth() - pnState->x(), pnState->height());
-    lbGraspingState->move(pnState->width() - lbGraspingState->width() - lbStateTitle->x(), lbGraspingState->y());
-    lbPosition->move(lbGraspingState->x(), lbPosition->y());
-    lbSpeed->move(lbGraspingState->x(), lbSpeed->y());
-    lbForce->move(lbGraspingState->x(), lbForce->y());
 }
 
 // ---------------------------------------------------------------- state display
@@ -578,8 +665,10 @@ void TMainWin::CreateFlagBoxes(int left, int top, int step, int width)
         box->setProperty("mask", flag.mask);
         // Read-only: the gripper sets these, the operator cannot.
         box->setAttribute(Qt::WA_TransparentForMouseEvents);
+        box->setPalette(AppColors::VisibleIndicators(box->palette()));
         box->setFocusPolicy(Qt::NoFocus);
-        box->setGeometry(left, top, width, step);
+        // Never narrower than its text in the user's font.
+        box->setGeometry(left, top, std::max(width, box->sizeHint().width()), step);
         box->show();
         FFlagBoxes.push_back(box);
         top += step;
@@ -588,8 +677,24 @@ void TMainWin::CreateFlagBoxes(int left, int top, int step, int width)
 
 void TMainWin::ShowFlags(uint32_t state)
 {
-    for (QCheckBox* box : FFlagBoxes)
-        box->setChecked((state & box->property("mask").toUInt()) > 0);
+    for (QCheckBox* box : FFlagBoxes) {
+        const uint32_t mask = box->property("mask").toUInt();
+        box->setChecked((state & mask) > 0);
+        // Set fault flags are drawn in red.
+        const QColor text = (state & mask & FaultFlags) != 0 ? AppColors::Fault(palette())
+                                                              : palette().color(QPalette::WindowText);
+        if (box->palette().color(QPalette::WindowText) != text) {
+            QPalette colours = box->palette();
+            colours.setColor(QPalette::WindowText, text);
+            box->setPalette(colours);
+        }
+    }
+    const bool fastStop = (state & FastStopFlag) != 0;
+    if (fastStop)
+        lbFastStop->setText(QStringLiteral("Fast stop: all motions are locked. Acknowledge it with Commands > "
+                                           "Acknowledge an Emergency Stop (%1).")
+                                .arg(EmergencyStopAcknowledge1->shortcut().toString(QKeySequence::NativeText)));
+    lbFastStop->setVisible(fastStop);
 }
 
 void TMainWin::EnableControls(bool enabled)
@@ -674,7 +779,7 @@ void TMainWin::Connect1Click()
     const TStat status = FGripper->Connect();
     FReconnector->AttemptStarted(status);
     if (status != E_SUCCESS) {
-        ShowError(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))));
+        ReportConnectFailure(status);
         Connect1->setEnabled(true);
     }
 }
@@ -690,7 +795,13 @@ void TMainWin::Reconnect1Click()
 {
     const TStat status = FReconnector->Reconnect();
     if (status != E_SUCCESS)
-        ShowError(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))));
+        ReportConnectFailure(status);
+}
+
+void TMainWin::ReportConnectFailure(TStat status)
+{
+    ShowError(WithHint(QStringLiteral("Cannot connect to target: %1").arg(Text(StatusText(status))),
+                       FGripper->Dispatcher()->OpenFailure()));
 }
 
 void TMainWin::AutoReconnect1Click()
@@ -701,6 +812,18 @@ void TMainWin::AutoReconnect1Click()
 void TMainWin::About1Click()
 {
     ShowInformation(AboutText());
+}
+
+void TMainWin::KeyboardShortcuts1Click()
+{
+    TListBoxDlg dialog(this);
+    for (const TInfoRow& row : ShortcutRows(*this))
+        dialog.AddRow(row.first, row.second);
+    dialog.SetColumnCaptions(QStringLiteral("Key"), QStringLiteral("Action"));
+    dialog.setWindowTitle(QStringLiteral("Keyboard shortcuts"));
+    // Tall enough for every row without scrolling.
+    dialog.resize(dialog.width(), 360);
+    dialog.ShowList();
 }
 
 void TMainWin::InstallReportFilter()
@@ -724,9 +847,33 @@ void TMainWin::UpdateConnectionItems()
 
 void TMainWin::UpdateLinkStatus()
 {
+    // The status bar shows a hint left of the link's text; the link's text
+    // makes room for it. Where the bar is too narrow for all of it, the
+    // link's description (the part before the first " | ") is shortened in
+    // the middle; its state and counts are always shown whole, and the
+    // tooltip holds the whole text.
     const QString text = LinkStatusText(*FReconnector, *FGripper);
-    if (lbConnection->text() != text)
-        lbConnection->setText(text);
+    const QFontMetrics metrics(lbConnection->font());
+    const QString hint = statusBar()->currentMessage();
+    int room = statusBar()->width() - StatusBarOverhead;
+    if (!hint.isEmpty())
+        room -= statusBar()->fontMetrics().horizontalAdvance(hint) + StatusBarOverhead;
+    QString shown = text;
+    const qsizetype described = text.indexOf(QStringLiteral(" | "));
+    if (metrics.horizontalAdvance(text) > room && described > 0) {
+        const QString rest = text.mid(described);
+        const int describedRoom = room - metrics.horizontalAdvance(rest);
+        shown = metrics.elidedText(text.left(described), Qt::ElideMiddle, std::max(describedRoom, 0)) + rest;
+    }
+    if (lbConnection->text() != shown)
+        lbConnection->setText(shown);
+    lbConnection->setToolTip(text);
+}
+
+void TMainWin::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    UpdateLinkStatus();
 }
 
 void TMainWin::GripperConnected(QObject*)
@@ -787,6 +934,8 @@ void TMainWin::ShowPlaced(QWidget* window, const TFormState& state, bool& placed
         placed = true;
         state.Restore(window);
     }
+    if (visible)
+        KeepOnScreen(window);
     window->setVisible(visible);
 }
 

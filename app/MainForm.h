@@ -73,6 +73,7 @@ public:
     void Reconnect1Click();
     void AutoReconnect1Click();
     void About1Click();
+    void KeyboardShortcuts1Click();
     void Commandlog1Click();
     void CustomCommands1Click();
     void GetSystemInfo1Click();
@@ -127,6 +128,7 @@ public:
     QAction* Plot1;
     QAction* TimesInResults1;
     QMenu* Help1;
+    QAction* KeyboardShortcuts1;
     QAction* About1;
     // Right side of the status bar: the link, its state and packet counts.
     QLabel* lbConnection;
@@ -180,12 +182,15 @@ public:
     QSlider* tbReleaseSpeed;
     QPushButton* btnRelease;
     QPushButton* btnStop;
+    // Under the command panels while the gripper is in fast stop.
+    QLabel* lbFastStop;
     TSplitterBar* Splitter1;
     TRollPanel* RollPanel2;
     QPlainTextEdit* AsyncLog;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct TEditTrackPair {
@@ -195,6 +200,8 @@ private:
 
     void CreateMenu();
     QWidget* CreateRightColumn();
+    // Widens the right column where its texts need more than its design width.
+    void FitRightColumn();
     TRollPanel* CreateRollPanel(const QString& name, const QString& caption, int height, QWidget* parent);
     void CreateStatePanel(QWidget* parent);
     void CreateSystemStatePanel(QWidget* parent);
@@ -217,6 +224,9 @@ private:
     // The same for a motion command, which also writes a refusal to the
     // results log.
     void ReportMotionFailure(uint8_t command, TStat status, const QString& prefix);
+    // "Cannot connect to target: " with the status text, and the device's
+    // cause and remedy below it where it told them.
+    void ReportConnectFailure(TStat status);
     // Shows a transaction the gripper object refused for depth in the status
     // bar instead of a message box; false for any other status.
     bool ReportRefusal(TStat status);

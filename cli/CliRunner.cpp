@@ -5,6 +5,7 @@
 #include "CliProgram.h"
 #include "CliScriptReader.h"
 #include "CliSignals.h"
+#include "CommandComponent.h"
 #include "HXT_commands.h"
 #include "UsageError.h"
 #include "convert.h"
@@ -155,7 +156,10 @@ bool TCliRunner::Connect()
     FGripper.OnTransportReport = [this](QObject*, TTransportReport kind, const QString& text) { TransportReport(kind, text); };
     const TStat status = FGripper.Connect(CliConnectionParams(FOptions.Connection));
     if (status != E_SUCCESS) {
-        FOutput.Error(QStringLiteral("%1: cannot connect: %2").arg(FOptions.Connection.Text(), QString::fromStdString(StatusText(status))));
+        QString text = QStringLiteral("%1: cannot connect: %2").arg(FOptions.Connection.Text(), QString::fromStdString(StatusText(status)));
+        if (const QString cause = FGripper.Dispatcher()->OpenFailure(); !cause.isEmpty())
+            text += QStringLiteral(". ") + cause;
+        FOutput.Error(text);
         return false;
     }
     WaitFor([this] { return FConnected; }, QDeadlineTimer(ConnectTimeoutMs));

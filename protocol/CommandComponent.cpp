@@ -117,6 +117,7 @@ TStat TCommand::OpenDevice(int index, const std::function<TStat(TDevice*)>& open
     device->OnDataAvailable = [this](TDevice* sender, int32_t count) { DataAvailable(sender, count); };
 
     const TStat status = open(device);
+    FOpenFailure = status == E_SUCCESS ? QString() : device->OpenFailure();
     if (status == E_SUCCESS) {
         FCurrentDevice = device;
         FLastDevice = device;

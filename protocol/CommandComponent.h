@@ -75,6 +75,9 @@ public:
     // The parameters of the current connection, or of the last one made;
     // empty before the first.
     std::optional<TConnectionParams> ConnectionParams() const;
+    // The cause and remedy the device gave when the last Connect failed to
+    // open it (TDevice::OpenFailure); empty after a success.
+    QString OpenFailure() const { return FOpenFailure; }
     // Closes the current device; queued packets stay.
     void Disconnect();
     // Counted since the last successful Connect (kept after a disconnect).
@@ -126,6 +129,7 @@ private:
     std::vector<TDevice*> FDevices;
     TDevice* FCurrentDevice = nullptr;
     TDevice* FLastDevice = nullptr; // of the last successful Connect
+    QString FOpenFailure;
     TPacketBuffer FPackets{MaxPackets};
     TFrameAssembler FAssembler;
     TNotifyEvent FOnConnect;

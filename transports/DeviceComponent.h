@@ -106,6 +106,11 @@ public:
     // The "Portname" of section "Common" of the settings file; empty if absent.
     QString GetPortName() const;
 
+    // Why the last opening failed and what to do about it, for the line of
+    // advice under the error; empty after a successful opening or when the
+    // transport did not tell the cause.
+    QString OpenFailure() const { return FOpenFailure; }
+
 protected:
     // Derived destructors call this before their own Close, so that closing
     // during destruction fires no OnDisconnect.
@@ -115,6 +120,8 @@ protected:
     void StartConnectPoll();
     void StopConnectPoll();
     bool ConnectPollActive() const;
+
+    void SetOpenFailure(const QString& text) { FOpenFailure = text; }
 
     // Fires OnDisconnect when assigned and the device is not being destroyed.
     void FireDisconnect();
@@ -150,4 +157,5 @@ private:
     bool FDestroying = false;
     bool FRefireQueued = false;
     bool FLosingLink = false;
+    QString FOpenFailure;
 };

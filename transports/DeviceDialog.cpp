@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -57,7 +58,10 @@ TDeviceDlg::TDeviceDlg(QObject* owner)
     constexpr int LabelGap = 6;
     const int labelWidth = std::max(Label1->sizeHint().width(), Label2->sizeHint().width());
     const int listLeft = std::max(80, 8 + labelWidth + LabelGap);
-    const int listWidth = std::max({161, cbDevice->sizeHint().width(), cbDevicePort->sizeHint().width()});
+    // The lists reach as far right as the button below them, so that port
+    // labels such as "Net 1 (virtualcan:can0)" fit; longer ones (device
+    // paths) are shortened in the middle, whole in their tooltips.
+    const int listWidth = std::max({306 - 25 - listLeft, cbDevice->sizeHint().width(), cbDevicePort->sizeHint().width()});
     const int listHeight = cbDevice->sizeHint().height();
     const auto placeRow = [&](QLabel* label, QComboBox* list, int listTop) {
         list->setGeometry(listLeft, listTop, listWidth, listHeight);
@@ -75,7 +79,7 @@ TDeviceDlg::TDeviceDlg(QObject* owner)
     const int buttonWidth = std::max({75, NeededButtonWidth(btnConnect), NeededButtonWidth(btnCancel)});
     const int buttonHeight = std::max(25, btnConnect->fontMetrics().height() + 10);
     const int buttonTop = std::max(144, cbDevicePort->geometry().bottom() + 1 + 24);
-    const int width = std::max({306, listLeft + listWidth + 65, 32 + 31 + 2 * buttonWidth + 20});
+    const int width = std::max({306, listLeft + listWidth + 25, 32 + 31 + 2 * buttonWidth + 20});
     btnConnect->setGeometry(32, buttonTop, buttonWidth, buttonHeight);
     btnCancel->setGeometry(width - 31 - buttonWidth, buttonTop, buttonWidth, buttonHeight);
     setFixedSize(width, std::max(180, buttonTop + buttonHeight + 11));
@@ -84,6 +88,8 @@ TDeviceDlg::TDeviceDlg(QObject* owner)
     connect(btnConnect, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cbDevice, &QComboBox::currentIndexChanged, this, &TDeviceDlg::cbDeviceChange);
+    connect(cbDevicePort, &QComboBox::currentIndexChanged, this,
+            [this](int index) { cbDevicePort->setToolTip(cbDevicePort->itemData(index, Qt::ToolTipRole).toString()); });
     FPortPoll->setInterval(PortPollIntervalMs);
     connect(FPortPoll, &QTimer::timeout, this, &TDeviceDlg::PollPorts);
 }
@@ -163,8 +169,12 @@ void TDeviceDlg::FillPorts(TDevice& device, const QStringList& ports, const QStr
 {
     const QSignalBlocker blocker(cbDevicePort);
     cbDevicePort->clear();
-    for (const QString& port : ports)
-        cbDevicePort->addItem(device.PortLabel(port), port);
+    const int room = PortTextRoom();
+    for (const QString& port : ports) {
+        const QString label = device.PortLabel(port);
+        cbDevicePort->addItem(cbDevicePort->fontMetrics().elidedText(label, Qt::ElideMiddle, room), port);
+        cbDevicePort->setItemData(cbDevicePort->count() - 1, label, Qt::ToolTipRole);
+    }
     if (ports.isEmpty())
         return;
     int selected = -1;
@@ -181,6 +191,18 @@ void TDeviceDlg::FillPorts(TDevice& device, const QStringList& ports, const QStr
         return;
     }
     cbDevicePort->setCurrentIndex(std::max(selected, 0));
+    cbDevicePort->setToolTip(cbDevicePort->currentData(Qt::ToolTipRole).toString());
+}
+
+int TDeviceDlg::PortTextRoom() const
+{
+    QStyleOptionComboBox option;
+    option.initFrom(cbDevicePort);
+    option.editable = cbDevicePort->isEditable();
+    const QRect field =
+        cbDevicePort->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, cbDevicePort);
+    // A line edit keeps a small margin on both sides of its text.
+    return field.width() - (cbDevicePort->isEditable() ? 6 : 0);
 }
 
 void TDeviceDlg::PollPorts()

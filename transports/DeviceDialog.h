@@ -41,10 +41,13 @@ private:
     TDeviceOwner& DeviceOwner() const;
     TDevice* SelectedDevice() const;
     void cbDeviceChange();
-    // Lists `ports` (shown by their labels) and selects `wanted` when listed;
+    // Lists `ports` (shown by their labels, a label too long for the box
+    // shortened in the middle and whole as the entry's tooltip) and selects `wanted` when listed;
     // otherwise a typed name stays in an editable box, or the first entry is
     // selected.
     void FillPorts(TDevice& device, const QStringList& ports, const QString& wanted);
+    // Width the port box gives the text of its entry.
+    int PortTextRoom() const;
     void PollPorts();
     void UpdatePortPoll();
 

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
@@ -12,6 +13,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -37,13 +39,52 @@ void HoldModemLinesInactive(QSerialPort& port)
 const QString SettingsSection = QStringLiteral("common");
 const QString BaudrateKey = QStringLiteral("baudrate");
 
+// The device path of a port name (a bare name such as ttyUSB0, or a path).
+QString DevicePath(const QString& name)
+{
+    return QDir::isAbsolutePath(name) ? name : QStringLiteral("/dev/") + name;
+}
+
 // True when `name` (a bare port name or an absolute path) names an existing
 // device node.
 bool DeviceExists(const QString& name)
 {
-    const QString path = QDir::isAbsolutePath(name) ? name : QStringLiteral("/dev/") + name;
-    const QFileInfo info(path);
+    const QFileInfo info(DevicePath(name));
     return info.exists() && !info.isDir();
+}
+
+// True when this program may read and write the device at `path`.
+bool MayReadAndWrite(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
+// The cause of a port that would not open, with what the operator can do.
+// The port layer reports a port in use (locked by another program, or opened
+// exclusively) and a device without access rights alike as a permission
+// error; the device's access rights tell them apart.
+QString OpenFailureText(const QString& portName, QSerialPort::SerialPortError error, const QString& systemText)
+{
+    const QString path = DevicePath(portName);
+    if (error == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(path))
+        return QStringLiteral("The serial port %1 does not exist (unplugged?): plug the adapter in again or choose "
+                              "another port.")
+            .arg(path);
+    if (error == QSerialPort::PermissionError) {
+        if (!MayReadAndWrite(path))
+            return QStringLiteral("No permission to use %1: add the user to the group dialout (sudo adduser $USER "
+                                  "dialout) and log in again.")
+                .arg(path);
+        return QStringLiteral("%1 is in use by another program: close that program or choose another port.").arg(path);
+    }
+    if (error == QSerialPort::UnsupportedOperationError || QFileInfo(path).isFile())
+        return QStringLiteral("%1 is not a serial port: choose another port.").arg(path);
+    return QStringLiteral("%1 could not be opened: %2.").arg(path, systemText);
 }
 
 // Compares runs of digits by their number and everything else by text, case
@@ -151,13 +192,18 @@ TStat TSerialDevice::OpenPort(const TSerialParams& params)
     const QString portName = params.PortName;
     if (IsOpen())
         Close();
-    if (portName.trimmed().isEmpty())
+    SetOpenFailure({});
+    if (portName.trimmed().isEmpty()) {
+        SetOpenFailure(QStringLiteral("No serial port was chosen: plug in an adapter or type the device's path."));
         return E_IO_ERROR;
+    }
     FPort->setBaudRate(params.Baudrate);
     FPort->setPortName(portName.trimmed());
     FPortBroken = false;
-    if (!FPort->open(QIODevice::ReadWrite))
+    if (!FPort->open(QIODevice::ReadWrite)) {
+        SetOpenFailure(OpenFailureText(portName.trimmed(), FPort->error(), FPort->errorString()));
         return E_IO_ERROR;
+    }
     HoldModemLinesInactive(*FPort);
     StoreSettings(SettingsSection, {{BaudrateKey, QString::number(speedIndex)}});
     FParams = {portName.trimmed(), params.Baudrate};

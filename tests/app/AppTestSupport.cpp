@@ -44,7 +44,8 @@ int TAppDriver::RunScripted(QDialog& dialog)
         auto* ports = interfaceDialog->findChild<QComboBox*>(QStringLiteral("cbDevicePort"));
         if (ports && InterfaceChoice == TInterfaceChoice::Can)
             ports->setCurrentIndex(ports->findText(QStringLiteral("(virtualcan:can0)"), Qt::MatchEndsWith));
-        OfferedPort = ports ? ports->currentText() : QString();
+        // The whole label: a long one is shortened in the box.
+        OfferedPort = ports ? ports->currentData(Qt::ToolTipRole).toString() : QString();
         return QDialog::Accepted;
     }
     if (qobject_cast<TBaudrateDlg*>(&dialog) || qobject_cast<TCANParamsDlg*>(&dialog))

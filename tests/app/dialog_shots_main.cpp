@@ -2,7 +2,8 @@
 // states the session screenshots do not reach, for checking the layouts by
 // eye and for the documentation. Builds the interface selection dialog, the
 // line-speed, host and CAN parameter dialogs, the three information dialogs
-// (filled with typical values of a gripper) and the disconnected main window
+// (filled with typical values of a gripper), the keyboard shortcuts and the
+// disconnected main window
 // at its design and at its minimum size, and saves one PNG of each into the
 // folder given as the first argument. An optional second argument sets the
 // application font's point size, to see the layouts with larger fonts. No gripper and no transport is needed:
@@ -20,6 +21,7 @@
 #include "ListBoxDialog.h"
 #include "MainForm.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -191,6 +193,7 @@ bool TakeShots(const QString& folder)
     stats.NumNotFound = 17;
     stats.NumLost = 3;
     ok &= info("dialog-grasping-stats.png", QStringLiteral("Grasping Statistics"), GraspingStatsRows(stats));
+    ok &= Shoot(file("dialog-shortcuts.png"), [&] { window.KeyboardShortcuts1->trigger(); });
 
     return ok;
 }

@@ -1,8 +1,8 @@
 // krm-link-shots: takes the documentation pictures of the status bar (while
 // connected, and while reconnecting by itself after the simulator went away)
-// and of the main window with a dark Fusion palette, into the folder given as
-// the only argument. Starts the gripper simulator with a part between the
-// fingers and drives the real main window.
+// and of the main window during a fast stop and with a dark Fusion palette,
+// into the folder given as the only argument. Starts the gripper simulator
+// with a part between the fingers and drives the real main window.
 #include "AppResources.h"
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyleFactory>
+#include <QToolButton>
 
 #include <cstdio>
 #include <memory>
@@ -80,6 +81,22 @@ bool StatusBarShots(TAppDriver& driver, TSimulatorProcess& simulator, const QStr
     return saved && simulator.Start({QStringLiteral("--part-width"), QStringLiteral("30")}, port);
 }
 
+bool FastStopShot(TAppDriver& driver, TSimulatorProcess& simulator, const QString& folder)
+{
+    auto window = std::make_unique<TMainWin>();
+    window->show();
+    window->resize(681, 779);
+    if (!Grasp(driver, *window, simulator.TcpPort()))
+        return false;
+    window->btnEmergencyStop->click();
+    if (!WaitFor([&] { return window->lbFastStop->isVisible(); }, 3000))
+        return Fail("the fast stop line did not appear");
+    WaitFor([] { return false; }, 400);
+    const bool saved = Save(window.get(), folder + QStringLiteral("/fast-stop.png"));
+    window->EmergencyStopAcknowledge1->trigger();
+    return saved;
+}
+
 bool DarkPaletteShot(TAppDriver& driver, TSimulatorProcess& simulator, const QString& folder)
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -113,7 +130,8 @@ int main(int argc, char* argv[])
     }
     TAppDriver driver;
     const auto commLog = std::make_unique<TCommLog>();
-    const bool done = StatusBarShots(driver, simulator, folder) && DarkPaletteShot(driver, simulator, folder);
+    const bool done = StatusBarShots(driver, simulator, folder) && FastStopShot(driver, simulator, folder)
+        && DarkPaletteShot(driver, simulator, folder);
     for (const TRecordedMessage& m : driver.Messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
     return done ? 0 : 1;

@@ -47,7 +47,8 @@ protected:
         Window->show();
     }
 
-    QString Status() const { return Window->lbConnection->text(); }
+    // The whole text: a long path is shortened in the status bar itself.
+    QString Status() const { return Window->lbConnection->toolTip(); }
 
     bool WaitForStatus(const QString& pattern, int timeoutMs = 5000)
     {

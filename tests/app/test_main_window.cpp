@@ -3,10 +3,12 @@
 // messages of commands that cannot reach a gripper.
 #include "AppTestSupport.h"
 #include "CommandPanel.h"
+#include "ConnectionRecord.h"
 #include "CustomCmdForm.h"
 #include "FloatEdit.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
+#include "IniFile.h"
 #include "MainForm.h"
 #include "RollPanel.h"
 #include "SplitterBar.h"
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -282,6 +285,39 @@ TEST_F(MainWindowTest, SystemStateReportsShowFlagsAndFastStop)
     EXPECT_FALSE(moving->isChecked());
 }
 
+TEST_F(MainWindowTest, FastStopLineAndFaultsInRed)
+{
+    TMainWin& w = *Window;
+    const QColor normal = w.FlagBoxes()[0]->palette().color(QPalette::WindowText);
+    EXPECT_FALSE(w.lbFastStop->isVisible());
+    // Fast stop with a temperature and a finger fault; "Moving" is no fault.
+    w.Gripper()->HandlePacket(SystemStateReport(0x00025003));
+    EXPECT_TRUE(w.lbFastStop->isVisible());
+    EXPECT_EQ(w.lbFastStop->text(), QStringLiteral("Fast stop: all motions are locked. Acknowledge it with Commands > "
+                                                   "Acknowledge an Emergency Stop (Ctrl+Shift+A)."));
+    const auto colourOf = [&w](const QString& flag) {
+        for (QCheckBox* box : w.FlagBoxes())
+            if (box->text() == flag)
+                return box->palette().color(QPalette::WindowText);
+        return QColor();
+    };
+    for (const QString& fault : {QStringLiteral("Temperature fault"), QStringLiteral("Finger fault")}) {
+        EXPECT_NE(colourOf(fault), normal) << fault.toStdString();
+        EXPECT_GT(colourOf(fault).red(), 2 * colourOf(fault).green()) << fault.toStdString();
+    }
+    for (const QString& flag : {QStringLiteral("Moving"), QStringLiteral("Fast stop"), QStringLiteral("Power fault")})
+        EXPECT_EQ(colourOf(flag), normal) << flag.toStdString();
+
+    // Cleared faults and an acknowledged fast stop look normal again; so does
+    // everything after a disconnect.
+    w.Gripper()->HandlePacket(SystemStateReport(0x00004001));
+    EXPECT_FALSE(w.lbFastStop->isVisible());
+    EXPECT_EQ(colourOf(QStringLiteral("Finger fault")), normal);
+    EXPECT_NE(colourOf(QStringLiteral("Temperature fault")), normal);
+    w.EnableControls(false);
+    EXPECT_EQ(colourOf(QStringLiteral("Temperature fault")), normal);
+}
+
 TEST_F(MainWindowTest, GraspingStateAndPositionReports)
 {
     TMainWin& w = *Window;
@@ -446,6 +482,23 @@ QColor Background(QWidget* widget)
                   })->first);
 }
 
+TEST(MainWindowConnect, ASerialPortThatIsGoneSaysWhatToDo)
+{
+    TAppDriver driver;
+    const QString gone = driver.SettingsFolder() + QStringLiteral("/ttyUSB-unplugged");
+    TIniFile ini(driver.SettingsFolder() + QStringLiteral("/Analyzer.ini"));
+    ASSERT_TRUE(WriteConnection(ini, QStringLiteral("Connection"), TSerialParams{gone, 115200}));
+    TMainWin w;
+    w.show();
+    w.Reconnect1->trigger();
+    ASSERT_EQ(driver.Messages.size(), 1u);
+    EXPECT_EQ(driver.Messages[0].text,
+              QStringLiteral("Cannot connect to target: General I/O-Error\n"
+                             "The serial port %1 does not exist (unplugged?): plug the adapter in again or choose "
+                             "another port.")
+                  .arg(gone));
+}
+
 TEST(MainWindowPalette, PanelTextsStayReadableWithLightAndDarkPalettes)
 {
     TAppDriver driver;
@@ -465,6 +518,15 @@ TEST(MainWindowPalette, PanelTextsStayReadableWithLightAndDarkPalettes)
         const QColor behind = w.RollPanel1->grab().toImage().pixelColor(inLabel);
         EXPECT_GE(Contrast(w.lbSystemstate->palette().color(QPalette::WindowText), behind), 100)
             << "system state, dark " << dark;
+        // An unticked flag box's frame stands out from the panel behind it.
+        const QCheckBox* box = w.FlagBoxes()[1];
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+        const QImage panel = w.RollPanel1->grab().toImage();
+        const QPoint frame = box->mapTo(w.RollPanel1, QPoint(indicator.left(), indicator.center().y()));
+        const QPoint beside = box->mapTo(w.RollPanel1, QPoint(indicator.left() - 3, indicator.center().y()));
+        EXPECT_GE(Contrast(panel.pixelColor(frame), panel.pixelColor(beside)), 40) << "flag box, dark " << dark;
     }
     QApplication::setPalette(previous);
 }

@@ -1,37 +1,136 @@
-// The main window on a screen whose scale factor makes the window's design
-// size larger than the screen: it is shrunk to the screen (not below its
-// minimum size) and put onto it. The scale factor is set before the
-// application starts, as a user's desktop would.
+// The main window and its tool windows on a screen whose scale factor makes
+// the window's design size larger than the screen: 1600 x 1000 pixels at a
+// scale factor of 1.5, so 1066 x 666 in the program's coordinates. Every
+// window comes back wholly on the screen, shrunk and moved only as far as it
+// has to be. The screen and the scale factor are set before the application
+// starts, as a user's desktop would.
 #include "AppTestSupport.h"
+#include "CommLogForm.h"
+#include "CustomCmdForm.h"
+#include "IniFile.h"
 #include "MainForm.h"
+#include "PlotWindow.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
-TEST(ScaledScreen, WindowFitsTheScreen)
-{
-    TAppDriver driver;
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    ASSERT_GT(screen->devicePixelRatio(), 1.0);
-    const QRect available = screen->availableGeometry();
-    ASSERT_LT(available.height(), 779) << "the design size must not fit for this test";
+#include <memory>
 
-    TMainWin window;
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    EXPECT_LE(window.width(), available.width());
-    EXPECT_LE(window.height(), std::max(available.height(), window.minimumHeight()));
-    EXPECT_GE(window.height(), window.minimumHeight());
-    EXPECT_TRUE(available.intersects(window.geometry()));
-    EXPECT_TRUE(available.contains(window.geometry().topLeft()));
+namespace {
+
+class ScaledScreen : public ::testing::Test {
+protected:
+    void StorePlacement(const QString& section, const QRect& rect)
+    {
+        TIniFile ini(Driver.SettingsFolder() + QStringLiteral("/Analyzer.ini"));
+        ASSERT_TRUE(ini.Write(section, {{QStringLiteral("Left"), QString::number(rect.left())},
+                                           {QStringLiteral("Top"), QString::number(rect.top())},
+                                           {QStringLiteral("Width"), QString::number(rect.width())},
+                                           {QStringLiteral("Height"), QString::number(rect.height())},
+                                           {QStringLiteral("State"), QStringLiteral("Normal")}}));
+    }
+
+    static QRect Available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
+
+    static void ExpectWhollyOnScreen(const QWidget& window)
+    {
+        EXPECT_TRUE(Available().contains(window.frameGeometry()))
+            << window.objectName().toStdString() << " at " << window.frameGeometry().x() << ","
+            << window.frameGeometry().y() << " " << window.frameGeometry().width() << "x"
+            << window.frameGeometry().height();
+    }
+
+    std::unique_ptr<TMainWin> StartWindow()
+    {
+        auto window = std::make_unique<TMainWin>();
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        return window;
+    }
+
+    TAppDriver Driver;
+};
+
+TEST_F(ScaledScreen, DesignSizeIsShrunkToTheScreen)
+{
+    ASSERT_GT(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.0);
+    ASSERT_LT(Available().height(), 779) << "the design size must not fit for this test";
+    auto window = StartWindow();
+    ExpectWhollyOnScreen(*window);
+    EXPECT_EQ(window->width(), 681);
+}
+
+TEST_F(ScaledScreen, StoredPlacementLargerThanTheScreenIsShrunkAndMoved)
+{
+    // The placement a run at scale factor 1 left behind.
+    StorePlacement(QStringLiteral("MainWin"), QRect(100, 197, 681, 779));
+    auto window = StartWindow();
+    ExpectWhollyOnScreen(*window);
+    // Positions round to whole pixels of the screen.
+    EXPECT_NEAR(window->x(), 100, 1) << "moved only as far as needed";
+    EXPECT_EQ(window->width(), 681) << "a width that fits is kept";
+    EXPECT_LT(window->height(), 779);
+    // The Fast Stop button can be reached.
+    const QRect button(window->btnEmergencyStop->mapTo(window.get(), QPoint(0, 0)), window->btnEmergencyStop->size());
+    EXPECT_TRUE(window->rect().contains(button));
+}
+
+TEST_F(ScaledScreen, PlacementOnAScreenThatIsGoneComesBackOnThisOne)
+{
+    // Left on a second screen to the right, which is no longer there.
+    StorePlacement(QStringLiteral("MainWin"), QRect(1900, 120, 520, 500));
+    auto window = StartWindow();
+    ExpectWhollyOnScreen(*window);
+    EXPECT_EQ(window->size(), QSize(520, 500));
+    EXPECT_NEAR(window->y(), 120, 1);
+}
+
+TEST_F(ScaledScreen, PlacementThatFitsIsUnchanged)
+{
+    const QRect placement(60, 80, 520, 500);
+    StorePlacement(QStringLiteral("MainWin"), placement);
+    auto window = StartWindow();
+    EXPECT_EQ(window->geometry(), placement);
+}
+
+TEST_F(ScaledScreen, ToolWindowsComeBackOnTheScreen)
+{
+    StorePlacement(QStringLiteral("CommLog"), QRect(700, 500, 640, 480));
+    StorePlacement(QStringLiteral("CustomCmd"), QRect(-3000, 40, 450, 500));
+    auto log = std::make_unique<TCommLog>();
+    auto window = StartWindow();
+    window->Commandlog1->trigger();
+    window->CustomCommands1->trigger();
+    window->Plot1->trigger();
+    ExpectWhollyOnScreen(*log);
+    EXPECT_EQ(log->size(), QSize(640, 480));
+    ExpectWhollyOnScreen(*window->CustomCmd());
+    EXPECT_EQ(window->CustomCmd()->width(), 450);
+    ExpectWhollyOnScreen(*window->PlotWindow());
+    window.reset();
+}
+
 }
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir folder;
+    const QString config = folder.filePath(QStringLiteral("screen.json"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(R"({"screens": [{"name": "scaled", "x": 0, "y": 0, "width": 1600, "height": 1000,
+                          "logicalDpi": 96, "dpr": 1}]})")
+               < 0)
+        return 1;
+    file.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
     qputenv("QT_SCALE_FACTOR", "1.5");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -263,6 +263,77 @@ TEST_F(SessionTest, FastStopAndAcknowledge)
     EXPECT_TRUE(Window->TimesInResults1->isChecked());
 }
 
+TEST_F(SessionTest, EnterInAValueFieldPressesItsPanelsButton)
+{
+    StartConnected({QStringLiteral("--referenced")});
+    TMainWin& w = *Window;
+    w.edGotoPos->clear();
+    QTest::keyClicks(w.edGotoPos, QStringLiteral("30"));
+    QTest::keyClick(w.edGotoPos, Qt::Key_Return);
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command GOTO finished: No error.")));
+    EXPECT_TRUE(WaitFor([&] { return w.lbPosition->text() == QStringLiteral("30.00 mm"); }));
+
+    // A value outside the gripper's range sends nothing.
+    const int gotos = SentCount(CMD_GOTO);
+    w.edGotoSpeed->setText(QStringLiteral("100000"));
+    QTest::keyClick(w.edGotoSpeed, Qt::Key_Enter);
+    QTest::qWait(200);
+    EXPECT_EQ(SentCount(CMD_GOTO), gotos);
+
+    QTest::keyClick(w.edAcc, Qt::Key_Return);
+    EXPECT_EQ(SentCount(CMD_SET_ACCELERATION), 1);
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+}
+
+TEST_F(SessionTest, HomingAndAcknowledgeHaveKeys)
+{
+    StartConnected();
+    TMainWin& w = *Window;
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_H, Qt::ControlModifier);
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral("Command HOMING finished: No error.")));
+
+    QTest::mouseClick(w.btnEmergencyStop, Qt::LeftButton);
+    ASSERT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), true));
+    QTest::keyClick(&w, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), false));
+
+    // Esc stops the fingers, as the Stop button's tooltip says.
+    EXPECT_EQ(w.btnStop->toolTip(), QStringLiteral("Stops the movement of the fingers (Esc)"));
+    const int stops = SentCount(CMD_STOP);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_TRUE(WaitFor([&] { return SentCount(CMD_STOP) == stops + 1; }));
+}
+
+TEST_F(SessionTest, KeyboardShortcutsListsEveryShortcut)
+{
+    Start();
+    TMainWin& w = *Window;
+    QStringList rows;
+    Driver.OtherDialog = [&](QDialog& dialog) {
+        if (auto* list = qobject_cast<TListBoxDlg*>(&dialog)) {
+            EXPECT_EQ(list->windowTitle(), QStringLiteral("Keyboard shortcuts"));
+            rows = list->ListBox->Items();
+        }
+        return int(QDialog::Accepted);
+    };
+    w.KeyboardShortcuts1->trigger();
+    for (const QAction* action : w.findChildren<QAction*>()) {
+        if (!action->shortcut().isEmpty())
+            EXPECT_TRUE(rows.filter(action->shortcut().toString(QKeySequence::NativeText) + QLatin1Char(';')).size() == 1)
+                << action->text().toStdString() << " missing in " << rows.join(QLatin1Char('|')).toStdString();
+    }
+    for (const QString& row : {QStringLiteral("Ctrl+H;Commands > Homing"),
+                               QStringLiteral("Ctrl+Shift+A;Commands > Acknowledge an Emergency Stop"),
+                               QStringLiteral("Esc;Stop button"), QStringLiteral("Alt+R;Release button")})
+        EXPECT_TRUE(rows.contains(row)) << row.toStdString();
+    // Alt+G is shared by Goto, Grasp and the Gripper menu: it presses none
+    // of them, so neither tooltips nor the list claim it.
+    EXPECT_FALSE(w.btnGoto->toolTip().contains(QStringLiteral("Alt+G")));
+    EXPECT_TRUE(rows.filter(QStringLiteral("Alt+G")).isEmpty());
+}
+
 TEST_F(SessionTest, FailedFastStopLeavesTheButtonReleased)
 {
     StartConnected({QStringLiteral("--force-status"), QStringLiteral("FAST_STOP=E_ACCESS_DENIED")});

@@ -167,6 +167,18 @@ TEST(CliExit, ConnectionMissingOrLostGivesThree)
     EXPECT_EQ(RunCli(Words("--serial /dev/null@1234 info")).ExitCode, 2);
 }
 
+TEST(CliSerial, APortThatIsGoneSaysSo)
+{
+    QTemporaryDir dir;
+    const QString gone = dir.filePath(QStringLiteral("ttyUSB-unplugged"));
+    const TCliRun run = RunCli({QStringLiteral("--serial"), gone, QStringLiteral("info")});
+    EXPECT_EQ(run.ExitCode, 3);
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("cannot connect: General I/O-Error. The serial port %1 does not exist "
+                                                "(unplugged?)")
+                                     .arg(gone)))
+        << run.Err.toStdString();
+}
+
 TEST(CliInterrupt, CtrlCDuringAMotionSendsStop)
 {
     TSimulatorProcess sim;

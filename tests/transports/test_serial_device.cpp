@@ -307,6 +307,36 @@ TEST_F(SerialDevice, OpeningFailuresGiveIoError)
     EXPECT_FALSE(QFile::exists(Folder.filePath(QStringLiteral("uart.cfg")))) << "nothing stored on failure";
 }
 
+TEST_F(SerialDevice, OpeningFailuresNameTheirCauseAndRemedy)
+{
+    const QString gone = Folder.filePath(QStringLiteral("ttyUSB-unplugged"));
+    EXPECT_EQ(Device->Open(gone), E_IO_ERROR);
+    EXPECT_EQ(Device->OpenFailure(),
+              QStringLiteral("The serial port %1 does not exist (unplugged?): plug the adapter in again or choose "
+                             "another port.")
+                  .arg(gone));
+
+    const QString plainFile = Folder.filePath(QStringLiteral("notes.txt"));
+    QFile file(plainFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EXPECT_EQ(Device->Open(plainFile), E_IO_ERROR);
+    EXPECT_EQ(Device->OpenFailure(), QStringLiteral("%1 is not a serial port: choose another port.").arg(plainFile));
+
+    // Another program (here a second device) holds the port.
+    TProbeSerialDevice other(nullptr);
+    AttachOperator(other);
+    ASSERT_EQ(other.Open(Pty.SlavePath), E_SUCCESS);
+    EXPECT_EQ(Device->Open(Pty.SlavePath), E_IO_ERROR);
+    EXPECT_EQ(Device->OpenFailure(),
+              QStringLiteral("%1 is in use by another program: close that program or choose another port.")
+                  .arg(Pty.SlavePath));
+
+    other.Close();
+    EXPECT_EQ(Device->Open(Pty.SlavePath), E_SUCCESS);
+    EXPECT_TRUE(Device->OpenFailure().isEmpty()) << "a success forgets the last failure";
+}
+
 TEST_F(SerialDevice, UnwritableSettingsStillOpenAndTellTheOperator)
 {
     ASSERT_TRUE(QDir(Folder.path()).mkdir(QStringLiteral("uart.cfg")));
