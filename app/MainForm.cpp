@@ -732,9 +732,13 @@ void TMainWin::GripperConnected(QObject*)
     TSystemLimits limits;
     const bool limitsRead = FGripper->GetSystemLimits(limits) == E_SUCCESS;
     if (!limitsRead) {
-        Disconnect1Click();
-        ShowError(QStringLiteral("Unable to retreive gripper limits.\n"
-                                 "Please try again by selecting \"Gripper|Connect\" from the menu."));
+        // Reconnecting by itself, the window counts this as one more failed
+        // attempt and keeps trying; a box would stop the retries.
+        if (!FReconnector->TakeUnusableLink(QStringLiteral("Unable to retreive gripper limits."))) {
+            Disconnect1Click();
+            ShowError(QStringLiteral("Unable to retreive gripper limits.\n"
+                                     "Please try again by selecting \"Gripper|Connect\" from the menu."));
+        }
     } else {
         EnableControls(true);
         ApplyLimits(limits);
@@ -862,16 +866,18 @@ void TMainWin::TrackbarChange(QSlider* sender)
 
 void TMainWin::ReportFailure(TStat status, const QString& prefix)
 {
-    if (status != E_SUCCESS && status != E_CMD_PENDING && !ReportRefusal(status))
+    if (status != E_SUCCESS && status != E_CMD_PENDING && !ReportRefusal(status, prefix))
         ShowError(WithHint(prefix + Text(StatusText(status)), ErrorHint(status, FGripper->SystemState())));
 }
 
-bool TMainWin::ReportRefusal(TStat status)
+bool TMainWin::ReportRefusal(TStat status, const QString& prefix)
 {
     if (status != THXT::TransactionRefused || !FGripper->LastTransactionRefused())
         return false;
     // Refusals come in bursts while many commands wait at once; a box for
-    // each would pile up modal boxes, so they go to the status bar.
+    // each would pile up modal boxes, so they go to the results log and the
+    // status bar.
+    AsyncLog->appendPlainText(prefix + QLatin1String(THXT::RefusedText) + QLatin1Char('.'));
     statusBar()->showMessage(QStringLiteral("Command not sent: too many commands are waiting for their answers."),
                              RefusalMessageMs);
     return true;
@@ -920,14 +926,18 @@ void TMainWin::Homing1Click()
     ReportFailure(FGripper->Homing(0, ResultHandler()), QStringLiteral("Error while homing: "));
 }
 
+// A stop sent without waiting for its answer (E_CMD_PENDING, deep inside
+// other waits) counts as done; the state reports show what the gripper did.
 void TMainWin::btnEmergencyStopClick()
 {
-    btnEmergencyStop->setChecked(FGripper->FastStop() == E_SUCCESS);
+    const TStat status = FGripper->FastStop();
+    btnEmergencyStop->setChecked(status == E_SUCCESS || status == E_CMD_PENDING);
 }
 
 void TMainWin::EmergencyStopAcknowledge1Click()
 {
-    if (FGripper->FastStopAck() == E_SUCCESS)
+    const TStat status = FGripper->FastStopAck();
+    if (status == E_SUCCESS || status == E_CMD_PENDING)
         btnEmergencyStop->setChecked(false);
 }
 

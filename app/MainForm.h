@@ -210,9 +210,10 @@ private:
     // Shows `prefix` + the status text when `status` is an error, with advice
     // where the gripper's state tells the cause.
     void ReportFailure(TStat status, const QString& prefix);
-    // Shows a transaction the gripper object refused for depth in the status
-    // bar instead of a message box; false for any other status.
-    bool ReportRefusal(TStat status);
+    // Shows a transaction the gripper object refused for depth in the
+    // results log (after `prefix`) and the status bar instead of a message
+    // box; false for any other status.
+    bool ReportRefusal(TStat status, const QString& prefix);
     TAsyncResultEvent ResultHandler();
     // Takes the link's reports from the operator's error box while the
     // window reconnects by itself.
