@@ -65,9 +65,8 @@ public:
     // attempt: `text` goes to the results log, the link is closed and the
     // retries go on; true then. Otherwise false, and nothing is done.
     bool TakeUnusableLink(const QString& text);
-    // Milliseconds between two attempts (RetryIntervalMs unless set; tests
+    // Milliseconds between two attempts: RetryIntervalMs unless set (tests
     // shorten it).
-    int RetryInterval() const { return FRetryIntervalMs; }
     void SetRetryInterval(int ms);
 
     // State or countdown changed.

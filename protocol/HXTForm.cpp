@@ -52,6 +52,12 @@ bool LimitsUsable(const TSystemLimits& l)
            l.MinForce <= l.MaxForce;
 }
 
+// The commands sent whatever the transaction depth.
+bool IsStopCommand(uint8_t cmd)
+{
+    return cmd == CMD_STOP || cmd == CMD_FAST_STOP || cmd == CMD_FAST_STOP_ACK;
+}
+
 } // namespace
 
 THXT::THXT(QObject* owner) : QObject(owner)
@@ -107,11 +113,6 @@ void THXT::TransportDisconnected(QObject*)
     FGraspingState = 0;
     if (OnDisconnect)
         OnDisconnect(this);
-}
-
-bool THXT::IsStopCommand(uint8_t cmd)
-{
-    return cmd == CMD_STOP || cmd == CMD_FAST_STOP || cmd == CMD_FAST_STOP_ACK;
 }
 
 bool THXT::Refuses(uint8_t cmd) const

@@ -72,8 +72,6 @@ public:
     static constexpr TStat TransactionRefused = E_INSUFFICIENT_RESOURCES;
     // The operator's text for a refused transaction.
     static constexpr const char* RefusedText = "Not sent: too many commands are waiting for their answers";
-    // True for the commands that are sent whatever the depth.
-    static bool IsStopCommand(uint8_t cmd);
 
     explicit THXT(QObject* owner = nullptr);
     ~THXT() override;
