@@ -886,9 +886,13 @@ void TMainWin::GripperConnected(QObject*)
     TSystemLimits limits;
     const bool limitsRead = FGripper->GetSystemLimits(limits) == E_SUCCESS;
     if (!limitsRead) {
-        Disconnect1Click();
-        ShowError(QStringLiteral("Unable to retreive gripper limits.\n"
-                                 "Please try again by selecting \"Gripper|Connect\" from the menu."));
+        // Reconnecting by itself, the window counts this as one more failed
+        // attempt and keeps trying; a box would stop the retries.
+        if (!FReconnector->TakeUnusableLink(QStringLiteral("Unable to retreive gripper limits."))) {
+            Disconnect1Click();
+            ShowError(QStringLiteral("Unable to retreive gripper limits.\n"
+                                     "Please try again by selecting \"Gripper|Connect\" from the menu."));
+        }
     } else {
         EnableControls(true);
         ApplyLimits(limits);
@@ -1018,7 +1022,7 @@ void TMainWin::TrackbarChange(QSlider* sender)
 
 void TMainWin::ReportFailure(TStat status, const QString& prefix)
 {
-    if (status != E_SUCCESS && status != E_CMD_PENDING && !ReportRefusal(status))
+    if (status != E_SUCCESS && status != E_CMD_PENDING && !ReportRefusal(status, prefix))
         ShowError(WithHint(prefix + Text(StatusText(status)), ErrorHint(status, FGripper->SystemState())));
 }
 
@@ -1029,12 +1033,14 @@ void TMainWin::ReportMotionFailure(uint8_t command, TStat status, const QString&
     ReportFailure(status, prefix);
 }
 
-bool TMainWin::ReportRefusal(TStat status)
+bool TMainWin::ReportRefusal(TStat status, const QString& prefix)
 {
     if (status != THXT::TransactionRefused || !FGripper->LastTransactionRefused())
         return false;
     // Refusals come in bursts while many commands wait at once; a box for
-    // each would pile up modal boxes, so they go to the status bar.
+    // each would pile up modal boxes, so they go to the results log and the
+    // status bar.
+    AsyncLog->appendPlainText(prefix + QLatin1String(THXT::RefusedText) + QLatin1Char('.'));
     statusBar()->showMessage(QStringLiteral("Command not sent: too many commands are waiting for their answers."),
                              RefusalMessageMs);
     return true;
@@ -1086,18 +1092,24 @@ void TMainWin::Homing1Click()
     ReportMotionFailure(CMD_HOMING, FGripper->Homing(0, ResultHandler()), QStringLiteral("Error while homing: "));
 }
 
+// A stop sent without waiting for its answer (E_CMD_PENDING, deep inside
+// other waits) counts as done; the state reports show what the gripper did.
 void TMainWin::btnEmergencyStopClick()
 {
     const TStat status = FGripper->FastStop();
-    MotionResult(this, CMD_FAST_STOP, status, {});
-    btnEmergencyStop->setChecked(status == E_SUCCESS);
+    // Deep inside other waits the stop goes out unwaited (E_CMD_PENDING);
+    // its answer is handled as any packet when it comes.
+    if (status != E_CMD_PENDING)
+        MotionResult(this, CMD_FAST_STOP, status, {});
+    btnEmergencyStop->setChecked(status == E_SUCCESS || status == E_CMD_PENDING);
 }
 
 void TMainWin::EmergencyStopAcknowledge1Click()
 {
     const TStat status = FGripper->FastStopAck();
-    MotionResult(this, CMD_FAST_STOP_ACK, status, {});
-    if (status == E_SUCCESS)
+    if (status != E_CMD_PENDING)
+        MotionResult(this, CMD_FAST_STOP_ACK, status, {});
+    if (status == E_SUCCESS || status == E_CMD_PENDING)
         btnEmergencyStop->setChecked(false);
 }
 

@@ -227,9 +227,10 @@ private:
     // "Cannot connect to target: " with the status text, and the device's
     // cause and remedy below it where it told them.
     void ReportConnectFailure(TStat status);
-    // Shows a transaction the gripper object refused for depth in the status
-    // bar instead of a message box; false for any other status.
-    bool ReportRefusal(TStat status);
+    // Shows a transaction the gripper object refused for depth in the
+    // results log (after `prefix`) and the status bar instead of a message
+    // box; false for any other status.
+    bool ReportRefusal(TStat status, const QString& prefix);
     TAsyncResultEvent ResultHandler();
     // Takes the link's reports from the operator's error box while the
     // window reconnects by itself.

@@ -7,6 +7,8 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 const QString KeyAutoReconnect = QStringLiteral("ReconnectAutomatically");
 constexpr int TickMs = 250;
@@ -109,6 +111,26 @@ bool TReconnector::TakeReport(TTransportReport kind, const QString& text)
     return false;
 }
 
+bool TReconnector::TakeUnusableLink(const QString& text)
+{
+    if (!FAuto || !FLast)
+        return false;
+    Log(text);
+    // A lost link reported meanwhile has already started the countdown.
+    if (!FRetrying)
+        StartRetrying();
+    if (FGripper.IsConnected())
+        FGripper.Disconnect();
+    SetState(TLinkState::Lost);
+    return true;
+}
+
+void TReconnector::SetRetryInterval(int ms)
+{
+    FRetryIntervalMs = std::max(1, ms);
+    FTimer->setInterval(std::min(TickMs, FRetryIntervalMs));
+}
+
 void TReconnector::SetState(TLinkState state)
 {
     FState = state;
@@ -119,7 +141,7 @@ void TReconnector::SetState(TLinkState state)
 void TReconnector::StartRetrying()
 {
     FRetrying = true;
-    FMsToRetry = RetryIntervalMs;
+    FMsToRetry = FRetryIntervalMs;
     FTimer->start();
     if (OnChanged)
         OnChanged();
@@ -128,9 +150,9 @@ void TReconnector::StartRetrying()
 void TReconnector::Tick()
 {
     const int before = SecondsToRetry();
-    FMsToRetry -= TickMs;
+    FMsToRetry -= FTimer->interval();
     if (FMsToRetry <= 0) {
-        FMsToRetry = RetryIntervalMs;
+        FMsToRetry = FRetryIntervalMs;
         Attempt();
     }
     if (SecondsToRetry() != before && OnChanged)

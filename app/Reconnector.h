@@ -60,6 +60,14 @@ public:
     // failed attempt while reconnecting automatically), so that the operator
     // gets no message box for it.
     bool TakeReport(TTransportReport kind, const QString& text);
+    // The link came up but is of no use (the gripper's limits could not be
+    // read). While reconnecting automatically is on, that is one more failed
+    // attempt: `text` goes to the results log, the link is closed and the
+    // retries go on; true then. Otherwise false, and nothing is done.
+    bool TakeUnusableLink(const QString& text);
+    // Milliseconds between two attempts: RetryIntervalMs unless set (tests
+    // shorten it).
+    void SetRetryInterval(int ms);
 
     // State or countdown changed.
     std::function<void()> OnChanged;
@@ -81,6 +89,7 @@ private:
     bool FAuto = false;
     bool FRetrying = false;
     int FMsToRetry = 0;
+    int FRetryIntervalMs = RetryIntervalMs;
     QTimer* FTimer;
 };
 

@@ -41,8 +41,12 @@ TStat AnswerStatus(const TPacket& p)
     return static_cast<TStat>(BytesToWord(p.data[0], p.data[1]) & 0xFF);
 }
 
-// Limits become input ranges: every value must be a number and no range may
-// be empty (positions run from 0 to the stroke).
+// The commands sent whatever the transaction depth.
+bool IsStopCommand(uint8_t cmd)
+{
+    return cmd == CMD_STOP || cmd == CMD_FAST_STOP || cmd == CMD_FAST_STOP_ACK;
+}
+
 } // namespace
 
 THXT::THXT(QObject* owner) : QObject(owner)
@@ -100,13 +104,18 @@ void THXT::TransportDisconnected(QObject*)
         OnDisconnect(this);
 }
 
+bool THXT::Refuses(uint8_t cmd) const
+{
+    return FTransactionDepth >= MaxTransactionDepth && !IsStopCommand(cmd);
+}
+
 bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TStat& status)
 {
     FLastRefused = false;
     status = E_CMD_FAILED;
     if (!IsConnected())
         return false;
-    if (FTransactionDepth >= MaxTransactionDepth) {
+    if (Refuses(cmd)) {
         FLastRefused = true;
         status = TransactionRefused;
         return false;
@@ -125,6 +134,13 @@ bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TSta
         return false;
     }
     LogPacket(request, false);
+    if (FTransactionDepth >= MaxTransactionDepth + StopReserve) {
+        // A stop that may not nest another wait: its answer is handled as
+        // any packet when it comes.
+        FCommand->OnPacket = savedOnPacket;
+        status = E_CMD_PENDING;
+        return false;
+    }
 
     TPacket answer;
     ++FTransactionDepth;
@@ -172,7 +188,8 @@ bool THXT::WaitForAnswer(uint8_t cmd, TPacket& answer)
             if (matched)
                 answer = std::move(p);
         }
-    } while (!matched && clock.elapsed() <= AnswerTimeoutMs);
+        // A lost link brings no answer; what it delivered before is taken.
+    } while (!matched && clock.elapsed() <= AnswerTimeoutMs && (IsConnected() || FCommand->PacketCount() > 0));
     return matched;
 }
 
@@ -200,9 +217,12 @@ void THXT::DrainQueuedPackets()
 
 TStat THXT::ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler)
 {
-    if (!IsConnected()) {
-        FLastRefused = false;
+    FLastRefused = false;
+    if (!IsConnected())
         return E_NOT_OPENED;
+    if (Refuses(cmd)) {
+        FLastRefused = true;
+        return TransactionRefused;
     }
     FResultHandlers.Remove(cmd);
     TByteArray data;

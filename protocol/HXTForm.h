@@ -72,9 +72,15 @@ public:
     // the wait of another. A peer whose packets each start a transaction
     // would otherwise nest waits until the stack runs out.
     static constexpr int MaxTransactionDepth = 8;
+    // STOP, FAST_STOP and FAST_STOP_ACK are never refused: they wait for
+    // their answers up to this many levels beyond MaxTransactionDepth, and
+    // deeper still they are sent without waiting.
+    static constexpr int StopReserve = 8;
     // Status of a transaction refused because MaxTransactionDepth
     // transactions are already waiting: nothing was sent.
     static constexpr TStat TransactionRefused = E_INSUFFICIENT_RESOURCES;
+    // The operator's text for a refused transaction.
+    static constexpr const char* RefusedText = "Not sent: too many commands are waiting for their answers";
 
     explicit THXT(QObject* owner = nullptr);
     ~THXT() override;
@@ -98,17 +104,21 @@ public:
 
     // Transactions.
     // Sends `cmd` with `params` and waits up to AnswerTimeoutMs for a packet
-    // with the same command byte, handling every packet taken meanwhile.
+    // with the same command byte, handling every packet taken meanwhile; a
+    // lost link ends the wait once the packets it delivered are taken.
     // True with the answer's status and result bytes. False when not
     // connected, the send failed, nothing matching came or it was shorter
-    // than its status word (`status` := E_CMD_FAILED), or when
+    // than its status word (`status` := E_CMD_FAILED), when
     // MaxTransactionDepth transactions already wait (`status` :=
-    // TransactionRefused, nothing sent).
+    // TransactionRefused, nothing sent), or for a stop sent beyond the
+    // reserve without waiting (`status` := E_CMD_PENDING; its answer is
+    // handled as any packet when it comes).
     bool Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TStat& status);
     // Execute for a command with a later final answer: E_NOT_OPENED when not
     // connected, Execute's status when it fails, otherwise the immediate
     // status; on E_CMD_PENDING `handler` (if any) is kept for `cmd` and
-    // called with every later packet of that command byte.
+    // called with every later packet of that command byte. A refused
+    // transaction leaves every kept handler as it was.
     TStat ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler);
     // Transactions waiting for their answers right now.
     int TransactionDepth() const { return FTransactionDepth; }
@@ -187,6 +197,8 @@ public:
     TPacketLogSink PacketLog;
 
 private:
+    // True when a transaction of `cmd` started now would be refused.
+    bool Refuses(uint8_t cmd) const;
     bool WaitForAnswer(uint8_t cmd, TPacket& answer);
     // Handles the queued packets from the event loop, once per pass.
     void QueueDrain();

@@ -413,9 +413,11 @@ void TGripperModel::Update()
         else if (x > high + ContactEps || (target > high + ContactEps && x >= high - ContactEps))
             FinishMotion(true, high);
         else if (t >= FMotion->profile.Duration())
-            FinishMotion(false, x);
+            FinishMotion(false, std::clamp(x, low, high));
         else {
-            FPosition = x;
+            // Rounding in the profile may put the fingers a hair beyond a
+            // stop without counting as meeting it; they never leave the stops.
+            FPosition = std::clamp(x, low, high);
             FSpeed = v;
         }
     }

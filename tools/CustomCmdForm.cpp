@@ -393,7 +393,9 @@ void TCustomCmd::btnSendClick()
         return;
     FSending = false;
 
-    AppendLog(QString::asprintf("Sending Command %.2Xh: %s", command, StatusText(status).c_str()));
+    const bool refused = status == THXT::TransactionRefused && FGripper->LastTransactionRefused();
+    AppendLog(QString::asprintf("Sending Command %.2Xh: %s", command,
+                                refused ? THXT::RefusedText : StatusText(status).c_str()));
     if (status != E_CMD_FAILED)
         AddToHistory(text);
     UpdateSendControls();

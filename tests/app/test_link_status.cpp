@@ -4,6 +4,8 @@
 // simulator was stopped and started again on the same port.
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
+#include "Framing.h"
+#include "HXT_commands.h"
 #include "IniFile.h"
 #include "MainForm.h"
 #include "Reconnector.h"
@@ -15,6 +17,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +27,54 @@
 namespace {
 
 constexpr int ReconnectTimeoutMs = 10000;
+
+// A peer on a loopback port that takes every connection and spoils it, in
+// turn: answers the first request as a failed GET_SYSTEM_LIMITS and keeps
+// the link, hangs up at once, or hangs up when the first request comes.
+class TSpoilingPeer : public QObject {
+public:
+    bool Start()
+    {
+        connect(&FServer, &QTcpServer::newConnection, this, &TSpoilingPeer::Accept);
+        return FServer.listen(QHostAddress::LocalHost);
+    }
+    quint16 Port() const { return FServer.serverPort(); }
+    int Accepted() const { return FAccepted; }
+    // Connections spoiled after their first request came.
+    int SpoiledAfterRequest() const { return FSpoiledAfterRequest; }
+
+private:
+    void Accept()
+    {
+        while (QTcpSocket* socket = FServer.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            switch (FAccepted++ % 3) {
+            case 0:
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    socket->readAll();
+                    ++FSpoiledAfterRequest;
+                    const uint8_t failed[] = {E_CMD_FAILED, 0};
+                    const TByteArray frame = BuildFrame(CMD_GET_SYSTEM_LIMITS, failed, sizeof failed);
+                    socket->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
+                });
+                break;
+            case 1:
+                socket->disconnectFromHost();
+                break;
+            default:
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    ++FSpoiledAfterRequest;
+                    socket->abort();
+                });
+                break;
+            }
+        }
+    }
+
+    QTcpServer FServer;
+    int FAccepted = 0;
+    int FSpoiledAfterRequest = 0;
+};
 
 class LinkStatusTest : public ::testing::Test {
 protected:
@@ -188,6 +240,43 @@ TEST_F(LinkStatusTest, ReconnectsByItselfWhenTheSimulatorComesBack)
     // The choice is remembered for the next start.
     NewWindow();
     EXPECT_TRUE(Window->AutoReconnect1->isChecked());
+}
+
+TEST_F(LinkStatusTest, ReconnectingByItselfOutlastsAPeerThatSpoilsEveryConnection)
+{
+    TSpoilingPeer peer;
+    ASSERT_TRUE(peer.Start());
+    Window->AutoReconnect1->trigger();
+    // Long enough for an attempt to connect before the next one replaces it.
+    Window->Reconnector()->SetRetryInterval(100);
+    Driver.Connect(*Window, peer.Port());
+
+    constexpr int Cycles = 210;
+    ASSERT_TRUE(WaitFor([&] { return (peer.Accepted() >= Cycles && peer.SpoiledAfterRequest() >= 10) || !Driver.Messages.empty(); },
+                        300000))
+        << peer.Accepted() << " connections; " << MessageTexts().toStdString();
+    EXPECT_TRUE(Driver.Messages.empty()) << "after " << peer.Accepted() << " connections: " << MessageTexts().toStdString();
+    // The retries go on.
+    const int reached = peer.Accepted();
+    EXPECT_TRUE(WaitFor([&] { return peer.Accepted() >= reached + 3; }, 30000)) << Status().toStdString();
+
+    // The operator's Disconnect still ends the retries.
+    Window->Disconnect1->trigger();
+    const int accepted = peer.Accepted();
+    WaitFor([] { return false; }, 500);
+    EXPECT_FALSE(Window->Reconnector()->Retrying());
+    EXPECT_LE(peer.Accepted(), accepted + 1);
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
+
+    // Every limits request that got a failure or a hang-up for an answer is
+    // one failed attempt in the results, with its time.
+    const QRegularExpression unusable(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d Unable to retreive gripper limits\\.$"),
+                                      QRegularExpression::MultilineOption);
+    int unusableLines = 0;
+    for (auto it = unusable.globalMatch(Window->AsyncLog->toPlainText()); it.hasNext(); it.next())
+        ++unusableLines;
+    EXPECT_LE(unusableLines, peer.SpoiledAfterRequest());
+    EXPECT_GE(unusableLines, peer.SpoiledAfterRequest() - 1);
 }
 
 }

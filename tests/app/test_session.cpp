@@ -527,9 +527,13 @@ TEST_F(SessionTest, SpeedForceAndPlotFollowAGotoAndAGrasp)
     EXPECT_TRUE(WaitFor([&] { return w.lbSpeed->text() == QStringLiteral("0.00 mm/s"); }));
     EXPECT_TRUE(WaitFor([&] { return w.lbPosition->text() == QStringLiteral("90.00 mm"); }));
 
-    // The plot's data: positions rising from 55 to 90 mm in time order.
-    QTest::qWait(2 * 1000 / TPlotWindow::RefreshRate);
-    const std::vector<TPlotSample>& positions = plot.Shown()[static_cast<size_t>(TPlotSignal::Position)];
+    // The plot's data: positions rising from 55 to 90 mm in time order, once
+    // a refresh has shown the last of them.
+    const auto shownPositions = [&plot]() -> const std::vector<TPlotSample>& {
+        return plot.Shown()[static_cast<size_t>(TPlotSignal::Position)];
+    };
+    EXPECT_TRUE(WaitFor([&] { return !shownPositions().empty() && shownPositions().back().value == 90.0f; }));
+    const std::vector<TPlotSample>& positions = shownPositions();
     ASSERT_GE(positions.size(), 5u);
     EXPECT_FLOAT_EQ(positions.front().value, 55.0f);
     EXPECT_FLOAT_EQ(positions.back().value, 90.0f);

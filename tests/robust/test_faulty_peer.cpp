@@ -169,7 +169,9 @@ TEST_F(FaultyPeerTest, FrameSplitPastTheGapLimitIsDropped)
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++timerTicks; });
     ticker.start();
     EXPECT_FALSE(InformationExchange(*Gripper, 0));
-    EXPECT_GE(timerTicks, 60);
+    // A starved timer would not tick at all; a busy machine may let through
+    // far fewer than the 300 of an idle one.
+    EXPECT_GE(timerTicks, 20);
     Settle(400); // the second half of the answer has come and gone
     EXPECT_TRUE(ReceivedFrames(*Log).isEmpty()) << ReceivedFrames(*Log).join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(SimulatorSentFrames(Sim).intact.size(), 1);

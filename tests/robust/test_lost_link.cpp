@@ -10,6 +10,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -110,6 +113,26 @@ TEST_F(LostLinkTest, HangUpRightAfterTheLimitsLeavesTheWindowDisconnected)
     EXPECT_FALSE(window.btnEmergencyStop->isEnabled());
     EXPECT_EQ(window.lbSystemstate->text(), QStringLiteral("[n/a]"));
     EXPECT_EQ(MessagesStartingWith(TDevice::LinkLostPrefix), 1);
+}
+
+TEST_F(LostLinkTest, LinkLostDuringAWaitEndsItWithoutWaitingOut)
+{
+    // A peer that hangs up when a request comes: no answer can follow, so
+    // the transaction fails when the link goes, not after the answer time.
+    QTcpServer peer;
+    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost));
+    QObject::connect(&peer, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = peer.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->abort(); });
+    });
+    ASSERT_TRUE(ConnectTo(peer.serverPort()));
+    bool waitedOut = false;
+    QTimer::singleShot(THXT::AnswerTimeoutMs / 2, [&] { waitedOut = true; });
+    TSystemInfo info;
+    EXPECT_EQ(Gripper->GetSystemInfo(info), E_CMD_FAILED);
+    EXPECT_FALSE(waitedOut);
+    EXPECT_EQ(Disconnects, 1);
+    EXPECT_FALSE(Gripper->IsConnected());
 }
 
 } // namespace

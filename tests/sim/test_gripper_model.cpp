@@ -301,3 +301,28 @@ TEST_F(ModelFixture, ArrivingExactlyAtAnEndStopIsNoBlock)
     EXPECT_EQ(finals[0].status, E_SUCCESS);
     EXPECT_FALSE(model->SystemState() & M::FlagBlockedPlus);
 }
+
+TEST_F(ModelFixture, BrakingJustShortOfAnEndStopStaysInsideTheStroke)
+{
+    // Homing towards the closed end at 50 mm/s with 2500 mm/s² brakes over
+    // 0.5 mm; stopped at 0.5 mm (2.2 s in) it comes to rest on the end stop,
+    // where rounding put it a hair below zero. Stops around that moment, and
+    // the same towards the open end, all end within the stroke.
+    for (const uint8_t direction : {uint8_t{2}, uint8_t{0}}) {
+        for (double stopAfterMs = 2190; stopAfterMs <= 2210; stopAfterMs += 0.5) {
+            Make(Referenced());
+            nowMs = 1000;
+            ASSERT_EQ(Status(CMD_GOTO, GotoPayload(direction == 2 ? 110 : 0, 400)), E_CMD_PENDING);
+            Advance(1000);
+            ASSERT_EQ(Status(CMD_HOMING, {direction}), E_CMD_PENDING);
+            nowMs += stopAfterMs;
+            ASSERT_EQ(Status(CMD_STOP), E_SUCCESS);
+            for (int step = 0; step < 40; ++step) {
+                Advance(1);
+                const float position = PositionOf(*model);
+                ASSERT_TRUE(position >= 0.0f && position <= 110.0f)
+                    << position << " mm, direction " << int(direction) << ", stopped after " << stopAfterMs << " ms";
+            }
+        }
+    }
+}

@@ -204,7 +204,8 @@ TEST_F(SimTcp, SplitFramesArriveInTwoParts)
 {
     Launch({QStringLiteral("--split-pause"), QStringLiteral("150")});
     client().Send(CMD_GET_SYSINFO);
-    client().Pump(500);
+    for (int waited = 0; waited < 10000 && peer.Chunks().size() < 2; waited += 50)
+        client().Pump(50);
     ASSERT_EQ(peer.Chunks().size(), 2u);
     EXPECT_GE(peer.Chunks()[1].atMs - peer.Chunks()[0].atMs, 120);
     EXPECT_EQ(peer.Raw(), Hex("AA AA AA 50 0A 00 00 00 01 02 03 01 4E 61 BC 00 44 7C"));

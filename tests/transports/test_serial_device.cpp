@@ -184,6 +184,7 @@ TEST_F(SerialDevice, CloseLetsQueuedBytesGoOut)
     OpenAndWaitForConnect();
     const QByteArray sent = Pattern(4500);
     std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
     QByteArray received;
     std::thread reader([&] {
         while (!stop && received.size() < sent.size()) {
@@ -195,12 +196,15 @@ TEST_F(SerialDevice, CloseLetsQueuedBytesGoOut)
                     received.append(chunk, n);
             }
         }
+        done = true;
     });
     for (int offset = 0; offset < sent.size(); offset += 1500)
         ASSERT_EQ(Device->Write(reinterpret_cast<const uint8_t*>(sent.constData()) + offset, 1500), E_SUCCESS);
     EXPECT_EQ(Device->Close(), E_SUCCESS);
     EXPECT_FALSE(Device->IsOpen());
-    QTest::qWait(300);
+    // The reader ends once it has every byte; the bound only limits how long
+    // a failing run waits.
+    WaitFor([&] { return done.load(); }, 30000);
     stop = true;
     reader.join();
     EXPECT_EQ(received, sent);
