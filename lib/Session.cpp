@@ -118,6 +118,9 @@ void Session::RequestReports()
 
 void Session::Close()
 {
+    // The link thread cannot wait for its own end.
+    if (FLink.IsCurrent())
+        throw Error("close: a report handler cannot close the gripper it reports for");
     if (FClosed.exchange(true))
         return;
     FLink.Post([this] {

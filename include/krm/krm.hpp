@@ -317,7 +317,9 @@ public:
 
     // Sends STOP if a motion this session started is still running, then
     // closes the link and ends the link thread. Later calls throw
-    // ConnectionError. Harmless when already closed.
+    // ConnectionError. Harmless when already closed. A report handler must
+    // not close its Gripper (Error) nor destroy the last of its Gripper and
+    // Motion objects.
     void close();
     // True while the link is up.
     bool is_open() const;
