@@ -16,7 +16,11 @@ TEST(LibCan, SessionOverTheVirtualBus)
     SimChild sim({"--referenced", "--part-width", "30", "--can", "virtualcan:can0", "--can-id", id});
     ASSERT_TRUE(sim.Started());
     krm::Gripper g = krm::Gripper::open("can:virtualcan:can0@500#" + id);
-    EXPECT_EQ(g.info().serial_number, 12345678u);
+    // The CAN hand-off reaches the link thread as posted events, which its
+    // poll dispatcher delivers before it blocks: each answer must end the
+    // wait at once, not when the link's 3 s answer time runs out.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(g.info(std::chrono::seconds(2)).serial_number, 12345678u);
     const krm::MotionResult grasp = g.grasp(20, 200);
     EXPECT_TRUE(grasp.ok()) << krm::status_name(grasp.status);
     EXPECT_EQ(g.state().grasping_state, krm::GraspingState::holding);
