@@ -108,6 +108,26 @@ TEST(LibSession, MotionTimeoutSendsStop)
     EXPECT_EQ(cancelled.wait(10s).status, krm::Status::cmd_aborted);
 }
 
+TEST(LibSession, AReplacedMotionEndsAbortedAndTheNewOneGetsItsOwnEnd)
+{
+    Sim sim;
+    krm::Gripper g = krm::Gripper::open(sim.child.Tcp());
+    g.move(0, 400);
+    // Both final answers carry the same command byte; the first to come is
+    // the replaced motion's.
+    krm::Motion first = g.start_move(110, 5);
+    krm::Motion second = g.start_move(50, 400);
+    EXPECT_EQ(first.wait(10s).status, krm::Status::cmd_aborted);
+    const krm::MotionResult reached = second.wait(10s);
+    EXPECT_TRUE(reached.ok()) << krm::status_name(reached.status);
+    EXPECT_NEAR(reached.position, 50, 0.5);
+    // Another command byte replaces it too.
+    krm::Motion grasp = g.start_grasp(0, 5);
+    krm::Motion release = g.start_release(100, 400);
+    EXPECT_EQ(grasp.wait(10s).status, krm::Status::cmd_aborted);
+    EXPECT_TRUE(release.wait(10s).ok());
+}
+
 TEST(LibSession, ClosingStopsTheMotionItStarted)
 {
     Sim sim;
