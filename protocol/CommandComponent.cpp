@@ -5,6 +5,8 @@
 #include "SerialDevice.h"
 #include "TCPDevice.h"
 
+#include <QAbstractEventDispatcher>
+
 #include <algorithm>
 #include <array>
 #include <stdexcept>
@@ -259,6 +261,13 @@ void TCommand::FrameReceived(TPacket&& packet)
     ++FReceivedPackets;
     FPackets.Push(std::move(packet));
     ++FFramesToAnnounce;
+    // A waiting transaction (no packet event) looks at the queue when the
+    // event loop returns. Qt's poll dispatcher delivers posted events, such as
+    // the CAN receive hand-off, before it blocks, and would sleep on with the
+    // answer queued: it is woken so that the pass ends.
+    if (!OnPacket)
+        if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
+            dispatcher->wakeUp();
 }
 
 void TCommand::FirePacketEvents()
