@@ -1,5 +1,6 @@
 #include "CliConnect.h"
 
+#include "ConnectionString.h"
 #include "NTCAN.h"
 
 #include <array>
@@ -41,4 +42,25 @@ TConnectionParams CliConnectionParams(const TCliConnection& connection)
         break;
     }
     return TTCPParams{connection.Host, connection.Port};
+}
+
+TCliConnection CliConnectionFrom(const TConnectionParams& params)
+{
+    TCliConnection connection;
+    if (const auto* tcp = std::get_if<TTCPParams>(&params)) {
+        connection.Transport = TCliTransport::Tcp;
+        connection.Host = tcp->Host;
+        connection.Port = static_cast<uint16_t>(tcp->Port);
+    } else if (const auto* serial = std::get_if<TSerialParams>(&params)) {
+        connection.Transport = TCliTransport::Serial;
+        connection.SerialPort = serial->PortName;
+        connection.Baudrate = serial->Baudrate;
+    } else if (const auto* can = std::get_if<TCANParams>(&params)) {
+        connection.Transport = TCliTransport::Can;
+        connection.CanPlugin = can->Interface.Plugin;
+        connection.CanInterface = can->Interface.Name;
+        connection.CanKbits = CanKbitsOfCode(can->BitrateCode);
+        connection.CanId = can->TargetId;
+    }
+    return connection;
 }

@@ -1,7 +1,9 @@
 #include "CliOptions.h"
 
+#include "CliConnect.h"
 #include "CliProgram.h"
 #include "CliSyntax.h"
+#include "ConnectionString.h"
 #include "IntegerLiteral.h"
 #include "UsageError.h"
 
@@ -111,11 +113,23 @@ private:
     qsizetype FPos = 0;
 };
 
+// A connection string (--connect, KRM_CONNECT); `source` names where it came from.
+void ParseConnect(const QString& source, const QString& text, TCliConnection& connection)
+{
+    try {
+        connection = CliConnectionFrom(ParseConnectionString(text));
+    } catch (const TConnectionStringError& error) {
+        throw TUsageError(QStringLiteral("%1: %2").arg(source, QString::fromStdString(error.what())));
+    }
+}
+
 void SetConnection(TCliOptions& options, const QString& option, const QString& value)
 {
     if (options.Connection.Transport != TCliTransport::None)
-        throw TUsageError(QStringLiteral("%1: only one connection may be given (--tcp, --serial or --can)").arg(option));
-    if (option == QLatin1String("--tcp"))
+        throw TUsageError(QStringLiteral("%1: only one connection may be given (--connect, --tcp, --serial or --can)").arg(option));
+    if (option == QLatin1String("--connect"))
+        ParseConnect(option, value, options.Connection);
+    else if (option == QLatin1String("--tcp"))
         ParseTcp(value, options.Connection);
     else if (option == QLatin1String("--serial"))
         ParseSerial(value, options.Connection);
@@ -156,7 +170,8 @@ TCliOptions ParseCliOptions(const QStringList& args)
                 throw TUsageError(QStringLiteral("%1: takes no value").arg(option));
             target = true;
         };
-        if (option == QLatin1String("--tcp") || option == QLatin1String("--serial") || option == QLatin1String("--can")) {
+        if (option == QLatin1String("--connect") || option == QLatin1String("--tcp") || option == QLatin1String("--serial") ||
+            option == QLatin1String("--can")) {
             SetConnection(options, option, reader.Value(option, inlineValue, hasInline));
         } else if (option == QLatin1String("--can-id")) {
             options.Connection.CanId = ParseCanId(reader.Value(option, inlineValue, hasInline));
@@ -187,8 +202,12 @@ TCliOptions ParseCliOptions(const QStringList& args)
         return options;
     if (canIdGiven && options.Connection.Transport != TCliTransport::Can)
         throw TUsageError(QStringLiteral("--can-id: only valid with --can"));
+    const QString fallback = qEnvironmentVariable("KRM_CONNECT");
+    if (options.Connection.Transport == TCliTransport::None && !fallback.isEmpty())
+        ParseConnect(QStringLiteral("KRM_CONNECT"), fallback, options.Connection);
     if (options.Connection.Transport == TCliTransport::None)
-        throw TUsageError(QStringLiteral("no connection given: use --tcp HOST:PORT, --serial PORT[@BAUD] or --can PLUGIN:INTERFACE[@KBITS]"));
+        throw TUsageError(QStringLiteral("no connection given: use --connect STRING, --tcp HOST:PORT, --serial PORT[@BAUD] or "
+                                         "--can PLUGIN:INTERFACE[@KBITS], or set KRM_CONNECT"));
     if (reader.AtEnd())
         throw TUsageError(QStringLiteral("no command given (krm-cli --help lists the commands)"));
     options.Program = BuildCliProgram(SplitCommandLine(reader.Rest()));
@@ -202,7 +221,9 @@ QString CliUsage()
                "\n"
                "Runs gripper commands in order over one connection.\n"
                "\n"
-               "CONNECTION (exactly one):\n"
+               "CONNECTION (exactly one; without one, the connection string in KRM_CONNECT):\n"
+               "  --connect STRING                tcp:HOST:PORT, serial:PATH[@BAUD] or\n"
+               "                                  can:PLUGIN:INTERFACE[@KBITS][#ID]\n"
                "  --tcp HOST:PORT                 TCP, e.g. 127.0.0.1:1000 or [::1]:1000\n"
                "  --serial PORT[@BAUD]            serial line, e.g. /dev/ttyUSB0@115200; BAUD one of\n"
                "                                  %1 (default 115200)\n"

@@ -303,7 +303,10 @@ public:
     // 10 s) for the link, then asks the gripper to report its state by itself
     // and reads its limits. ConnectionError when the string is malformed
     // (the message names the wrong part) or the link cannot be made.
-    static Gripper open(const std::string& connection, Timeout timeout = {});
+    // `interrupt_check` is installed as by set_interrupt_check before the
+    // wait for the link begins.
+    static Gripper open(const std::string& connection, Timeout timeout = {},
+        std::function<bool()> interrupt_check = {});
 
     Gripper(Gripper&&) noexcept;
     Gripper& operator=(Gripper&&) noexcept;

@@ -1,0 +1,45 @@
+#pragma once
+// The thread one gripper link runs on: a thread with an event loop of its
+// own, so the link's sockets, serial ports and timers work without the
+// caller's event loop or a QCoreApplication. Work reaches it as jobs, which
+// run there one after the other in the order they were posted. A job that
+// waits inside the link's nested event loop (a transaction) is never
+// interrupted by the next job: that one starts when the first has returned.
+#include <QtCore/private/qthread_p.h>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+
+class QObject;
+
+class TLinkThread {
+public:
+    TLinkThread();
+    // Stops the thread (see Stop).
+    ~TLinkThread();
+    TLinkThread(const TLinkThread&) = delete;
+    TLinkThread& operator=(const TLinkThread&) = delete;
+
+    // Queues `job` to run on the link thread. False once the thread is
+    // stopping: the job is dropped.
+    bool Post(std::function<void()> job);
+    // True when called on the link thread.
+    bool IsCurrent() const;
+    // Runs the jobs queued so far, then ends the thread and waits for it.
+    // Must not be called on the link thread.
+    void Stop();
+
+private:
+    void RunJobs();
+
+    // Qt delivers events (timers, sockets, queued calls) without a
+    // QCoreApplication only on a thread marked as not needing one, which is
+    // what Qt's own daemon thread does.
+    QDaemonThread FThread;
+    QObject* FContext = nullptr; // lives on the link thread; receives the job events
+    std::mutex FMutex;
+    std::deque<std::function<void()>> FJobs;
+    bool FStopping = false;
+    bool FRunning = false; // link thread only: a job is running
+};
