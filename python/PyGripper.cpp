@@ -43,8 +43,7 @@ bool PythonInterrupted()
 std::unique_ptr<PyGripper> PyGripper::Open(const std::string& connection, std::optional<double> timeout)
 {
     const Timeout limit = ToTimeout(timeout);
-    auto gripper = Unlocked([&] { return Gripper::open(connection, limit); });
-    gripper.set_interrupt_check(PythonInterrupted);
+    auto gripper = Unlocked([&] { return Gripper::open(connection, limit, PythonInterrupted); });
     return std::unique_ptr<PyGripper>(new PyGripper(std::move(gripper)));
 }
 
