@@ -187,7 +187,7 @@ void BindValues(py::module_& m)
 
 void BindMotion(py::module_& m)
 {
-    py::class_<Motion>(m, "Motion",
+    py::class_<Motion, std::shared_ptr<Motion>>(m, "Motion",
         "A motion started by Gripper.start_home/start_move/start_grasp/\n"
         "start_release. It runs on whether or not this object lives; the object\n"
         "only watches it.")
@@ -326,24 +326,24 @@ void BindGripper(py::module_& m)
         py::arg("width"), py::arg("speed"), t);
     c.def("start_home",
         [](PyGripper& g, std::optional<double> s) {
-            return Unlocked([&] { return g.Get().start_home(ToTimeout(s)); });
+            return g.Track(Unlocked([&] { return g.Get().start_home(ToTimeout(s)); }));
         },
         "Starts homing and returns a krm.Motion once the gripper accepted it;\n"
         "`timeout` bounds the wait for that acceptance.",
         t);
     c.def("start_move",
         [](PyGripper& g, double position, double speed, std::optional<double> s) {
-            return Unlocked([&] { return g.Get().start_move(position, speed, ToTimeout(s)); });
+            return g.Track(Unlocked([&] { return g.Get().start_move(position, speed, ToTimeout(s)); }));
         },
         "Starts a move (see move) and returns a krm.Motion.", py::arg("position"), py::arg("speed"), t);
     c.def("start_grasp",
         [](PyGripper& g, double width, double speed, std::optional<double> s) {
-            return Unlocked([&] { return g.Get().start_grasp(width, speed, ToTimeout(s)); });
+            return g.Track(Unlocked([&] { return g.Get().start_grasp(width, speed, ToTimeout(s)); }));
         },
         "Starts a grasp (see grasp) and returns a krm.Motion.", py::arg("width"), py::arg("speed"), t);
     c.def("start_release",
         [](PyGripper& g, double width, double speed, std::optional<double> s) {
-            return Unlocked([&] { return g.Get().start_release(width, speed, ToTimeout(s)); });
+            return g.Track(Unlocked([&] { return g.Get().start_release(width, speed, ToTimeout(s)); }));
         },
         "Starts a release (see release) and returns a krm.Motion.", py::arg("width"), py::arg("speed"), t);
 
@@ -409,7 +409,8 @@ void BindGripper(py::module_& m)
         "    for report in g.reports(timeout=2.0):\n"
         "        print(report.position)\n\n"
         "It raises krm.ConnectionError when the link goes down; Ctrl+C ends\n"
-        "the wait with KeyboardInterrupt.");
+        "the wait with KeyboardInterrupt, after sending STOP to a motion this\n"
+        "session started.");
     c.def(
         "last_state", [](PyGripper& g) { return Unlocked([&] { return g.Get().last_state(); }); },
         "The latest values the gripper reported or answered, with their receive\n"

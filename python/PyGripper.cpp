@@ -75,6 +75,30 @@ void PyGripper::DropHandlers()
         FGripper.remove_report_handler(id);
 }
 
+std::shared_ptr<Motion> PyGripper::Track(Motion motion)
+{
+    std::erase_if(FMotions, [](const auto& m) { return m->done(); });
+    return FMotions.emplace_back(std::make_shared<Motion>(std::move(motion)));
+}
+
+void PyGripper::StopOwnMotions()
+{
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    const auto motions = FMotions;
+    {
+        py::gil_scoped_release release;
+        for (const auto& motion : motions) {
+            try {
+                motion->cancel();
+            } catch (const Error&) {
+                // Lost or closed meanwhile: nothing left to stop.
+            }
+        }
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
 std::uint64_t PyGripper::OnReport(py::object callback)
 {
     if (!PyCallable_Check(callback.ptr()))

@@ -9,6 +9,7 @@
 #include <krm/krm.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -61,6 +62,13 @@ public:
     // Python callables they hold).
     void Close();
 
+    // Keeps a motion started by this session, for StopOwnMotions.
+    std::shared_ptr<Motion> Track(Motion motion);
+    // Sends STOP to the motions started by this session that still run; a
+    // wait outside the library calls it when Ctrl+C ends the wait. Keeps a
+    // pending Python error.
+    void StopOwnMotions();
+
     // `callback(report)` for every report; the callable runs on the link
     // thread with the GIL; what it raises is printed as unraisable.
     std::uint64_t OnReport(pybind11::object callback);
@@ -79,6 +87,7 @@ private:
     Gripper FGripper;
     bool FClosed = false;
     std::vector<std::uint64_t> FHandlers;
+    std::vector<std::shared_ptr<Motion>> FMotions;
 };
 
 } // namespace krm::python

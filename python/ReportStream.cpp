@@ -66,8 +66,10 @@ Report ReportStream::Next()
         }
         if (next)
             return *next;
-        if (PyErr_CheckSignals() != 0)
+        if (PyErr_CheckSignals() != 0) {
+            FGripper->StopOwnMotions();
             throw py::error_already_set();
+        }
         if (timeUp) {
             Close();
             throw py::stop_iteration();

@@ -17,6 +17,7 @@ waits = {
     "answer": lambda: g.info(timeout=30),
     "reports": lambda: list(g.reports()),
     "motion object": lambda: g.start_move(0, 5).wait(),
+    "reports while moving": lambda: (g.start_move(0, 5), list(g.reports())),
 }
 print("waiting", flush=True)
 try:
@@ -32,7 +33,7 @@ except KeyboardInterrupt:
 MARGIN = 1.0
 
 
-@pytest.mark.parametrize("wait", ["motion", "answer", "reports", "motion object"])
+@pytest.mark.parametrize("wait", ["motion", "answer", "reports", "motion object", "reports while moving"])
 def test_ctrl_c_ends_the_wait(start_sim, tmp_path, wait):
     # GET_SYSINFO is never answered, and a move to 0 at 5 mm/s takes 11 s.
     sim = start_sim("--referenced", "--drop", "0x50")
@@ -43,7 +44,8 @@ def test_ctrl_c_ends_the_wait(start_sim, tmp_path, wait):
                              env={**os.environ, "PYTHONUNBUFFERED": "1"})
     try:
         assert child.stdout.readline() == "waiting\n", child.stderr.read()
-        if wait.startswith("motion"):
+        moving = "motion" in wait or "moving" in wait
+        if moving:
             assert sim.wait_received("GOTO")
         time.sleep(0.3)
         sent = time.monotonic()
@@ -57,7 +59,7 @@ def test_ctrl_c_ends_the_wait(start_sim, tmp_path, wait):
     print(f"{wait}: KeyboardInterrupt {latency * 1000:.0f} ms after SIGINT")
     assert latency < MARGIN
     assert child.returncode == 0
-    if wait.startswith("motion"):
+    if moving:
         assert sim.wait_received("STOP")
     else:
         assert sim.received("STOP") == 0
