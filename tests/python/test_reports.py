@@ -8,7 +8,7 @@ import krm
 
 def test_reports_iterator_follows_a_move(sim):
     with krm.Gripper(sim.connection) as g:
-        g.start_move(100, 200)
+        g.start_move(100, 50)  # about 1 s
         positions = []
         started = time.monotonic()
         with g.reports(timeout=1.0) as reports:
