@@ -2,17 +2,22 @@
 // A result made on the link thread and waited for on the caller's thread.
 // The wait runs in slices of at most WaitSlice, so that a deadline and the
 // caller's interrupt check are looked at in time.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace krm::detail {
 
 using SteadyClock = std::chrono::steady_clock;
 inline constexpr std::chrono::milliseconds WaitSlice{20};
+// How long a wait looks at the result without sleeping first: most answers
+// come within it, and waking a sleeping thread costs more than the answer.
+inline constexpr std::chrono::microseconds SpinTime{200};
 
 enum class WaitEnd { Ready, Deadline, Interrupted };
 
@@ -27,6 +32,7 @@ public:
             return false;
         FValue = std::move(value);
         FReady = true;
+        FReadyFlag.store(true, std::memory_order_release);
         FChanged.notify_all();
         return true;
     }
@@ -37,6 +43,7 @@ public:
             return false;
         FError = std::move(error);
         FReady = true;
+        FReadyFlag.store(true, std::memory_order_release);
         FChanged.notify_all();
         return true;
     }
@@ -49,6 +56,9 @@ public:
     // (looked at every WaitSlice) returns true.
     WaitEnd Wait(std::optional<SteadyClock::time_point> deadline, const std::function<bool()>& interrupted)
     {
+        const auto spinEnd = SteadyClock::now() + SpinTime;
+        while (!FReadyFlag.load(std::memory_order_acquire) && SteadyClock::now() < spinEnd)
+            std::this_thread::yield();
         std::unique_lock lock(FMutex);
         for (;;) {
             if (FReady)
@@ -86,6 +96,7 @@ private:
     std::optional<T> FValue;
     std::exception_ptr FError;
     bool FReady = false;
+    std::atomic_bool FReadyFlag{false};
 };
 
 } // namespace krm::detail

@@ -222,6 +222,9 @@ void Session::Reported(Report::Kind kind, uint8_t cmd)
             for (const auto& [id, handler] : FHandlers)
                 handlers.push_back(handler);
     }
+    if (handlers.empty())
+        return;
+    std::lock_guard calls(FHandlerCalls);
     for (const auto& handler : handlers) {
         try {
             handler(report);
@@ -431,8 +434,13 @@ std::uint64_t Session::AddReportHandler(Gripper::ReportHandler handler)
 
 void Session::RemoveReportHandler(std::uint64_t id)
 {
-    std::lock_guard lock(FMutex);
-    FHandlers.erase(id);
+    {
+        std::lock_guard lock(FMutex);
+        FHandlers.erase(id);
+    }
+    // A call under way ends before this returns (unless this is that call).
+    if (!FLink.IsCurrent())
+        std::lock_guard calls(FHandlerCalls);
 }
 
 void Session::SetInterruptCheck(std::function<bool()> check)

@@ -153,6 +153,9 @@ private:
     std::map<std::uint64_t, Gripper::ReportHandler> FHandlers;
     std::uint64_t FNextHandlerId = 1;
     std::function<bool()> FInterruptCheck;
+    // Held by the link thread while report handlers run (again when a
+    // handler's own request lets a report in).
+    std::recursive_mutex FHandlerCalls;
 };
 
 template <class Op> void Session::Run(const std::string& name, uint8_t cmd, Op op)

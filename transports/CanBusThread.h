@@ -8,7 +8,7 @@
 // interface opened in the process, and that server has to keep running after
 // that one interface is closed again (for example after a port scan).
 #include <QObject>
-#include <QThread>
+#include <QtCore/private/qthread_p.h>
 
 #include <functional>
 
@@ -31,6 +31,9 @@ private:
     void Stop();
     static void StopInstance();
 
-    QThread FThread;
+    // Qt delivers events without a QCoreApplication (as in the C++ library's
+    // sessions) only on a thread marked as not needing one, as its daemon
+    // thread is; with an application object it is a plain QThread.
+    QDaemonThread FThread;
     QObject* FContext;
 };

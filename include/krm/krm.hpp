@@ -370,6 +370,9 @@ public:
     // Returns an id for remove_report_handler.
     using ReportHandler = std::function<void(const Report& report)>;
     std::uint64_t on_report(ReportHandler handler);
+    // Once this returns, the handler runs no more: a call under way on the
+    // link thread has ended (so do not call it holding a lock that handler
+    // waits for). Called from a handler, it only keeps further calls away.
     void remove_report_handler(std::uint64_t id);
 
     // The latest values the gripper reported (or answered), with their

@@ -1,5 +1,6 @@
 #include "SimChild.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -48,8 +49,11 @@ SimChild::SimChild(const std::vector<std::string>& args, bool pty) : pty_(pty)
     std::string text;
     const std::regex portLine("tcp port (\\d+)");
     const std::regex ptyLine("pty (\\S+) ->");
+    const std::regex canLine("can \\S+ id \\d+");
+    const bool can = std::find(args.begin(), args.end(), "--can") != args.end();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!Started() && std::chrono::steady_clock::now() < deadline) {
+    bool canReady = !can;
+    while (!(Started() && canReady) && std::chrono::steady_clock::now() < deadline) {
         pollfd p{out_, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0)
             continue;
@@ -63,6 +67,7 @@ SimChild::SimChild(const std::vector<std::string>& args, bool pty) : pty_(pty)
             port_ = std::atoi(m[1].str().c_str());
         if (std::regex_search(text, m, ptyLine))
             ptyPath_ = m[1].str();
+        canReady = canReady || std::regex_search(text, canLine);
     }
 }
 

@@ -10,7 +10,8 @@
 class SimChild {
 public:
     // Starts gripper-sim with "--tcp 127.0.0.1:0", "--pty <folder>/tty" when
-    // `pty` is set, and `args`; waits up to 10 s for its ready lines.
+    // `pty` is set, and `args`; waits up to 10 s for its ready lines (also
+    // the CAN one when `args` hold --can).
     explicit SimChild(const std::vector<std::string>& args = {}, bool pty = false);
     // SIGTERM, then waits for it.
     ~SimChild();

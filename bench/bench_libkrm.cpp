@@ -1,0 +1,201 @@
+// Costs of libkrm against the gripper simulator over loopback TCP.
+//
+// 1. STOP round trip: Gripper::stop() next to a plain blocking socket doing
+//    the same exchange with the same simulator, in alternating rounds (the
+//    simulator serves one client at a time). Goal: median ratio at most 1.2.
+// 2. 1,000 state() calls in one session next to 1,000 krm-cli processes
+//    each running `state` (both reported; the count is the first argument
+//    after the benchmark options, default 1000).
+#include "SimChild.h"
+
+#include <krm/krm.hpp>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+SimChild* Simulator = nullptr;
+std::vector<std::vector<double>> SocketRounds;
+std::vector<std::vector<double>> LibraryRounds;
+
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A plain blocking socket: write the STOP frame, read the 10-byte answer.
+void BM_BlockingSocketStop(benchmark::State& state)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(Simulator->Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        state.SkipWithError("cannot connect to the simulator");
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    const int noDelay = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    const uint8_t stop[] = {0xAA, 0xAA, 0xAA, 0x22, 0x00, 0x00, 0x0E, 0x76};
+    uint8_t answer[10];
+    std::vector<double>& samples = SocketRounds.emplace_back();
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        if (send(fd, stop, sizeof stop, 0) != static_cast<ssize_t>(sizeof stop)) {
+            state.SkipWithError("send failed");
+            break;
+        }
+        size_t got = 0;
+        while (got < sizeof answer) {
+            const ssize_t n = recv(fd, answer + got, sizeof answer - got, 0);
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        const double seconds = Seconds(std::chrono::steady_clock::now() - t0).count();
+        if (got != sizeof answer) {
+            state.SkipWithError("no answer");
+            break;
+        }
+        state.SetIterationTime(seconds);
+        samples.push_back(seconds);
+    }
+    close(fd);
+}
+
+void BM_LibraryStop(benchmark::State& state)
+{
+    try {
+        krm::Gripper gripper = krm::Gripper::open(Simulator->Tcp());
+        std::vector<double>& samples = LibraryRounds.emplace_back();
+        for (auto _ : state) {
+            const auto t0 = std::chrono::steady_clock::now();
+            gripper.stop();
+            const double seconds = Seconds(std::chrono::steady_clock::now() - t0).count();
+            state.SetIterationTime(seconds);
+            samples.push_back(seconds);
+        }
+    } catch (const krm::Error& error) {
+        state.SkipWithError(error.what());
+    }
+}
+
+// Runs krm-cli with `args` and waits for it; its exit status.
+int RunCli(const std::vector<std::string>& args)
+{
+    std::vector<std::string> words{KRM_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, KRM_CLI_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void StateFigures(int count)
+{
+    double session = 0;
+    try {
+        krm::Gripper gripper = krm::Gripper::open(Simulator->Tcp());
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < count; ++i)
+            gripper.state();
+        session = Seconds(std::chrono::steady_clock::now() - t0).count();
+    } catch (const krm::Error& error) {
+        std::fprintf(stderr, "state in one session failed: %s\n", error.what());
+        return;
+    }
+    const std::string port = "127.0.0.1:" + std::to_string(Simulator->Port());
+    const auto t0 = std::chrono::steady_clock::now();
+    int failed = 0;
+    for (int i = 0; i < count; ++i)
+        failed += RunCli({"--tcp", port, "state"}) == 0 ? 0 : 1;
+    const double processes = Seconds(std::chrono::steady_clock::now() - t0).count();
+    std::printf("\n== %d state calls ==\n", count);
+    std::printf("one libkrm session: %.3f s (%.2f ms per call)\n", session, session * 1e3 / count);
+    std::printf("%d krm-cli processes: %.3f s (%.2f ms per call, %d failed)\n", count, processes,
+                processes * 1e3 / count, failed);
+    if (session > 0)
+        std::printf("krm-cli processes / one session: %.1f\n", processes / session);
+}
+
+void PrintStopSummary()
+{
+    // The load of the machine drifts; each library round is compared with
+    // the socket round right before it, and the median of those ratios is
+    // the figure.
+    const size_t rounds = std::min(SocketRounds.size(), LibraryRounds.size());
+    if (rounds == 0)
+        return;
+    std::vector<double> ratios;
+    std::printf("\n== STOP round trip against the simulator, %zu rounds ==\n", rounds);
+    for (size_t r = 0; r < rounds; ++r) {
+        const double b = Median(SocketRounds[r]);
+        const double l = Median(LibraryRounds[r]);
+        if (b > 0)
+            ratios.push_back(l / b);
+        std::printf("round %zu: median blocking socket %.1f us, median libkrm %.1f us, ratio %.2f\n", r + 1, b * 1e6,
+                    l * 1e6, b > 0 ? l / b : 0.0);
+    }
+    std::printf("median ratio libkrm / blocking socket: %.2f (goal <= 1.2)\n", Median(ratios));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    const int stateCount = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+    SimChild simulator({"--referenced"});
+    if (!simulator.Started()) {
+        std::fprintf(stderr, "gripper-sim did not start\n");
+        return 1;
+    }
+    Simulator = &simulator;
+    for (int round = 0; round < 9; ++round) {
+        benchmark::RegisterBenchmark("StopRoundTrip_BlockingSocket", BM_BlockingSocketStop)
+            ->Iterations(200)->UseManualTime()->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("StopRoundTrip_Library", BM_LibraryStop)
+            ->Iterations(200)->UseManualTime()->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    PrintStopSummary();
+    StateFigures(stateCount);
+    return 0;
+}
