@@ -3,6 +3,7 @@ answer or reports; SIGINT must end the wait with KeyboardInterrupt quickly,
 and a running motion of the session gets STOP."""
 import os
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -11,17 +12,21 @@ import pytest
 
 SCRIPT = """
 import sys, time, krm
-g = krm.Gripper(sys.argv[1])
 waits = {
-    "motion": lambda: g.move(0, 5),
-    "answer": lambda: g.info(timeout=30),
-    "reports": lambda: list(g.reports()),
-    "motion object": lambda: g.start_move(0, 5).wait(),
-    "reports while moving": lambda: (g.start_move(0, 5), list(g.reports())),
+    "motion": lambda g: g.move(0, 5),
+    "answer": lambda g: g.info(timeout=30),
+    "reports": lambda g: list(g.reports()),
+    "motion object": lambda g: g.start_move(0, 5).wait(),
+    "reports while moving": lambda g: (g.start_move(0, 5), list(g.reports())),
 }
-print("waiting", flush=True)
 try:
-    waits[sys.argv[2]]()
+    if sys.argv[2] == "connect":
+        print("waiting", flush=True)
+        krm.Gripper(sys.argv[1], timeout=30)
+    else:
+        g = krm.Gripper(sys.argv[1])
+        print("waiting", flush=True)
+        waits[sys.argv[2]](g)
     print("not interrupted", flush=True)
 except KeyboardInterrupt:
     print("interrupted", time.monotonic(), flush=True)
@@ -33,13 +38,22 @@ except KeyboardInterrupt:
 MARGIN = 1.0
 
 
-@pytest.mark.parametrize("wait", ["motion", "answer", "reports", "motion object", "reports while moving"])
+# Opening against a silent peer: the library's wait ends at once, but its
+# clean-up waits for the link thread's pending requests (up to 3 s each).
+SLOW_OPEN = pytest.mark.xfail(reason="libkrm: closing after an interrupted open waits for the link's requests")
+
+
+@pytest.mark.parametrize("wait", ["motion", "answer", "reports", "motion object", "reports while moving",
+                                  pytest.param("connect", marks=SLOW_OPEN)])
 def test_ctrl_c_ends_the_wait(start_sim, tmp_path, wait):
     # GET_SYSINFO is never answered, and a move to 0 at 5 mm/s takes 11 s.
     sim = start_sim("--referenced", "--drop", "0x50")
+    # A peer that takes the connection but never answers: opening waits.
+    silent = socket.create_server(("127.0.0.1", 0))
+    connection = f"tcp:127.0.0.1:{silent.getsockname()[1]}" if wait == "connect" else sim.connection
     script = tmp_path / "wait.py"
     script.write_text(SCRIPT)
-    child = subprocess.Popen([sys.executable, str(script), sim.connection, wait],
+    child = subprocess.Popen([sys.executable, str(script), connection, wait],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                              env={**os.environ, "PYTHONUNBUFFERED": "1"})
     try:
@@ -53,6 +67,7 @@ def test_ctrl_c_ends_the_wait(start_sim, tmp_path, wait):
         out, err = child.communicate(timeout=20)
     finally:
         child.kill()
+        silent.close()
     words = out.split()
     assert words[:1] == ["interrupted"], out + err
     latency = float(words[1]) - sent
