@@ -32,8 +32,9 @@ for package in "${packages[@]}"; do
   deb="$work/out/${package}_${version}_$arch.deb"
   [ -f "$deb" ] || { echo "no package $deb"; ls "$work/out"; exit 1; }
 done
-[ "$(ls "$work"/out/*.deb | wc -l)" -eq ${#packages[@]} ] || { echo "packages beyond ${packages[*]}:"; ls "$work/out"; exit 1; }
-for deb in "$work"/out/*.deb; do
+debs=("$work"/out/*.deb)
+[ ${#debs[@]} -eq ${#packages[@]} ] || { echo "packages beyond ${packages[*]}:"; ls "$work/out"; exit 1; }
+for deb in "${debs[@]}"; do
   dpkg -x "$deb" "$root"
 done
 field() { dpkg-deb --field "$work/out/${1}_${version}_$arch.deb" "$2"; }
