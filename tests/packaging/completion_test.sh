@@ -2,8 +2,9 @@
 # The bash completion of krm-cli: every option and command that --help lists
 # (and decode), commands again after a lone ",", --reset after stats, command
 # names after raw, files after run, decode and --log, a hand-typed serial port
-# path and its line speeds, and the virtual CAN bus. Files live in a
-# temporary folder.
+# path and its line speeds, the virtual CAN bus, and the connection-string
+# prefixes after --connect with the same ports and buses after them. Files
+# live in a temporary folder.
 #   completion_test.sh COMPLETION_FILE KRM_CLI
 set -uo pipefail
 completion="$1"
@@ -13,6 +14,9 @@ cli="$2"
 source /usr/share/bash-completion/bash_completion
 # shellcheck disable=SC1090
 source "$completion"
+# Outside a completion bash's compopt refuses; the options it sets (no space
+# after "tcp:") are not what is checked here.
+compopt() { :; }
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -62,6 +66,13 @@ check "a serial port path typed by hand" "$work/gripper-tty" "$(complete_line "k
 check "line speeds after a serial port" "$work/gripper-tty@115200" \
   "$(complete_line "krm-cli --serial $work/gripper-tty@11")"
 check "Qt's virtual CAN bus" "virtualcan:can0" "$(complete_line "krm-cli --can virt")"
+check "connection-string prefixes after --connect" "can: serial: tcp:" "$(complete_line "krm-cli --connect ")"
+check "a serial port in a connection string" "serial:$work/gripper-tty" \
+  "$(complete_line "krm-cli --connect serial:$work/gri")"
+check "line speeds in a connection string" "serial:$work/gripper-tty@115200" \
+  "$(complete_line "krm-cli --connect serial:$work/gripper-tty@11")"
+check "the virtual CAN bus in a connection string" "can:virtualcan:can0" "$(complete_line "krm-cli --connect can:virt")"
+check "commands after a connection string" "home" "$(complete_line "krm-cli --connect tcp:h:1 ho")"
 
 [ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
 echo "all checks passed"

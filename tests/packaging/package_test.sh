@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Packs the built tree into the Debian package (CPack installs what the build
-# holds and builds nothing) and checks the package as a user and Debian's
-# tools would: lintian reports no error and no warning; the manual pages name
-# every option and command of --help; the desktop entry, the AppStream data
-# and the icon sizes pass their validators; copyright and changelog are in
-# place; and the programs run from an unpacked root.
+# Packs the built tree into the Debian packages (CPack installs what the build
+# holds and builds nothing) and checks them as a user and Debian's tools
+# would: lintian reports no error and no warning on any of them; each has its
+# copyright and changelog; libkrm1 carries the library with its shlibs and
+# ldconfig trigger, libkrm-dev the headers, link, CMake package and
+# pkg-config file in the multiarch folder, python3-krm the module, which
+# imports from an unpacked root; the packages that use Qt's private interface
+# depend on the Qt they were built against; the manual pages name every
+# option and command of --help; the desktop entry, the AppStream data and the
+# icon sizes pass their validators; and the programs run from an unpacked
+# root.
 #   package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build="$1"
 version="$2"
-for tool in lintian appstreamcli desktop-file-validate man; do
+for tool in lintian appstreamcli desktop-file-validate man pkg-config python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps"; exit 1; }
 done
 work="$(mktemp -d)"
@@ -18,23 +23,68 @@ failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
-deb="$work/out/krm-commander_${version}_$(dpkg --print-architecture).deb"
-[ -f "$deb" ] || { echo "no package $deb"; ls "$work/out"; exit 1; }
-# Every package made (split ones too) is checked and unpacked into one root.
+arch="$(dpkg --print-architecture)"
+multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
+packages=(krm-commander libkrm1 libkrm-dev python3-krm)
+# Every package made is checked and unpacked into one root.
 root="$work/root"
-for package in "$work"/out/*.deb; do
-  dpkg -x "$package" "$root"
+for package in "${packages[@]}"; do
+  deb="$work/out/${package}_${version}_$arch.deb"
+  [ -f "$deb" ] || { echo "no package $deb"; ls "$work/out"; exit 1; }
 done
+debs=("$work"/out/*.deb)
+[ ${#debs[@]} -eq ${#packages[@]} ] || { echo "packages beyond ${packages[*]}:"; ls "$work/out"; exit 1; }
+for deb in "${debs[@]}"; do
+  dpkg -x "$deb" "$root"
+done
+field() { dpkg-deb --field "$work/out/${1}_${version}_$arch.deb" "$2"; }
+control() { dpkg-deb --ctrl-tarfile "$work/out/${1}_${version}_$arch.deb" | tar -xOf - "./$2" 2>/dev/null; }
 
 # lintian: errors and warnings fail.
 lintian --fail-on error,warning "$work"/out/*.deb >"$work/lintian.txt" 2>&1 ||
   fail "lintian: $(grep -E '^(E|W):' "$work/lintian.txt")"
 grep -qE '^(E|W):' "$work/lintian.txt" || echo "lintian: no errors, no warnings"
 
-doc="$root/usr/share/doc/krm-commander"
-[ -f "$doc/copyright" ] || fail "no copyright"
-gzip -t "$doc/changelog.gz" 2>/dev/null && zcat "$doc/changelog.gz" | head -1 | grep -q "^krm-commander ($version)" ||
-  fail "changelog.gz missing or not of version $version"
+for package in "${packages[@]}"; do
+  doc="$root/usr/share/doc/$package"
+  [ -f "$doc/copyright" ] || fail "$package: no copyright"
+  gzip -t "$doc/changelog.gz" 2>/dev/null && zcat "$doc/changelog.gz" | head -1 | grep -q "^krm-commander ($version)" ||
+    fail "$package: changelog.gz missing or not of version $version"
+done
+
+# The library: its soname, in the multiarch folder, announced in shlibs, the
+# dynamic linker's cache refreshed by trigger and not by maintainer scripts.
+libdir="$root/usr/lib/$multiarch"
+[ -f "$libdir/libkrm.so.$version" ] && [ "$(readlink "$libdir/libkrm.so.1")" = "libkrm.so.$version" ] ||
+  fail "libkrm1 lacks libkrm.so.1 in /usr/lib/$multiarch"
+[ "$(control libkrm1 shlibs)" = "libkrm 1 libkrm1 (>= $version)" ] || fail "libkrm1 shlibs: $(control libkrm1 shlibs)"
+control libkrm1 triggers | grep -qx "activate-noawait ldconfig" || fail "libkrm1 has no ldconfig trigger"
+# Building against it: header, link, CMake package and pkg-config file.
+[ -f "$root/usr/include/krm/krm.hpp" ] || fail "libkrm-dev lacks /usr/include/krm/krm.hpp"
+[ "$(readlink "$libdir/libkrm.so")" = libkrm.so.1 ] || fail "libkrm-dev lacks the link libkrm.so"
+for f in krmConfig.cmake krmConfigVersion.cmake krmTargets.cmake; do
+  [ -f "$libdir/cmake/krm/$f" ] || fail "libkrm-dev lacks /usr/lib/$multiarch/cmake/krm/$f"
+done
+pc() { PKG_CONFIG_PATH="$libdir/pkgconfig" PKG_CONFIG_LIBDIR=/nonexistent pkg-config "$@" krm; }
+[ "$(realpath -m "$(pc --variable=libdir)")" = "$libdir" ] &&
+  [ "$(realpath -m "$(pc --variable=includedir)")" = "$root/usr/include" ] ||
+  fail "krm.pc in /usr/lib/$multiarch/pkgconfig does not lead to the package's folders: $(pc --libs --cflags 2>&1)"
+field libkrm-dev Depends | grep -qF "libkrm1 (= $version)" || fail "libkrm-dev does not depend on its libkrm1"
+# The Python module, for the python3 it was built for, imports from the
+# unpacked root (it finds libkrm there, beside it).
+modules="$root/usr/lib/python3/dist-packages"
+python="$(python3 -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')"
+next="${python%.*}.$((${python#*.} + 1))"
+ls "$modules"/krm.cpython-*.so >/dev/null 2>&1 && [ -f "$modules/krm.pyi" ] || fail "python3-krm lacks the module or its stub"
+field python3-krm Depends | grep -qF "python3 (>= $python), python3 (<< $next)" || fail "python3-krm does not depend on python3 $python"
+field python3-krm Depends | grep -qF "libkrm1 (= $version)" || fail "python3-krm does not depend on its libkrm1"
+out="$(cd "$work" && env -u LD_LIBRARY_PATH PYTHONPATH="$modules" python3 -c 'import krm; print(krm.__file__, krm.version())' 2>&1)"
+[ "$out" = "$modules/$(basename "$modules"/krm.cpython-*.so) $version" ] || fail "python3 does not import krm from the package: $out"
+# Qt's private interface: only the Qt it was built against.
+qt="$(dpkg-query -W -f '${Provides}' libqt6core6 | grep -oE 'qt6-base-abi \(= [^)]*\)')"
+for package in krm-commander libkrm1; do
+  field "$package" Depends | grep -qF "$qt" || fail "$package does not depend on $qt"
+done
 
 desktop-file-validate "$root/usr/share/applications/krm-commander.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >"$work/appstream.txt" 2>&1 ||
@@ -75,4 +125,4 @@ for program in krm-cli gripper-sim; do
 done
 
 [ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
-echo "$(basename "$deb"): lintian clean, documents, icons and programs in place"
+echo "${packages[*]}: lintian clean, library, development files, module, documents, icons and programs in place"
