@@ -78,7 +78,7 @@ next="${python%.*}.$((${python#*.} + 1))"
 ls "$modules"/krm.cpython-*.so >/dev/null 2>&1 && [ -f "$modules/krm.pyi" ] || fail "python3-krm lacks the module or its stub"
 field python3-krm Depends | grep -qF "python3 (>= $python), python3 (<< $next)" || fail "python3-krm does not depend on python3 $python"
 field python3-krm Depends | grep -qF "libkrm1 (= $version)" || fail "python3-krm does not depend on its libkrm1"
-out="$(cd "$work" && env -u LD_LIBRARY_PATH PYTHONPATH="$modules" python3 -c 'import krm; print(krm.__file__, krm.version())' 2>&1)"
+out="$(cd "$work" && env -u LD_LIBRARY_PATH LD_PRELOAD="${KRM_PYTHON_PRELOAD:-}" PYTHONPATH="$modules" python3 -c 'import krm; print(krm.__file__, krm.version())' 2>&1)"
 [ "$out" = "$modules/$(basename "$modules"/krm.cpython-*.so) $version" ] || fail "python3 does not import krm from the package: $out"
 # Qt's private interface: only the Qt it was built against.
 qt="$(dpkg-query -W -f '${Provides}' libqt6core6 | grep -oE 'qt6-base-abi \(= [^)]*\)')"
