@@ -1,5 +1,6 @@
 #include "LinkThread.h"
 
+#include <QAbstractEventDispatcher>
 #include <QObject>
 #include <QtCore/private/qeventdispatcher_unix_p.h>
 
@@ -32,7 +33,31 @@ bool TLinkThread::Post(std::function<void()> job)
     return true;
 }
 
-bool TLinkThread::IsCurrent() const { return QThread::currentThread() == &FThread; }
+void TLinkThread::Interrupt(std::function<void()> call)
+{
+    {
+        std::lock_guard lock(FMutex);
+        if (FStopping)
+            return;
+    }
+    QMetaObject::invokeMethod(
+        FContext,
+        [this, call = std::move(call)] {
+            // Jobs posted meanwhile wait for the call, which may itself wait
+            // in the link's nested event loop; outside a job they run after it.
+            const bool inJob = FRunning;
+            FRunning = true;
+            call();
+            FRunning = inJob;
+            if (!inJob)
+                RunJobs();
+            // The dispatcher, having delivered this, would go on to block
+            // until its next event: a wait that runs it must look at what
+            // the call changed now.
+            FThread.eventDispatcher()->wakeUp();
+        },
+        Qt::QueuedConnection);
+}
 
 void TLinkThread::Stop()
 {

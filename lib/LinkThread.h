@@ -24,8 +24,10 @@ public:
     // Queues `job` to run on the link thread. False once the thread is
     // stopping: the job is dropped.
     bool Post(std::function<void()> job);
-    // True when called on the link thread.
-    bool IsCurrent() const;
+    // Runs `call` on the link thread as soon as it looks at its events: also
+    // inside the wait of a running job, ahead of the jobs queued. Dropped
+    // once the thread is stopping.
+    void Interrupt(std::function<void()> call);
     // Runs the jobs queued so far, then ends the thread and waits for it.
     // Must not be called on the link thread.
     void Stop();
@@ -41,5 +43,5 @@ private:
     std::mutex FMutex;
     std::deque<std::function<void()>> FJobs;
     bool FStopping = false;
-    bool FRunning = false; // link thread only: a job is running
+    bool FRunning = false; // link thread only: a job or an interrupt call is running
 };

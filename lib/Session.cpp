@@ -58,14 +58,21 @@ void Session::Open(const TConnectionParams& params, Timeout timeout, std::functi
         case WaitEnd::Interrupted:
             throw InterruptedError(FConnection + ": interrupted while connecting");
         }
+        // The timeout bounds the whole open: the requests below wait for
+        // their answers up to 3 s each, and a peer that takes the connection
+        // but never answers would make them add up.
         const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-        Request("open", std::max(remaining, RequestTimeout), [this](THXT& gripper) {
-            RequestReports();
-            TSystemLimits limits;
-            if (gripper.GetSystemLimits(limits) == E_SUCCESS)
-                StoreLimits({limits.Stroke, limits.MinSpeed, limits.MaxSpeed, limits.MinAcceleration,
-                    limits.MaxAcceleration, limits.MinForce, limits.MaxForce, limits.Extra});
-        });
+        try {
+            Request("open", std::max(remaining, std::chrono::milliseconds(0)), [this](THXT& gripper) {
+                RequestReports();
+                TSystemLimits limits;
+                if (gripper.GetSystemLimits(limits) == E_SUCCESS)
+                    StoreLimits({limits.Stroke, limits.MinSpeed, limits.MaxSpeed, limits.MinAcceleration,
+                        limits.MaxAcceleration, limits.MinForce, limits.MaxForce, limits.Extra});
+            });
+        } catch (const TimeoutError&) {
+            throw ConnectionError(FConnection + ": the gripper did not answer within the timeout", "no answer");
+        }
     } catch (...) {
         Close();
         throw;
@@ -118,26 +125,31 @@ void Session::RequestReports()
 
 void Session::Close()
 {
-    // The link thread cannot wait for its own end.
-    if (FLink.IsCurrent())
-        throw Error("close: a report handler cannot close the gripper it reports for");
     if (FClosed.exchange(true))
         return;
+    // Requests still waiting for their answers are not waited for: the link
+    // closes under them, which ends their waits at once.
+    FLink.Interrupt([this] { Abort(); });
     FLink.Post([this] {
-        if (!FGripper)
-            return;
-        // Whoever leaves a motion running stops it first.
-        if (MotionRunning() && FGripper->IsConnected())
-            FGripper->Stop();
-        FailMotions("the gripper was closed");
-        FGripper->OnDisconnect = nullptr;
-        FGripper->OnTransportReport = nullptr;
-        FGripper->Disconnect();
         delete FGripper;
         FGripper = nullptr;
-        FLinkUp = false;
     });
     FLink.Stop();
+    FReports.Stop();
+}
+
+void Session::Abort()
+{
+    if (!FGripper)
+        return;
+    // Whoever leaves a motion running stops it first.
+    if ((MotionRunning() || FStarting) && FGripper->IsConnected())
+        FGripper->Stop();
+    FailMotions("the gripper was closed");
+    FGripper->OnDisconnect = nullptr;
+    FGripper->OnTransportReport = nullptr;
+    FGripper->Disconnect();
+    FLinkUp = false;
 }
 
 bool Session::IsOpen() const { return !FClosed && FLinkUp; }
@@ -209,7 +221,6 @@ void Session::Reported(Report::Kind kind, uint8_t cmd)
     report.position = FGripper->Position();
     report.speed = FGripper->Speed();
     report.force = FGripper->Force();
-    std::vector<Gripper::ReportHandler> handlers;
     {
         std::lock_guard lock(FMutex);
         State& s = FLastState;
@@ -220,21 +231,10 @@ void Session::Reported(Report::Kind kind, uint8_t cmd)
         s.force = report.force;
         Clock::time_point* times[] = {&s.flags_time, &s.grasping_state_time, &s.position_time, &s.speed_time, &s.force_time};
         *times[static_cast<int>(kind)] = now;
-        // The answer to this session's own request is no report.
-        if (cmd != FAwaited)
-            for (const auto& [id, handler] : FHandlers)
-                handlers.push_back(handler);
     }
-    if (handlers.empty())
-        return;
-    std::lock_guard calls(FHandlerCalls);
-    for (const auto& handler : handlers) {
-        try {
-            handler(report);
-        } catch (...) {
-            // A handler's error must not end the link thread.
-        }
-    }
+    // The answer to this session's own request is no report.
+    if (cmd != FAwaited)
+        FReports.Deliver(report);
 }
 
 std::shared_ptr<MotionState> Session::StartMotion(MotionKind kind, const std::string& name, uint8_t cmd,
@@ -254,9 +254,11 @@ std::shared_ptr<MotionState> Session::StartMotion(MotionKind kind, const std::st
         FAwaitedStatus = -1;
         FAwaitedAnswer.clear();
         motion->Started = SteadyClock::now();
+        FStarting = true;
         const TStat status = gripper.ExecuteAsync(cmd, params, [this, motion](QObject*, int, TStat final, const TByteArray& data) {
             MotionFinal(motion, final, data);
         });
+        FStarting = false;
         FAwaited = outer;
         if (status == E_CMD_PENDING) {
             motion->StaleFinals = static_cast<int>(stale);
@@ -334,8 +336,6 @@ bool Session::MotionRunning() const { return !FRunning.empty(); }
 
 MotionResult Session::WaitMotion(MotionState& motion, Timeout timeout)
 {
-    if (FLink.IsCurrent())
-        throw Error(motion.Name + ": a report handler cannot wait for a motion; start it and look at it later");
     const auto limit = timeout.value_or(MotionTimeout());
     switch (motion.Result.Wait(SteadyClock::now() + limit, InterruptCheck())) {
     case WaitEnd::Ready:
@@ -357,8 +357,6 @@ MotionResult Session::WaitMotion(MotionState& motion, Timeout timeout)
 
 std::optional<MotionResult> Session::WaitMotionFor(MotionState& motion, std::chrono::milliseconds timeout)
 {
-    if (FLink.IsCurrent())
-        throw Error(motion.Name + ": a report handler cannot wait for a motion; start it and look at it later");
     switch (motion.Result.Wait(SteadyClock::now() + timeout, InterruptCheck())) {
     case WaitEnd::Ready:
         return motion.Result.Take();
@@ -426,25 +424,9 @@ State Session::LastState() const
     return FLastState;
 }
 
-std::uint64_t Session::AddReportHandler(Gripper::ReportHandler handler)
-{
-    std::lock_guard lock(FMutex);
-    const std::uint64_t id = FNextHandlerId++;
-    if (handler)
-        FHandlers.emplace(id, std::move(handler));
-    return id;
-}
+std::uint64_t Session::AddReportHandler(Gripper::ReportHandler handler) { return FReports.Add(std::move(handler)); }
 
-void Session::RemoveReportHandler(std::uint64_t id)
-{
-    {
-        std::lock_guard lock(FMutex);
-        FHandlers.erase(id);
-    }
-    // A call under way ends before this returns (unless this is that call).
-    if (!FLink.IsCurrent())
-        std::lock_guard calls(FHandlerCalls);
-}
+void Session::RemoveReportHandler(std::uint64_t id) { FReports.Remove(id); }
 
 void Session::SetInterruptCheck(std::function<bool()> check)
 {

@@ -5,18 +5,18 @@
 //
 // Requests run on the link thread one after the other (TLinkThread); the
 // caller waits for their result in slices (Completion) with a deadline and
-// the interrupt check. A request made on the link thread itself (from a
-// report handler) runs at once, nested, as the gripper object allows.
+// the interrupt check. Reports reach their handlers on a thread of their own
+// (ReportDelivery), so no caller's code runs on the link thread.
 #include "Completion.h"
 #include "ConnectionParams.h"
 #include "HXTForm.h"
 #include "LinkThread.h"
+#include "ReportDelivery.h"
 
 #include <krm/krm.hpp>
 
 #include <array>
 #include <atomic>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -110,6 +110,10 @@ private:
 
     // Link thread.
     void CreateGripper(const std::shared_ptr<Completion<std::monostate>>& connected);
+    // Stops a motion this session started (or is starting), ends the waits
+    // of its motions and closes the link; runs as an interrupt of the link
+    // thread, so a request waiting for its answer ends at once.
+    void Abort();
     void EnsureUsable(const std::string& name) const;
     void Reported(Report::Kind kind, uint8_t cmd);
     void MotionFinal(const std::shared_ptr<MotionState>& motion, TStat status, const TByteArray& data);
@@ -143,6 +147,7 @@ private:
     std::vector<std::shared_ptr<MotionState>> FRunning;
     std::array<uint32_t, 256> FAnswers{};
     int FAwaited = -1;       // command byte of the typed request running now
+    bool FStarting = false;  // a motion command waits for its first answer
     TByteArray FAwaitedAnswer; // result bytes of its last answer
     int FAwaitedStatus = -1;   // status of its last answer; -1 before one came
     std::string FLostCause;
@@ -150,12 +155,9 @@ private:
     mutable std::mutex FMutex; // guards the members below
     State FLastState;
     std::optional<Limits> FLimits;
-    std::map<std::uint64_t, Gripper::ReportHandler> FHandlers;
-    std::uint64_t FNextHandlerId = 1;
     std::function<bool()> FInterruptCheck;
-    // Held by the link thread while report handlers run (again when a
-    // handler's own request lets a report in).
-    std::recursive_mutex FHandlerCalls;
+
+    ReportDelivery FReports;
 };
 
 template <class Op> void Session::Run(const std::string& name, uint8_t cmd, Op op)
@@ -192,10 +194,6 @@ void Session::Await(const std::string& name, Completion<T>& done, SteadyClock::t
 template <class Fn> auto Session::Request(const std::string& name, Timeout timeout, Fn fn) -> std::invoke_result_t<Fn, THXT&>
 {
     using R = std::invoke_result_t<Fn, THXT&>;
-    if (FLink.IsCurrent()) {
-        EnsureUsable(name);
-        return fn(*FGripper);
-    }
     if (FClosed)
         throw ConnectionError(name + ": the gripper is closed", "closed");
     auto done = std::make_shared<Completion<Value<R>>>();

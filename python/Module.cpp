@@ -393,9 +393,9 @@ void BindGripper(py::module_& m)
     c.def("on_report", &PyGripper::OnReport, py::arg("callback"),
         "Calls `callback(report)` (a krm.Report) for every report the gripper\n"
         "sends by itself and returns an id for remove_report_handler. The\n"
-        "callback runs on the library's link thread, one report at a time,\n"
-        "and should return quickly; what it raises is printed, not passed on.\n"
-        "It may call this Gripper, except for waiting for a motion.");
+        "callback runs on a thread of the library, one report at a time\n"
+        "(reports that arrive meanwhile wait for it); what it raises is\n"
+        "printed, not passed on. It may call this Gripper and close it.");
     c.def("remove_report_handler", &PyGripper::RemoveReportHandler, py::arg("id"),
         "Removes a callback added by on_report.");
     c.def(

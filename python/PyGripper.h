@@ -1,6 +1,6 @@
 #pragma once
 // krm.Gripper: a krm::Gripper used from Python. Every call into the library
-// runs without the GIL, so report handlers on the link thread can take it;
+// runs without the GIL, so report handlers on the library's thread can take it;
 // the waits look at Python's signal handlers every slice, so Ctrl+C ends
 // them (see PythonInterrupted). The Gripper closes when the `with` block,
 // close(), the object's end or the interpreter's exit comes first.

@@ -299,10 +299,11 @@ class KRM_API Gripper {
 public:
     // Connects: "tcp:HOST:PORT" ("tcp:[::1]:1000" for IPv6),
     // "serial:PATH[@BAUD]" (default 115200), "can:PLUGIN:INTERFACE[@KBITS][#ID]"
-    // (default 250 kbit/s, identifier 100). Waits up to `timeout` (default
-    // 10 s) for the link, then asks the gripper to report its state by itself
-    // and reads its limits. ConnectionError when the string is malformed
-    // (the message names the wrong part) or the link cannot be made.
+    // (default 250 kbit/s, identifier 100). Makes the link, asks the gripper
+    // to report its state by itself and reads its limits, all within
+    // `timeout` (default 10 s). ConnectionError when the string is malformed
+    // (the message names the wrong part), the link cannot be made or the
+    // gripper does not answer in time.
     // `interrupt_check` is installed as by set_interrupt_check before the
     // wait for the link begins.
     static Gripper open(const std::string& connection, Timeout timeout = {},
@@ -316,10 +317,11 @@ public:
     ~Gripper();
 
     // Sends STOP if a motion this session started is still running, then
-    // closes the link and ends the link thread. Later calls throw
-    // ConnectionError. Harmless when already closed. A report handler must
-    // not close its Gripper (Error) nor destroy the last of its Gripper and
-    // Motion objects.
+    // closes the link and ends the link thread and the handlers' thread.
+    // Requests still waiting for their answers end at once with
+    // ConnectionError. Later calls throw ConnectionError. Harmless when
+    // already closed. A report handler may close (or destroy) its Gripper;
+    // from elsewhere, close waits for a handler under way to return.
     void close();
     // True while the link is up.
     bool is_open() const;
@@ -365,15 +367,15 @@ public:
         Timeout timeout = {});
 
     // Calls `handler` for every report the gripper sends by itself. Handlers
-    // run on the link thread, one report at a time, and should return
-    // quickly. A handler may call this Gripper (such calls run at once on the
-    // link thread), except for waiting for a motion (home, move, grasp,
-    // release, raw of a motion, Motion::wait), which throws Error there.
-    // Returns an id for remove_report_handler.
+    // run on a thread of their own, one report at a time in the order the
+    // reports came: reports that arrive while one runs wait for it to
+    // return (more than 10,000 waiting: the oldest are dropped). A handler
+    // may call this Gripper as any thread may. Returns an id for
+    // remove_report_handler.
     using ReportHandler = std::function<void(const Report& report)>;
     std::uint64_t on_report(ReportHandler handler);
-    // Once this returns, the handler runs no more: a call under way on the
-    // link thread has ended (so do not call it holding a lock that handler
+    // Once this returns, the handler runs no more: a call under way has
+    // ended (so do not call it holding a lock that handler
     // waits for). Called from a handler, it only keeps further calls away.
     void remove_report_handler(std::uint64_t id);
 

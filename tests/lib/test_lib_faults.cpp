@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -25,6 +29,42 @@ std::string OpenError(const std::string& connection)
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A peer on a free port of 127.0.0.1 that takes connections (the kernel
+// completes them) and never answers.
+class SilentPeer {
+public:
+    SilentPeer()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd_, 4) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentPeer()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+    std::string Tcp() const { return "tcp:127.0.0.1:" + std::to_string(port_); }
+    bool Listening() const { return port_ != 0; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+std::chrono::steady_clock::duration Since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::steady_clock::now() - start;
+}
 
 } // namespace
 
@@ -109,4 +149,53 @@ TEST(LibFaults, InterruptCheckEndsAWaitAndStopsTheMotion)
     const krm::State after = g.state();
     EXPECT_FALSE(after.has(krm::flags::moving));
     EXPECT_LT(after.position, 10);
+}
+
+// Opening asks for reports and the limits, each answer waited for up to 3 s:
+// against a peer that never answers, the timeout bounds the whole open and
+// an interrupt ends it, and neither waits for the requests still pending.
+// (The margins are far below the 3 s a single unanswered request takes.)
+TEST(LibFaults, OpeningASilentPeerEndsWithinItsTimeoutOrAtAnInterrupt)
+{
+    SilentPeer peer;
+    ASSERT_TRUE(peer.Listening());
+    auto start = std::chrono::steady_clock::now();
+    try {
+        krm::Gripper::open(peer.Tcp(), 500ms);
+        FAIL() << "a silent peer was opened";
+    } catch (const krm::ConnectionError& error) {
+        EXPECT_TRUE(Contains(error.what(), "did not answer")) << error.what();
+    }
+    EXPECT_LT(Since(start), 2500ms);
+
+    start = std::chrono::steady_clock::now();
+    const auto interruptAt = start + 200ms;
+    EXPECT_THROW(
+        krm::Gripper::open(peer.Tcp(), 30s, [&] { return std::chrono::steady_clock::now() >= interruptAt; }),
+        krm::InterruptedError);
+    EXPECT_LT(Since(start), 2500ms);
+}
+
+// close() while another thread waits for an answer that never comes: the
+// waiting call ends with ConnectionError at once instead of at the link's 3 s.
+TEST(LibFaults, CloseEndsAPendingRequest)
+{
+    SimChild sim({"--referenced", "--drop", "GET_SYSINFO"});
+    krm::Gripper g = krm::Gripper::open(sim.Tcp());
+    std::atomic<bool> closedError{false};
+    std::thread waiter([&] {
+        try {
+            g.info(30s);
+        } catch (const krm::ConnectionError&) {
+            closedError = true;
+        } catch (const krm::Error&) {
+        }
+    });
+    std::this_thread::sleep_for(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    g.close();
+    EXPECT_LT(Since(start), 2000ms);
+    waiter.join();
+    EXPECT_TRUE(closedError.load());
+    EXPECT_FALSE(g.is_open());
 }

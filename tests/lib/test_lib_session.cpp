@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -217,42 +218,88 @@ TEST(LibSession, StatusErrorsCarryAdvice)
     EXPECT_TRUE(g.move(50, 200).ok());
 }
 
-TEST(LibSession, ReportsReachHandlersOnTheLinkThread)
+TEST(LibSession, ReportsReachHandlersOneAtATime)
 {
-    Sim sim;
+    // Late answers, so that reports arrive while the handler's request waits.
+    Sim sim({"--referenced", "--delay", "30"});
     krm::Gripper g = krm::Gripper::open(sim.child.Tcp());
     std::atomic<int> positions{0};
-    std::atomic<int> nestedFailures{0};
-    std::atomic<bool> waitRefused{false};
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> failures{0};
+    std::string firstFailure;
+    const auto caller = std::this_thread::get_id();
     const auto id = g.on_report([&](const krm::Report& report) {
         if (report.kind != krm::Report::Kind::position)
             return;
-        // Calls back into the gripper run at once; waiting for a motion is refused.
+        if (inside++ > 0)
+            ++overlaps;
+        // A round trip from the handler lets further reports arrive meanwhile;
+        // they wait for this call to return.
         try {
-            if (g.state().position < 0 || g.last_state().position_time == krm::Clock::time_point{})
-                ++nestedFailures;
-        } catch (const krm::Error&) {
-            ++nestedFailures;
+            if (g.state().position < 0 || std::this_thread::get_id() == caller)
+                ++failures;
+        } catch (const krm::Error& error) {
+            if (failures++ == 0)
+                firstFailure = error.what();
         }
-        try {
-            g.home();
-        } catch (const krm::Error&) {
-            waitRefused = true;
-        }
+        --inside;
         ++positions;
     });
     g.move(0, 100);
     g.move(100, 400);
-    EXPECT_GT(positions.load(), 2);
-    EXPECT_EQ(nestedFailures.load(), 0);
-    EXPECT_TRUE(waitRefused.load());
     g.remove_report_handler(id);
+    EXPECT_GT(positions.load(), 2);
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(failures.load(), 0) << firstFailure;
     const int seen = positions;
     g.move(50, 400);
     EXPECT_EQ(positions.load(), seen);
     const krm::State last = g.last_state();
     EXPECT_NEAR(last.position, 50, 0.5);
     EXPECT_NE(last.flags_time, krm::Clock::time_point{});
+}
+
+// A handler may close its Gripper, and even destroy it: the motion waited
+// for ends with ConnectionError, and no thread waits for itself (Qt says so
+// on stderr when one does).
+TEST(LibSession, AHandlerClosesOrDestroysItsGripper)
+{
+    Sim sim;
+    for (const bool destroy : {false, true}) {
+        testing::internal::CaptureStderr();
+        std::optional<krm::Gripper> g = krm::Gripper::open(sim.child.Tcp());
+        g->move(0, 400);
+        std::atomic<bool> closing{false};
+        std::atomic<bool> handled{false};
+        std::string failure;
+        g->on_report([&](const krm::Report&) {
+            if (closing.exchange(true))
+                return;
+            try {
+                if (destroy)
+                    g.reset();
+                else
+                    g->close();
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+            handled = true;
+        });
+        krm::Motion m = g->start_move(110, 50);
+        EXPECT_THROW(m.wait(10s), krm::ConnectionError);
+        for (int i = 0; i < 250 && !handled; ++i)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_TRUE(handled.load());
+        EXPECT_TRUE(failure.empty()) << failure;
+        if (!destroy) {
+            EXPECT_FALSE(g->is_open());
+            EXPECT_THROW(g->state(), krm::ConnectionError);
+        }
+        g.reset();
+        const std::string messages = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(messages.find("wait on itself"), std::string::npos) << messages;
+    }
 }
 
 TEST(LibSession, SeveralThreadsShareOneGripper)

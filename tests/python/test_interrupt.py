@@ -38,13 +38,8 @@ except KeyboardInterrupt:
 MARGIN = 1.0
 
 
-# Opening against a silent peer: the library's wait ends at once, but its
-# clean-up waits for the link thread's pending requests (up to 3 s each).
-SLOW_OPEN = pytest.mark.xfail(reason="libkrm: closing after an interrupted open waits for the link's requests")
-
-
 @pytest.mark.parametrize("wait", ["motion", "answer", "reports", "motion object", "reports while moving",
-                                  pytest.param("connect", marks=SLOW_OPEN)])
+                                  "connect"])
 def test_ctrl_c_ends_the_wait(start_sim, tmp_path, wait):
     # GET_SYSINFO is never answered, and a move to 0 at 5 mm/s takes 11 s.
     sim = start_sim("--referenced", "--drop", "0x50")

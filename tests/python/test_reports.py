@@ -4,6 +4,7 @@ import threading
 import time
 
 import krm
+import pytest
 
 
 def test_reports_iterator_follows_a_move(sim):
@@ -74,6 +75,40 @@ def test_close_while_a_callback_runs(sim):
     time.sleep(0.3)
     assert len(calls) == count
     assert not g.is_open()
+
+
+def test_callbacks_call_the_gripper_and_close_it(sim, monkeypatch, capfd):
+    """A callback's own request lets further reports arrive: they wait for
+    the callback to return instead of calling it again, nested. The last
+    callback closes the Gripper, cleanly."""
+    unraisable = []
+    monkeypatch.setattr("sys.unraisablehook", lambda info: unraisable.append(info.exc_value))
+    g = krm.Gripper(sim.connection)
+    g.move(0, 400)
+    inside = []
+    overlaps = []
+    closed = threading.Event()
+
+    def callback(report):
+        if closed.is_set():
+            return
+        overlaps.append(len(inside))
+        inside.append(report)
+        g.state()
+        inside.pop()
+        if len(overlaps) == 20:
+            g.close()
+            closed.set()
+
+    g.on_report(callback)
+    motion = g.start_move(110, 20)
+    assert closed.wait(10)
+    with pytest.raises(krm.ConnectionError):
+        motion.wait(5)
+    assert not g.is_open()
+    assert unraisable == []
+    assert set(overlaps) == {0}
+    assert "wait on itself" not in capfd.readouterr().err
 
 
 def test_reports_from_another_thread_while_main_waits(sim):
