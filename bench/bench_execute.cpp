@@ -7,6 +7,7 @@
 // 2. Round trip: Execute of STOP against the gripper simulator over loopback
 //    TCP, next to a plain blocking socket doing the same exchange with the
 //    same simulator. Goal: median ratio at most 1.5.
+#include "BlockingSocketStop.h"
 #include "DeviceDialog.h"
 #include "DialogRunner.h"
 #include "GripperOperator.h"
@@ -29,13 +30,9 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -175,45 +172,9 @@ void BM_UnansweredExecute(benchmark::State& state)
     state.counters["max_gap_ms"] = static_cast<double>(ExecuteWait.maxGapMs);
 }
 
-// A plain blocking socket: write the STOP frame, read the 10-byte answer.
 void BM_BlockingSocketStop(benchmark::State& state)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(Simulator->TcpPort());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        state.SkipWithError("cannot connect to the simulator");
-        if (fd >= 0)
-            close(fd);
-        return;
-    }
-    const uint8_t stop[] = {0xAA, 0xAA, 0xAA, 0x22, 0x00, 0x00, 0x0E, 0x76};
-    uint8_t answer[10];
-    std::vector<double>& samples = BlockingRounds.emplace_back();
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        if (send(fd, stop, sizeof stop, 0) != static_cast<ssize_t>(sizeof stop)) {
-            state.SkipWithError("send failed");
-            break;
-        }
-        size_t got = 0;
-        while (got < sizeof answer) {
-            const ssize_t n = recv(fd, answer + got, sizeof answer - got, 0);
-            if (n <= 0)
-                break;
-            got += static_cast<size_t>(n);
-        }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        if (got != sizeof answer) {
-            state.SkipWithError("no answer");
-            break;
-        }
-        state.SetIterationTime(seconds);
-        samples.push_back(seconds);
-    }
-    close(fd);
+    RunBlockingSocketStop(state, Simulator->TcpPort(), BlockingRounds.emplace_back());
 }
 
 void BM_ExecuteStop(benchmark::State& state)

@@ -10,19 +10,17 @@
 
 #include <krm/krm.hpp>
 
+#include "BlockingSocketStop.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <spawn.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -45,47 +43,9 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-// A plain blocking socket: write the STOP frame, read the 10-byte answer.
 void BM_BlockingSocketStop(benchmark::State& state)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(Simulator->Port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        state.SkipWithError("cannot connect to the simulator");
-        if (fd >= 0)
-            close(fd);
-        return;
-    }
-    const int noDelay = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-    const uint8_t stop[] = {0xAA, 0xAA, 0xAA, 0x22, 0x00, 0x00, 0x0E, 0x76};
-    uint8_t answer[10];
-    std::vector<double>& samples = SocketRounds.emplace_back();
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        if (send(fd, stop, sizeof stop, 0) != static_cast<ssize_t>(sizeof stop)) {
-            state.SkipWithError("send failed");
-            break;
-        }
-        size_t got = 0;
-        while (got < sizeof answer) {
-            const ssize_t n = recv(fd, answer + got, sizeof answer - got, 0);
-            if (n <= 0)
-                break;
-            got += static_cast<size_t>(n);
-        }
-        const double seconds = Seconds(std::chrono::steady_clock::now() - t0).count();
-        if (got != sizeof answer) {
-            state.SkipWithError("no answer");
-            break;
-        }
-        state.SetIterationTime(seconds);
-        samples.push_back(seconds);
-    }
-    close(fd);
+    RunBlockingSocketStop(state, static_cast<uint16_t>(Simulator->Port()), SocketRounds.emplace_back());
 }
 
 void BM_LibraryStop(benchmark::State& state)
