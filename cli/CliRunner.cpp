@@ -58,21 +58,6 @@ TByteArray PositionSpeed(const TCliCommand& command, bool withFlags)
     return payload;
 }
 
-bool IsMotion(uint8_t cmd)
-{
-    switch (cmd) {
-    case CMD_HOMING:
-    case CMD_GOTO:
-    case CMD_GRASP_RAW:
-    case CMD_RELEASE_RAW:
-    case CMD_GRASP_PROFILE:
-    case CMD_RELEASE_PROFILE:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The earlier of two deadlines.
 QDeadlineTimer Earliest(QDeadlineTimer a, QDeadlineTimer b) { return a.deadlineNSecs() <= b.deadlineNSecs() ? a : b; }
 
@@ -570,7 +555,7 @@ TCliResult TCliRunner::Raw(const TCliCommand& command)
     result.Fields = {{QStringLiteral("Command"), QString::asprintf("0x%02X", cmd), QString::asprintf("0x%02X", cmd)},
         {QStringLiteral("Name"), QString::fromStdString(CommandName(cmd)), QString::fromStdString(CommandName(cmd))}};
     TByteArray data = first.Payload;
-    if (!first.Arrived && IsMotion(cmd)) {
+    if (!first.Arrived && IsMotionCommand(cmd)) {
         result.Status = GiveUp(command, cmd, false, deadline,
             QStringLiteral("no answer within %1 s").arg(Seconds(std::min<double>(AnswerTimeoutMs / 1000.0, FOptions.TimeoutSeconds))));
     } else if (first.Status == E_CMD_PENDING) {

@@ -337,14 +337,8 @@ bool Session::MotionRunning() const { return !FRunning.empty(); }
 MotionResult Session::WaitMotion(MotionState& motion, Timeout timeout)
 {
     const auto limit = timeout.value_or(MotionTimeout());
-    switch (motion.Result.Wait(SteadyClock::now() + limit, InterruptCheck())) {
-    case WaitEnd::Ready:
-        return motion.Result.Take();
-    case WaitEnd::Interrupted:
-        ThrowInterrupted(motion.Name);
-    case WaitEnd::Deadline:
-        break;
-    }
+    if (std::optional<MotionResult> result = WaitMotionFor(motion, limit))
+        return std::move(*result);
     // Whoever gives up on a running motion stops it first.
     try {
         Request("stop", {}, [this](THXT& gripper) { Run("stop", CMD_STOP, [&] { return gripper.Stop(); }); });

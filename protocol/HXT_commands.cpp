@@ -62,3 +62,18 @@ std::string CommandName(uint8_t command)
             return entry.name;
     return "unknown ID(" + std::to_string(command) + ")";
 }
+
+bool IsMotionCommand(uint8_t command)
+{
+    switch (command) {
+    case CMD_HOMING:
+    case CMD_GOTO:
+    case CMD_GRASP_RAW:
+    case CMD_RELEASE_RAW:
+    case CMD_GRASP_PROFILE:
+    case CMD_RELEASE_PROFILE:
+        return true;
+    default:
+        return false;
+    }
+}

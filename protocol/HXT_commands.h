@@ -25,6 +25,10 @@ extern const std::array<const char*, GraspingStateCount> GraspingStateText;
 // Name of the first table entry with this command byte, or "unknown ID(N)".
 std::string CommandName(uint8_t command);
 
+// True for the commands that move the fingers: answered at once with
+// E_CMD_PENDING, their final status follows when the motion ends.
+bool IsMotionCommand(uint8_t command);
+
 // Command bytes the gripper command set uses.
 enum HXTCommand : uint8_t {
     CMD_HOMING = 0x20,

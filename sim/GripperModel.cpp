@@ -91,14 +91,10 @@ TPacket TGripperModel::Handle(const TPacket& request, int origin)
     if (IsReportable(cmd))
         return withResult(0, [&] { return Reading(cmd); });
 
-    switch (cmd) {
-    case CMD_HOMING:
-    case CMD_GOTO:
-    case CMD_GRASP_RAW:
-    case CMD_RELEASE_RAW:
-    case CMD_GRASP_PROFILE:
-    case CMD_RELEASE_PROFILE:
+    if (IsMotionCommand(cmd))
         return statusOnly(DoMotion(request, origin));
+
+    switch (cmd) {
     case CMD_STOP:
         return statusOnly(n == 0 ? DoStop(false) : uint16_t(E_CMD_FORMAT_ERROR));
     case CMD_FAST_STOP:
