@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 TAppDriver::TAppDriver()
@@ -108,4 +109,20 @@ QPalette DarkFusionPalette()
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, disabled);
     return dark;
+}
+
+bool UseOffscreenScreen(const QString& folder, const char* name, int width, int height)
+{
+    const QString config = folder + QStringLiteral("/screen.json");
+    QFile file(config);
+    const QByteArray description = QStringLiteral(R"({"screens": [{"name": "%1", "x": 0, "y": 0, "width": %2, "height": %3, "logicalDpi": 96, "dpr": 1}]})")
+                                       .arg(QLatin1String(name))
+                                       .arg(width)
+                                       .arg(height)
+                                       .toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(description) != description.size())
+        return false;
+    file.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+    return true;
 }

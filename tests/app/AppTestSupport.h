@@ -64,3 +64,9 @@ QPalette DarkFusionPalette();
 // Processes events until `done` holds or `timeoutMs` passed; the result of
 // the last check.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Before the application object exists: Qt's offscreen platform with one
+// screen of `width` × `height` pixels named `name`, described in a file in
+// `folder` (which must outlive the application). False when the file cannot
+// be written.
+bool UseOffscreenScreen(const QString& folder, const char* name, int width, int height);

@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -122,15 +121,8 @@ TEST_F(ScaledScreen, ToolWindowsComeBackOnTheScreen)
 int main(int argc, char** argv)
 {
     QTemporaryDir folder;
-    const QString config = folder.filePath(QStringLiteral("screen.json"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(R"({"screens": [{"name": "scaled", "x": 0, "y": 0, "width": 1600, "height": 1000,
-                          "logicalDpi": 96, "dpr": 1}]})")
-               < 0)
+    if (!UseOffscreenScreen(folder.path(), "scaled", 1600, 1000))
         return 1;
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
     qputenv("QT_SCALE_FACTOR", "1.5");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

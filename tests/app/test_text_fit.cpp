@@ -26,7 +26,6 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -340,15 +339,8 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
 int main(int argc, char** argv)
 {
     QTemporaryDir folder;
-    const QString config = folder.filePath(QStringLiteral("screen.json"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(R"({"screens": [{"name": "large", "x": 0, "y": 0, "width": 3200, "height": 2400,
-                          "logicalDpi": 96, "dpr": 1}]})")
-               < 0)
+    if (!UseOffscreenScreen(folder.path(), "large", 3200, 2400))
         return 1;
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
