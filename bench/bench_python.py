@@ -4,8 +4,8 @@
 1. STOP round trip through krm.Gripper.stop() next to a raw Python socket
    that writes the STOP frame and reads its 10-byte answer (goal: median
    ratio <= 1.5). Each round measures both, one after the other, against
-   simulators of their own; the figure is the median of the rounds' ratios,
-   so a drifting machine load falls on both sides alike.
+   the same simulator; the figure is the median of the rounds' ratios, so a
+   drifting machine load falls on both sides alike.
 2. Ctrl+C during a motion wait: the time from SIGINT to KeyboardInterrupt in
    a child process (goal: <= 100 ms).
 
@@ -75,25 +75,27 @@ def krm_stops(gripper, count):
 
 
 def stop_round_trip(krm, sim_path, rounds, stops):
-    krm_sim, raw_sim = Simulator(sim_path), Simulator(sim_path)
+    # One simulator serves both sides, one client at a time, as in the C++
+    # benchmark: two simulator processes may settle into different
+    # scheduling (one of them for long stretches at three times the round
+    # trip), which would compare the processes instead of the clients.
+    sim = Simulator(sim_path)
+    ratios = []
     try:
-        sock = socket.create_connection(("127.0.0.1", raw_sim.port))
-        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        with krm.Gripper(krm_sim.connection) as gripper:
-            raw_stops(sock, 50)
-            krm_stops(gripper, 50)
-            ratios = []
-            print(f"== STOP round trip against the simulator, {rounds} rounds of {stops} ==")
-            for r in range(rounds):
+        print(f"== STOP round trip against the simulator, {rounds} rounds of {stops} ==")
+        for r in range(rounds + 1):
+            with socket.create_connection(("127.0.0.1", sim.port)) as sock:
+                sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
                 raw = statistics.median(raw_stops(sock, stops))
+            with krm.Gripper(sim.connection) as gripper:
                 through = statistics.median(krm_stops(gripper, stops))
-                ratios.append(through / raw)
-                print(f"round {r + 1}: median raw socket {raw * 1e6:.1f} us, "
-                      f"median krm {through * 1e6:.1f} us, ratio {through / raw:.2f}")
-        sock.close()
+            if r == 0:
+                continue  # warming up
+            ratios.append(through / raw)
+            print(f"round {r}: median raw socket {raw * 1e6:.1f} us, "
+                  f"median krm {through * 1e6:.1f} us, ratio {through / raw:.2f}")
     finally:
-        krm_sim.stop()
-        raw_sim.stop()
+        sim.stop()
     median = statistics.median(ratios)
     print(f"median ratio krm / raw socket: {median:.2f} (goal <= 1.5)")
     return median
