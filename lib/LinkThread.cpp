@@ -4,12 +4,42 @@
 #include <QObject>
 #include <QtCore/private/qeventdispatcher_unix_p.h>
 
-TLinkThread::TLinkThread()
+#include <sched.h>
+
+namespace {
+
+int UsableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return CPU_COUNT(&set);
+}
+
+} // namespace
+
+// The plain poll() dispatcher (a request's round trip through it is shorter
+// than through the GLib main loop) that spins for jobs before it sleeps.
+class TLinkThread::TDispatcher : public QEventDispatcherUNIX {
+public:
+    explicit TDispatcher(TLinkThread& link) : FLink(link) {}
+
+    bool processEvents(QEventLoop::ProcessEventsFlags flags) override
+    {
+        if (flags.testFlag(QEventLoop::WaitForMoreEvents) && FLink.SpinForJobs())
+            return true;
+        return QEventDispatcherUNIX::processEvents(flags);
+    }
+
+private:
+    TLinkThread& FLink;
+};
+
+TLinkThread::TLinkThread() : FMaySpin(UsableCores() > 1)
 {
     FThread.setObjectName(QStringLiteral("krm link"));
-    // The plain poll() dispatcher: a request's round trip through it is
-    // shorter than through the GLib main loop.
-    FThread.setEventDispatcher(new QEventDispatcherUNIX);
+    FThread.setEventDispatcher(new TDispatcher(*this));
     FContext = new QObject;
     FContext->moveToThread(&FThread);
     FThread.start();
@@ -28,6 +58,10 @@ bool TLinkThread::Post(std::function<void()> job)
         if (FStopping)
             return false;
         FJobs.push_back(std::move(job));
+        if (FSpinning) {
+            FPosted.store(true, std::memory_order_release);
+            return true;
+        }
     }
     QMetaObject::invokeMethod(FContext, [this] { RunJobs(); }, Qt::QueuedConnection);
     return true;
@@ -39,6 +73,8 @@ void TLinkThread::Interrupt(std::function<void()> call)
         std::lock_guard lock(FMutex);
         if (FStopping)
             return;
+        // Ends a spin at once: the call comes as an event.
+        FPosted.store(true, std::memory_order_release);
     }
     QMetaObject::invokeMethod(
         FContext,
@@ -90,6 +126,34 @@ void TLinkThread::RunJobs()
             FJobs.pop_front();
         }
         job();
+        FJobsRan = true;
     }
     FRunning = false;
+}
+
+bool TLinkThread::SpinForJobs()
+{
+    // Inside a job the wait is for the job's answer, not for the next job.
+    if (!FMaySpin || FRunning || !FJobsRan)
+        return false;
+    FJobsRan = false;
+    {
+        std::lock_guard lock(FMutex);
+        FSpinning = true;
+    }
+    auto* dispatcher = static_cast<TDispatcher*>(FThread.eventDispatcher());
+    const auto end = std::chrono::steady_clock::now() + IdleSpin;
+    // Events that come in meanwhile are handled as they come.
+    do
+        dispatcher->QEventDispatcherUNIX::processEvents(QEventLoop::AllEvents);
+    while (!FPosted.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < end);
+    {
+        // From here on a posted job wakes the thread; the ones posted while
+        // it spun run now.
+        std::lock_guard lock(FMutex);
+        FSpinning = false;
+        FPosted.store(false, std::memory_order_relaxed);
+    }
+    RunJobs();
+    return true;
 }

@@ -5,8 +5,16 @@
 // run there one after the other in the order they were posted. A job that
 // waits inside the link's nested event loop (a transaction) is never
 // interrupted by the next job: that one starts when the first has returned.
+//
+// Callers tend to send their next request right after the answer to the
+// last one. On a machine with more than one core the thread therefore keeps
+// handling its events without sleeping for a short while after its jobs,
+// and takes a job posted meanwhile without being woken: waking a sleeping
+// thread costs as much as a good share of a request's round trip.
 #include <QtCore/private/qthread_p.h>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -32,8 +40,17 @@ public:
     // Must not be called on the link thread.
     void Stop();
 
+    // How long the thread looks for the next job after its jobs have run.
+    static constexpr std::chrono::microseconds IdleSpin{100};
+
 private:
+    class TDispatcher;
+
     void RunJobs();
+    // Link thread, waiting for events outside a job: right after jobs ran,
+    // handles events without sleeping until a job is posted or IdleSpin has
+    // passed, then runs the jobs posted. False when it did not spin.
+    bool SpinForJobs();
 
     // Qt delivers events (timers, sockets, queued calls) without a
     // QCoreApplication only on a thread marked as not needing one, which is
@@ -43,5 +60,9 @@ private:
     std::mutex FMutex;
     std::deque<std::function<void()>> FJobs;
     bool FStopping = false;
-    bool FRunning = false; // link thread only: a job or an interrupt call is running
+    bool FSpinning = false; // a posted job needs no wake-up
+    std::atomic_bool FPosted{false}; // something was posted while the thread spins
+    const bool FMaySpin;    // more than one core: a spinning thread holds up nobody
+    bool FRunning = false;  // link thread only: a job or an interrupt call is running
+    bool FJobsRan = false;  // link thread only: jobs ran since the last spin
 };

@@ -264,8 +264,10 @@ void TCommand::FrameReceived(TPacket&& packet)
     // A waiting transaction (no packet event) looks at the queue when the
     // event loop returns. Qt's poll dispatcher delivers posted events, such as
     // the CAN receive hand-off, before it blocks, and would sleep on with the
-    // answer queued: it is woken so that the pass ends.
-    if (!OnPacket)
+    // answer queued: it is woken so that the pass ends. Bytes from a read
+    // notification come after the poll, and that pass ends by itself; a
+    // wake-up there would only cut the next pass short.
+    if (!OnPacket && !(FCurrentDevice && FCurrentDevice->InReadNotification()))
         if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
             dispatcher->wakeUp();
 }

@@ -100,6 +100,13 @@ void TDevice::NotifyDataAvailable(int32_t count)
         Qt::QueuedConnection);
 }
 
+void TDevice::NotifyFromReadNotification(int32_t count)
+{
+    FInReadNotification = true;
+    NotifyDataAvailable(count);
+    FInReadNotification = false;
+}
+
 void TDevice::DeliverPendingBytes()
 {
     // Hand out what arrived before the link broke; stop when the handler

@@ -111,6 +111,12 @@ public:
     // transport did not tell the cause.
     QString OpenFailure() const { return FOpenFailure; }
 
+    // True while the device hands out bytes from its transport's read
+    // notification. The event loop delivers those after its poll, and the
+    // pass ends once they are handled: a wait inside that pass need not be
+    // woken for what they bring.
+    bool InReadNotification() const { return FInReadNotification; }
+
 protected:
     // Derived destructors call this before their own Close, so that closing
     // during destruction fires no OnDisconnect.
@@ -129,6 +135,9 @@ protected:
     // Fires OnDataAvailable(this, count) while IsOpen; see the file comment
     // for the re-firing of bytes that the handler left behind.
     void NotifyDataAvailable(int32_t count);
+    // NotifyDataAvailable from the transport's read notification (its
+    // readyRead), see InReadNotification.
+    void NotifyFromReadNotification(int32_t count);
 
     // Writes `values` to `section` of the settings file. A file that cannot
     // be written does not stop the device: the operator is told, with the
@@ -156,6 +165,7 @@ private:
     QTimer* FPollTimer = nullptr;
     bool FDestroying = false;
     bool FRefireQueued = false;
+    bool FInReadNotification = false;
     bool FLosingLink = false;
     QString FOpenFailure;
 };

@@ -300,7 +300,7 @@ void TSerialDevice::SortPortNames(QStringList& names)
 
 void TSerialDevice::PortReadyRead()
 {
-    NotifyDataAvailable(BytesAvailable());
+    NotifyFromReadNotification(BytesAvailable());
 }
 
 void TSerialDevice::PortError(QSerialPort::SerialPortError error)

@@ -169,7 +169,7 @@ void TTCPDevice::SocketDisconnected()
 
 void TTCPDevice::SocketReadyRead()
 {
-    NotifyDataAvailable(BytesAvailable());
+    NotifyFromReadNotification(BytesAvailable());
 }
 
 void TTCPDevice::SocketError(QAbstractSocket::SocketError error)

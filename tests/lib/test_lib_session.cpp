@@ -329,6 +329,31 @@ TEST(LibSession, SeveralThreadsShareOneGripper)
     EXPECT_EQ(failures.load(), 0);
 }
 
+// The link thread looks for the next request for a short while after its
+// last one before it sleeps: requests that come right after, a little
+// later or long after all go out, from several threads at once.
+TEST(LibSession, RequestsAtAnySpacingAreAllAnswered)
+{
+    Sim sim;
+    krm::Gripper g = krm::Gripper::open(sim.child.Tcp());
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 300; ++i) {
+                std::this_thread::sleep_for(std::chrono::microseconds((i + t) % 9 * 30));
+                try {
+                    g.stop(1s);
+                } catch (const krm::Error&) {
+                    ++failures;
+                }
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
 TEST(LibSession, TwoGrippersAtOnce)
 {
     Sim first;
