@@ -4,20 +4,7 @@
 #include <QObject>
 #include <QtCore/private/qeventdispatcher_unix_p.h>
 
-#include <sched.h>
-
-namespace {
-
-int UsableCores()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0)
-        return 1;
-    return CPU_COUNT(&set);
-}
-
-} // namespace
+#include "Spinning.h"
 
 // The plain poll() dispatcher (a request's round trip through it is shorter
 // than through the GLib main loop) that spins for jobs before it sleeps.
@@ -36,13 +23,14 @@ private:
     TLinkThread& FLink;
 };
 
-TLinkThread::TLinkThread() : FMaySpin(UsableCores() > 1)
+TLinkThread::TLinkThread() : FMaySpin(krm::detail::SpinningPays())
 {
     FThread.setObjectName(QStringLiteral("krm link"));
     FThread.setEventDispatcher(new TDispatcher(*this));
     FContext = new QObject;
     FContext->moveToThread(&FThread);
     FThread.start();
+    FTicker = std::thread([this] { Tick(); });
 }
 
 TLinkThread::~TLinkThread()
@@ -102,8 +90,12 @@ void TLinkThread::Stop()
         if (FStopping)
             return;
         FStopping = true;
-        // The last job: the ones before it have run when it quits the loop.
-        FJobs.push_back([this] { FThread.quit(); });
+        // The last job: the ones before it have run when it quits the loop,
+        // and the ticker, which wakes the loop, stops before the loop ends.
+        FJobs.push_back([this] {
+            StopTicker();
+            FThread.quit();
+        });
     }
     QMetaObject::invokeMethod(FContext, [this] { RunJobs(); }, Qt::QueuedConnection);
     FThread.wait();
@@ -129,6 +121,23 @@ void TLinkThread::RunJobs()
         FJobsRan = true;
     }
     FRunning = false;
+}
+
+void TLinkThread::Tick()
+{
+    std::unique_lock lock(FMutex);
+    while (!FTickerStop.wait_for(lock, WakeInterval, [this] { return FTickerStopping; }))
+        FThread.eventDispatcher()->wakeUp();
+}
+
+void TLinkThread::StopTicker()
+{
+    {
+        std::lock_guard lock(FMutex);
+        FTickerStopping = true;
+    }
+    FTickerStop.notify_one();
+    FTicker.join();
 }
 
 bool TLinkThread::SpinForJobs()

@@ -83,6 +83,8 @@ void Session::CreateGripper(const std::shared_ptr<Completion<std::monostate>>& c
 {
     KeepSettingsPrivate();
     FGripper = new THXT;
+    // The link thread's ticker wakes its event loop.
+    FGripper->SetWokenFromOutside(true);
     FGripper->OnConnect = [this, connected](QObject*) {
         FLinkUp = true;
         FLostCause.clear();
