@@ -5,6 +5,7 @@
 #include "CustomCmdForm.h"
 #include "IniFile.h"
 #include "MainForm.h"
+#include "ShowMainWindow.h"
 #include "../common/SpecialFiles.h"
 
 #include <QAction>
@@ -23,20 +24,12 @@ class FormStateTest : public ::testing::Test {
 protected:
     QString IniPath() const { return Driver.SettingsFolder() + QStringLiteral("/Analyzer.ini"); }
 
-    std::unique_ptr<TMainWin> StartWindow()
-    {
-        auto window = std::make_unique<TMainWin>();
-        window->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-        return window;
-    }
-
     TAppDriver Driver;
 };
 
 TEST_F(FormStateTest, PlacementSurvivesARestart)
 {
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     window->setGeometry(40, 50, 620, 500);
     QTest::qWait(20);
     const QRect placed = window->geometry();
@@ -48,19 +41,19 @@ TEST_F(FormStateTest, PlacementSurvivesARestart)
     EXPECT_EQ(ini.ReadInteger(QStringLiteral("MainWin"), QStringLiteral("Height"), 0), placed.height());
     EXPECT_EQ(ini.ReadString(QStringLiteral("MainWin"), QStringLiteral("State"), {}), QStringLiteral("Normal"));
 
-    window = StartWindow();
+    window = ShowMainWindow();
     EXPECT_EQ(window->geometry(), placed);
 }
 
 TEST_F(FormStateTest, MaximisedWindowComesBackMaximised)
 {
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     window->setGeometry(30, 30, 600, 650);
     window->showMaximized();
     QTest::qWait(20);
     window.reset();
 
-    window = StartWindow();
+    window = ShowMainWindow();
     QTest::qWait(20);
     EXPECT_TRUE(window->isMaximized());
 }
@@ -73,7 +66,7 @@ TEST_F(FormStateTest, MinimisedWindowComesBackNormal)
     ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("Width"), QStringLiteral("500")));
     ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("Height"), QStringLiteral("500")));
     ASSERT_TRUE(ini.WriteString(QStringLiteral("MainWin"), QStringLiteral("State"), QStringLiteral("Minimized")));
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     EXPECT_FALSE(window->isMinimized());
     EXPECT_EQ(window->size(), QSize(500, 500));
 }
@@ -86,7 +79,7 @@ TEST_F(FormStateTest, PlacementOffEveryScreenComesBackOnOne)
     ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Top"), QStringLiteral("-20000")));
     ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Width"), QStringLiteral("500")));
     ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Height"), QStringLiteral("600")));
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     EXPECT_TRUE(window->screen()->availableGeometry().contains(window->frameGeometry()));
     EXPECT_EQ(window->width(), 500);
     window.reset();
@@ -95,7 +88,7 @@ TEST_F(FormStateTest, PlacementOffEveryScreenComesBackOnOne)
     ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Left"), QStringLiteral("10")));
     ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Top"), QStringLiteral("10")));
     ASSERT_TRUE(ini.WriteString(section, QStringLiteral("Width"), QStringLiteral("wide")));
-    window = StartWindow();
+    window = ShowMainWindow();
     EXPECT_EQ(window->size(), QSize(681, 779));
     window.reset();
     EXPECT_EQ(ini.ReadInteger(section, QStringLiteral("Width"), 0), 681);
@@ -104,7 +97,7 @@ TEST_F(FormStateTest, PlacementOffEveryScreenComesBackOnOne)
 TEST_F(FormStateTest, UnwritablePlacementIsReported)
 {
     ASSERT_TRUE(QDir(Driver.SettingsFolder()).mkdir(QStringLiteral("Analyzer.ini")));
-    StartWindow().reset();
+    ShowMainWindow().reset();
     ASSERT_EQ(Driver.Messages.size(), 1u);
     EXPECT_EQ(Driver.Messages[0].kind, TMessageKind::Error);
     EXPECT_EQ(Driver.Messages[0].text,
@@ -117,7 +110,7 @@ TEST_F(FormStateTest, UnwritablePlacementIsReported)
     ASSERT_TRUE(MakeFifo(fifo));
     ASSERT_TRUE(MakeLink(fifo, IniPath()));
     const TFileIdentity before = IdentityOf(fifo);
-    StartWindow().reset();
+    ShowMainWindow().reset();
     ASSERT_EQ(Driver.Messages.size(), 2u);
     EXPECT_EQ(Driver.Messages[1].text,
         QStringLiteral("Cannot save the window placement in %1: it is a symbolic link to a FIFO, not to a regular file.")
@@ -128,7 +121,7 @@ TEST_F(FormStateTest, UnwritablePlacementIsReported)
 TEST_F(FormStateTest, CommandLogAndEditorComeBackWhereTheyWereLeft)
 {
     auto log = std::make_unique<TCommLog>();
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     window->setGeometry(30, 40, 600, 520);
     window->Commandlog1->trigger();
     window->CustomCommands1->trigger();
@@ -142,7 +135,7 @@ TEST_F(FormStateTest, CommandLogAndEditorComeBackWhereTheyWereLeft)
     log.reset();
     log = std::make_unique<TCommLog>();
 
-    window = StartWindow();
+    window = ShowMainWindow();
     EXPECT_EQ(window->geometry(), mainPlace) << "the main window's entry is kept";
     window->Commandlog1->trigger();
     window->CustomCommands1->trigger();

@@ -10,6 +10,7 @@
 #include "IniFile.h"
 #include "MainForm.h"
 #include "PlotWindow.h"
+#include "ShowMainWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,14 +47,6 @@ protected:
             << window.frameGeometry().height();
     }
 
-    std::unique_ptr<TMainWin> StartWindow()
-    {
-        auto window = std::make_unique<TMainWin>();
-        window->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-        return window;
-    }
-
     TAppDriver Driver;
 };
 
@@ -61,7 +54,7 @@ TEST_F(ScaledScreen, DesignSizeIsShrunkToTheScreen)
 {
     ASSERT_GT(QGuiApplication::primaryScreen()->devicePixelRatio(), 1.0);
     ASSERT_LT(Available().height(), 779) << "the design size must not fit for this test";
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     ExpectWhollyOnScreen(*window);
     EXPECT_EQ(window->width(), 681);
 }
@@ -70,7 +63,7 @@ TEST_F(ScaledScreen, StoredPlacementLargerThanTheScreenIsShrunkAndMoved)
 {
     // The placement a run at scale factor 1 left behind.
     StorePlacement(QStringLiteral("MainWin"), QRect(100, 197, 681, 779));
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     ExpectWhollyOnScreen(*window);
     // Positions round to whole pixels of the screen.
     EXPECT_NEAR(window->x(), 100, 1) << "moved only as far as needed";
@@ -85,7 +78,7 @@ TEST_F(ScaledScreen, PlacementOnAScreenThatIsGoneComesBackOnThisOne)
 {
     // Left on a second screen to the right, which is no longer there.
     StorePlacement(QStringLiteral("MainWin"), QRect(1900, 120, 520, 500));
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     ExpectWhollyOnScreen(*window);
     EXPECT_EQ(window->size(), QSize(520, 500));
     EXPECT_NEAR(window->y(), 120, 1);
@@ -95,7 +88,7 @@ TEST_F(ScaledScreen, PlacementThatFitsIsUnchanged)
 {
     const QRect placement(60, 80, 520, 500);
     StorePlacement(QStringLiteral("MainWin"), placement);
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     EXPECT_EQ(window->geometry(), placement);
 }
 
@@ -104,7 +97,7 @@ TEST_F(ScaledScreen, ToolWindowsComeBackOnTheScreen)
     StorePlacement(QStringLiteral("CommLog"), QRect(700, 500, 640, 480));
     StorePlacement(QStringLiteral("CustomCmd"), QRect(-3000, 40, 450, 500));
     auto log = std::make_unique<TCommLog>();
-    auto window = StartWindow();
+    auto window = ShowMainWindow();
     window->Commandlog1->trigger();
     window->CustomCommands1->trigger();
     window->Plot1->trigger();
