@@ -3,6 +3,8 @@
 #include "SimulatorProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <QJsonDocument>
@@ -72,6 +74,16 @@ bool StartCli(QProcess& process, const QStringList& args, int stdoutFd, long fil
     });
     process.start(CliPath(), args);
     return process.waitForStarted(5000);
+}
+
+QStringList Words(const char* text) { return QString::fromLatin1(text).split(u' '); }
+
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return file.fileName();
 }
 
 QStringList OverTcp(quint16 port, const QStringList& args)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class QTemporaryDir;
 class TSimulatorProcess;
 
 struct TCliRun {
@@ -30,6 +31,10 @@ TCliRun RunCli(const QStringList& args, const QByteArray& input = {}, int timeou
 bool StartCli(QProcess& process, const QStringList& args, int stdoutFd = -1, long fileSizeLimit = 0);
 // RunCli with the krm-cli at `program` (a copy elsewhere).
 TCliRun RunCliAt(const QString& program, const QStringList& args, const QByteArray& input = {}, int timeoutMs = 30000);
+// The words of `text`, split at single spaces.
+QStringList Words(const char* text);
+// Writes `bytes` to the file `name` in `dir`; its path.
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
 // "--tcp 127.0.0.1:PORT" followed by `args`.
 QStringList OverTcp(quint16 port, const QStringList& args);
 

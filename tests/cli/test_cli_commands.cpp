@@ -21,7 +21,6 @@ protected:
         ASSERT_TRUE(FSim.Start(simArgs));
     }
     TCliRun Cli(const QStringList& args, const QByteArray& input = {}) { return RunCli(OverTcp(FSim.TcpPort(), args), input); }
-    static QStringList Words(const char* text) { return QString::fromLatin1(text).split(u' '); }
 
     TSimulatorProcess FSim;
 };

@@ -52,14 +52,6 @@ std::vector<TWireFrame> WireFrames(TSimulatorProcess& sim)
     return frames;
 }
 
-QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return file.fileName();
-}
-
 // The packets a JSON decode printed, as "TX 20 00" (direction, command
 // byte, payload).
 QStringList Packets(const TCliRun& run)

@@ -28,8 +28,6 @@
 
 namespace {
 
-QStringList Words(const char* text) { return QString::fromLatin1(text).split(u' '); }
-
 // True once the process has ended, at the latest after `timeoutMs`.
 bool Ends(QProcess& process, int timeoutMs)
 {
@@ -37,14 +35,6 @@ bool Ends(QProcess& process, int timeoutMs)
 }
 
 void Signal(QProcess& process, int signalNumber) { ::kill(static_cast<pid_t>(process.processId()), signalNumber); }
-
-QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
-{
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    return file.fileName();
-}
 
 // The lines krm-cli printed on standard error.
 QStringList ErrorLines(QProcess& process)

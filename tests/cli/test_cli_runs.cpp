@@ -20,16 +20,6 @@
 
 namespace {
 
-QStringList Words(const char* text) { return QString::fromLatin1(text).split(u' '); }
-
-QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
-{
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    return file.fileName();
-}
-
 int Grasps(const TCliRun& run)
 {
     int count = 0;
