@@ -30,25 +30,11 @@ public:
     // Both return true when they set it.
     bool SetValue(T value)
     {
-        std::lock_guard lock(FMutex);
-        if (FReady)
-            return false;
-        FValue = std::move(value);
-        FReady = true;
-        FReadyFlag.store(true, std::memory_order_release);
-        FChanged.notify_all();
-        return true;
+        return Set([&] { FValue = std::move(value); });
     }
     bool SetError(std::exception_ptr error)
     {
-        std::lock_guard lock(FMutex);
-        if (FReady)
-            return false;
-        FError = std::move(error);
-        FReady = true;
-        FReadyFlag.store(true, std::memory_order_release);
-        FChanged.notify_all();
-        return true;
+        return Set([&] { FError = std::move(error); });
     }
     bool Ready() const
     {
@@ -99,6 +85,18 @@ public:
     }
 
 private:
+    template <class Store> bool Set(Store store)
+    {
+        std::lock_guard lock(FMutex);
+        if (FReady)
+            return false;
+        store();
+        FReady = true;
+        FReadyFlag.store(true, std::memory_order_release);
+        FChanged.notify_all();
+        return true;
+    }
+
     mutable std::mutex FMutex;
     std::condition_variable FChanged;
     std::optional<T> FValue;

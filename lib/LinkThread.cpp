@@ -62,7 +62,8 @@ void TLinkThread::Interrupt(std::function<void()> call)
         if (FStopping)
             return;
         // Ends a spin at once: the call comes as an event.
-        FPosted.store(true, std::memory_order_release);
+        if (FSpinning)
+            FPosted.store(true, std::memory_order_release);
     }
     QMetaObject::invokeMethod(
         FContext,
