@@ -114,8 +114,7 @@ void TMainWin::showEvent(QShowEvent* event)
 {
     if (!FPlacementRestored) {
         FPlacementRestored = true;
-        if (!FFormState.Restore(this))
-            FitToScreen(this);
+        FFormState.Place(this);
     }
     QMainWindow::showEvent(event);
 }

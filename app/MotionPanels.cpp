@@ -76,6 +76,13 @@ QWidget* TMotionPanels::CreateLeftArea(QWidget* owner)
     layout->addWidget(Splitter1);
     layout->addWidget(RollPanel2);
     RollPanel2Resize();
+    // The results give way before the motion panels and the fast-stop line.
+    Splitter1->SetNeededAbove([this] {
+        int needed = sbCommands->widget()->sizeHint().height();
+        if (!lbFastStop->isHidden())
+            needed += lbFastStop->heightForWidth(pnLeft->width());
+        return needed;
+    });
 
     // Track bars and buttons follow the design values. The force edit is not
     // among them: its track bar stays at 0 until the edit changes.

@@ -13,7 +13,7 @@ void TToolPlacement::Show(QWidget* window, bool visible)
         FState.Restore(window);
     }
     if (visible)
-        KeepOnScreen(window);
+        FState.KeepOnScreen(window);
     window->setVisible(visible);
 }
 
