@@ -10,6 +10,7 @@
 #include "HXTForm.h"
 #include "HXT_commands.h"
 #include "InfoDialogs.h"
+#include "LinkStatusBar.h"
 #include "MessageDialog.h"
 #include "MotionPresenter.h"
 #include "PanelParts.h"
@@ -26,18 +27,13 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
-#include <QTimer>
+#include <QStatusTipEvent>
 #include <QToolButton>
-
-#include <algorithm>
 
 namespace {
 
 constexpr uint32_t FastStopFlag = 0x1000;
 constexpr int RefusalMessageMs = 5000;
-constexpr int LinkStatusRefreshMs = 250;
-// The status bar's margins and spacing around its message and its widgets.
-constexpr int StatusBarOverhead = 36;
 const QString IniFileName = QStringLiteral("Analyzer.ini");
 
 }
@@ -61,21 +57,16 @@ TMainWin::TMainWin(QWidget* parent)
     columns->addWidget(CreateLeftArea(this), 1);
     columns->addWidget(CreateRightColumn(this));
     setCentralWidget(central);
-    statusBar()->setObjectName(QStringLiteral("StatusBar"));
-    lbConnection = MakeLabel(QStringLiteral("lbConnection"), QString(), statusBar());
-    statusBar()->addPermanentWidget(lbConnection);
     FResults = std::make_unique<TResultsLog>(AsyncLog, IniFileName, QStringLiteral("Results"));
     TimesInResults1->setChecked(FResults->Times());
-    connect(statusBar(), &QStatusBar::messageChanged, this, [this] { UpdateLinkStatus(); });
 
     FGripper = new THXT(this);
     AttachOperator(*FGripper);
     ConnectGripper();
     AutoReconnect1->setChecked(FConnection->Reconnector()->AutoReconnect());
-    FStatusTimer = new QTimer(this);
-    FStatusTimer->setInterval(LinkStatusRefreshMs);
-    connect(FStatusTimer, &QTimer::timeout, this, [this] { UpdateLinkStatus(); });
-    FStatusTimer->start();
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    FStatus = new TLinkStatusBar(statusBar(), *FConnection->Reconnector(), *FGripper);
+    lbConnection = FStatus->Label();
 
     FCustomCmd = new TCustomCmd(this);
     FCustomCmd->SetGripper(FGripper);
@@ -125,6 +116,14 @@ void TMainWin::resizeEvent(QResizeEvent* event)
     UpdateLinkStatus();
 }
 
+bool TMainWin::event(QEvent* event)
+{
+    if (event->type() != QEvent::StatusTip || !FStatus)
+        return QMainWindow::event(event);
+    FStatus->ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+}
+
 // ---------------------------------------------------------------- wiring
 
 void TMainWin::ConnectGripper()
@@ -153,7 +152,7 @@ void TMainWin::ConnectGripper()
     FMotions->OnResult = [this](int id, TStat status, const TByteArray& data) { MotionResult(this, id, status, data); };
     FMotions->OnLog = [this](const QString& line) { FResults->Append(line); };
     FMotions->OnError = [](const QString& text) { ShowError(text); };
-    FMotions->OnNotice = [this](const QString& text) { statusBar()->showMessage(text, RefusalMessageMs); };
+    FMotions->OnNotice = [this](const QString& text) { FStatus->ShowHint(text, RefusalMessageMs); };
 }
 
 void TMainWin::ConnectMenu()
@@ -288,27 +287,8 @@ void TMainWin::UpdateConnectionItems()
 
 void TMainWin::UpdateLinkStatus()
 {
-    // The status bar shows a hint left of the link's text; the link's text
-    // makes room for it. Where the bar is too narrow for all of it, the
-    // link's description (the part before the first " | ") is shortened in
-    // the middle; its state and counts are always shown whole, and the
-    // tooltip holds the whole text.
-    const QString text = LinkStatusText(*FConnection->Reconnector(), *FGripper);
-    const QFontMetrics metrics(lbConnection->font());
-    const QString hint = statusBar()->currentMessage();
-    int room = statusBar()->width() - StatusBarOverhead;
-    if (!hint.isEmpty())
-        room -= statusBar()->fontMetrics().horizontalAdvance(hint) + StatusBarOverhead;
-    QString shown = text;
-    const qsizetype described = text.indexOf(QStringLiteral(" | "));
-    if (metrics.horizontalAdvance(text) > room && described > 0) {
-        const QString rest = text.mid(described);
-        const int describedRoom = room - metrics.horizontalAdvance(rest);
-        shown = metrics.elidedText(text.left(described), Qt::ElideMiddle, std::max(describedRoom, 0)) + rest;
-    }
-    if (lbConnection->text() != shown)
-        lbConnection->setText(shown);
-    lbConnection->setToolTip(text);
+    if (FStatus)
+        FStatus->Update();
 }
 
 void TMainWin::GripperConnected(QObject*)

@@ -31,10 +31,10 @@
 
 class QLabel;
 class QSlider;
-class QTimer;
 class TConnectionController;
 class TCustomCmd;
 class TFloatEdit;
+class TLinkStatusBar;
 class THXT;
 class TMotionPresenter;
 class TPlotWindow;
@@ -104,6 +104,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Hints go to the status bar in the room the link leaves.
+    bool event(QEvent* event) override;
 
 private:
     void ConnectMenu();
@@ -122,5 +124,5 @@ private:
     std::unique_ptr<TToolPlacement> FCommLogPlacement;
     std::unique_ptr<TToolPlacement> FCustomCmdPlacement;
     std::unique_ptr<TResultsLog> FResults;
-    QTimer* FStatusTimer = nullptr;
+    TLinkStatusBar* FStatus = nullptr;
 };

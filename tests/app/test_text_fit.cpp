@@ -42,6 +42,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTest>
@@ -312,8 +313,25 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
     w.resize(681, 560);
     ExpectNothingCut(w, "low window");
     w.resize(681, 779);
-    w.statusBar()->showMessage(w.edGotoPos->statusTip());
-    ExpectNothingCut(w, "hint in the status bar");
+    // A hint never cuts the link's address or counts: a long one is
+    // shortened or left out, and whole in the status bar's tooltip.
+    const QString link = w.lbConnection->text();
+    for (const QString& hint : {w.edGotoPos->statusTip(), w.edGotoPos->statusTip().repeated(4)}) {
+        QStatusTipEvent tip(hint);
+        QApplication::sendEvent(w.edGotoPos, &tip);
+        ExpectNothingCut(w, "hint in the status bar");
+        EXPECT_EQ(w.lbConnection->text(), link);
+        if (w.statusBar()->currentMessage() != hint)
+            EXPECT_EQ(w.statusBar()->toolTip(), hint);
+    }
+    EXPECT_NE(w.statusBar()->currentMessage(), w.edGotoPos->statusTip().repeated(4)) << "the long hint is shortened";
+    // With room beside the link, a hint that fits is shown whole.
+    w.resize(1400, 779);
+    QStatusTipEvent tip(w.edGotoPos->statusTip());
+    QApplication::sendEvent(w.edGotoPos, &tip);
+    EXPECT_EQ(w.statusBar()->currentMessage(), w.edGotoPos->statusTip());
+    EXPECT_EQ(w.lbConnection->text(), w.lbConnection->toolTip());
+    w.resize(681, 779);
     w.statusBar()->clearMessage();
 
     Driver.OtherDialog = [](QDialog& dialog) {
