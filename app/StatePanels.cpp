@@ -5,7 +5,9 @@
 #include "PanelParts.h"
 #include "RollPanel.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,6 +22,23 @@ namespace {
 
 // Temperature, power, current and finger fault, command and script failure.
 constexpr uint32_t FaultFlags = 0x4000 | 0x8000 | 0x10000 | 0x20000 | 0x40000 | 0x100000;
+
+// A button's own key clicks it at once: a button's shortcut otherwise shows
+// the press for a moment and clicks only when it ends.
+class TImmediateShortcut : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (event->type() != QEvent::Shortcut || !button)
+            return false;
+        button->click();
+        return true;
+    }
+};
 
 }
 
@@ -172,6 +191,10 @@ QWidget* TStatePanels::CreateEmergencyPanel(QWidget* parent)
     btnEmergencyStop->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     btnEmergencyStop->setCheckable(true);
     btnEmergencyStop->setFixedSize(137, 142);
+    // Two modifiers keep a stray key from stopping the gripper; F for Fast,
+    // beside A of the acknowledgement's Ctrl+Shift+A.
+    btnEmergencyStop->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    btnEmergencyStop->installEventFilter(new TImmediateShortcut(btnEmergencyStop));
     btnEmergencyStop->setToolTip(QStringLiteral("Stops the fingers at once; acknowledge from the Commands menu"));
     btnEmergencyStop->setStatusTip(btnEmergencyStop->toolTip());
     layout->addWidget(btnEmergencyStop, 0, Qt::AlignHCenter);

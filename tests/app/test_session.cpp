@@ -306,6 +306,26 @@ TEST_F(SessionTest, HomingAndAcknowledgeHaveKeys)
     EXPECT_TRUE(WaitFor([&] { return SentCount(CMD_STOP) == stops + 1; }));
 }
 
+TEST_F(SessionTest, FastStopHasAKeyNamedInItsTooltip)
+{
+    StartConnected({QStringLiteral("--referenced")});
+    TMainWin& w = *Window;
+    EXPECT_EQ(w.btnEmergencyStop->toolTip(),
+              QStringLiteral("Stops the fingers at once; acknowledge from the Commands menu (Ctrl+Shift+F)"));
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    // A key without both modifiers does nothing.
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_F, Qt::ShiftModifier);
+    EXPECT_EQ(SentCount(CMD_FAST_STOP), 0);
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    // Sent at once, not when a pressed look ends.
+    EXPECT_EQ(SentCount(CMD_FAST_STOP), 1);
+    EXPECT_TRUE(w.btnEmergencyStop->isChecked());
+    EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), true));
+    EXPECT_TRUE(WaitForLogLine(QStringLiteral("Command FAST_STOP finished: No error.")));
+}
+
 TEST_F(SessionTest, KeyboardShortcutsListsEveryShortcut)
 {
     Start();
@@ -326,7 +346,8 @@ TEST_F(SessionTest, KeyboardShortcutsListsEveryShortcut)
     }
     for (const QString& row : {QStringLiteral("Ctrl+H;Commands > Homing"),
                                QStringLiteral("Ctrl+Shift+A;Commands > Acknowledge an Emergency Stop"),
-                               QStringLiteral("Esc;Stop button"), QStringLiteral("Alt+R;Release button")})
+                               QStringLiteral("Esc;Stop button"), QStringLiteral("Alt+R;Release button"),
+                               QStringLiteral("Ctrl+Shift+F;Fast Stop! button")})
         EXPECT_TRUE(rows.contains(row)) << row.toStdString();
     // Alt+G is shared by Goto, Grasp and the Gripper menu: it presses none
     // of them, so neither tooltips nor the list claim it.
