@@ -59,6 +59,7 @@ TMainWin::TMainWin(QWidget* parent)
     setCentralWidget(central);
     FResults = std::make_unique<TResultsLog>(AsyncLog, IniFileName, QStringLiteral("Results"));
     TimesInResults1->setChecked(FResults->Times());
+    DetailsInResults1->setChecked(FResults->Details());
 
     FGripper = new THXT(this);
     AttachOperator(*FGripper);
@@ -148,7 +149,8 @@ void TMainWin::ConnectGripper()
     FGripper->OnSpeed = [this](QObject* sender) { SpeedChanged(sender); };
     FGripper->OnForce = [this](QObject* sender) { ForceChanged(sender); };
 
-    FMotions = std::make_unique<TMotionPresenter>(*FGripper);
+    FMotions = new TMotionPresenter(*FGripper, this);
+    FMotions->SetDetails(FResults->Details());
     FMotions->OnResult = [this](int id, TStat status, const TByteArray& data) { MotionResult(this, id, status, data); };
     FMotions->OnLog = [this](const QString& line) { FResults->Append(line); };
     FMotions->OnError = [](const QString& text) { ShowError(text); };
@@ -170,6 +172,10 @@ void TMainWin::ConnectMenu()
     connect(CustomCommands1, &QAction::triggered, this, [this] { CustomCommands1Click(); });
     connect(Commandlog1, &QAction::triggered, this, [this] { Commandlog1Click(); });
     connect(TimesInResults1, &QAction::triggered, this, [this](bool checked) { FResults->SetTimes(checked); });
+    connect(DetailsInResults1, &QAction::triggered, this, [this](bool checked) {
+        FResults->SetDetails(checked);
+        FMotions->SetDetails(checked);
+    });
     connect(Plot1, &QAction::triggered, this, [this] {
         KeepOnScreen(FPlot);
         FPlot->show();
@@ -248,7 +254,7 @@ void TMainWin::ForceChanged(QObject*)
 
 void TMainWin::MotionResult(QObject*, int id, TStat status, const TByteArray& data)
 {
-    FResults->Append(FMotions->ResultLine(id, status, data));
+    FMotions->Finished(id, status, data);
 }
 
 // ---------------------------------------------------------------- connection

@@ -116,7 +116,7 @@ private:
 
     THXT* FGripper = nullptr;
     TConnectionController* FConnection = nullptr;
-    std::unique_ptr<TMotionPresenter> FMotions;
+    TMotionPresenter* FMotions = nullptr;
     TCustomCmd* FCustomCmd = nullptr;
     TPlotWindow* FPlot = nullptr;
     TFormState FFormState;

@@ -61,6 +61,8 @@ void TMainMenu::CreateMenu(QMenuBar* bar)
     Plot1 = MakeAction(View1, QStringLiteral("Plot1"), QStringLiteral("&Plot"), Qt::Key_F6);
     TimesInResults1 = MakeAction(View1, QStringLiteral("TimesInResults1"), QStringLiteral("&Times in results"));
     TimesInResults1->setCheckable(true);
+    DetailsInResults1 = MakeAction(View1, QStringLiteral("DetailsInResults1"), QStringLiteral("&Details in results"));
+    DetailsInResults1->setCheckable(true);
 
     Help1 = MakeMenu(bar, QStringLiteral("Help1"), QStringLiteral("&Help"));
     KeyboardShortcuts1 = MakeAction(Help1, QStringLiteral("KeyboardShortcuts1"), QStringLiteral("&Keyboard shortcuts"),

@@ -28,6 +28,7 @@ public:
     QAction* Commandlog1;
     QAction* Plot1;
     QAction* TimesInResults1;
+    QAction* DetailsInResults1;
     QMenu* Help1;
     QAction* KeyboardShortcuts1;
     QAction* About1;

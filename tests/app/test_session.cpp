@@ -263,6 +263,37 @@ TEST_F(SessionTest, FastStopAndAcknowledge)
     EXPECT_TRUE(Window->TimesInResults1->isChecked());
 }
 
+TEST_F(SessionTest, DetailsInResultsGiveTheFinalPositionOrWidthAndTheDuration)
+{
+    StartConnected({QStringLiteral("--referenced"), QStringLiteral("--part-width"), QStringLiteral("30")});
+    TMainWin& w = *Window;
+    EXPECT_FALSE(w.DetailsInResults1->isChecked()) << "off by default";
+    w.DetailsInResults1->trigger();
+    w.edGotoPos->SetValue(72.5);
+    w.btnGoto->click();
+    const QRegularExpression gotoLine(
+        QStringLiteral("^Command GOTO finished: No error\\. Position 72\\.50 mm after (\\d+\\.\\d\\d) s\\.$"));
+    ASSERT_TRUE(WaitFor([&] { return gotoLine.match(w.AsyncLog->toPlainText()).hasMatch(); }, MotionTimeoutMs))
+        << w.AsyncLog->toPlainText().toStdString();
+    EXPECT_GT(gotoLine.match(w.AsyncLog->toPlainText()).captured(1).toDouble(), 0.0);
+
+    w.edGraspingPos->SetValue(20);
+    w.btnGrasp->click();
+    const QRegularExpression graspLine(
+        QStringLiteral("\\nCommand GRASP_RAW finished: No error\\. Width 30\\.00 mm after \\d+\\.\\d\\d s\\.$"));
+    EXPECT_TRUE(WaitFor([&] { return graspLine.match(w.AsyncLog->toPlainText()).hasMatch(); }, MotionTimeoutMs))
+        << w.AsyncLog->toPlainText().toStdString();
+
+    // Remembered; turned off, the line is the plain one again.
+    Window.reset();
+    Window = std::make_unique<TMainWin>();
+    EXPECT_TRUE(Window->DetailsInResults1->isChecked());
+    Window->DetailsInResults1->trigger();
+    ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort()));
+    Window->btnRelease->click();
+    EXPECT_TRUE(WaitForLogLine(QStringLiteral("Command RELEASE_RAW finished: No error.")));
+}
+
 TEST_F(SessionTest, EnterInAValueFieldPressesItsPanelsButton)
 {
     StartConnected({QStringLiteral("--referenced")});
