@@ -719,7 +719,7 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
         const QRegularExpression re(pattern);
         return std::any_of(decoded.begin(), decoded.end(), [&](const QString& l) { return re.match(l).hasMatch(); });
     };
-    EXPECT_TRUE(anyLine(QStringLiteral("^\\[ *\\d+ ms\\] RX PACKET: ID=53h \\(GET_SYSTEM_LIMITS\\), Length=34: .* = "
+    EXPECT_TRUE(anyLine(QStringLiteral("^\\[ *\\d+ ms\\] \\[\\+ *\\d+\\.\\d ms\\] RX PACKET: ID=53h \\(GET_SYSTEM_LIMITS\\), Length=34: .* = "
                                        "No error; stroke 110.00 mm, min speed 5.00 mm/s, max speed 420.00 mm/s, ")));
     EXPECT_TRUE(anyLine(QStringLiteral("TX PACKET: ID=21h \\(GOTO\\), Length=9: .* = position 72.50 mm, "
                                        "speed 200.00 mm/s$")));
@@ -738,7 +738,7 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
     }
     EXPECT_LT(previous, 60000);
     log.miTimeWallClock->trigger();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] TX PACKET: ID=53h"))
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\[\\+ *(--|\\d+\\.\\d) ms\\] TX PACKET: ID=53h"))
                     .match(log.LineText(0))
                     .hasMatch())
         << log.LineText(0).toStdString();
