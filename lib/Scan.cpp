@@ -79,4 +79,9 @@ ScanResult scan(const ScanOptions& options)
     return result;
 }
 
+std::chrono::milliseconds scan_time(const ScanOptions& options)
+{
+    return ScanSweepTime(Translate(options));
+}
+
 } // namespace krm

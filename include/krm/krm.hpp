@@ -455,10 +455,13 @@ struct ScanResult {
 // port and once per identifier on a CAN interface (other devices may sit on
 // the ports it tries; that request changes nothing on a gripper). Ports are
 // tried in parallel: the default line speed on every port takes about a
-// quarter of a second, all eight line speeds about 2.5 s. A port that
+// quarter of a second, all eight line speeds about 2.5 s (scan_time). A port that
 // another program holds is reported and left alone.
 // ConnectionStringError for a malformed connection string (before anything
 // is sent); std::invalid_argument for a line speed or bit rate not offered.
 KRM_API ScanResult scan(const ScanOptions& options = {});
+// The longest that one port takes in a scan with `options`, at all its line
+// speeds (opening it aside).
+KRM_API std::chrono::milliseconds scan_time(const ScanOptions& options = {});
 
 } // namespace krm
