@@ -24,11 +24,17 @@
 #include <string>
 #include <vector>
 
-#if defined(KRM_BUILDING_LIBRARY)
+// The library's version at build time; krm::version() tells the version
+// a program runs with.
+#define KRM_VERSION_MAJOR 1
+#define KRM_VERSION_MINOR 0
+#define KRM_VERSION_PATCH 0
+
+// Marks what the library exports. Visible also where a program or library
+// builds against it with hidden visibility (-fvisibility=hidden): the
+// exceptions' type information must be one across the library and its
+// users, or a catch of krm::Error misses what the library throws.
 #define KRM_API __attribute__((visibility("default")))
-#else
-#define KRM_API
-#endif
 
 namespace krm {
 
