@@ -86,7 +86,7 @@ std::vector<std::uint8_t> PayloadBytes(const py::object& payload)
 void BindGripper(py::module_& m)
 {
     py::class_<PyGripper> c(m, "Gripper",
-        "One session with one gripper.\n\n"
+        "One session with one gripper::\n\n"
         "    with krm.Gripper(\"tcp:127.0.0.1:1000\") as g:\n"
         "        g.home()\n"
         "        r = g.grasp(20, 50)   # r.status, r.duration (s), r.position (mm)\n\n"
@@ -98,8 +98,7 @@ void BindGripper(py::module_& m)
         "with KeyboardInterrupt, after sending STOP to a motion this session\n"
         "started. Every blocking call takes `timeout` in seconds: 3 for an\n"
         "answer, 60 for a motion unless given; None waits without limit. The\n"
-        "Gripper closes\n"
-        "at the end of the `with` block, on close(), when it is freed, or at\n"
+        "Gripper closes at the end of the `with` block, on close(), when it is freed, or at\n"
         "the interpreter's exit; a motion it started that still runs gets STOP\n"
         "first.");
     const auto open = [](const std::string& connection, std::optional<double> timeout) {
@@ -255,7 +254,7 @@ void BindGripper(py::module_& m)
         },
         py::arg("timeout") = py::none(),
         "An iterator over the reports the gripper sends from now on, for\n"
-        "`timeout` seconds (None: until the iterator is closed or dropped).\n\n"
+        "`timeout` seconds (None: until the iterator is closed or dropped)::\n\n"
         "    for report in g.reports(timeout=2.0):\n"
         "        print(report.position)\n\n"
         "It raises krm.ConnectionError when the link goes down; Ctrl+C ends\n"

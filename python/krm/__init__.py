@@ -1,4 +1,4 @@
-"""One gripper session from Python.
+"""One gripper session from Python::
 
     import krm
 

@@ -1,4 +1,4 @@
-"""The calls of krm as coroutines, for programs written with asyncio.
+"""The calls of krm as coroutines, for programs written with asyncio::
 
     import asyncio, krm
 
