@@ -116,11 +116,13 @@ def _next_or_none(stream: _krm.ReportStream) -> Optional[Report]:
 class Gripper:
     """One session with one gripper, for asyncio: ``async with
     krm.aio.Gripper(connection) as g`` opens it, the end of the block closes
-    it. ``await krm.aio.Gripper.open(connection)`` opens one as well."""
+    it. ``await krm.aio.Gripper.open(connection)`` opens one as well. Keyword
+    ``options`` go to krm.Gripper as they are."""
 
-    def __init__(self, connection: str, timeout: Optional[float] = 10.0) -> None:
+    def __init__(self, connection: str, timeout: Optional[float] = 10.0, **options: Any) -> None:
         self._connection = connection
         self._timeout = timeout
+        self._options = options
         self._gripper: Optional[_krm.Gripper] = None
         self._executor = concurrent.futures.ThreadPoolExecutor(_WORKERS, thread_name_prefix="krm.aio")
 
@@ -130,14 +132,16 @@ class Gripper:
         return repr(self._gripper).replace("<krm.Gripper", "<krm.aio.Gripper", 1)
 
     @classmethod
-    async def open(cls, connection: str, timeout: Optional[float] = 10.0) -> "Gripper":
-        """Connects and returns an opened krm.aio.Gripper; see krm.Gripper."""
-        gripper = cls(connection, timeout)
+    async def open(cls, connection: str, timeout: Optional[float] = 10.0, **options: Any) -> "Gripper":
+        """Connects and returns an opened krm.aio.Gripper; ``options`` are
+        krm.Gripper's."""
+        gripper = cls(connection, timeout, **options)
         await gripper._open()
         return gripper
 
     async def _open(self) -> None:
-        self._gripper = await self._run(_krm.Gripper, self._connection, self._timeout)
+        self._gripper = await self._run(functools.partial(_krm.Gripper, **self._options), self._connection,
+                                        self._timeout)
 
     async def __aenter__(self) -> "Gripper":
         await self._open()

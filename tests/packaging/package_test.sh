@@ -119,7 +119,10 @@ ls "$root"/usr/lib/*/wireshark/plugins/krm-gripper.lua >/dev/null 2>&1 || fail "
 
 # Manual pages: each renders without warnings, and those made from --help
 # name every option and command that --help lists.
-export LD_LIBRARY_PATH="${LD_LIBRARY_PATH:-}"
+# The programs run from the unpacked root find libkrm1's library there, as
+# they find it in /usr/lib/MULTIARCH once installed.
+export LD_LIBRARY_PATH="$root/usr/lib/$multiarch${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+field krm-commander Depends | grep -qF "libkrm1" || fail "krm-commander does not depend on libkrm1, which krm-cli uses"
 for program in krm-commander krm-cli gripper-sim; do
   page="$root/usr/share/man/man1/$program.1.gz"
   [ -f "$page" ] || { fail "no manual page $program(1)"; continue; }
