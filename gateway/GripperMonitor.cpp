@@ -94,6 +94,8 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     FStateTimer.setSingleShot(true);
     FStateTimer.setTimerType(Qt::PreciseTimer);
     connect(&FStateTimer, &QTimer::timeout, this, [this] { PublishState(); });
+    FHoldTimer.setSingleShot(true);
+    connect(&FHoldTimer, &QTimer::timeout, this, [this] { ObserveHeldWidth(); });
     // Every series a gripper has exists from the start, at 0.
     FMetrics.Set("krm_link_up", Labels(), 0);
     FMetrics.Add("krm_reconnects_total", Labels(), 0);
@@ -143,8 +145,19 @@ void TGripperMonitor::LinkDown(const QString& cause)
 
 void TGripperMonitor::Report(const krm::Report& report)
 {
-    if (FUp)
-        Apply({report.flags, report.grasping_state, report.position, report.speed, report.force, report.time}, true);
+    if (!FUp)
+        return;
+    Apply({report.flags, report.grasping_state, report.position, report.speed, report.force, report.time}, true);
+    if (report.kind == krm::Report::Kind::position && FHoldTimer.isActive()) {
+        FHoldTimer.stop();
+        ObserveHeldWidth();
+    }
+}
+
+void TGripperMonitor::ObserveHeldWidth()
+{
+    if (FValues.Grasping == krm::GraspingState::holding)
+        FMetrics.Observe("krm_grasp_width_meters", Labels(), Meters(FValues.Position));
 }
 
 void TGripperMonitor::Apply(const TValues& values, bool edges)
@@ -191,7 +204,7 @@ void TGripperMonitor::GraspingChanged(krm::GraspingState now, double position)
     switch (now) {
     case krm::GraspingState::holding:
         FMetrics.Add("krm_grasps_total", Labels({{"outcome", "holding"}}));
-        FMetrics.Observe("krm_grasp_width_meters", Labels(), Meters(position));
+        FHoldTimer.start(HoldSettleMs);
         break;
     case krm::GraspingState::no_part:
         FMetrics.Add("krm_grasps_total", Labels({{"outcome", "no_part"}}));

@@ -38,6 +38,7 @@ public:
     // Reports of one period come in a burst: they are gathered this long
     // into one state message.
     static constexpr int GatherMs = 2;
+    static constexpr int HoldSettleMs = 200;
 
 private:
     struct TValues {
@@ -53,6 +54,7 @@ private:
     void Apply(const TValues& values, bool edges);
     void FlagEdges(std::uint32_t before, std::uint32_t now);
     void GraspingChanged(krm::GraspingState now, double position);
+    void ObserveHeldWidth();
     void StateChanged();
     void PublishState();
     void Emit(const QString& event, QJsonObject fields);
@@ -64,6 +66,9 @@ private:
     bool FEverUp = false;
     TValues FValues;
     QTimer FStateTimer;
+    // A grasp that holds is reported before the fingers' last position: its
+    // width is taken from the next position report, or after HoldSettleMs.
+    QTimer FHoldTimer;
     QElapsedTimer FSinceState;
     QByteArray FLastState;
 };
