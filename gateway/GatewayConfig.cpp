@@ -334,7 +334,8 @@ QString GatewayUsage()
         "  --gripper NAME=CONNECTION   serve a gripper (repeatable), e.g. cell1=tcp:10.0.0.5:1000\n"
         "  --mqtt URL                  the broker: mqtt://HOST:PORT or mqtts://HOST:PORT\n"
         "  --metrics HOST:PORT         where /metrics is served (default 127.0.0.1:9750)\n"
-        "  --help, --version\n"
+        "  --help                      show this help and exit\n"
+        "  --version                   show the version and exit\n"
         "\n"
-        "The options override the file. See krm-gateway(8).\n");
+        "The options override the file. See krm-gateway(1).\n");
 }
