@@ -119,8 +119,9 @@ void TGripperLink::Connect()
         pause = FirstPause;
         if (OnUp)
             OnUp(state);
-        // The library tells a lost link by is_open() only.
-        while (gripper->is_open() && Pause(std::chrono::milliseconds(50))) {
+        // The library tells a lost link by is_open() only: looked at every
+        // LinkCheck, a lost link is seen within that.
+        while (gripper->is_open() && Pause(LinkCheck)) {
         }
         {
             std::lock_guard lock(FMutex);

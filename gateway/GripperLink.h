@@ -63,6 +63,7 @@ public:
     static constexpr size_t MaxWaiting = 64;
     static constexpr std::chrono::milliseconds FirstPause{500};
     static constexpr std::chrono::milliseconds LongestPause{10000};
+    static constexpr std::chrono::milliseconds LinkCheck{250};
 
 private:
     void Connect();

@@ -91,6 +91,7 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     , FLabel(name.toStdString())
     , FMetrics(metrics)
 {
+    FClock.start();
     FStateTimer.setSingleShot(true);
     FStateTimer.setTimerType(Qt::PreciseTimer);
     connect(&FStateTimer, &QTimer::timeout, this, [this] { PublishState(); });
@@ -162,14 +163,16 @@ void TGripperMonitor::ObserveHeldWidth()
 
 void TGripperMonitor::Apply(const TValues& values, bool edges)
 {
+    const bool flagsChanged = !edges || values.Flags != FValues.Flags;
     if (edges) {
         FlagEdges(FValues.Flags, values.Flags);
         if (values.Grasping != FValues.Grasping)
             GraspingChanged(values.Grasping, values.Position);
     }
     FValues = values;
-    for (const TFlagName& flag : FlagNames)
-        FMetrics.Set("krm_state_flag", Labels({{"flag", flag.Name}}), (values.Flags & flag.Mask) != 0 ? 1 : 0);
+    if (flagsChanged)
+        for (const TFlagName& flag : FlagNames)
+            FMetrics.Set("krm_state_flag", Labels({{"flag", flag.Name}}), (values.Flags & flag.Mask) != 0 ? 1 : 0);
     FMetrics.Set("krm_grasping_state", Labels(), static_cast<double>(values.Grasping));
     FMetrics.Set("krm_position_meters", Labels(), Meters(values.Position));
     FMetrics.Set("krm_speed_meters_per_second", Labels(), Meters(values.Speed));
@@ -234,14 +237,25 @@ void TGripperMonitor::EventDropped() { FMetrics.Add("krm_mqtt_events_dropped_tot
 
 void TGripperMonitor::StateChanged()
 {
-    if (FStateTimer.isActive())
+    if (FStatePending)
         return;
-    const qint64 since = FSinceState.isValid() ? FSinceState.elapsed() : MinStateIntervalMs;
-    FStateTimer.start(static_cast<int>(std::max<qint64>(GatherMs, MinStateIntervalMs - since)));
+    FStatePending = true;
+    // A sliding window of one second rather than a fixed spacing: reports
+    // that come exactly as often as allowed would otherwise fall ever
+    // further behind.
+    const qint64 wait = FStatesSent.size() >= MaxStatesPerSecond ? FStatesSent.front() + 1000 - FClock.elapsed() : 0;
+    if (wait > 0) {
+        FStateTimer.start(static_cast<int>(wait));
+        return;
+    }
+    // Reports of one burst that are already queued come first, and go out
+    // in the same message.
+    QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
 }
 
 void TGripperMonitor::PublishState()
 {
+    FStatePending = false;
     QJsonObject object{{QStringLiteral("gripper"), FName}, {QStringLiteral("online"), FUp},
         {QStringLiteral("time"), IsoTime(FValues.Time)}};
     std::vector<TCliField> fields = SystemStateFields(FValues.Flags);
@@ -255,7 +269,9 @@ void TGripperMonitor::PublishState()
     if (json == FLastState)
         return;
     FLastState = json;
-    FSinceState.start();
+    FStatesSent.push_back(FClock.elapsed());
+    while (FStatesSent.size() > MaxStatesPerSecond)
+        FStatesSent.pop_front();
     if (OnState)
         OnState(json);
 }

@@ -3,7 +3,8 @@
 // published state: the link going up and down, every report (state flags
 // with their edges, grasping state with each grasp's outcome, readings) and
 // every motion the gateway ran. Lives on the main thread; the state goes out
-// at most every MinStateIntervalMs, and its latest value always does.
+// at most MaxStatesPerSecond times in any second, and its latest value
+// always does.
 #include "GripperLink.h"
 #include "Metrics.h"
 
@@ -15,6 +16,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 
 class TGripperMonitor : public QObject {
@@ -34,10 +36,7 @@ public:
     std::function<void(const QByteArray& json)> OnState;
     std::function<void(const QByteArray& json)> OnEvent;
 
-    static constexpr int MinStateIntervalMs = 50;
-    // Reports of one period come in a burst: they are gathered this long
-    // into one state message.
-    static constexpr int GatherMs = 2;
+    static constexpr size_t MaxStatesPerSecond = 20;
     static constexpr int HoldSettleMs = 200;
 
 private:
@@ -66,9 +65,11 @@ private:
     bool FEverUp = false;
     TValues FValues;
     QTimer FStateTimer;
+    bool FStatePending = false;
     // A grasp that holds is reported before the fingers' last position: its
     // width is taken from the next position report, or after HoldSettleMs.
     QTimer FHoldTimer;
-    QElapsedTimer FSinceState;
+    QElapsedTimer FClock;
+    std::deque<qint64> FStatesSent; // when the last MaxStatesPerSecond went out, by FClock
     QByteArray FLastState;
 };

@@ -7,6 +7,9 @@ namespace {
 
 constexpr int KeepAliveSeconds = 30;
 constexpr int Qos = 1;
+// The state comes often and the next one replaces it: QoS 0 spares the
+// broker's acknowledgement of each.
+constexpr int StateQos = 0;
 
 } // namespace
 
@@ -68,9 +71,9 @@ bool TMqttLink::Start(QString& error)
     return true;
 }
 
-bool TMqttLink::Send(const std::string& topic, const QByteArray& payload, bool retain)
+bool TMqttLink::Send(const std::string& topic, const QByteArray& payload, bool retain, int qos)
 {
-    return mosquitto_publish_v5(FClient, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.constData(), Qos,
+    return mosquitto_publish_v5(FClient, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.constData(), qos,
                retain, nullptr)
         == MOSQ_ERR_SUCCESS;
 }
@@ -80,7 +83,7 @@ void TMqttLink::SetStatus(bool online)
     std::lock_guard lock(FMutex);
     FStatus = online ? "online" : "offline";
     if (FConnected)
-        Send(FBase + "status", FStatus, true);
+        Send(FBase + "status", FStatus, true, Qos);
 }
 
 void TMqttLink::SetState(const QByteArray& json)
@@ -88,7 +91,7 @@ void TMqttLink::SetState(const QByteArray& json)
     std::lock_guard lock(FMutex);
     FState = json;
     if (FConnected)
-        Send(FBase + "state", FState, true);
+        Send(FBase + "state", FState, true, StateQos);
 }
 
 void TMqttLink::Event(const QByteArray& json)
@@ -96,7 +99,7 @@ void TMqttLink::Event(const QByteArray& json)
     bool dropped = false;
     {
         std::lock_guard lock(FMutex);
-        if (FConnected && FEvents.empty() && Send(FBase + "event", json, false))
+        if (FConnected && FEvents.empty() && Send(FBase + "event", json, false, Qos))
             return;
         if (FEvents.size() >= MaxQueuedEvents) {
             FEvents.pop_front();
@@ -124,10 +127,10 @@ void TMqttLink::ConnectCallback(mosquitto* client, void* self, int code, int, co
     std::lock_guard lock(link->FMutex);
     link->FConnected = true;
     // A broker that restarted without its retained messages gets them again.
-    link->Send(link->FBase + "status", link->FStatus, true);
+    link->Send(link->FBase + "status", link->FStatus, true, Qos);
     if (!link->FState.isEmpty())
-        link->Send(link->FBase + "state", link->FState, true);
-    while (!link->FEvents.empty() && link->Send(link->FBase + "event", link->FEvents.front(), false))
+        link->Send(link->FBase + "state", link->FState, true, StateQos);
+    while (!link->FEvents.empty() && link->Send(link->FBase + "event", link->FEvents.front(), false, Qos))
         link->FEvents.pop_front();
 }
 

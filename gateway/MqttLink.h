@@ -3,7 +3,7 @@
 // that the broker's last will marks exactly this gripper "offline" when the
 // gateway dies:
 //   PREFIX/NAME/status   "online" or "offline", retained (also the will)
-//   PREFIX/NAME/state    the state JSON, retained
+//   PREFIX/NAME/state    the state JSON, retained (QoS 0)
 //   PREFIX/NAME/event    events, QoS 1
 //   PREFIX/NAME/command  commands in; results go to the request's response
 //                        topic with its correlation data, or to
@@ -54,7 +54,7 @@ private:
     static void DisconnectCallback(mosquitto*, void* self, int code, const mqtt5__property*);
     static void MessageCallback(mosquitto*, void* self, const struct mosquitto_message* message, const mqtt5__property* properties);
     // Under FMutex: sends, true when libmosquitto took the message.
-    bool Send(const std::string& topic, const QByteArray& payload, bool retain);
+    bool Send(const std::string& topic, const QByteArray& payload, bool retain, int qos);
 
     const TMqttSettings FSettings;
     const std::string FBase; // PREFIX/NAME/

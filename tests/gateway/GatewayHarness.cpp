@@ -135,8 +135,9 @@ void TProbe::OnConnect(mosquitto* client, void* self, int code)
 void TProbe::OnMessage(mosquitto*, void* self, const mosquitto_message* message, const mqtt5__property* props)
 {
     auto* probe = static_cast<TProbe*>(self);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
     TMessage received{QString::fromUtf8(message->topic), QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
-        {}, message->retain};
+        {}, message->retain, std::chrono::duration_cast<std::chrono::microseconds>(now).count()};
     void* correlation = nullptr;
     uint16_t length = 0;
     if (mosquitto_property_read_binary(props, MQTT_PROP_CORRELATION_DATA, &correlation, &length, false)) {
@@ -179,6 +180,12 @@ TMessage TProbe::WaitFor(const std::function<bool(const TMessage&)>& match, int 
         if (FChanged.wait_until(lock, deadline) == std::cv_status::timeout && next == FMessages.size())
             return {};
     }
+}
+
+std::vector<TMessage> TProbe::Messages(size_t from)
+{
+    std::lock_guard lock(FMutex);
+    return {FMessages.begin() + static_cast<std::ptrdiff_t>(std::min(from, FMessages.size())), FMessages.end()};
 }
 
 size_t TProbe::Count()

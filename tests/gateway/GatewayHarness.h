@@ -29,6 +29,7 @@ public:
     bool Start(const QString& program, const QStringList& arguments);
     void Stop();
     bool Running() const { return FProcess.state() != QProcess::NotRunning; }
+    qint64 Pid() const { return FProcess.processId(); }
     // Waits for a line of its standard output matching `pattern`; the first
     // capture, or empty.
     QString WaitForLine(const QString& pattern, int timeoutMs);
@@ -58,6 +59,7 @@ struct TMessage {
     QByteArray Payload;
     QByteArray Correlation;
     bool Retained = false;
+    qint64 ReceivedUs = 0; // wall-clock time of arrival, microseconds since the epoch
 
     QJsonObject Json() const;
 };
@@ -74,6 +76,8 @@ public:
     // waited for up to `timeoutMs`; an empty topic when none came.
     TMessage WaitFor(const std::function<bool(const TMessage&)>& match, int timeoutMs, size_t from = 0);
     size_t Count();
+    // The messages from `from` on.
+    std::vector<TMessage> Messages(size_t from = 0);
     // Waits until the client is connected and subscribed.
     bool WaitConnected(int timeoutMs);
 
@@ -98,6 +102,7 @@ public:
     // GET /metrics; empty on failure.
     QByteArray Scrape() const;
     QString Errors() { return FChild.Errors(); }
+    qint64 Pid() const { return FChild.Pid(); }
 
 private:
     QTemporaryDir FFolder;
