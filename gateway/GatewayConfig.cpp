@@ -1,5 +1,7 @@
 #include "GatewayConfig.h"
 
+#include "ConnectionString.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -12,6 +14,17 @@ namespace {
 const QRegularExpression GripperName(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
 
 bool ValidName(const QString& name) { return GripperName.match(name).hasMatch(); }
+
+// Why the library would refuse `connection`; empty when it takes it.
+QString ConnectionFault(const QString& connection)
+{
+    try {
+        ParseConnectionString(connection);
+    } catch (const TConnectionStringError& error) {
+        return QStringLiteral("connection \"%1\": %2").arg(connection, QString::fromUtf8(error.what()));
+    }
+    return {};
+}
 
 std::optional<int> ParsePeriod(const QString& text)
 {
@@ -130,8 +143,9 @@ private:
     {
         TGripperSettings& gripper = FSettings.Grippers[static_cast<size_t>(FGripper)];
         if (key == QLatin1String("connection")) {
-            if (value.isEmpty())
-                Fail(QStringLiteral("connection= is empty"));
+            const QString fault = ConnectionFault(value);
+            if (!fault.isEmpty())
+                Fail(fault);
             gripper.Connection = value;
         } else if (key == QLatin1String("report_period_ms")) {
             const auto period = ParsePeriod(value);
@@ -292,6 +306,9 @@ TGatewayOptions ParseGatewayOptions(const QStringList& arguments)
             for (const TGripperSettings& gripper : options.Grippers)
                 if (gripper.Name == name)
                     throw TConfigError(QStringLiteral("--gripper %1 is given twice").arg(name));
+            const QString fault = ConnectionFault(value.mid(equals + 1));
+            if (!fault.isEmpty())
+                throw TConfigError(QStringLiteral("--gripper %1: %2").arg(name, fault));
             options.Grippers.push_back({name, value.mid(equals + 1), 50});
         }
     }

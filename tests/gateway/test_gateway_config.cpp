@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
+// Messages read as text when a check fails.
+void PrintTo(const QString& text, std::ostream* os) { *os << text.toStdString(); }
+
 namespace {
 
 QString ConfigError(const QString& text)
@@ -59,8 +64,10 @@ TEST(GatewayConfig, AWrongFileIsRefusedWithLineAndReason)
     EXPECT_EQ(ConfigError(QStringLiteral("[gripper a]\nreport_period_ms=5\n")),
         QStringLiteral("gw.conf:2: report_period_ms \"5\" is not a whole number from 10 to 65535"));
     EXPECT_EQ(ConfigError(QStringLiteral("\n[gripper a]\nreport_period_ms=50\n")), QStringLiteral("gw.conf:2: [gripper a] has no connection="));
-    EXPECT_EQ(ConfigError(QStringLiteral("[gripper a]\nconnection=x\n[gripper a]\n")), QStringLiteral("gw.conf:3: gripper \"a\" is configured twice"));
+    EXPECT_EQ(ConfigError(QStringLiteral("[gripper a]\nconnection=tcp:h:1\n[gripper a]\n")), QStringLiteral("gw.conf:3: gripper \"a\" is configured twice"));
     EXPECT_EQ(ConfigError(QStringLiteral("[gripper a/b]\n")).left(10), QStringLiteral("gw.conf:1:"));
+    EXPECT_EQ(ConfigError(QStringLiteral("[gripper a]\n\nconnection=tcp:127.0.0.1:99999\n")),
+        QStringLiteral("gw.conf:3: connection \"tcp:127.0.0.1:99999\": PORT \"99999\" is not a number from 1 to 65535"));
     EXPECT_EQ(ConfigError(QStringLiteral("[mqtt]\nurl=http://h:1\n")),
         QStringLiteral("gw.conf:2: url \"http://h:1\" is not mqtt://HOST:PORT or mqtts://HOST:PORT"));
     EXPECT_EQ(ConfigError(QStringLiteral("[mqtt]\nread_only=yes\n")), QStringLiteral("gw.conf:2: read_only \"yes\" is neither true nor false"));
@@ -105,8 +112,9 @@ TEST(GatewayConfig, TheCommandLineOverridesTheFile)
     EXPECT_EQ(refused({}), QStringLiteral("no gripper is configured: give [gripper NAME] sections or --gripper NAME=CONNECTION"));
     EXPECT_EQ(refused({QStringLiteral("--gripper"), QStringLiteral("tcp:127.0.0.1:1")}).left(36), QStringLiteral("--gripper \"tcp:127.0.0.1:1\" is not N"));
     EXPECT_EQ(refused({QStringLiteral("--mqtt")}), QStringLiteral("--mqtt needs a value"));
+    EXPECT_TRUE(refused({QStringLiteral("--gripper"), QStringLiteral("a=udp:h:1")}).startsWith(QStringLiteral("--gripper a: connection \"udp:h:1\": ")));
     EXPECT_EQ(refused({QStringLiteral("--verbose")}), QStringLiteral("unknown option \"--verbose\" (krm-gateway --help lists the options)"));
-    EXPECT_EQ(refused({QStringLiteral("--gripper"), QStringLiteral("a=x"), QStringLiteral("--mqtt"), QStringLiteral("mqtt://h:0")}),
+    EXPECT_EQ(refused({QStringLiteral("--gripper"), QStringLiteral("a=tcp:h:1"), QStringLiteral("--mqtt"), QStringLiteral("mqtt://h:0")}),
         QStringLiteral("--mqtt \"mqtt://h:0\" is not mqtt://HOST:PORT or mqtts://HOST:PORT"));
     EXPECT_TRUE(refused({QStringLiteral("--config"), folder.filePath(QStringLiteral("missing.conf"))}).startsWith(QStringLiteral("config ")));
 }
