@@ -21,8 +21,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(FBroker.Start());
-        // a holds a 30 mm part; b is a plain gripper.
-        ASSERT_TRUE(FSimA.Start({QStringLiteral("--referenced"), QStringLiteral("--part-width"), QStringLiteral("30")}));
+        // a holds a 30 mm part, which slips out after a second; b is a
+        // plain gripper.
+        ASSERT_TRUE(FSimA.Start({QStringLiteral("--referenced"), QStringLiteral("--part-width"), QStringLiteral("30"),
+            QStringLiteral("--part-lost-after"), QStringLiteral("1000")}));
         ASSERT_TRUE(FSimB.Start({QStringLiteral("--referenced")}));
     }
 
@@ -125,6 +127,8 @@ TEST_F(GatewayEndToEnd, StateAndEventsArriveAndCommandsMoveTheFingers)
     EXPECT_EQ(Metric(R"(krm_grasps_total{gripper="a",outcome="holding"})"), 1);
     EXPECT_EQ(WaitForMetric(R"(krm_grasp_width_meters_bucket{gripper="a",le="0.03"})", 1), 1);
     EXPECT_EQ(Metric(R"(krm_motion_duration_seconds_count{gripper="a",command="grasp"})"), 1);
+    EXPECT_TRUE(WaitForEvent(QStringLiteral("a"), QStringLiteral("part_lost"), before).Json().value(QStringLiteral("position")).isDouble());
+    EXPECT_EQ(WaitForMetric(R"(krm_grasps_total{gripper="a",outcome="part_lost"})", 1), 1);
 
     // Malformed or out of range: an error result, and nothing moves.
     const double position = Metric(R"(krm_position_meters{gripper="b"})");
@@ -202,6 +206,8 @@ TEST_F(GatewayEndToEnd, ASimulatorRestartedShowsOfflineThenOnlineAndIsCounted)
     EXPECT_FALSE(WaitForStatus(QStringLiteral("b"), "offline", before).Topic.isEmpty());
     EXPECT_FALSE(WaitForEvent(QStringLiteral("b"), QStringLiteral("link_lost"), before).Topic.isEmpty());
     ASSERT_TRUE(prometheus.WaitForValue(QStringLiteral("krm_link_up{gripper=\"b\"}"), 0, WaitMs));
+    // Without its link a command is answered at once.
+    EXPECT_EQ(Command(QStringLiteral("b"), R"({"command": "state"})").value(QStringLiteral("status")).toString(), QStringLiteral("E_NOT_OPENED"));
 
     ASSERT_TRUE(FSimB.Start({QStringLiteral("--referenced")}, port));
     const size_t down = FProbe->Count();
