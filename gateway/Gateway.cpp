@@ -94,6 +94,9 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     link->OnDown = [monitor](const std::string& cause) {
         OnMonitor(monitor, [monitor, cause] { monitor->LinkDown(QString::fromStdString(cause)); });
     };
+    link->OnRetry = [monitor](const std::string& cause) {
+        OnMonitor(monitor, [monitor, cause] { monitor->ConnectFailed(QString::fromStdString(cause)); });
+    };
     link->OnReport = [monitor](const krm::Report& report) { OnMonitor(monitor, [monitor, report] { monitor->Report(report); }); };
     link->OnMotion = [monitor](const TMotionEnd& motion) { OnMonitor(monitor, [monitor, motion] { monitor->MotionEnded(motion); }); };
     if (!FSettings.Mqtt.Enabled)

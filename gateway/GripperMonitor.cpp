@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -60,6 +61,9 @@ QString IsoTime(krm::Clock::time_point time)
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
 }
+
+// One line on standard error (the journal, for the service).
+void Log(const QString& text) { std::fprintf(stderr, "krm-gateway: %s\n", text.toLocal8Bit().constData()); }
 
 } // namespace
 
@@ -120,7 +124,9 @@ TMetricLabels TGripperMonitor::Labels(std::initializer_list<std::pair<std::strin
 
 void TGripperMonitor::LinkUp(const krm::State& state)
 {
+    Log(QStringLiteral("%1: link up").arg(FName));
     FUp = true;
+    FFailureTold = false;
     FMetrics.Set("krm_link_up", Labels(), 1);
     if (FEverUp) {
         FMetrics.Add("krm_reconnects_total", Labels());
@@ -134,8 +140,17 @@ void TGripperMonitor::LinkUp(const krm::State& state)
         OnStatus(true);
 }
 
+void TGripperMonitor::ConnectFailed(const QString& cause)
+{
+    if (FFailureTold)
+        return;
+    FFailureTold = true;
+    Log(QStringLiteral("%1: cannot connect, trying again: %2").arg(FName, cause));
+}
+
 void TGripperMonitor::LinkDown(const QString& cause)
 {
+    Log(QStringLiteral("%1: link lost: %2").arg(FName, cause));
     FUp = false;
     FMetrics.Set("krm_link_up", Labels(), 0);
     Emit(QStringLiteral("link_lost"), {{QStringLiteral("cause"), cause}});

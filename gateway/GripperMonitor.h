@@ -28,6 +28,8 @@ public:
 
     void LinkUp(const krm::State& state);
     void LinkDown(const QString& cause);
+    // A connect failed; told on standard error once until the link is up.
+    void ConnectFailed(const QString& cause);
     void Report(const krm::Report& report);
     void MotionEnded(const TMotionEnd& motion);
     void EventDropped();
@@ -63,6 +65,7 @@ private:
     TMetrics& FMetrics;
     bool FUp = false;
     bool FEverUp = false;
+    bool FFailureTold = false;
     TValues FValues;
     QTimer FStateTimer;
     bool FStatePending = false;
