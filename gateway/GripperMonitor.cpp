@@ -2,6 +2,7 @@
 
 #include "CliFields.h"
 #include "CliResultJson.h"
+#include "stat.h"
 
 #include <QDateTime>
 
@@ -239,7 +240,7 @@ void TGripperMonitor::GraspingChanged(krm::GraspingState now, double position)
 void TGripperMonitor::MotionEnded(const TMotionEnd& motion)
 {
     const std::string command = motion.Command.toStdString();
-    const QString status = QString::fromStdString(krm::status_name(static_cast<krm::Status>(motion.Status)));
+    const QString status = QString::fromStdString(StatusName(motion.Status));
     FMetrics.Add("krm_motions_total", Labels({{"command", command}, {"status", status.toStdString()}}));
     FMetrics.Observe("krm_motion_duration_seconds", Labels({{"command", command}}), motion.Seconds);
     Emit(QStringLiteral("motion_finished"),
