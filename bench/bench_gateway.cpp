@@ -14,7 +14,6 @@
 #include <krm/krm.hpp>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
@@ -22,7 +21,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -41,20 +39,6 @@ double CpuSeconds(const QString& pid)
     // The fields after the command name, which is in parentheses.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// CPU seconds per thread name of a process ("krm link", "mosquitto loop").
-std::map<QString, double> ThreadCpuSeconds(qint64 pid)
-{
-    std::map<QString, double> seconds;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly))
-            continue;
-        seconds[QString::fromUtf8(comm.readAll().trimmed())] += CpuSeconds(QStringLiteral("%1/task/%2").arg(pid).arg(task));
-    }
-    return seconds;
 }
 
 double Percentile(std::vector<double> values, double p)
@@ -122,7 +106,6 @@ int main(int argc, char** argv)
 
     const size_t from = probe.Count();
     const double cpuBefore = CpuSeconds(QString::number(gateway.Pid()));
-    const std::map<QString, double> threadsBefore = ThreadCpuSeconds(gateway.Pid());
     QElapsedTimer wall;
     wall.start();
     // Scrapes and the broker's own latency are taken during the load.
@@ -143,9 +126,6 @@ int main(int argc, char** argv)
     }
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const double cpu = (CpuSeconds(QString::number(gateway.Pid())) - cpuBefore) / seconds;
-    std::map<QString, double> threads = ThreadCpuSeconds(gateway.Pid());
-    for (auto& [name, used] : threads)
-        used = (used - (threadsBefore.count(name) ? threadsBefore.at(name) : 0)) / seconds;
 
     std::vector<double> latencies;
     std::vector<int> perGripper(Grippers, 0);
@@ -185,8 +165,6 @@ int main(int argc, char** argv)
     std::printf("  CPU share of one core:         %.1f %% (goal < 10 %%)\n", cpu * 100);
     std::printf("  baseline libkrm sessions only: %.1f %% (the gateway's own share: %.1f %%)\n", libraryCpu * 100,
         (cpu - libraryCpu) * 100);
-    for (const auto& [name, used] : threads)
-        std::printf("    threads \"%s\": %.1f %%\n", qPrintable(name), used * 100);
     std::printf("  state messages:                %zu (%.0f/s; busiest gripper %.1f/s, at most 20/s)\n", latencies.size(),
         static_cast<double>(latencies.size()) / seconds, busiest / seconds);
     std::printf("  report -> subscriber latency:  median %.1f ms, p90 %.1f ms, p99 %.1f ms (goal p99 < 20 ms)\n",
