@@ -1,8 +1,8 @@
 #include "CliOutput.h"
 
+#include "CliResultJson.h"
 #include "CliSignals.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cerrno>
@@ -19,17 +19,6 @@ QString FieldsText(const std::vector<TCliField>& fields)
         if (!field.JsonOnly)
             texts.append(field.Name + u'=' + field.Text);
     return texts.join(u' ');
-}
-
-void AddFields(QJsonObject& object, const std::vector<TCliField>& fields)
-{
-    for (const TCliField& field : fields)
-        object.insert(field.Name, field.Value);
-}
-
-QString Compact(const QJsonObject& object)
-{
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 } // namespace
@@ -73,14 +62,7 @@ void TCliOutput::Result(const TCliResult& result, const QString& where)
     const QString name = QString::fromStdString(StatusName(result.Status));
     const QString text = QString::fromStdString(StatusText(result.Status));
     if (FJson) {
-        QJsonObject object{{QStringLiteral("command"), result.Command}, {QStringLiteral("status"), name},
-            {QStringLiteral("code"), static_cast<int>(result.Status)}, {QStringLiteral("text"), text}};
-        if (!result.Start.isEmpty())
-            object.insert(QStringLiteral("start"), result.Start);
-        if (result.DurationMs >= 0)
-            object.insert(QStringLiteral("duration_ms"), result.DurationMs);
-        AddFields(object, result.Fields);
-        Out(Compact(object));
+        Out(CompactJson(CliResultJson(result)));
     } else if (result.Status == E_SUCCESS) {
         const QString fields = FieldsText(result.Fields);
         Out(result.Command + QStringLiteral(": ") + text + (fields.isEmpty() ? QString() : QStringLiteral("; ") + fields));
@@ -96,8 +78,8 @@ void TCliOutput::Report(const QString& time, const QString& report, const std::v
     if (FJson) {
         QJsonObject object{{QStringLiteral("command"), QStringLiteral("watch")}, {QStringLiteral("time"), time},
             {QStringLiteral("report"), report}};
-        AddFields(object, fields);
-        Out(Compact(object));
+        AddCliFields(object, fields);
+        Out(CompactJson(object));
     } else {
         Out(QStringLiteral("%1 %2 %3").arg(time, report, FieldsText(fields)));
     }

@@ -8,8 +8,8 @@
 # imports from an unpacked root; the packages that use Qt's private interface
 # depend on the Qt they were built against; the manual pages name every
 # option and command of --help; the desktop entry, the AppStream data and the
-# icon sizes pass their validators; and the programs run from an unpacked
-# root.
+# icon sizes pass their validators; krm-gateway has its service, user and
+# sample settings; and the programs run from an unpacked root.
 #   package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build="$1"
@@ -25,7 +25,7 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
 arch="$(dpkg --print-architecture)"
 multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
-packages=(krm-commander libkrm1 libkrm-dev python3-krm)
+packages=(krm-commander libkrm1 libkrm-dev python3-krm krm-gateway)
 # Every package made is checked and unpacked into one root.
 root="$work/root"
 for package in "${packages[@]}"; do
@@ -123,7 +123,7 @@ ls "$root"/usr/lib/*/wireshark/plugins/krm-gripper.lua >/dev/null 2>&1 || fail "
 # they find it in /usr/lib/MULTIARCH once installed.
 export LD_LIBRARY_PATH="$root/usr/lib/$multiarch${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 field krm-commander Depends | grep -qF "libkrm1" || fail "krm-commander does not depend on libkrm1, which krm-cli uses"
-for program in krm-commander krm-cli gripper-sim; do
+for program in krm-commander krm-cli gripper-sim krm-gateway; do
   page="$root/usr/share/man/man1/$program.1.gz"
   [ -f "$page" ] || { fail "no manual page $program(1)"; continue; }
   MANWIDTH=200 man --warnings -l "$page" >"$work/$program.txt" 2>"$work/$program.warnings" || fail "man $program"
@@ -136,10 +136,23 @@ for program in krm-commander krm-cli gripper-sim; do
     sort -u)
 done
 
-for program in krm-cli gripper-sim; do
+for program in krm-cli gripper-sim krm-gateway; do
   out="$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/$program" --version)"
   [ "$out" = "$program $version" ] || fail "$program --version said: $out"
 done
+
+# The gateway: its service runs the installed settings as an unprivileged
+# user in dialout, which its postinst makes; the sample settings it puts in
+# place are accepted by the gateway itself.
+unit="$root/usr/lib/systemd/system/krm-gateway.service"
+for line in "ExecStart=/usr/bin/krm-gateway --config /etc/krm/gateway.conf" User=krm-gateway SupplementaryGroups=dialout; do
+  grep -qxF "$line" "$unit" 2>/dev/null || fail "krm-gateway.service lacks $line"
+done
+control krm-gateway postinst | grep -q "adduser --quiet krm-gateway dialout" || fail "krm-gateway postinst does not put its user in dialout"
+field krm-gateway Depends | grep -qF "libkrm1 (= $version)" || fail "krm-gateway does not depend on its libkrm1"
+sample="$root/usr/share/krm-gateway/gateway.conf"
+out="$(timeout 5 "$root/usr/bin/krm-gateway" --config "$sample" --metrics 127.0.0.1:99999 2>&1)" && fail "krm-gateway took a wrong --metrics"
+[ "$out" = 'krm-gateway: --metrics "127.0.0.1:99999" is not HOST:PORT' ] || fail "krm-gateway refused its sample settings: $out"
 
 [ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
 echo "${packages[*]}: lintian clean, library, development files, module, documents, icons and programs in place"

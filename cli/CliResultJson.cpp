@@ -1,0 +1,28 @@
+#include "CliResultJson.h"
+
+#include <QJsonDocument>
+
+QJsonObject CliResultJson(const TCliResult& result)
+{
+    QJsonObject object{{QStringLiteral("command"), result.Command},
+        {QStringLiteral("status"), QString::fromStdString(StatusName(result.Status))},
+        {QStringLiteral("code"), static_cast<int>(result.Status)},
+        {QStringLiteral("text"), QString::fromStdString(StatusText(result.Status))}};
+    if (!result.Start.isEmpty())
+        object.insert(QStringLiteral("start"), result.Start);
+    if (result.DurationMs >= 0)
+        object.insert(QStringLiteral("duration_ms"), result.DurationMs);
+    AddCliFields(object, result.Fields);
+    return object;
+}
+
+void AddCliFields(QJsonObject& object, const std::vector<TCliField>& fields)
+{
+    for (const TCliField& field : fields)
+        object.insert(field.Name, field.Value);
+}
+
+QString CompactJson(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}

@@ -1,0 +1,298 @@
+#include "GripperLink.h"
+
+#include "CliFields.h"
+#include "HXT_commands.h"
+#include "TaskLane.h"
+#include "ValueLimits.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+
+#include <algorithm>
+
+namespace {
+
+TCliResult Plain(const TCliCommand& command, uint8_t status)
+{
+    TCliResult result;
+    result.Command = command.Name;
+    result.Status = static_cast<TStat>(status);
+    return result;
+}
+
+// A failure with the library's words for it, in JSON only.
+TCliResult Failure(const TCliCommand& command, uint8_t status, const QString& message)
+{
+    TCliResult result = Plain(command, status);
+    result.Fields.push_back({QStringLiteral("error"), message, message, true});
+    return result;
+}
+
+TSystemLimits ProtocolLimits(const krm::Limits& limits)
+{
+    return {static_cast<float>(limits.stroke), static_cast<float>(limits.min_speed), static_cast<float>(limits.max_speed),
+        static_cast<float>(limits.min_acceleration), static_cast<float>(limits.max_acceleration),
+        static_cast<float>(limits.min_force), static_cast<float>(limits.max_force), static_cast<float>(limits.extra)};
+}
+
+bool IsStop(TCliVerb verb) { return verb == TCliVerb::Stop || verb == TCliVerb::FastStop; }
+
+} // namespace
+
+TGripperLink::TGripperLink(std::string connection, int reportPeriodMs)
+    : FConnection(std::move(connection))
+    , FReportPeriodMs(reportPeriodMs)
+    , FCommands(std::make_unique<TTaskLane>())
+    , FStops(std::make_unique<TTaskLane>())
+{
+}
+
+TGripperLink::~TGripperLink()
+{
+    FEnding = true;
+    FWake.notify_all();
+    if (FThread.joinable())
+        FThread.join();
+    // A motion still waited for ends with InterruptedError (and STOP).
+    FCommands.reset();
+    FStops.reset();
+    if (const auto gripper = Current())
+        gripper->close();
+}
+
+void TGripperLink::Start()
+{
+    FThread = std::thread([this] { Connect(); });
+}
+
+std::shared_ptr<krm::Gripper> TGripperLink::Current() const
+{
+    std::lock_guard lock(FMutex);
+    return FGripper;
+}
+
+bool TGripperLink::Pause(std::chrono::milliseconds pause)
+{
+    std::unique_lock lock(FMutex);
+    return !FWake.wait_for(lock, pause, [this] { return FEnding.load(); });
+}
+
+void TGripperLink::Connect()
+{
+    auto pause = FirstPause;
+    while (!FEnding) {
+        std::shared_ptr<krm::Gripper> gripper;
+        krm::State state;
+        try {
+            gripper = std::make_shared<krm::Gripper>(
+                krm::Gripper::open(FConnection, std::nullopt, [this] { return FEnding.load(); }));
+            SwitchReports(*gripper);
+            std::optional<TSystemLimits> limits;
+            QString unknown;
+            try {
+                limits = ProtocolLimits(gripper->limits());
+            } catch (const krm::Error& error) {
+                unknown = QStringLiteral("the system limits could not be read (%1)").arg(QString::fromUtf8(error.what()));
+            }
+            state = gripper->state();
+            if (OnReport)
+                gripper->on_report([this](const krm::Report& report) {
+                    if (OnReport)
+                        OnReport(report);
+                });
+            std::lock_guard lock(FMutex);
+            FGripper = gripper;
+            FLimits = limits;
+            FLimitsUnknown = unknown;
+        } catch (const krm::Error& error) {
+            if (gripper)
+                gripper->close();
+            if (FEnding)
+                break;
+            if (OnRetry)
+                OnRetry(error.what());
+            if (!Pause(pause))
+                break;
+            pause = std::min(pause * 2, LongestPause);
+            continue;
+        }
+        pause = FirstPause;
+        if (OnUp)
+            OnUp(state);
+        // The library tells a lost link by is_open() only: looked at every
+        // LinkCheck, a lost link is seen within that.
+        while (gripper->is_open() && Pause(LinkCheck)) {
+        }
+        {
+            std::lock_guard lock(FMutex);
+            FGripper.reset();
+        }
+        if (FEnding)
+            break;
+        std::string cause = "the link was lost";
+        try {
+            gripper->info(std::chrono::milliseconds(1));
+        } catch (const krm::ConnectionError& error) {
+            cause = error.cause().empty() ? error.what() : error.cause();
+        } catch (const krm::Error&) {
+        }
+        gripper->close();
+        if (OnDown)
+            OnDown(cause);
+        if (!Pause(FirstPause))
+            break;
+    }
+}
+
+void TGripperLink::SwitchReports(krm::Gripper& gripper)
+{
+    // The library asks for changed values every 50 ms; another period is
+    // asked for here. Speed and force are reported by some grippers only.
+    if (FReportPeriodMs == 50)
+        return;
+    const std::vector<std::uint8_t> on{0x03, static_cast<uint8_t>(FReportPeriodMs & 0xFF),
+        static_cast<uint8_t>((FReportPeriodMs >> 8) & 0xFF)};
+    for (const uint8_t cmd : {CMD_GET_SYSTEM_STATE, CMD_GET_GRASPING_STATE, CMD_GET_POS})
+        gripper.raw(cmd, on);
+    for (const uint8_t cmd : {CMD_GET_SPEED, CMD_GET_FORCE}) {
+        try {
+            gripper.raw(cmd, on);
+        } catch (const krm::StatusError&) {
+        }
+    }
+}
+
+void TGripperLink::Submit(const TCliCommand& command, std::function<void(const TCliResult&)> done)
+{
+    auto task = [this, command, done] {
+        const QString start = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        QElapsedTimer clock;
+        clock.start();
+        TCliResult result = Execute(command);
+        result.Start = start;
+        result.DurationMs = static_cast<double>(clock.nsecsElapsed() / 1000) / 1000.0;
+        done(result);
+    };
+    TTaskLane& lane = IsStop(command.Verb) ? *FStops : *FCommands;
+    if (!lane.Post(std::move(task), MaxWaiting))
+        done(Failure(command, E_INSUFFICIENT_RESOURCES, QStringLiteral("too many commands are waiting for this gripper")));
+}
+
+TCliResult TGripperLink::Execute(const TCliCommand& command)
+{
+    const std::shared_ptr<krm::Gripper> gripper = Current();
+    if (!gripper)
+        return Failure(command, E_NOT_OPENED, QStringLiteral("the link to the gripper is down"));
+    try {
+        {
+            std::lock_guard lock(FMutex);
+            CheckCliLimits(command, TCliLimits{FLimits, FLimitsUnknown});
+        }
+        TCliResult result = Plain(command, E_SUCCESS);
+        switch (command.Verb) {
+        case TCliVerb::Info: {
+            const krm::Info info = gripper->info();
+            result.Fields = SystemInfoFields({static_cast<uint8_t>(info.gripper_type), info.hardware_revision,
+                info.firmware_revision, static_cast<int32_t>(info.serial_number)});
+            break;
+        }
+        case TCliVerb::Limits:
+            result.Fields = SystemLimitsFields(ProtocolLimits(gripper->limits()));
+            break;
+        case TCliVerb::Stats: {
+            const krm::Stats stats = gripper->stats(command.Reset);
+            result.Fields = GraspingStatsFields({static_cast<int32_t>(stats.grasps), static_cast<int32_t>(stats.not_found),
+                static_cast<int32_t>(stats.lost)});
+            break;
+        }
+        case TCliVerb::State: {
+            const krm::State state = gripper->state();
+            result.Fields = SystemStateFields(state.flags);
+            for (TCliField& field : GraspingStateFields(static_cast<uint8_t>(state.grasping_state)))
+                result.Fields.push_back(std::move(field));
+            result.Fields.push_back(ReadingField(QStringLiteral("Position"), static_cast<float>(state.position), "mm"));
+            break;
+        }
+        case TCliVerb::Home:
+        case TCliVerb::Goto:
+        case TCliVerb::Grasp:
+        case TCliVerb::Release:
+            return Motion(command, *gripper);
+        case TCliVerb::Stop:
+            gripper->stop();
+            break;
+        case TCliVerb::FastStop:
+            gripper->fast_stop();
+            break;
+        case TCliVerb::Ack:
+            gripper->acknowledge();
+            break;
+        case TCliVerb::Accel:
+            if (command.HasValue())
+                gripper->set_acceleration(command.Values[0]);
+            else
+                result.Fields.push_back(ReadingField(QStringLiteral("Acceleration"), static_cast<float>(gripper->acceleration()), "mm/s²"));
+            break;
+        case TCliVerb::ForceLimit:
+            if (command.HasValue())
+                gripper->set_force_limit(command.Values[0]);
+            else
+                result.Fields.push_back(ReadingField(QStringLiteral("ForceLimit"), static_cast<float>(gripper->force_limit()), "N"));
+            break;
+        case TCliVerb::Watch:
+        case TCliVerb::Raw:
+        case TCliVerb::Wait:
+            return Failure(command, E_CMD_UNKNOWN, QStringLiteral("%1 is not a command of the gateway").arg(command.Name));
+        }
+        return result;
+    } catch (const TUsageError& error) {
+        return Failure(command, E_RANGE_ERROR, error.Message());
+    } catch (const krm::StatusError& error) {
+        return Failure(command, static_cast<uint8_t>(error.code()), QString::fromUtf8(error.what()));
+    } catch (const krm::TimeoutError& error) {
+        return Failure(command, E_TIMEOUT, QString::fromUtf8(error.what()));
+    } catch (const krm::ConnectionError& error) {
+        return Failure(command, E_NOT_OPENED, QString::fromUtf8(error.what()));
+    } catch (const krm::LimitError& error) {
+        return Failure(command, E_RANGE_ERROR, QString::fromUtf8(error.what()));
+    } catch (const krm::InterruptedError& error) {
+        return Failure(command, E_CMD_ABORTED, QString::fromUtf8(error.what()));
+    } catch (const krm::Error& error) {
+        return Failure(command, E_CMD_FAILED, QString::fromUtf8(error.what()));
+    }
+}
+
+TCliResult TGripperLink::Motion(const TCliCommand& command, krm::Gripper& gripper)
+{
+    krm::MotionResult motion;
+    switch (command.Verb) {
+    case TCliVerb::Goto:
+        motion = gripper.start_move(command.Values[0], command.Values[1]).wait();
+        break;
+    case TCliVerb::Grasp:
+        motion = gripper.start_grasp(command.Values[0], command.Values[1]).wait();
+        break;
+    case TCliVerb::Release:
+        motion = gripper.start_release(command.Values[0], command.Values[1]).wait();
+        break;
+    default:
+        if (command.HasValue() && command.Values[0] != 0) {
+            // A direction other than the default goes out as it is.
+            const auto start = std::chrono::steady_clock::now();
+            gripper.raw(CMD_HOMING, {static_cast<uint8_t>(command.Values[0])});
+            motion.duration = std::chrono::steady_clock::now() - start;
+            motion.position = gripper.last_state().position;
+        } else {
+            motion = gripper.start_home().wait();
+        }
+        break;
+    }
+    const bool width = command.Verb == TCliVerb::Grasp || command.Verb == TCliVerb::Release;
+    TCliResult result = Plain(command, static_cast<uint8_t>(motion.status));
+    TCliField position = ReadingField(width ? QStringLiteral("Width") : QStringLiteral("Position"), static_cast<float>(motion.position), "mm");
+    position.JsonOnly = true;
+    result.Fields.push_back(std::move(position));
+    if (OnMotion)
+        OnMotion({command.Name, static_cast<uint8_t>(motion.status), motion.duration.count(), motion.position});
+    return result;
+}

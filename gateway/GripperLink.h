@@ -1,0 +1,87 @@
+#pragma once
+// The gateway's one session with one gripper through libkrm, and its only
+// user of the library: connects, switches on the reports at the configured
+// period, reads the limits, and connects again with a growing pause (0.5 s
+// doubling up to 10 s) whenever the link is lost or cannot be made, for as
+// long as it lives.
+//
+// Commands run on a lane of their own, one after the other; stop and
+// fast-stop run on a second lane, so they go out at once even while a
+// motion is being waited for.
+#include "CliCommand.h"
+#include "CliOutput.h"
+#include "HXTForm.h"
+
+#include <krm/krm.hpp>
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+class TTaskLane;
+
+// A motion that ran to its final answer.
+struct TMotionEnd {
+    QString Command; // krm-cli's name: "home", "goto", "grasp", "release"
+    uint8_t Status = 0;
+    double Seconds = 0;  // from sending the command to its final answer
+    double Position = 0; // the finger position (width) then
+};
+
+class TGripperLink {
+public:
+    TGripperLink(std::string connection, int reportPeriodMs);
+    // Stops a motion of its own that is still running, closes the session
+    // and ends the threads.
+    ~TGripperLink();
+    TGripperLink(const TGripperLink&) = delete;
+    TGripperLink& operator=(const TGripperLink&) = delete;
+
+    // Set before Start; called on the link's own threads.
+    std::function<void(const krm::State& state)> OnUp;     // the link is up, with the state then
+    std::function<void(const std::string& cause)> OnDown;  // an up link was lost
+    std::function<void(const std::string& cause)> OnRetry; // a connect failed
+    std::function<void(const krm::Report& report)> OnReport;
+    std::function<void(const TMotionEnd& motion)> OnMotion;
+
+    void Start();
+
+    // Runs `command` (already parsed) and hands its result, as krm-cli
+    // reports it, to `done`. Values are checked against the gripper's limits
+    // first. With the link down the result is E_NOT_OPENED at once.
+    void Submit(const TCliCommand& command, std::function<void(const TCliResult&)> done);
+
+    // Commands waiting at most; more are refused.
+    static constexpr size_t MaxWaiting = 64;
+    static constexpr std::chrono::milliseconds FirstPause{500};
+    static constexpr std::chrono::milliseconds LongestPause{10000};
+    static constexpr std::chrono::milliseconds LinkCheck{250};
+
+private:
+    void Connect();
+    bool Pause(std::chrono::milliseconds pause);
+    void SwitchReports(krm::Gripper& gripper);
+    std::shared_ptr<krm::Gripper> Current() const;
+    TCliResult Execute(const TCliCommand& command);
+    TCliResult Motion(const TCliCommand& command, krm::Gripper& gripper);
+
+    const std::string FConnection;
+    const int FReportPeriodMs;
+    std::atomic<bool> FEnding{false};
+    mutable std::mutex FMutex;
+    std::condition_variable FWake;
+    std::shared_ptr<krm::Gripper> FGripper;
+    std::optional<TSystemLimits> FLimits;
+    QString FLimitsUnknown;
+    std::unique_ptr<TTaskLane> FCommands;
+    std::unique_ptr<TTaskLane> FStops;
+    std::thread FThread;
+};

@@ -1,0 +1,78 @@
+#pragma once
+// What one gripper's session tells, turned into metrics, events and the
+// published state: the link going up and down, every report (state flags
+// with their edges, grasping state with each grasp's outcome, readings) and
+// every motion the gateway ran. Lives on the main thread; the state goes out
+// at most MaxStatesPerSecond times in any second, and its latest value
+// always does.
+#include "GripperLink.h"
+#include "Metrics.h"
+
+#include <krm/krm.hpp>
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+class TGripperMonitor : public QObject {
+public:
+    TGripperMonitor(const QString& name, TMetrics& metrics, QObject* parent = nullptr);
+
+    // Declares the families every gripper's series belong to.
+    static void DeclareMetrics(TMetrics& metrics);
+
+    void LinkUp(const krm::State& state);
+    void LinkDown(const QString& cause);
+    // A connect failed; told on standard error once until the link is up.
+    void ConnectFailed(const QString& cause);
+    void Report(const krm::Report& report);
+    void MotionEnded(const TMotionEnd& motion);
+    void EventDropped();
+
+    std::function<void(bool online)> OnStatus;
+    std::function<void(const QByteArray& json)> OnState;
+    std::function<void(const QByteArray& json)> OnEvent;
+
+    static constexpr size_t MaxStatesPerSecond = 20;
+    static constexpr int HoldSettleMs = 200;
+
+private:
+    struct TValues {
+        std::uint32_t Flags = 0;
+        krm::GraspingState Grasping = krm::GraspingState::idle;
+        double Position = 0;
+        double Speed = 0;
+        double Force = 0;
+        krm::Clock::time_point Time{};
+    };
+
+    TMetricLabels Labels(std::initializer_list<std::pair<std::string, std::string>> more = {}) const;
+    void Apply(const TValues& values, bool edges);
+    void FlagEdges(std::uint32_t before, std::uint32_t now);
+    void GraspingChanged(krm::GraspingState now, double position);
+    void ObserveHeldWidth();
+    void StateChanged();
+    void PublishState();
+    void Emit(const QString& event, QJsonObject fields);
+
+    const QString FName;
+    const std::string FLabel;
+    TMetrics& FMetrics;
+    bool FUp = false;
+    bool FEverUp = false;
+    bool FFailureTold = false;
+    TValues FValues;
+    QTimer FStateTimer;
+    bool FStatePending = false;
+    // A grasp that holds is reported before the fingers' last position: its
+    // width is taken from the next position report, or after HoldSettleMs.
+    QTimer FHoldTimer;
+    QElapsedTimer FClock;
+    std::deque<qint64> FStatesSent; // when the last MaxStatesPerSecond went out, by FClock
+    QByteArray FLastState;
+};

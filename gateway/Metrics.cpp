@@ -1,0 +1,149 @@
+#include "Metrics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <charconv>
+#include <stdexcept>
+
+namespace {
+
+// A label value escaped as the text format asks: backslash, quote, newline.
+std::string Escaped(const std::string& value)
+{
+    std::string text;
+    text.reserve(value.size());
+    for (const char c : value) {
+        if (c == '\\' || c == '"')
+            text += '\\';
+        if (c == '\n') {
+            text += "\\n";
+            continue;
+        }
+        text += c;
+    }
+    return text;
+}
+
+std::string LabelText(const TMetricLabels& labels, const std::string& extraName = {}, const std::string& extraValue = {})
+{
+    std::string text;
+    for (const auto& [name, value] : labels)
+        text += (text.empty() ? "" : ",") + name + "=\"" + Escaped(value) + '"';
+    if (!extraName.empty())
+        text += (text.empty() ? "" : ",") + extraName + "=\"" + extraValue + '"';
+    return text.empty() ? text : '{' + text + '}';
+}
+
+std::string Number(double value)
+{
+    if (std::isinf(value))
+        return value > 0 ? "+Inf" : "-Inf";
+    if (std::isnan(value))
+        return "NaN";
+    // The shortest form that reads back the same.
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return std::string(buffer, end);
+}
+
+const char* TypeName(TMetrics::TType type)
+{
+    switch (type) {
+    case TMetrics::TType::Counter:
+        return "counter";
+    case TMetrics::TType::Gauge:
+        return "gauge";
+    case TMetrics::TType::Histogram:
+        return "histogram";
+    }
+    return "untyped";
+}
+
+} // namespace
+
+void TMetrics::Declare(const std::string& name, TType type, const std::string& help, std::vector<double> buckets)
+{
+    std::lock_guard lock(FMutex);
+    TFamily& family = FFamilies[name];
+    family.Type = type;
+    family.Help = help;
+    std::sort(buckets.begin(), buckets.end());
+    family.Bounds = std::move(buckets);
+}
+
+TMetrics::TSeries& TMetrics::Series(const std::string& name, const TMetricLabels& labels, TType type)
+{
+    const auto family = FFamilies.find(name);
+    // A name used without being declared is a fault of the gateway itself.
+    if (family == FFamilies.end() || family->second.Type != type)
+        throw std::logic_error("metric " + name + " is not declared as used");
+    TSeries& series = family->second.Series[LabelText(labels)];
+    if (!series.Made) {
+        series.Made = true;
+        series.Labels = labels;
+        series.Buckets.assign(family->second.Bounds.size(), 0);
+    }
+    return series;
+}
+
+void TMetrics::Set(const std::string& name, const TMetricLabels& labels, double value)
+{
+    std::lock_guard lock(FMutex);
+    Series(name, labels, TType::Gauge).Value = value;
+}
+
+void TMetrics::Add(const std::string& name, const TMetricLabels& labels, double amount)
+{
+    std::lock_guard lock(FMutex);
+    Series(name, labels, TType::Counter).Value += amount;
+}
+
+void TMetrics::Observe(const std::string& name, const TMetricLabels& labels, double value)
+{
+    std::lock_guard lock(FMutex);
+    const std::vector<double>& bounds = FFamilies[name].Bounds;
+    TSeries& series = Series(name, labels, TType::Histogram);
+    const auto bucket = std::lower_bound(bounds.begin(), bounds.end(), value);
+    if (bucket != bounds.end())
+        ++series.Buckets[static_cast<size_t>(bucket - bounds.begin())];
+    series.Sum += value;
+    ++series.Count;
+}
+
+double TMetrics::Value(const std::string& name, const TMetricLabels& labels) const
+{
+    std::lock_guard lock(FMutex);
+    const auto family = FFamilies.find(name);
+    if (family == FFamilies.end())
+        return 0;
+    const auto series = family->second.Series.find(LabelText(labels));
+    return series == family->second.Series.end() ? 0 : series->second.Value;
+}
+
+std::string TMetrics::Text() const
+{
+    std::lock_guard lock(FMutex);
+    std::string text;
+    text.reserve(64 * 1024);
+    for (const auto& [name, family] : FFamilies) {
+        if (family.Series.empty())
+            continue;
+        text += "# HELP " + name + ' ' + family.Help + '\n';
+        text += "# TYPE " + name + ' ' + TypeName(family.Type) + '\n';
+        for (const auto& [labelText, series] : family.Series) {
+            if (family.Type != TType::Histogram) {
+                text += name + labelText + ' ' + Number(series.Value) + '\n';
+                continue;
+            }
+            unsigned long long cumulative = 0;
+            for (size_t i = 0; i < family.Bounds.size(); ++i) {
+                cumulative += series.Buckets[i];
+                text += name + "_bucket" + LabelText(series.Labels, "le", Number(family.Bounds[i])) + ' ' + std::to_string(cumulative) + '\n';
+            }
+            text += name + "_bucket" + LabelText(series.Labels, "le", "+Inf") + ' ' + std::to_string(series.Count) + '\n';
+            text += name + "_sum" + labelText + ' ' + Number(series.Sum) + '\n';
+            text += name + "_count" + labelText + ' ' + std::to_string(series.Count) + '\n';
+        }
+    }
+    return text;
+}
