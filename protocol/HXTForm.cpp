@@ -1,6 +1,7 @@
 #include "HXTForm.h"
 
 #include "HXT_commands.h"
+#include "MotionRequests.h"
 #include "convert.h"
 
 #include <QCoreApplication>
@@ -18,20 +19,6 @@ TByteArray FloatBytes(float value)
 {
     const auto bytes = SingleToBytes(value);
     return TByteArray(bytes.begin(), bytes.end());
-}
-
-void AppendFloat(TByteArray& params, float value)
-{
-    const auto bytes = SingleToBytes(value);
-    params.insert(params.end(), bytes.begin(), bytes.end());
-}
-
-TByteArray PositionSpeed(float position, float speed)
-{
-    TByteArray params;
-    AppendFloat(params, position);
-    AppendFloat(params, speed);
-    return params;
 }
 
 // The status of an answer: the low byte of its leading status word. The
@@ -337,25 +324,22 @@ TStat THXT::ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLen
 
 TStat THXT::Homing(uint8_t homingParam, TAsyncResultEvent handler)
 {
-    return ExecuteAsync(CMD_HOMING, {homingParam}, std::move(handler));
+    return ExecuteAsync(CMD_HOMING, HomingPayload(homingParam), std::move(handler));
 }
 
 TStat THXT::Goto(float position, float speed, TAsyncResultEvent handler)
 {
-    TByteArray params{0x00};
-    AppendFloat(params, position);
-    AppendFloat(params, speed);
-    return ExecuteAsync(CMD_GOTO, params, std::move(handler));
+    return ExecuteAsync(CMD_GOTO, GotoPayload(position, speed), std::move(handler));
 }
 
 TStat THXT::Grasp(float position, float speed, TAsyncResultEvent handler)
 {
-    return ExecuteAsync(CMD_GRASP_RAW, PositionSpeed(position, speed), std::move(handler));
+    return ExecuteAsync(CMD_GRASP_RAW, GraspPayload(position, speed), std::move(handler));
 }
 
 TStat THXT::Release(float position, float speed, TAsyncResultEvent handler)
 {
-    return ExecuteAsync(CMD_RELEASE_RAW, PositionSpeed(position, speed), std::move(handler));
+    return ExecuteAsync(CMD_RELEASE_RAW, ReleasePayload(position, speed), std::move(handler));
 }
 
 TStat THXT::Stop() { return ExecuteBlocking(CMD_STOP, {}); }
@@ -493,11 +477,4 @@ bool DecodeGraspingStats(const TByteArray& payload, TGraspingStats& stats)
     return true;
 }
 
-bool LimitsUsable(const TSystemLimits& l)
-{
-    const float values[] = {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration,
-                            l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
-    return std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); }) &&
-           l.Stroke >= 0 && l.MinSpeed <= l.MaxSpeed && l.MinAcceleration <= l.MaxAcceleration &&
-           l.MinForce <= l.MaxForce;
-}
+bool LimitsUsable(const TSystemLimits& limits) { return LimitsFault(limits).empty(); }
