@@ -90,13 +90,13 @@ TStat Engine::Connect(const TConnectionParams& params)
 
 void Engine::Disconnect(Reply how, const std::string& cause)
 {
+    FConnected = false;
     EndAll(how, cause);
     if (!FCommand)
         return;
     FCommand->SetOnDisconnect(nullptr);
     FCommand->OnTransportReport = nullptr;
     FCommand->Disconnect();
-    FConnected = false;
 }
 
 void Engine::SetObserving(bool observing)
@@ -320,7 +320,8 @@ void Engine::Tick()
 
 void Engine::EndAll(Reply how, const std::string& cause)
 {
-    const Reception end{how, E_SUCCESS, {}, false, SteadyClock::now(), cause};
+    const auto now = SteadyClock::now();
+    const Reception end{how, E_SUCCESS, {}, false, now, cause};
     for (const auto& e : FQueue)
         e->First.SetValue(end);
     for (const auto& e : FStops)
@@ -330,9 +331,20 @@ void Engine::EndAll(Reply how, const std::string& cause)
     for (const auto& e : FRunning)
         e->Final.SetValue(end);
     FQueue.clear();
-    FStops.clear();
-    FGhosts.clear();
-    FRunning.clear();
+    if (how == Reply::Closed && FConnected) {
+        // The link stays up a little longer (closing stops a motion and
+        // switches reports off): the answers still owed are known as such.
+        if (FCurrent)
+            FGhosts.push_back(std::move(FCurrent));
+        for (const auto& e : FRunning) {
+            e->Abandoned = true;
+            e->AnswerBy = now + AnswerTime;
+        }
+    } else {
+        FStops.clear();
+        FGhosts.clear();
+        FRunning.clear();
+    }
     FCurrent = nullptr;
     Tick();
 }
