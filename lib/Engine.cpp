@@ -83,8 +83,11 @@ TStat Engine::Connect(const TConnectionParams& params)
     FCommand->OnPacket = [this](QObject*) { PacketsArrived(); };
     SetObserving(FObserving);
     const TStat status = FCommand->Connect(params);
-    if (status != E_SUCCESS && OnLinkLost && !FCommand->OpenFailure().isEmpty())
-        OnLinkLost(FCommand->OpenFailure().toStdString());
+    if (status != E_SUCCESS && OnLinkLost) {
+        // The device's cause and remedy after the status, when it told them.
+        const QString cause = FCommand->OpenFailure();
+        OnLinkLost(StatusText(status) + (cause.isEmpty() ? std::string() : ". " + cause.toStdString()));
+    }
     return status;
 }
 
@@ -154,7 +157,8 @@ void Engine::Abandon(const std::shared_ptr<Exchange>& exchange)
 
 bool Engine::MotionUnderWay() const
 {
-    return (FCurrent && FCurrent->Motion) || !FRunning.empty() ||
+    return (FCurrent && FCurrent->Motion) ||
+           std::any_of(FRunning.begin(), FRunning.end(), [](const auto& e) { return e->Motion && !e->Abandoned; }) ||
            std::any_of(FQueue.begin(), FQueue.end(), [](const auto& e) { return e->Motion; });
 }
 
@@ -246,7 +250,7 @@ void Engine::Route(const TPacket& packet)
     if (ghost != FGhosts.end()) {
         const auto exchange = *ghost;
         FGhosts.erase(ghost);
-        if (exchange->Motion && pending) {
+        if (pending) {
             exchange->AnswerBy = answer.Time + AnswerTime;
             FRunning.push_back(exchange);
         }
@@ -257,7 +261,8 @@ void Engine::Route(const TPacket& packet)
         if (!olderEnds) {
             const auto exchange = std::move(FCurrent);
             FCurrent = nullptr;
-            if (exchange->Motion && pending)
+            // A "pending" answer is followed by the final one.
+            if (pending)
                 FRunning.push_back(exchange);
             exchange->First.SetValue(answer);
             Pump();

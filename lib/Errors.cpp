@@ -28,12 +28,20 @@ ConnectionError::ConnectionError(const std::string& message, std::string cause) 
 ConnectionError::~ConnectionError() = default;
 
 TimeoutError::TimeoutError(const std::string& message) : Error(message) {}
+TimeoutError::TimeoutError(const std::string& message, bool answered, std::optional<StopOutcome> stop)
+    : Error(message), answered_(answered), stop_(stop)
+{
+}
 TimeoutError::~TimeoutError() = default;
 
 LimitError::LimitError(const std::string& message) : Error(message) {}
 LimitError::~LimitError() = default;
 
 InterruptedError::InterruptedError(const std::string& message) : Error(message) {}
+InterruptedError::InterruptedError(const std::string& message, std::optional<StopOutcome> stop)
+    : Error(message), stop_(stop)
+{
+}
 InterruptedError::~InterruptedError() = default;
 
 } // namespace krm

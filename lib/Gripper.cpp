@@ -239,8 +239,8 @@ std::vector<std::uint8_t> Gripper::raw(std::uint8_t command, const std::vector<s
     const std::string name = CommandName(command);
     if (payload.size() > 0xFFFF)
         throw Error(name + ": a payload holds at most 65535 bytes");
-    // Any command answered "pending" is waited for like a motion.
-    const Answer answer = session().Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, true);
+    const Answer answer =
+        session().Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
     if (!answer.ok())
         throw StatusError(name, answer.status, {});
     return answer.data;

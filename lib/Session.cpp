@@ -53,8 +53,6 @@ uint8_t ReportCommand(Report::Kind kind)
     return CMD_GET_SYSTEM_STATE;
 }
 
-std::string Millis(std::chrono::milliseconds time) { return std::to_string(time.count()) + " ms"; }
-
 std::string StatusWords(Status status) { return status_name(status) + " (" + status_text(status) + ")"; }
 
 SteadyClock::time_point DeadlineIn(Timeout timeout, std::chrono::milliseconds otherwise)
@@ -230,12 +228,12 @@ Reception Session::AwaitFirst(const std::string& name, const std::shared_ptr<Exc
     case WaitEnd::Deadline:
         FEngine.Abandon(request);
         if (request->Motion)
-            throw TimeoutError(name + ": no answer within the timeout; " + GiveUp(name, "no answer", deadline, request));
+            GiveUpAndThrow(name, name + ": no answer within the timeout", false, false, deadline, request);
         throw TimeoutError(name + ": no answer within the timeout");
     case WaitEnd::Interrupted:
         FEngine.Abandon(request);
         if (request->Motion)
-            throw InterruptedError(name + ": interrupted; " + GiveUp(name, "interrupted", deadline, request));
+            GiveUpAndThrow(name, name + ": interrupted", true, false, deadline, request);
         throw InterruptedError(name + ": interrupted");
     }
     Reception first = request->First.Take();
@@ -252,10 +250,14 @@ Reception Session::AwaitFinal(const std::string& name, const std::shared_ptr<Exc
         break;
     case WaitEnd::Deadline:
         FEngine.Abandon(request);
-        throw TimeoutError(name + ": not finished within the timeout; " + GiveUp(name, "not finished", deadline, request));
+        if (request->Motion)
+            GiveUpAndThrow(name, name + ": not finished within the timeout", false, true, deadline, request);
+        throw TimeoutError(name + ": not finished within the timeout", true, std::nullopt);
     case WaitEnd::Interrupted:
         FEngine.Abandon(request);
-        throw InterruptedError(name + ": interrupted; " + GiveUp(name, "interrupted", deadline, request));
+        if (request->Motion)
+            GiveUpAndThrow(name, name + ": interrupted", true, true, deadline, request);
+        throw InterruptedError(name + ": interrupted");
     }
     Reception final = request->Final.Take();
     if (final.How != Reply::Answered)
@@ -272,7 +274,7 @@ void Session::Failed(const std::string& name, const Reception& reception, bool m
         // The request may have reached the gripper and started the motion.
         const std::string text = name + ": " + NoAnswerText();
         if (motion)
-            throw TimeoutError(text + "; " + GiveUp(name, "no answer", deadline, nullptr));
+            GiveUpAndThrow(name, text, false, false, deadline, nullptr);
         throw TimeoutError(text);
     }
     case Reply::WriteFailed:
@@ -293,7 +295,7 @@ void Session::Failed(const std::string& name, const Reception& reception, bool m
     throw Error(name + ": no answer");
 }
 
-std::string Session::GiveUp(const std::string& name, const std::string& why, SteadyClock::time_point deadline,
+StopOutcome Session::GiveUp(const std::string& name, const std::string& why, SteadyClock::time_point deadline,
     const std::shared_ptr<Exchange>& motion)
 {
     auto stop = FEngine.Submit(CMD_STOP, {}, false);
@@ -309,32 +311,54 @@ std::string Session::GiveUp(const std::string& name, const std::string& why, Ste
     case WaitEnd::Ready:
         break;
     case WaitEnd::Deadline:
-        return "STOP sent, no answer to it within " + Millis(StopGrace) + " beyond the timeout";
+        return {StopOutcome::Kind::unanswered};
     case WaitEnd::Interrupted:
-        return "STOP sent, its answer not awaited (interrupted again)";
+        return {StopOutcome::Kind::not_awaited};
     }
     const Reception answer = stop->First.Take();
     switch (answer.How) {
     case Reply::Answered:
-        if (answer.Short)
-            return "STOP sent, its answer carried no status";
-        if (answer.Status == E_SUCCESS) {
-            // A motion that had started ends with its final answer, within
-            // the same time.
-            if (motion && motion->First.Ready() && motion->First.Take().Status == E_CMD_PENDING)
-                motion->Final.Wait(until, InterruptCheck());
-            return "STOP sent and answered";
-        }
-        return "STOP sent but refused: " + StatusWords(static_cast<Status>(answer.Status));
+        if (answer.Short || answer.Status != E_SUCCESS)
+            return {StopOutcome::Kind::refused, answer.Short ? Status::cmd_format_error : static_cast<Status>(answer.Status)};
+        // A motion that had started ends with its final answer, within the
+        // same time.
+        if (motion && motion->First.Ready() && motion->First.Take().Status == E_CMD_PENDING)
+            motion->Final.Wait(until, InterruptCheck());
+        return {StopOutcome::Kind::answered};
     case Reply::NoAnswer:
-        return "STOP sent, no answer to it either";
+        return {StopOutcome::Kind::unanswered};
     case Reply::WriteFailed:
-        return "STOP could not be sent (" + answer.Cause + ")";
     case Reply::LinkDown:
     case Reply::Closed:
         break;
     }
-    return "STOP not sent: the link is down";
+    return {StopOutcome::Kind::not_sent};
+}
+
+std::string StopText(const StopOutcome& stop)
+{
+    switch (stop.kind) {
+    case StopOutcome::Kind::answered:
+        return "STOP sent and answered";
+    case StopOutcome::Kind::refused:
+        return "STOP sent but refused: " + StatusWords(stop.status);
+    case StopOutcome::Kind::unanswered:
+        return "STOP sent, no answer to it";
+    case StopOutcome::Kind::not_awaited:
+        return "STOP sent, its answer not awaited (interrupted again)";
+    case StopOutcome::Kind::not_sent:
+        break;
+    }
+    return "STOP could not be sent";
+}
+
+void Session::GiveUpAndThrow(const std::string& name, const std::string& text, bool interrupted, bool answered,
+    SteadyClock::time_point deadline, const std::shared_ptr<Exchange>& motion)
+{
+    const StopOutcome stop = GiveUp(name, interrupted ? "interrupted" : answered ? "not finished" : "no answer", deadline, motion);
+    if (interrupted)
+        throw InterruptedError(text + "; " + StopText(stop), stop);
+    throw TimeoutError(text + "; " + StopText(stop), answered, stop);
 }
 
 Answer Session::Transact(const std::string& name, uint8_t command, TByteArray payload, Timeout timeout, bool motion)
@@ -349,7 +373,7 @@ Answer Session::Transact(const std::string& name, uint8_t command, TByteArray pa
     answer.status = static_cast<Status>(first.Status);
     answer.data.assign(first.Data.begin(), first.Data.end());
     answer.duration = first.Time - request->SentAt;
-    if (!(motion && first.Status == E_CMD_PENDING))
+    if (first.Status != E_CMD_PENDING)
         return answer;
     const Reception final = AwaitFinal(name, request, deadline);
     if (final.Short)
@@ -497,7 +521,7 @@ std::optional<MotionResult> Session::WaitMotionFor(MotionState& motion, std::chr
         return WaitMotion(motion, timeout);
     case WaitEnd::Interrupted:
         FEngine.Abandon(motion.Request);
-        throw InterruptedError(motion.Name + ": interrupted; " + GiveUp(motion.Name, "interrupted", SteadyClock::now(), motion.Request));
+        GiveUpAndThrow(motion.Name, motion.Name + ": interrupted", true, true, SteadyClock::now(), motion.Request);
     case WaitEnd::Deadline:
         break;
     }

@@ -37,6 +37,9 @@ inline std::chrono::milliseconds Remaining(SteadyClock::time_point deadline)
         std::chrono::milliseconds(0));
 }
 
+// How STOP went, in words for error messages.
+std::string StopText(const StopOutcome& stop);
+
 // A motion started by this session.
 struct MotionState {
     MotionKind Kind = MotionKind::home;
@@ -134,8 +137,11 @@ private:
     // Sends STOP for a motion given up on and waits for its answer, and then
     // for the end of `motion` if it had started, until StopGrace beyond
     // `deadline`; says how it went.
-    std::string GiveUp(const std::string& name, const std::string& why, SteadyClock::time_point deadline,
+    StopOutcome GiveUp(const std::string& name, const std::string& why, SteadyClock::time_point deadline,
         const std::shared_ptr<Exchange>& motion);
+    // GiveUp, then TimeoutError or InterruptedError with `text` and how STOP went.
+    [[noreturn]] void GiveUpAndThrow(const std::string& name, const std::string& text, bool interrupted, bool answered,
+        SteadyClock::time_point deadline, const std::shared_ptr<Exchange>& motion);
     std::string NoAnswerText() const;
     [[noreturn]] void ThrowStatus(const std::string& name, Status status);
     std::string Advice(Status status);

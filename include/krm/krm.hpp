@@ -289,14 +289,36 @@ private:
     std::string cause_;
 };
 
+// What became of the STOP sent to a motion that was given up on.
+struct StopOutcome {
+    enum class Kind : std::uint8_t {
+        answered,    // the gripper answered success
+        refused,     // the gripper answered `status`
+        unanswered,  // no answer within its time
+        not_awaited, // a further interrupt ended the wait for it
+        not_sent,    // the link did not take it, or is down
+    };
+    Kind kind = Kind::answered;
+    Status status = Status::success;
+};
+
 // An answer or a motion's end did not come within the timeout. A motion that
 // timed out, or whose first answer never came, has been sent STOP; the
 // message says whether STOP was answered, refused (with which status) or
-// got no answer either.
+// got no answer either, and stop() tells it too.
 class KRM_API TimeoutError : public Error {
 public:
     explicit TimeoutError(const std::string& message);
+    // `answered`: some answer to the request had come (a motion that
+    // started and did not end in time).
+    TimeoutError(const std::string& message, bool answered, std::optional<StopOutcome> stop);
     ~TimeoutError() override;
+    bool answered() const { return answered_; }
+    const std::optional<StopOutcome>& stop() const { return stop_; }
+
+private:
+    bool answered_ = false;
+    std::optional<StopOutcome> stop_;
 };
 
 // A value outside the gripper's limits, or the limits could not be read;
@@ -312,7 +334,13 @@ public:
 class KRM_API InterruptedError : public Error {
 public:
     explicit InterruptedError(const std::string& message);
+    InterruptedError(const std::string& message, std::optional<StopOutcome> stop);
     ~InterruptedError() override;
+    // The STOP sent to a motion of this call; empty when none was.
+    const std::optional<StopOutcome>& stop() const { return stop_; }
+
+private:
+    std::optional<StopOutcome> stop_;
 };
 
 namespace detail {
@@ -422,12 +450,13 @@ public:
     // Sends any command byte with any payload and returns the gripper's
     // answer whatever its status; a "pending" answer is followed by the
     // final one (a motion's command byte: the motion rules apply, see
-    // TimeoutError and InterruptedError). TimeoutError when no answer came.
+    // TimeoutError and InterruptedError). TimeoutError when no answer came;
+    // Error for an answer without a status word.
     Answer request(std::uint8_t command, const std::vector<std::uint8_t>& payload, Timeout timeout = {});
     // Sends any command byte with any payload and returns the result bytes
     // of its answer (after the status word). A command answered with
-    // cmd_pending is waited for like a motion, and its final answer's bytes
-    // are returned. StatusError for another status than success.
+    // cmd_pending is waited for, and its final answer's bytes are returned.
+    // StatusError for another status than success.
     std::vector<std::uint8_t> raw(std::uint8_t command, const std::vector<std::uint8_t>& payload,
         Timeout timeout = {});
 
