@@ -70,11 +70,13 @@ void TCliOutput::Result(const TCliResult& result, const QString& where)
 {
     if (FFailed)
         return;
-    const QString name = QString::fromStdString(StatusName(result.Status));
-    const QString text = QString::fromStdString(StatusText(result.Status));
+    const bool failed = !result.Failure.isEmpty();
+    const QString name = failed ? result.FailureName : QString::fromStdString(StatusName(result.Status));
+    const QString text = failed ? result.Failure : QString::fromStdString(StatusText(result.Status));
     if (FJson) {
         QJsonObject object{{QStringLiteral("command"), result.Command}, {QStringLiteral("status"), name},
-            {QStringLiteral("code"), static_cast<int>(result.Status)}, {QStringLiteral("text"), text}};
+            {QStringLiteral("code"), failed ? QJsonValue() : QJsonValue(static_cast<int>(result.Status))},
+            {QStringLiteral("text"), text}};
         if (!result.Start.isEmpty())
             object.insert(QStringLiteral("start"), result.Start);
         if (result.DurationMs >= 0)
@@ -85,7 +87,9 @@ void TCliOutput::Result(const TCliResult& result, const QString& where)
         const QString fields = FieldsText(result.Fields);
         Out(result.Command + QStringLiteral(": ") + text + (fields.isEmpty() ? QString() : QStringLiteral("; ") + fields));
     }
-    if (result.Status != E_SUCCESS && !FFailed)
+    if (failed && !FFailed)
+        Error(QStringLiteral("%1: %2: %3").arg(where, result.Command, text));
+    else if (result.Status != E_SUCCESS && !FFailed)
         Error(QStringLiteral("%1: %2: %3: %4").arg(where, result.Command, name, text));
 }
 

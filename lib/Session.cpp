@@ -398,8 +398,7 @@ TByteArray Session::Read(const std::string& name, uint8_t command, TByteArray pa
     if (!answer.ok())
         ThrowStatus(name, answer.status);
     if (answer.data.size() != length)
-        throw Error(name + ": the gripper's answer carries " + std::to_string(answer.data.size()) + " result bytes instead of " +
-                    std::to_string(length));
+        throw Error(name + ": " + AnswerLengthFault(answer.data.size(), length));
     return TByteArray(answer.data.begin(), answer.data.end());
 }
 

@@ -1,6 +1,6 @@
 #include "MotionRequests.h"
 
-#include "HXTForm.h"
+#include "SystemRecords.h"
 #include "convert.h"
 
 #include <cmath>

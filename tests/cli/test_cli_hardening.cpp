@@ -249,7 +249,7 @@ TEST(CliLimits, LongDurationsAndBareStateAnswersAreRefused)
     // The status word alone carries no state.
     const TCliRun state = RunCli(OverTcp(sim.TcpPort(), Words("state")));
     EXPECT_EQ(state.ExitCode, 1);
-    EXPECT_TRUE(state.Err.contains(QStringLiteral("state: E_CMD_FAILED"))) << state.Err.toStdString();
+    EXPECT_TRUE(state.Err.contains(QStringLiteral("state: the gripper's answer carries 0 result bytes instead of 4"))) << state.Err.toStdString();
     EXPECT_TRUE(state.Out.isEmpty()) << state.Out.toStdString();
 }
 
