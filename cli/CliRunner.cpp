@@ -546,7 +546,7 @@ TCliResult TCliRunner::Watch(const TCliCommand& command)
     for (const TSwitch* item : enabled) {
         if (FLinkLost)
             break;
-        const TAnswer answer = Request(command, item->Command, {0, 0, 0}, ending ? SwitchOffGrace : AnswerTimeout());
+        const TAnswer answer = Request(command, item->Command, {0, 0, 0}, ending ? SwitchOffGrace : AnswerTimeout(), true);
         if (result.Status == E_SUCCESS)
             result = answer.Arrived ? Plain(command, answer.Status) : Unanswered(command, answer);
         if (ending && CliSignalCount() != FSignalsSeen)
@@ -587,10 +587,10 @@ TCliResult TCliRunner::Unanswered(const TCliCommand& command, const TAnswer& ans
 }
 
 TCliRunner::TAnswer TCliRunner::Request(const TCliCommand& command, uint8_t cmd, const TByteArray& payload,
-    std::chrono::milliseconds timeout)
+    std::chrono::milliseconds timeout, bool closing)
 {
     TAnswer answer;
-    if (FLinkLost || Ending()) {
+    if (FLinkLost || (Ending() && !closing)) {
         answer.Status = Interrupted() ? E_CMD_ABORTED : E_CMD_FAILED;
         answer.Failure = QStringLiteral("not sent");
         return answer;

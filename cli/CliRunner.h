@@ -99,8 +99,10 @@ private:
     // The result of a request that brought no usable answer.
     TCliResult Unanswered(const TCliCommand& command, const TAnswer& answer);
 
-    // Sends a request through the library and waits up to `timeout`.
-    TAnswer Request(const TCliCommand& command, uint8_t cmd, const TByteArray& payload, std::chrono::milliseconds timeout);
+    // Sends a request through the library and waits up to `timeout`; once
+    // the run ends, only when `closing` (switching watch's reports off).
+    TAnswer Request(const TCliCommand& command, uint8_t cmd, const TByteArray& payload, std::chrono::milliseconds timeout,
+        bool closing = false);
     // The words for a missing answer: "no answer from the gripper within 3 s".
     QString NoAnswerText() const;
     void AddFinalPosition(TCliResult& result, const QString& name);

@@ -378,9 +378,10 @@ TEST(CliOutput, AFailedLogWriteStopsTheMotionAndEndsTheRun)
     TSimulatorProcess sim;
     ASSERT_TRUE(sim.Start({QStringLiteral("--verbose"), QStringLiteral("--referenced")}));
     QTemporaryDir dir;
-    // Where the row of the first command begins, from a run with `info`.
+    // Where the row of the first command begins, from a run with `limits`:
+    // a goto reads the limits first.
     const QString learn = dir.filePath(QStringLiteral("learn.csv"));
-    ASSERT_EQ(RunCli(OverTcp(sim.TcpPort(), {QStringLiteral("--log"), learn, QStringLiteral("info")})).ExitCode, 0);
+    ASSERT_EQ(RunCli(OverTcp(sim.TcpPort(), {QStringLiteral("--log"), learn, QStringLiteral("limits")})).ExitCode, 0);
     QFile learned(learn);
     ASSERT_TRUE(learned.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = learned.readAll().split('\n');
