@@ -579,7 +579,8 @@ TCliResult TCliRunner::Wait(const TCliCommand& command)
 TCliResult TCliRunner::Unanswered(const TCliCommand& command, const TAnswer& answer)
 {
     TCliResult result = Plain(command, answer.Status);
-    if (answer.Status == E_TIMEOUT || answer.Status == E_CMD_ABORTED)
+    // A motion given up on (E_TIMEOUT, E_CMD_ABORTED) has said so already.
+    if (answer.Failure.isEmpty())
         return result;
     result.FailureName = answer.FailureName;
     result.Failure = answer.Failure;
@@ -592,7 +593,6 @@ TCliRunner::TAnswer TCliRunner::Request(const TCliCommand& command, uint8_t cmd,
     TAnswer answer;
     if (FLinkLost || (Ending() && !closing)) {
         answer.Status = Interrupted() ? E_CMD_ABORTED : E_CMD_FAILED;
-        answer.Failure = QStringLiteral("not sent");
         return answer;
     }
     try {
@@ -612,7 +612,7 @@ TCliRunner::TAnswer TCliRunner::Request(const TCliCommand& command, uint8_t cmd,
                               + QStringLiteral("; ") + StopWords(error.stop()));
             answer.Status = Interrupted() || FOutputLost ? E_CMD_ABORTED : E_TIMEOUT;
         } else {
-            answer.Status = E_TIMEOUT;
+            answer.Status = E_CMD_FAILED;
             answer.Failure = error.answered() ? QStringLiteral("no final result within %1 s").arg(Seconds(timeout.count() / 1000.0))
                                               : NoAnswerText();
         }
