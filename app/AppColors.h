@@ -3,6 +3,8 @@
 // The light panel colours are made for a light palette; with a dark one
 // (light text on dark windows) the palette's own colours take their place,
 // so that texts stay readable.
+#include "PaletteColors.h"
+
 #include <QColor>
 #include <QPalette>
 
@@ -25,7 +27,7 @@ inline const QColor DisabledPanelText{0x5A, 0x68, 0x7C};
 // True for a palette with light text on dark windows.
 inline bool IsDark(const QPalette& palette)
 {
-    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
+    return IsDarkPalette(palette);
 }
 
 inline QColor CommandPanelBody(const QPalette& palette)
@@ -39,7 +41,7 @@ inline const QColor FastStopLine{0xB0, 0x00, 0x00};
 // A fault flag that is set.
 inline QColor Fault(const QPalette& palette)
 {
-    return IsDark(palette) ? QColor(0xFF, 0x5A, 0x5A) : QColor(0xC0, 0x00, 0x00);
+    return FaultColor(palette);
 }
 
 // The palette's own check box indicators nearly vanish on a dark window:

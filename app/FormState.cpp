@@ -63,7 +63,7 @@ TFormState::TFormState(QString fileName, QString section)
 {
 }
 
-bool TFormState::Restore(QWidget* window) const
+bool TFormState::Restore(QWidget* window)
 {
     // One pass over the file for all keys: it may be large.
     const TIniSection ini = TIniFile(SettingsFilePath(FFileName)).ReadSection(FSection).value_or(TIniSection());
@@ -80,10 +80,41 @@ bool TFormState::Restore(QWidget* window) const
     return true;
 }
 
+void TFormState::Place(QWidget* window)
+{
+    if (Restore(window))
+        return;
+    const QSize before = window->size();
+    if (FitToScreen(window))
+        Fitted(window, before);
+}
+
+bool TFormState::KeepOnScreen(QWidget* window)
+{
+    const QSize before = window->size();
+    if (!::KeepOnScreen(window))
+        return false;
+    Fitted(window, before);
+    return true;
+}
+
+void TFormState::Fitted(const QWidget* window, QSize before)
+{
+    const QSize after = window->size();
+    if (after == before)
+        return;
+    // A window the program shrank before and the operator left alone since
+    // keeps the size chosen before the first shrink.
+    const bool leftAlone = FShrink && FShrink->fitted == before;
+    FShrink = TShrink{leftAlone ? FShrink->chosen : before, after};
+}
+
 bool TFormState::Save(const QWidget* window, QString* error) const
 {
     TIniFile ini(SettingsFilePath(FFileName));
-    const QRect rect = window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
+    QRect rect = window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
+    if (FShrink && rect.size() == FShrink->fitted)
+        rect.setSize(FShrink->chosen);
     QString state = StateNormal;
     if (window->isMaximized())
         state = StateMaximized;

@@ -5,7 +5,14 @@
 // need be shrunk) wholly onto an available screen when it no longer fits
 // there; a file without a placement leaves the window as it is. A window saved minimised comes back in its normal state, so the program
 // never starts as a button on the task bar only.
+//
+// Only a size the operator chose is stored: where the program shrank the
+// window to fit a screen and the operator left it at that size, Save stores
+// the size it had before.
+#include <QSize>
 #include <QString>
+
+#include <optional>
 
 class QWidget;
 
@@ -18,14 +25,29 @@ public:
 
     // Applies the stored placement to `window`, kept on a screen (see
     // KeepOnScreen); false when none was stored.
-    bool Restore(QWidget* window) const;
+    bool Restore(QWidget* window);
+    // The stored placement, or where none was stored, the window fitted to a
+    // scaled screen (see FitToScreen).
+    void Place(QWidget* window);
+    // KeepOnScreen, remembering a size it shrank.
+    bool KeepOnScreen(QWidget* window);
     // Stores the placement of `window`; false when the file could not be
     // written, with the cause in `error` when given.
     [[nodiscard]] bool Save(const QWidget* window, QString* error = nullptr) const;
 
 private:
+    // The window's size before the program shrank it, and after.
+    struct TShrink {
+        QSize chosen;
+        QSize fitted;
+    };
+
+    // Remembers a shrink from `before` to the window's size now.
+    void Fitted(const QWidget* window, QSize before);
+
     QString FFileName;
     QString FSection;
+    std::optional<TShrink> FShrink;
 };
 
 // Shrinks `window` to its screen's available area (not below its minimum

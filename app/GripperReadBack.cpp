@@ -1,28 +1,28 @@
 #include "GripperReadBack.h"
 
-#include "FloatEdit.h"
 #include "HXTForm.h"
 
 #include <cmath>
 
 namespace {
 
-void Show(TFloatEdit& edit, float value)
+std::optional<float> Finite(TStat status, float value)
 {
-    if (!std::isfinite(value))
-        return;
-    // Three decimals keep the float's noise digits (33.2999992...) out of the
-    // edit; the float sent back by "Apply" is the same.
-    edit.SetValue(std::round(static_cast<double>(value) * 1000.0) / 1000.0);
+    if (status != E_SUCCESS || !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 }
 
-void ReadBackSettings(THXT& gripper, TFloatEdit& acceleration, TFloatEdit& forceLimit)
+TRunningSettings ReadRunningSettings(THXT& gripper)
 {
-    float value = 0;
-    if (gripper.GetAcceleration(value) == E_SUCCESS)
-        Show(acceleration, value);
-    if (gripper.GetForceLimit(value) == E_SUCCESS)
-        Show(forceLimit, value);
+    TRunningSettings settings;
+    float acceleration = 0;
+    const TStat accelerationRead = gripper.GetAcceleration(acceleration);
+    settings.acceleration = Finite(accelerationRead, acceleration);
+    float forceLimit = 0;
+    const TStat forceLimitRead = gripper.GetForceLimit(forceLimit);
+    settings.forceLimit = Finite(forceLimitRead, forceLimit);
+    return settings;
 }

@@ -1,11 +1,16 @@
 #pragma once
-// Puts the acceleration and force limit the gripper runs with into their
-// edits after connecting, so that "Apply" without an edit sends back what
-// the gripper already has instead of a design value.
-class TFloatEdit;
+// Reads the acceleration and force limit the gripper runs with after
+// connecting, so that the window can show them instead of design values.
+#include <optional>
+
 class THXT;
 
-// Reads GET_ACCELERATION and GET_FORCE_LIMIT; an edit whose request the
-// gripper refuses (or answers with anything but one finite float) keeps
-// its value.
-void ReadBackSettings(THXT& gripper, TFloatEdit& acceleration, TFloatEdit& forceLimit);
+// What the gripper runs with; empty where it refused the request or answered
+// with anything but one finite float.
+struct TRunningSettings {
+    std::optional<float> acceleration;
+    std::optional<float> forceLimit;
+};
+
+// Reads GET_ACCELERATION and GET_FORCE_LIMIT.
+TRunningSettings ReadRunningSettings(THXT& gripper);

@@ -71,16 +71,14 @@ uint8_t ReportCommand(krm::Report::Kind kind)
 }
 
 // How the STOP after a given-up motion went, for the operator.
-QString StopWords(const std::optional<krm::StopOutcome>& stop)
+QString StopWords(const krm::StopOutcome& stop)
 {
-    if (!stop)
-        return {};
-    switch (stop->kind) {
+    switch (stop.kind) {
     case krm::StopOutcome::Kind::answered:
         return QStringLiteral("STOP answered");
     case krm::StopOutcome::Kind::refused:
         return QStringLiteral("STOP refused: %1: %2")
-            .arg(QString::fromStdString(krm::status_name(stop->status)), QString::fromStdString(krm::status_text(stop->status)));
+            .arg(QString::fromStdString(krm::status_name(stop.status)), QString::fromStdString(krm::status_text(stop.status)));
     case krm::StopOutcome::Kind::unanswered:
         return QStringLiteral("no answer to STOP either");
     case krm::StopOutcome::Kind::not_awaited:
@@ -601,21 +599,18 @@ TCliRunner::TAnswer TCliRunner::Request(const TCliCommand& command, uint8_t cmd,
         answer.Status = static_cast<TStat>(got.status);
         answer.Payload.assign(got.data.begin(), got.data.end());
         answer.Pending = got.pending;
-    } catch (const krm::TimeoutError& error) {
-        if (error.stop()) {
-            // A motion given up on: said once, with how its STOP went.
-            if (!Interrupted() && !FOutputLost)
-                FOutput.Error(QStringLiteral("%1: %2: %3; sending STOP")
-                                  .arg(command.Where, command.Name,
-                                      error.answered() ? QStringLiteral("no final result within %1 s").arg(Seconds(FOptions.TimeoutSeconds))
-                                                       : QStringLiteral("no answer within %1 s").arg(Seconds(AnswerTimeout().count() / 1000.0)))
-                              + QStringLiteral("; ") + StopWords(error.stop()));
-            answer.Status = Interrupted() || FOutputLost ? E_CMD_ABORTED : E_TIMEOUT;
-        } else {
-            answer.Status = E_CMD_FAILED;
-            answer.Failure = error.answered() ? QStringLiteral("no final result within %1 s").arg(Seconds(timeout.count() / 1000.0))
-                                              : NoAnswerText();
-        }
+    } catch (const krm::MotionTimeoutError& error) {
+        // A motion given up on: said once, with how its STOP went.
+        if (!Interrupted() && !FOutputLost)
+            FOutput.Error(QStringLiteral("%1: %2: %3; sending STOP; %4")
+                              .arg(command.Where, command.Name,
+                                  error.started() ? QStringLiteral("no final result within %1 s").arg(Seconds(FOptions.TimeoutSeconds))
+                                                  : QStringLiteral("no answer within %1 s").arg(Seconds(AnswerTimeout().count() / 1000.0)),
+                                  StopWords(error.stop())));
+        answer.Status = Interrupted() || FOutputLost ? E_CMD_ABORTED : E_TIMEOUT;
+    } catch (const krm::TimeoutError&) {
+        answer.Status = E_CMD_FAILED;
+        answer.Failure = NoAnswerText();
     } catch (const krm::InterruptedError&) {
         answer.Status = E_CMD_ABORTED;
     } catch (const krm::ConnectionError& error) {

@@ -256,6 +256,8 @@ void TTextLineView::DrawRowSegment(QPainter& painter, const QString& segment, in
         selEnd = std::clamp(lineTo - firstColumn, 0, static_cast<int>(segment.size()));
     }
     const QPalette& pal = palette();
+    const QColor lineColor = FSource ? FSource->LineColor(line) : QColor();
+    const QColor text = lineColor.isValid() ? lineColor : pal.color(QPalette::Text);
     auto drawPart = [&](int begin, int end, bool selected) {
         if (end <= begin)
             return;
@@ -264,7 +266,7 @@ void TTextLineView::DrawRowSegment(QPainter& painter, const QString& segment, in
             painter.fillRect(x, y, (end - begin) * charWidth, lineHeight, pal.brush(QPalette::Highlight));
             painter.setPen(pal.color(QPalette::HighlightedText));
         } else {
-            painter.setPen(pal.color(QPalette::Text));
+            painter.setPen(text);
         }
         painter.drawText(x, baseline, segment.mid(begin, end - begin));
     };

@@ -7,6 +7,7 @@
 // scroll bar counts lines; the wheel and dragging a selection scroll by
 // rows. The left mouse button selects characters as in a read-only memo.
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QString>
 #include <QStringView>
 
@@ -27,6 +28,8 @@ public:
         virtual int LineCount() const = 0;
         virtual int LineLength(int line) const = 0;
         virtual QString LineText(int line) const = 0;
+        // The colour of a line's text; invalid for the palette's.
+        virtual QColor LineColor(int) const { return {}; }
     };
 
     // A place in the text: line index and character index within the line.

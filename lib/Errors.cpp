@@ -27,21 +27,29 @@ StatusError::~StatusError() = default;
 ConnectionError::ConnectionError(const std::string& message, std::string cause) : Error(message), cause_(std::move(cause)) {}
 ConnectionError::~ConnectionError() = default;
 
-TimeoutError::TimeoutError(const std::string& message) : Error(message) {}
-TimeoutError::TimeoutError(const std::string& message, bool answered, std::optional<StopOutcome> stop)
-    : Error(message), answered_(answered), stop_(stop)
+ConnectionStringError::ConnectionStringError(const std::string& message, std::string cause)
+    : ConnectionError(message, std::move(cause))
 {
 }
+ConnectionStringError::~ConnectionStringError() = default;
+
+TimeoutError::TimeoutError(const std::string& message) : Error(message) {}
+MotionTimeoutError::MotionTimeoutError(const std::string& message, bool started, StopOutcome stop)
+    : TimeoutError(message), started_(started), stop_(stop)
+{
+}
+MotionTimeoutError::~MotionTimeoutError() = default;
 TimeoutError::~TimeoutError() = default;
 
 LimitError::LimitError(const std::string& message) : Error(message) {}
 LimitError::~LimitError() = default;
 
 InterruptedError::InterruptedError(const std::string& message) : Error(message) {}
-InterruptedError::InterruptedError(const std::string& message, std::optional<StopOutcome> stop)
-    : Error(message), stop_(stop)
+MotionInterruptedError::MotionInterruptedError(const std::string& message, StopOutcome stop)
+    : InterruptedError(message), stop_(stop)
 {
 }
+MotionInterruptedError::~MotionInterruptedError() = default;
 InterruptedError::~InterruptedError() = default;
 
 } // namespace krm

@@ -252,7 +252,7 @@ Reception Session::AwaitFinal(const std::string& name, const std::shared_ptr<Exc
         FEngine.Abandon(request);
         if (request->Motion)
             GiveUpAndThrow(name, name + ": not finished within the timeout", false, true, deadline, request);
-        throw TimeoutError(name + ": not finished within the timeout", true, std::nullopt);
+        throw TimeoutError(name + ": not finished within the timeout");
     case WaitEnd::Interrupted:
         FEngine.Abandon(request);
         if (request->Motion)
@@ -357,8 +357,8 @@ void Session::GiveUpAndThrow(const std::string& name, const std::string& text, b
 {
     const StopOutcome stop = GiveUp(name, interrupted ? "interrupted" : answered ? "not finished" : "no answer", deadline, motion);
     if (interrupted)
-        throw InterruptedError(text + "; " + StopText(stop), stop);
-    throw TimeoutError(text + "; " + StopText(stop), answered, stop);
+        throw MotionInterruptedError(text + "; " + StopText(stop), stop);
+    throw MotionTimeoutError(text + "; " + StopText(stop), answered, stop);
 }
 
 Answer Session::Transact(const std::string& name, uint8_t command, TByteArray payload, Timeout timeout, bool motion)

@@ -1,5 +1,7 @@
 #include "PyGripper.h"
 
+#include "PyValues.h"
+
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -26,13 +28,18 @@ struct Callback {
 
 } // namespace
 
-Timeout ToTimeout(std::optional<double> seconds)
+std::chrono::milliseconds ToTimeout(std::optional<double> seconds)
 {
     if (!seconds)
-        return std::nullopt;
+        return NoLimit;
     if (!(*seconds >= 0))
-        throw py::value_error("timeout must be None or a number of seconds >= 0");
-    return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(*seconds * 1000.0)));
+        throw py::value_error("timeout must be None (no limit) or a number of seconds >= 0");
+    // Compared before converting: a double beyond the range of the count
+    // has no defined conversion.
+    const double ms = std::ceil(*seconds * 1000.0);
+    if (ms >= static_cast<double>(NoLimit.count()))
+        return NoLimit;
+    return std::chrono::milliseconds(static_cast<std::int64_t>(ms));
 }
 
 bool PythonInterrupted()

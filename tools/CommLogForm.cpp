@@ -1,6 +1,7 @@
 #include "CommLogForm.h"
 
 #include "HXT_commands.h"
+#include "PaletteColors.h"
 #include "MessageDialog.h"
 #include "PacketBufferClass.h"
 #include "PacketDecoder.h"
@@ -10,6 +11,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
@@ -26,6 +30,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -41,6 +46,9 @@ const QString FloatSizeError = QStringLiteral("Error: 4 bytes required to form a
 const QString SaveError = QStringLiteral("Error while saving the log: ");
 const QString OpenError = QStringLiteral("Error while opening the log %1: %2");
 const QString CsvFilter = QStringLiteral("CSV files (*.csv)");
+// The size a log opened from a file asks for.
+constexpr int OpenedLogWidth = 960;
+constexpr int OpenedLogHeight = 640;
 
 // Command names and status identifiers of all 256 byte values, made once so
 // that laying out a long log needs no string work per line.
@@ -286,20 +294,28 @@ TCommLog::TCommLog(QWidget* parent)
     miAsInteger = PopupMenu1->addAction(QStringLiteral("as Integer"));
     miAsText = PopupMenu1->addAction(QStringLiteral("as Text"));
 
-    TimeMenu = new QMenu(this);
-    auto* timeModes = new QActionGroup(TimeMenu);
-    miTimeSinceConnect = TimeMenu->addAction(QStringLiteral("Milliseconds since connect"));
-    miTimeWallClock = TimeMenu->addAction(QStringLiteral("Wall-clock time"));
+    ContextMenu = new QMenu(this);
+    miCopyLines = ContextMenu->addAction(QStringLiteral("&Copy lines"));
+    miCopyCsv = ContextMenu->addAction(QStringLiteral("Copy lines as C&SV"));
+    QAction* timeSeparator = ContextMenu->addSeparator();
+    auto* timeModes = new QActionGroup(ContextMenu);
+    miTimeSinceConnect = ContextMenu->addAction(QStringLiteral("Milliseconds since connect"));
+    miTimeWallClock = ContextMenu->addAction(QStringLiteral("Wall-clock time"));
     for (QAction* item : {miTimeSinceConnect, miTimeWallClock}) {
         item->setCheckable(true);
         timeModes->addAction(item);
     }
     miTimeSinceConnect->setChecked(true);
     RxMsgMemo->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(RxMsgMemo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        if (cbTime->isChecked())
-            TimeMenu->popup(RxMsgMemo->viewport()->mapToGlobal(pos));
+    connect(RxMsgMemo, &QWidget::customContextMenuRequested, this, [this, timeSeparator](const QPoint& pos) {
+        for (QAction* item : {miCopyLines, miCopyCsv})
+            item->setEnabled(RxMsgMemo->HasSelection());
+        for (QAction* item : {timeSeparator, miTimeSinceConnect, miTimeWallClock})
+            item->setVisible(cbTime->isChecked());
+        ContextMenu->popup(RxMsgMemo->viewport()->mapToGlobal(pos));
     });
+    connect(miCopyLines, &QAction::triggered, this, [this] { miCopyLinesClick(); });
+    connect(miCopyCsv, &QAction::triggered, this, [this] { miCopyCsvClick(); });
     connect(miTimeSinceConnect, &QAction::triggered, this, [this] {
         SetTimeMode(TTimeMode::SinceConnect);
         OptionsChangedByOperator();
@@ -401,13 +417,31 @@ int TCommLog::LineLength(int line) const
     return PacketLineLength(PacketOfLine(line));
 }
 
-QString TCommLog::LineText(int line) const { return PacketText(PacketOfLine(line)); }
+QString TCommLog::LineText(int line) const
+{
+    return PacketText(PacketOfLine(line), line > 0 ? PacketOfLine(line - 1) : FirstLine);
+}
 
-QString TCommLog::PacketText(int index) const
+QColor TCommLog::LineColor(int line) const
+{
+    const TPacket& p = FPackets.At(PacketOfLine(line));
+    if ((p.command & PacketReceivedMark) == 0 || p.ValidLength() < 2)
+        return {};
+    // The status identifier comes from the low byte of the status word.
+    const uint8_t status = p.data[0];
+    return status == E_SUCCESS || status == E_CMD_PENDING ? QColor() : FaultColor(RxMsgMemo->palette());
+}
+
+QString TCommLog::PacketText(int index, int previous) const
 {
     if (!cbTime->isChecked() && !cbDecoded->isChecked())
         return PacketLine(index);
-    QString text = cbTime->isChecked() ? TimeColumn(index) : QString();
+    QString text;
+    if (cbTime->isChecked()) {
+        text = TimeColumn(index);
+        if (previous != NoInterval)
+            text += IntervalColumn(index, previous);
+    }
     text += PacketLine(index);
     if (cbDecoded->isChecked()) {
         const TPacket& p = FPackets.At(index);
@@ -429,6 +463,26 @@ QString TCommLog::TimeColumn(int index) const
         return QStringLiteral("[--:--:--.---] ");
     return QLatin1Char('[') + QDateTime::fromMSecsSinceEpoch(*t.wallMs).time().toString(QStringLiteral("HH:mm:ss.zzz"))
         + QLatin1String("] ");
+}
+
+QString TCommLog::IntervalColumn(int index, int previous) const
+{
+    // Of one width too: a day in milliseconds with a tenth.
+    constexpr int width = 10;
+    const QString none = QStringLiteral("[+%1 ms] ").arg(QStringLiteral("--"), width);
+    if (previous == FirstLine)
+        return none;
+    const TTimes& before = FTimes[static_cast<size_t>(previous)];
+    const TTimes& now = FTimes[static_cast<size_t>(index)];
+    qint64 us = now.sinceConnectUs - before.sinceConnectUs;
+    // A connect between the two lines restarted that clock: the wall clock
+    // tells the interval where both lines have it.
+    if (us < 0) {
+        if (!before.wallMs || !now.wallMs)
+            return none;
+        us = (*now.wallMs - *before.wallMs) * 1000;
+    }
+    return QStringLiteral("[+%1 ms] ").arg(static_cast<double>(us) / 1000.0, width, 'f', 1);
 }
 
 void TCommLog::SetTimeMode(TTimeMode mode)
@@ -585,7 +639,8 @@ void TCommLog::SaveLines(const QString& fileName, bool shownOnly) const
     const int count = shownOnly ? LineCount() : PacketCount();
     for (int i = 0; i < count; ++i) {
         const int index = shownOnly ? PacketOfLine(i) : i;
-        QByteArray line = csv ? PacketLogRow(Record(index)).toUtf8() : PacketText(index).toLatin1();
+        const int previous = i == 0 ? FirstLine : shownOnly ? PacketOfLine(i - 1) : i - 1;
+        QByteArray line = csv ? PacketLogRow(Record(index)).toUtf8() : PacketText(index, previous).toLatin1();
         line += '\n';
         if (file.write(line) != line.size())
             break;
@@ -612,16 +667,71 @@ void TCommLog::btnOpenClick()
         ShowError(OpenError.arg(QFileInfo(fileName).fileName(), error));
         return;
     }
+    ShowOpened(fileName, records);
+}
+
+void TCommLog::ShowOpened(const QString& fileName, const std::vector<TLogRecord>& records)
+{
     // A window of its own, for reading: the program keeps logging here.
     auto* view = new TCommLog(this);
     view->setWindowFlag(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program, also while this one is open.
     view->setAttribute(Qt::WA_QuitOnClose, false);
-    view->setWindowTitle(windowTitle() + QStringLiteral(" - ") + QFileInfo(fileName).fileName());
+    // The days the log covers: its lines show only the time of day.
+    std::optional<QDate> first;
+    std::optional<QDate> last;
+    for (const TLogRecord& r : records) {
+        if (!r.wallMs)
+            continue;
+        const QDate day = QDateTime::fromMSecsSinceEpoch(*r.wallMs).date();
+        first = first ? std::min(*first, day) : day;
+        last = last ? std::max(*last, day) : day;
+    }
+    QString title = windowTitle() + QStringLiteral(" - ") + QFileInfo(fileName).fileName();
+    if (first)
+        title += QStringLiteral(" - ") + first->toString(Qt::ISODate);
+    if (last && *last != *first)
+        title += QStringLiteral(" to ") + last->toString(Qt::ISODate);
+    view->setWindowTitle(title);
     view->SetOptions(Options());
     view->AppendRecords(records);
+    // Wide enough for the lines with their time and meaning, within the
+    // screen's room.
+    const QRect room = screen()->availableGeometry();
+    view->resize(std::min(OpenedLogWidth, room.width() * 9 / 10), std::min(OpenedLogHeight, room.height() * 9 / 10));
     view->show();
+}
+
+std::pair<int, int> TCommLog::SelectedLines() const
+{
+    if (!RxMsgMemo->HasSelection())
+        return {0, -1};
+    const TTextLineView::TTextPos anchor = RxMsgMemo->SelectionAnchor();
+    const TTextLineView::TTextPos cursor = RxMsgMemo->SelectionCursor();
+    return {std::min(anchor, cursor).line, std::min(std::max(anchor, cursor).line, LineCount() - 1)};
+}
+
+void TCommLog::miCopyLinesClick()
+{
+    const auto [first, last] = SelectedLines();
+    if (last < first)
+        return;
+    QString text;
+    for (int line = first; line <= last; ++line)
+        text += LineText(line) + QLatin1Char('\n');
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void TCommLog::miCopyCsvClick()
+{
+    const auto [first, last] = SelectedLines();
+    if (last < first)
+        return;
+    QString text = PacketLogHeader() + QLatin1Char('\n');
+    for (int line = first; line <= last; ++line)
+        text += PacketLogRow(Record(PacketOfLine(line))) + QLatin1Char('\n');
+    QGuiApplication::clipboard()->setText(text);
 }
 
 void TCommLog::OnOptionsChanged()

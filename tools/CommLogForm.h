@@ -8,8 +8,10 @@
 // stored but formatted from the packets when they come into sight, so the log
 // stays small and a change of the options reformats nothing in advance.
 //
-// Optional columns put the time before a line and the packet's meaning after
-// it. A filter text and "Hide reports" hide lines without touching the stored
+// Optional columns put the time before a line, with the milliseconds since
+// the line above it, and the packet's meaning after it. Answers that report
+// a fault are drawn in a colour that reads on light and dark palettes. The
+// selected lines can be copied as text or as CSV. A filter text and "Hide reports" hide lines without touching the stored
 // packets: the shown lines are then an index of packet numbers. The log is
 // saved as its lines or as CSV (PacketLogCsv.h), and a CSV log opens in a
 // window of its own with the same display options.
@@ -82,6 +84,7 @@ public:
     int LineCount() const override;
     int LineLength(int line) const override;
     QString LineText(int line) const override;
+    QColor LineColor(int line) const override;
     int PacketOfLine(int line) const;
 
     TTimeMode TimeMode() const { return FTimeMode; }
@@ -100,6 +103,10 @@ public:
     void miAsFloatClick();
     void miAsIntegerClick();
     void miAsTextClick();
+    // Puts the lines the selection touches on the clipboard as shown, or as
+    // CSV rows below the header.
+    void miCopyLinesClick();
+    void miCopyCsvClick();
 
     // Replaceable file dialog of "Save..." (tests script it).
     TSaveFileDialog SaveFileDialog;
@@ -123,8 +130,11 @@ public:
     QPushButton* btnClear;
     QPushButton* btnSave;
     QPushButton* btnOpen;
-    // Right-click menu of the log while "Time" is checked.
-    QMenu* TimeMenu;
+    // Right-click menu of the log: copying, and the time's form while
+    // "Time" is checked.
+    QMenu* ContextMenu;
+    QAction* miCopyLines;
+    QAction* miCopyCsv;
     QAction* miTimeSinceConnect;
     QAction* miTimeWallClock;
     QMenu* PopupMenu1;
@@ -148,15 +158,27 @@ private:
     // The line of a packet in the fixed format, without the optional columns.
     int PacketLineLength(int index) const;
     QString PacketLine(int index) const;
-    // The line of a packet with the optional columns that are checked.
-    QString PacketText(int index) const;
+    // `previous` of a packet without a line above.
+    static constexpr int FirstLine = -1;
+    // `previous` for a line without the interval: the filter matches that,
+    // as the interval depends on the line above.
+    static constexpr int NoInterval = -2;
+    // The line of a packet with the optional columns that are checked; the
+    // time column's interval counts from the packet `previous`.
+    QString PacketText(int index, int previous = NoInterval) const;
     QString TimeColumn(int index) const;
+    QString IntervalColumn(int index, int previous) const;
+    // The first and the last line the selection touches; none when the
+    // last is before the first.
+    std::pair<int, int> SelectedLines() const;
     // Whether lines are hidden, and whether a packet's line is shown.
     bool Filtering() const;
     bool Shown(int index) const;
     void RebuildShown();
     // Saves every packet, or only those of the shown lines.
     void SaveLines(const QString& fileName, bool shownOnly) const;
+    // Opens the records read from `fileName` in a window of their own.
+    void ShowOpened(const QString& fileName, const std::vector<TLogRecord>& records);
     void OptionsChangedByOperator();
 
     TPacketList FPackets;

@@ -1,7 +1,8 @@
 // krm-screenshot: takes the documentation screenshots. Starts the gripper
 // simulator, opens the real main window, connects to the simulator over TCP
 // through the scripted connect dialogs, homes the fingers, moves them and
-// grasps a part, sends one command from the command editor, and saves
+// grasps a part (with "Details in results" on), sends one command from the
+// command editor, and saves
 // pictures of the main window, the command log (also with its time and
 // decoded columns), the command editor and the plot window (position, speed
 // and force through the grasp) into the folder given as the only argument.
@@ -80,22 +81,23 @@ bool TakeScreenshots(const QString& folder)
     if (!driver.Connect(*window, simulator.TcpPort()))
         return failed("cannot connect to the simulator");
 
+    window->DetailsInResults1->trigger();
     window->Plot1->trigger();
     TPlotWindow* plot = window->PlotWindow();
     plot->sbWindow->setValue(15);
     plot->resize(760, 440);
 
     window->Homing1->trigger();
-    if (!WaitForResultLine(*window, QStringLiteral("Command HOMING finished: No error.")))
+    if (!WaitForResultLine(*window, QStringLiteral("Command HOMING finished: No error. Position")))
         return failed("homing did not finish");
     window->edGotoPos->SetValue(70);
     window->edGotoSpeed->SetValue(120);
     window->btnGoto->click();
-    if (!WaitForResultLine(*window, QStringLiteral("Command GOTO finished: No error.")))
+    if (!WaitForResultLine(*window, QStringLiteral("Command GOTO finished: No error. Position")))
         return failed("goto did not finish");
     window->edGraspingPos->SetValue(20);
     window->btnGrasp->click();
-    if (!WaitForResultLine(*window, QStringLiteral("Command GRASP_RAW finished: No error.")))
+    if (!WaitForResultLine(*window, QStringLiteral("Command GRASP_RAW finished: No error. Width")))
         return failed("grasp did not finish");
     WaitFor([&] { return window->lbGraspingState->text() == QStringLiteral("holding"); }, 3000);
     WaitFor([] { return false; }, 500);

@@ -59,6 +59,34 @@ TEST_F(ScaledScreen, DesignSizeIsShrunkToTheScreen)
     EXPECT_EQ(window->width(), 681);
 }
 
+TEST_F(ScaledScreen, OnlyTheSizeTheOperatorChoseIsStored)
+{
+    const auto storedSize = [this] {
+        const TIniFile ini(Driver.SettingsFolder() + QStringLiteral("/Analyzer.ini"));
+        return QSize(ini.ReadInteger(QStringLiteral("MainWin"), QStringLiteral("Width"), 0),
+                     ini.ReadInteger(QStringLiteral("MainWin"), QStringLiteral("Height"), 0));
+    };
+    // Shrunk to the screen at the start, the design size is what is kept: a
+    // start on a larger screen opens at full size again.
+    auto window = ShowMainWindow();
+    ASSERT_LT(window->height(), 779);
+    window.reset();
+    EXPECT_EQ(storedSize(), QSize(681, 779));
+
+    // The same holds for a stored size shrunk at the start.
+    StorePlacement(QStringLiteral("MainWin"), QRect(40, 20, 900, 1200));
+    window = ShowMainWindow();
+    ASSERT_LT(window->height(), 1200);
+    window.reset();
+    EXPECT_EQ(storedSize(), QSize(900, 1200));
+
+    // A size the operator chose after the shrink is stored.
+    window = ShowMainWindow();
+    window->resize(640, 520);
+    window.reset();
+    EXPECT_EQ(storedSize(), QSize(640, 520));
+}
+
 TEST_F(ScaledScreen, StoredPlacementLargerThanTheScreenIsShrunkAndMoved)
 {
     // The placement a run at scale factor 1 left behind.

@@ -263,6 +263,37 @@ TEST_F(SessionTest, FastStopAndAcknowledge)
     EXPECT_TRUE(Window->TimesInResults1->isChecked());
 }
 
+TEST_F(SessionTest, DetailsInResultsGiveTheFinalPositionOrWidthAndTheDuration)
+{
+    StartConnected({QStringLiteral("--referenced"), QStringLiteral("--part-width"), QStringLiteral("30")});
+    TMainWin& w = *Window;
+    EXPECT_FALSE(w.DetailsInResults1->isChecked()) << "off by default";
+    w.DetailsInResults1->trigger();
+    w.edGotoPos->SetValue(72.5);
+    w.btnGoto->click();
+    const QRegularExpression gotoLine(
+        QStringLiteral("^Command GOTO finished: No error\\. Position 72\\.50 mm after (\\d+\\.\\d\\d) s\\.$"));
+    ASSERT_TRUE(WaitFor([&] { return gotoLine.match(w.AsyncLog->toPlainText()).hasMatch(); }, MotionTimeoutMs))
+        << w.AsyncLog->toPlainText().toStdString();
+    EXPECT_GT(gotoLine.match(w.AsyncLog->toPlainText()).captured(1).toDouble(), 0.0);
+
+    w.edGraspingPos->SetValue(20);
+    w.btnGrasp->click();
+    const QRegularExpression graspLine(
+        QStringLiteral("\\nCommand GRASP_RAW finished: No error\\. Width 30\\.00 mm after \\d+\\.\\d\\d s\\.$"));
+    EXPECT_TRUE(WaitFor([&] { return graspLine.match(w.AsyncLog->toPlainText()).hasMatch(); }, MotionTimeoutMs))
+        << w.AsyncLog->toPlainText().toStdString();
+
+    // Remembered; turned off, the line is the plain one again.
+    Window.reset();
+    Window = std::make_unique<TMainWin>();
+    EXPECT_TRUE(Window->DetailsInResults1->isChecked());
+    Window->DetailsInResults1->trigger();
+    ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort()));
+    Window->btnRelease->click();
+    EXPECT_TRUE(WaitForLogLine(QStringLiteral("Command RELEASE_RAW finished: No error.")));
+}
+
 TEST_F(SessionTest, EnterInAValueFieldPressesItsPanelsButton)
 {
     StartConnected({QStringLiteral("--referenced")});
@@ -306,6 +337,26 @@ TEST_F(SessionTest, HomingAndAcknowledgeHaveKeys)
     EXPECT_TRUE(WaitFor([&] { return SentCount(CMD_STOP) == stops + 1; }));
 }
 
+TEST_F(SessionTest, FastStopHasAKeyNamedInItsTooltip)
+{
+    StartConnected({QStringLiteral("--referenced")});
+    TMainWin& w = *Window;
+    EXPECT_EQ(w.btnEmergencyStop->toolTip(),
+              QStringLiteral("Stops the fingers at once; acknowledge from the Commands menu (Ctrl+Shift+F)"));
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    // A key without both modifiers does nothing.
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_F, Qt::ShiftModifier);
+    EXPECT_EQ(SentCount(CMD_FAST_STOP), 0);
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    // Sent at once, not when a pressed look ends.
+    EXPECT_EQ(SentCount(CMD_FAST_STOP), 1);
+    EXPECT_TRUE(w.btnEmergencyStop->isChecked());
+    EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), true));
+    EXPECT_TRUE(WaitForLogLine(QStringLiteral("Command FAST_STOP finished: No error.")));
+}
+
 TEST_F(SessionTest, KeyboardShortcutsListsEveryShortcut)
 {
     Start();
@@ -326,7 +377,8 @@ TEST_F(SessionTest, KeyboardShortcutsListsEveryShortcut)
     }
     for (const QString& row : {QStringLiteral("Ctrl+H;Commands > Homing"),
                                QStringLiteral("Ctrl+Shift+A;Commands > Acknowledge an Emergency Stop"),
-                               QStringLiteral("Esc;Stop button"), QStringLiteral("Alt+R;Release button")})
+                               QStringLiteral("Esc;Stop button"), QStringLiteral("Alt+R;Release button"),
+                               QStringLiteral("Ctrl+Shift+F;Fast Stop! button")})
         EXPECT_TRUE(rows.contains(row)) << row.toStdString();
     // Alt+G is shared by Goto, Grasp and the Gripper menu: it presses none
     // of them, so neither tooltips nor the list claim it.
@@ -667,7 +719,7 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
         const QRegularExpression re(pattern);
         return std::any_of(decoded.begin(), decoded.end(), [&](const QString& l) { return re.match(l).hasMatch(); });
     };
-    EXPECT_TRUE(anyLine(QStringLiteral("^\\[ *\\d+ ms\\] RX PACKET: ID=53h \\(GET_SYSTEM_LIMITS\\), Length=34: .* = "
+    EXPECT_TRUE(anyLine(QStringLiteral("^\\[ *\\d+ ms\\] \\[\\+ *\\d+\\.\\d ms\\] RX PACKET: ID=53h \\(GET_SYSTEM_LIMITS\\), Length=34: .* = "
                                        "No error; stroke 110.00 mm, min speed 5.00 mm/s, max speed 420.00 mm/s, ")));
     EXPECT_TRUE(anyLine(QStringLiteral("TX PACKET: ID=21h \\(GOTO\\), Length=9: .* = position 72.50 mm, "
                                        "speed 200.00 mm/s$")));
@@ -686,7 +738,7 @@ TEST_F(SessionTest, CommandLogReadsFiltersAndKeepsASession)
     }
     EXPECT_LT(previous, 60000);
     log.miTimeWallClock->trigger();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] TX PACKET: ID=53h"))
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\[\\+ *(--|\\d+\\.\\d) ms\\] TX PACKET: ID=53h"))
                     .match(log.LineText(0))
                     .hasMatch())
         << log.LineText(0).toStdString();

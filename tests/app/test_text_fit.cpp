@@ -6,6 +6,11 @@
 // box and edit of the shown windows must hold its text in the room the style
 // gives it. CTest runs this once per scale factor (QT_SCALE_FACTOR), on a
 // screen large enough for the default size at a factor of 2.
+//
+// On a crowded screen (1600 x 1000 pixels at a factor of 1.5 or 2; CTest sets
+// KRM_TEST_SCREEN and runs only those cases) the results log gives way
+// first: the motion panels, their Stop button and the fast-stop line stay in
+// view during a fast stop.
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
 #include "CustomCmdForm.h"
@@ -18,6 +23,9 @@
 #include "ListBoxDialog.h"
 #include "MainForm.h"
 #include "PlotWindow.h"
+#include "CommandPanel.h"
+#include "RollPanel.h"
+#include "SplitterBar.h"
 #include "SimulatorProcess.h"
 
 #include <QAction>
@@ -34,6 +42,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTest>
@@ -304,8 +313,25 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
     w.resize(681, 560);
     ExpectNothingCut(w, "low window");
     w.resize(681, 779);
-    w.statusBar()->showMessage(w.edGotoPos->statusTip());
-    ExpectNothingCut(w, "hint in the status bar");
+    // A hint never cuts the link's address or counts: a long one is
+    // shortened or left out, and whole in the status bar's tooltip.
+    const QString link = w.lbConnection->text();
+    for (const QString& hint : {w.edGotoPos->statusTip(), w.edGotoPos->statusTip().repeated(4)}) {
+        QStatusTipEvent tip(hint);
+        QApplication::sendEvent(w.edGotoPos, &tip);
+        ExpectNothingCut(w, "hint in the status bar");
+        EXPECT_EQ(w.lbConnection->text(), link);
+        if (w.statusBar()->currentMessage() != hint)
+            EXPECT_EQ(w.statusBar()->toolTip(), hint);
+    }
+    EXPECT_NE(w.statusBar()->currentMessage(), w.edGotoPos->statusTip().repeated(4)) << "the long hint is shortened";
+    // With room beside the link, a hint that fits is shown whole.
+    w.resize(1400, 779);
+    QStatusTipEvent tip(w.edGotoPos->statusTip());
+    QApplication::sendEvent(w.edGotoPos, &tip);
+    EXPECT_EQ(w.statusBar()->currentMessage(), w.edGotoPos->statusTip());
+    EXPECT_EQ(w.lbConnection->text(), w.lbConnection->toolTip());
+    w.resize(681, 779);
     w.statusBar()->clearMessage();
 
     Driver.OtherDialog = [](QDialog& dialog) {
@@ -334,12 +360,88 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
     w.Disconnect1->trigger();
 }
 
+// The part of `widget` its window shows: inside every parent up to the window.
+QRect ShownPart(const QWidget* widget)
+{
+    QRect shown = widget->rect();
+    for (const QWidget* w = widget; !w->isWindow(); w = w->parentWidget()) {
+        shown.translate(w->pos());
+        shown &= w->parentWidget()->rect();
+    }
+    return shown;
+}
+
+void ExpectWhollyShown(const QWidget* widget)
+{
+    EXPECT_TRUE(widget->isVisible()) << widget->objectName().toStdString();
+    EXPECT_EQ(ShownPart(widget).size(), widget->size()) << widget->objectName().toStdString() << " is cut";
+}
+
+class CrowdedScreen : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Simulator.Start({QStringLiteral("--referenced")})) << Simulator.Errors().toStdString();
+        Window = std::make_unique<TMainWin>();
+        Window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
+        ASSERT_LT(Window->height(), 779) << "the window must have been shrunk to the screen";
+        ASSERT_TRUE(Driver.Connect(*Window, Simulator.TcpPort()));
+    }
+
+    void TearDown() override
+    {
+        Window.reset();
+        Simulator.Stop();
+    }
+
+    TAppDriver Driver;
+    TSimulatorProcess Simulator;
+    std::unique_ptr<TMainWin> Window;
+};
+
+TEST_F(CrowdedScreen, FastStopKeepsTheMotionPanelsAndTheStopButtonInView)
+{
+    TMainWin& w = *Window;
+    const int chosen = w.Splitter1->ChosenHeight();
+    w.btnEmergencyStop->click();
+    ASSERT_TRUE(WaitFor([&] { return w.lbFastStop->isVisible(); }));
+    QTest::qWait(50);
+    ExpectWhollyShown(w.lbFastStop);
+    for (QWidget* panel : std::initializer_list<QWidget*>{w.pnAcc, w.pnForce, w.pnGoto, w.pnGrasp, w.pnRelease, w.pnStop})
+        ExpectWhollyShown(panel);
+    ExpectWhollyShown(w.btnStop);
+    ExpectWhollyShown(w.btnEmergencyStop);
+    EXPECT_EQ(w.sbCommands->verticalScrollBar()->maximum(), 0) << "the motion panels need no scrolling";
+    EXPECT_LT(w.RollPanel2->height(), chosen) << "the results log gave way";
+    ExpectNothingCut(w, "fast stop on a crowded screen");
+
+    // Acknowledged, the line goes and the results log takes back what it can.
+    const int duringStop = w.RollPanel2->height();
+    w.EmergencyStopAcknowledge1->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !w.lbFastStop->isVisible(); }));
+    QTest::qWait(50);
+    EXPECT_GT(w.RollPanel2->height(), duringStop);
+    EXPECT_LE(w.RollPanel2->height(), chosen);
+    EXPECT_EQ(w.sbCommands->verticalScrollBar()->maximum(), 0);
+
+    // A higher window gives the results log its chosen height again.
+    w.setMinimumSize(300, 480);
+    w.resize(w.width(), 1400);
+    QTest::qWait(50);
+    EXPECT_EQ(w.RollPanel2->height(), chosen);
+}
+
 }
 
 int main(int argc, char** argv)
 {
     QTemporaryDir folder;
-    if (!UseOffscreenScreen(folder.path(), "large", 3200, 2400))
+    // KRM_TEST_SCREEN: "WIDTHxHEIGHT" of the screen; large by default.
+    const QList<QByteArray> screen = qgetenv("KRM_TEST_SCREEN").split('x');
+    const bool crowded = screen.size() == 2;
+    if (!UseOffscreenScreen(folder.path(), crowded ? "crowded" : "large", crowded ? screen[0].toInt() : 3200,
+                            crowded ? screen[1].toInt() : 2400))
         return 1;
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

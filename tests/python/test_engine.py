@@ -55,7 +55,7 @@ def test_reports_are_chosen_at_open_and_switched_off_at_close(start_sim):
         deadline = time.monotonic() + 2
         while not any(abs(r.position - 20) < 0.5 for r in seen) and time.monotonic() < deadline:
             time.sleep(0.02)
-    assert {r.kind for r in seen} == {krm.Report.Kind.position}
+    assert {r.kind for r in seen} == {krm.ReportKind.position}
     # On, the read after the motion, and off again.
     assert sim.wait_received("GET_POS", 3)
     assert sim.received("GET_SYSTEM_STATE") == 0

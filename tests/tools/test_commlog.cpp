@@ -2,9 +2,13 @@
 // saving, the mouse selection and the conversion of selected bytes.
 #include "CommLogForm.h"
 #include "MessageDialog.h"
+#include "PacketLogCsv.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDateTime>
 #include <QFile>
 #include <QLineEdit>
@@ -503,7 +507,16 @@ TEST_F(CommLogSaveTest, DamagedCsvFilesNameTheirBadLineAndOpenNothing)
     EXPECT_EQ(opened[0]->Record(0).wallMs, QDateTime::fromString("2026-01-01T09:00:00.000Z", Qt::ISODateWithMs).toMSecsSinceEpoch());
     opened[0]->cbTime->setChecked(true);
     opened[0]->cbDecoded->setChecked(true);
-    EXPECT_EQ(opened[0]->LineText(0), "[     120 ms] RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm");
+    EXPECT_EQ(opened[0]->LineText(0),
+              "[     120 ms] [+        -- ms] RX PACKET: ID=43h, Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm");
+    // Readable: larger than the log window's first size, within the screen,
+    // and its day in the title.
+    const QRect room = opened[0]->screen()->availableGeometry();
+    EXPECT_GT(opened[0]->width(), Log.width() * 3 / 2);
+    EXPECT_GT(opened[0]->height(), Log.height() * 5 / 4);
+    EXPECT_LE(opened[0]->width(), room.width());
+    EXPECT_LE(opened[0]->height(), room.height());
+    EXPECT_EQ(opened[0]->windowTitle(), "Communications log - bad.csv - 2026-01-01");
 }
 
 TEST_F(CommLogSaveTest, SavingWhileLinesAreHiddenAsksWhichLines)
@@ -570,8 +583,84 @@ TEST_F(CommLogTest, TimesArePaddedSoLinesStayAligned)
             EXPECT_EQ(Log.LineText(i).indexOf("TX PACKET"), column) << Log.LineText(i).toStdString();
     }
     Log.SetTimeMode(TCommLog::TTimeMode::SinceConnect);
-    EXPECT_EQ(Log.LineText(0), "[       5 ms] TX PACKET: ID=22h, Length=0");
-    EXPECT_EQ(Log.LineText(2), "[98765432 ms] TX PACKET: ID=22h, Length=0");
+    EXPECT_EQ(Log.LineText(0), "[       5 ms] [+        -- ms] TX PACKET: ID=22h, Length=0");
+    EXPECT_EQ(Log.LineText(2), "[98765432 ms] [+98641976.0 ms] TX PACKET: ID=22h, Length=0");
+}
+
+TEST_F(CommLogTest, IntervalColumnCountsFromTheLineAbove)
+{
+    std::vector<TLogRecord> records(4);
+    const qint64 micros[] = {1'000, 13'345, 113'345, 2'000};
+    for (size_t i = 0; i < records.size(); ++i) {
+        records[i].packet = MakePacket(i == 2 ? 0x43 : 0x22, {});
+        records[i].sinceConnectUs = micros[i];
+        records[i].wallMs = 1'700'000'000'000 + static_cast<qint64>(i) * 250;
+    }
+    Log.AppendRecords(records);
+    EXPECT_EQ(Log.LineText(1), "TX PACKET: ID=22h, Length=0") << "only with the time";
+    Log.cbTime->setChecked(true);
+    EXPECT_EQ(Log.LineText(0), "[       1 ms] [+        -- ms] TX PACKET: ID=22h, Length=0");
+    EXPECT_EQ(Log.LineText(1), "[      13 ms] [+      12.3 ms] TX PACKET: ID=22h, Length=0");
+    EXPECT_EQ(Log.LineText(2), "[     113 ms] [+     100.0 ms] TX PACKET: ID=43h, Length=0");
+    // After a new connect the wall clock gives the interval.
+    EXPECT_EQ(Log.LineText(3), "[       2 ms] [+     250.0 ms] TX PACKET: ID=22h, Length=0");
+    // Hidden lines do not count: the interval is to the line shown above.
+    Log.edFilter->setText("ID=22h");
+    ASSERT_EQ(Log.LineCount(), 3);
+    EXPECT_EQ(Log.LineText(2), "[       2 ms] [+     500.0 ms] TX PACKET: ID=22h, Length=0");
+    EXPECT_EQ(Log.LineLength(2), Log.LineText(2).size());
+}
+
+TEST_F(CommLogTest, AnswersWithAFaultAreColouredForLightAndDarkPalettes)
+{
+    Log.LogPacket(MakePacket(0x21, {0x00, 0x00}), true);       // success
+    Log.LogPacket(MakePacket(0x21, {0x1A, 0x00}), true);       // pending
+    Log.LogPacket(MakePacket(0x21, {0x1D, 0x00}), true);       // axis blocked
+    Log.LogPacket(MakePacket(0x21, {0x1D, 0x00, 0x01}), false); // sent: never a fault
+    Log.LogPacket(MakePacket(0x21, {0x1D}), true);             // no status word
+    QPalette light;
+    light.setColor(QPalette::Window, Qt::white);
+    light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::Base, Qt::white);
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    for (const QPalette& palette : {light, dark}) {
+        Log.RxMsgMemo->setPalette(palette);
+        for (int line : {0, 1, 3, 4})
+            EXPECT_FALSE(Log.LineColor(line).isValid()) << line;
+        const QColor fault = Log.LineColor(2);
+        ASSERT_TRUE(fault.isValid());
+        // Clearly apart from the background the text is drawn on.
+        EXPECT_GT(std::abs(fault.lightness() - palette.color(QPalette::Base).lightness()), 60);
+        EXPECT_GT(fault.hslSaturation(), 150) << "a red, not a grey";
+    }
+}
+
+TEST_F(CommLogTest, CopyPutsTheSelectedLinesOnTheClipboardAsTextAndCsv)
+{
+    Log.LogPacket(MakePacket(0x22, {}), false);
+    Log.LogPacket(MakePacket(0x22, {0x00, 0x00}), true);
+    Log.LogPacket(MakePacket(0x43, {0x03, 0x64, 0x00}), false);
+    Log.cbShowIDDescr->setChecked(true);
+    QGuiApplication::clipboard()->clear();
+    Log.miCopyLines->trigger();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty()) << "nothing selected, nothing copied";
+
+    // From the middle of line 1 to the middle of line 2: both lines whole.
+    Log.RxMsgMemo->Select({2, 5}, {1, 3});
+    Log.miCopyLines->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              "RX PACKET: ID=22h (STOP), Length=2: 00 00\n"
+              "TX PACKET: ID=43h (GET_POS), Length=3: 03 64 00\n");
+    Log.miCopyCsv->trigger();
+    const QStringList rows = QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0], PacketLogHeader());
+    EXPECT_EQ(rows[1], PacketLogRow(Log.Record(1)));
+    EXPECT_EQ(rows[2], PacketLogRow(Log.Record(2)));
+    EXPECT_TRUE(rows[1].contains(",RX,0x22,")) << rows[1].toStdString();
 }
 
 TEST(CommLogGlobal, FirstWindowIsTheProgramsLogUntilDestroyed)
