@@ -99,6 +99,7 @@ bool THXT::Refuses(uint8_t cmd) const
 bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TStat& status)
 {
     FLastRefused = false;
+    FLastFault.clear();
     status = E_CMD_FAILED;
     if (!IsConnected())
         return false;
@@ -116,8 +117,9 @@ bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TSta
     // of being drained by PacketArrived.
     const TNotifyEvent savedOnPacket = FCommand->OnPacket;
     FCommand->OnPacket = nullptr;
-    if (FCommand->SendPacket(request) != E_SUCCESS) {
+    if (const TStat written = FCommand->SendPacket(request); written != E_SUCCESS) {
         FCommand->OnPacket = savedOnPacket;
+        FLastFault = "not sent: the link did not take the request (" + StatusText(written) + ")";
         return false;
     }
     LogPacket(request, false);
@@ -135,14 +137,21 @@ bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TSta
     --FTransactionDepth;
     // Transactions refused inside the wait were not this one.
     FLastRefused = false;
+    FLastFault.clear();
     FCommand->OnPacket = savedOnPacket;
     // Packets that came in behind the answer would otherwise wait for the
     // next arrival; they are handled as soon as the caller is done.
     if (FCommand->PacketCount() > 0 && savedOnPacket)
         QueueDrain();
 
-    if (!answered || answer.ValidLength() < 2)
+    if (!answered) {
+        FLastFault = NoAnswerText;
         return false;
+    }
+    if (answer.ValidLength() < 2) {
+        FLastFault = "the gripper's answer carries no status word";
+        return false;
+    }
     status = AnswerStatus(answer);
     data.assign(answer.data.begin() + 2, answer.data.begin() + answer.ValidLength());
     return true;
@@ -209,6 +218,7 @@ void THXT::DrainQueuedPackets()
 TStat THXT::ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler)
 {
     FLastRefused = false;
+    FLastFault.clear();
     if (!IsConnected())
         return E_NOT_OPENED;
     if (Refuses(cmd)) {
@@ -275,10 +285,9 @@ void THXT::PacketArrived(QObject*)
 
 void THXT::UpdateSystemState(const TByteArray& data)
 {
-    if (data.size() != 4) {
-        FSystemState = 0;
+    // Any other length carries no state: nothing changes.
+    if (data.size() != 4)
         return;
-    }
     FSystemState = static_cast<uint32_t>(IntAt(data.data()));
     if (OnSystemState)
         OnSystemState(this);
@@ -286,10 +295,8 @@ void THXT::UpdateSystemState(const TByteArray& data)
 
 void THXT::UpdateGraspingState(const TByteArray& data)
 {
-    if (data.size() != 1) {
-        FGraspingState = 0;
+    if (data.size() != 1)
         return;
-    }
     FGraspingState = data[0];
     if (OnGraspingState)
         OnGraspingState(this);
@@ -317,8 +324,10 @@ TStat THXT::ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLen
     TStat status = E_SUCCESS;
     if (!Execute(cmd, params, data, status))
         return status;
-    if (data.size() != expectedLength)
+    if (status == E_SUCCESS && data.size() != expectedLength) {
+        FLastFault = AnswerLengthFault(data.size(), expectedLength);
         return E_CMD_FAILED;
+    }
     return status;
 }
 
@@ -415,8 +424,11 @@ TStat THXT::GetSystemLimits(TSystemLimits& limits)
     if (status != E_SUCCESS)
         return status;
     TSystemLimits read;
-    if (!DecodeSystemLimits(data, read) || !LimitsUsable(read))
+    DecodeSystemLimits(data, read);
+    if (const std::string fault = LimitsFault(read); !fault.empty()) {
+        FLastFault = "the gripper's limits are unusable: " + fault;
         return E_CMD_FAILED;
+    }
     limits = read;
     return E_SUCCESS;
 }

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 // Takes every packet sent (`received` false) and received, in order.
 using TPacketLogSink = std::function<void(const TPacket& packet, bool received)>;
@@ -97,6 +98,12 @@ public:
     // refused for depth, so that a TransactionRefused status can be told
     // apart from the same code in a gripper's answer.
     bool LastTransactionRefused() const { return FLastRefused; }
+    // Why the last transaction that ended brought no usable answer, in
+    // words for the operator: NoAnswerText, a refused write, an answer of
+    // the wrong length or unusable limits; empty when an answer came that
+    // its status tells about (a gripper's E_CMD_FAILED is its own).
+    const std::string& LastTransactionFault() const { return FLastFault; }
+    static constexpr const char* NoAnswerText = "no answer from the gripper within 3 s";
     // Logs a received packet, calls its registered handler and applies state
     // reports (0x40, 0x41, 0x43, 0x44, 0x45).
     void HandlePacket(const TPacket& p);
@@ -197,5 +204,6 @@ private:
     int FTransactionDepth = 0;
     bool FWokenFromOutside = false;
     bool FLastRefused = false;
+    std::string FLastFault;
     bool FDrainQueued = false;
 };
