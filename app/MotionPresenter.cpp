@@ -64,7 +64,28 @@ void TMotionPresenter::StartMotion(uint8_t command, const std::function<TStat(TA
     // Only a pending motion gets a final answer.
     if (status == E_CMD_PENDING)
         FRunning[command].push_back(clock);
-    ReportStart(command, status, prefix);
+    if (FGripper.LastTransactionFault() == THXT::NoAnswerText)
+        StopUnanswered(command, prefix);
+    else
+        ReportStart(command, status, prefix);
+}
+
+void TMotionPresenter::StopUnanswered(uint8_t command, const QString& prefix)
+{
+    // The request may have reached the gripper and started the motion:
+    // whoever gives up on it stops it first.
+    Log(QStringLiteral("Command %1 got no answer: STOP sent because the command got no answer.")
+            .arg(Text(CommandName(command))));
+    const TStat stopped = FGripper.Stop();
+    const std::string fault = FGripper.LastTransactionFault();
+    if (fault == THXT::NoAnswerText)
+        Log(QStringLiteral("Command STOP got no answer either."));
+    else if (!fault.empty())
+        Log(QStringLiteral("Command STOP %1.").arg(Text(fault)));
+    else if (!Sent(stopped))
+        Log(QStringLiteral("Command STOP refused: %1.").arg(Text(StatusText(stopped))));
+    if (OnError)
+        OnError(prefix + QLatin1String(THXT::NoAnswerText));
 }
 
 void TMotionPresenter::Goto(float position, float speed)
@@ -128,13 +149,21 @@ void TMotionPresenter::SetForceLimit(float force)
 
 void TMotionPresenter::ReportFailure(TStat status, const QString& prefix)
 {
-    if (!Sent(status) && !ReportRefusal(status, prefix) && OnError)
+    if (Sent(status) || ReportRefusal(status, prefix) || !OnError)
+        return;
+    // Nothing usable came back: said so, not as the gripper's own status.
+    if (const std::string& fault = FGripper.LastTransactionFault(); !fault.empty())
+        OnError(prefix + Text(fault));
+    else
         OnError(WithHint(prefix + Text(StatusText(status)), ErrorHint(status, FGripper.SystemState())));
 }
 
 void TMotionPresenter::ReportStart(uint8_t command, TStat status, const QString& prefix)
 {
-    if (!Sent(status))
+    // A command without an answer was not refused.
+    if (!Sent(status) && FGripper.LastTransactionFault() == THXT::NoAnswerText)
+        Log(QStringLiteral("Command %1 got no answer.").arg(Text(CommandName(command))));
+    else if (!Sent(status))
         Log(QStringLiteral("Command %1 refused: %2.").arg(Text(CommandName(command)), Text(StatusText(status))));
     ReportFailure(status, prefix);
 }

@@ -60,6 +60,9 @@ private:
     // Sends a motion command through `send` with the result handler; its
     // duration counts from here.
     void StartMotion(uint8_t command, const std::function<TStat(TAsyncResultEvent)>& send, const QString& prefix);
+    // A motion command whose first answer never came: STOP, with a results
+    // line saying why, and the error for the operator.
+    void StopUnanswered(uint8_t command, const QString& prefix);
     // Reports a command that did not start, also in the results log.
     void ReportStart(uint8_t command, TStat status, const QString& prefix);
     // A transaction refused for depth goes to the results log and a notice

@@ -64,3 +64,18 @@ TCliConnection CliConnectionFrom(const TConnectionParams& params)
     }
     return connection;
 }
+
+QString CliConnectionString(const TCliConnection& connection)
+{
+    switch (connection.Transport) {
+    case TCliTransport::Serial:
+        return QStringLiteral("serial:%1@%2").arg(connection.SerialPort).arg(connection.Baudrate);
+    case TCliTransport::Can:
+        return QStringLiteral("can:%1:%2@%3#%4").arg(connection.CanPlugin, connection.CanInterface).arg(connection.CanKbits).arg(connection.CanId);
+    case TCliTransport::Tcp:
+    case TCliTransport::None:
+        break;
+    }
+    const QString host = connection.Host.contains(u':') ? QStringLiteral("[%1]").arg(connection.Host) : connection.Host;
+    return QStringLiteral("tcp:%1:%2").arg(host).arg(connection.Port);
+}

@@ -216,7 +216,7 @@ void AddStreamItems(const TCaptureStream& stream, std::vector<TOutputItem>& out,
     }
 }
 
-void AddRecordItems(const std::vector<TLogRecord>& records, std::vector<TOutputItem>& out)
+void AddRecordItems(const std::vector<TLogRecord>& records, std::vector<TOutputItem>& out, int& faults)
 {
     int line = 1; // the header
     for (const TLogRecord& r : records) {
@@ -232,8 +232,25 @@ void AddRecordItems(const std::vector<TLogRecord>& records, std::vector<TOutputI
         if (!o.time.isEmpty())
             j[QStringLiteral("time")] = o.time;
         j[QStringLiteral("ms_since_connect")] = static_cast<double>(r.sinceConnectUs) / 1000.0;
+        const QString where = QStringLiteral("%1 line %2: ").arg(direction).arg(o.line);
+        // Rows the logger marked as faulty: a frame with a wrong checksum,
+        // bytes that belonged to no frame.
+        if (r.fault == TLogFault::Stray) {
+            ++faults;
+            j[QStringLiteral("kind")] = QLatin1String(KindName(TScanItem::TKind::BetweenFrames));
+            j[QStringLiteral("bytes")] = Hex(r.packet.data.data(), r.packet.data.size());
+            o.text = where + QStringLiteral("%1 byte%2 between frames: ").arg(r.packet.data.size()).arg(r.packet.data.size() == 1 ? "" : "s")
+                + Hex(r.packet.data.data(), r.packet.data.size());
+            out.push_back(std::move(o));
+            continue;
+        }
         DescribePacket(r.packet, r.received, j);
-        o.text = QStringLiteral("%1 line %2: ").arg(direction).arg(o.line) + WithMeaning(r.packet, r.received);
+        o.text = where + WithMeaning(r.packet, r.received);
+        if (r.fault == TLogFault::Checksum) {
+            ++faults;
+            j[QStringLiteral("kind")] = QLatin1String(KindName(TScanItem::TKind::ChecksumMismatch));
+            o.text = where + QStringLiteral("checksum mismatch: ") + WithMeaning(r.packet, r.received);
+        }
         out.push_back(std::move(o));
     }
 }
@@ -266,7 +283,7 @@ QString DecodeCaptureText(const TCapture& capture, bool json, int& faults)
     std::vector<TOutputItem> items;
     for (const TCaptureStream& stream : capture.streams)
         AddStreamItems(stream, items, faults);
-    AddRecordItems(capture.records, items);
+    AddRecordItems(capture.records, items, faults);
     // Streams of one input interleave as their lines do.
     std::stable_sort(items.begin(), items.end(), [](const TOutputItem& a, const TOutputItem& b) { return a.line < b.line; });
     QString text;

@@ -2,7 +2,7 @@
 // The values krm-cli prints, as named fields for both output forms: the
 // records of the gripper, the state words and single readings.
 #include "CliOutput.h"
-#include "HXTForm.h"
+#include "SystemRecords.h"
 
 #include <vector>
 

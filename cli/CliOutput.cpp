@@ -59,15 +59,18 @@ void TCliOutput::Result(const TCliResult& result, const QString& where)
 {
     if (FFailed)
         return;
-    const QString name = QString::fromStdString(StatusName(result.Status));
-    const QString text = QString::fromStdString(StatusText(result.Status));
+    const bool failed = !result.Failure.isEmpty();
+    const QString name = failed ? result.FailureName : QString::fromStdString(StatusName(result.Status));
+    const QString text = failed ? result.Failure : QString::fromStdString(StatusText(result.Status));
     if (FJson) {
         Out(CompactJson(CliResultJson(result)));
     } else if (result.Status == E_SUCCESS) {
         const QString fields = FieldsText(result.Fields);
         Out(result.Command + QStringLiteral(": ") + text + (fields.isEmpty() ? QString() : QStringLiteral("; ") + fields));
     }
-    if (result.Status != E_SUCCESS && !FFailed)
+    if (failed && !FFailed)
+        Error(QStringLiteral("%1: %2: %3").arg(where, result.Command, text));
+    else if (result.Status != E_SUCCESS && !FFailed)
         Error(QStringLiteral("%1: %2: %3: %4").arg(where, result.Command, name, text));
 }
 

@@ -30,6 +30,11 @@ struct TCliResult {
     std::vector<TCliField> Fields;
     QString Start;          // JSON only: when the command began (ISO 8601 with milliseconds, UTC)
     double DurationMs = -1; // JSON only: how long it took; below 0 when not measured
+    // Nothing usable came back (no answer, a malformed one, a refused
+    // write): the words for it, and for JSON a name in place of a status
+    // ("NO_ANSWER", with code null). `Status` still tells the exit status.
+    QString Failure;
+    QString FailureName;
 };
 
 class TCliOutput {

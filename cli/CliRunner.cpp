@@ -5,8 +5,9 @@
 #include "CliProgram.h"
 #include "CliScriptReader.h"
 #include "CliSignals.h"
-#include "CommandComponent.h"
 #include "HXT_commands.h"
+#include "MotionRequests.h"
+#include "SystemRecords.h"
 #include "UsageError.h"
 #include "convert.h"
 
@@ -26,58 +27,85 @@ namespace {
 // every 50 ms, the position every 100 ms, each sent only when it changed.
 constexpr int32_t StatePeriodMs = 50;
 constexpr int32_t ReadingPeriodMs = 100;
-// How often watch looks whether standard output still has a reader.
+// How often watch looks whether standard output still has a reader and
+// the link still stands.
 constexpr int ReaderCheckMs = 100;
+// Longest wait for the answers that switch watch's reports off when the
+// run ends.
+constexpr std::chrono::milliseconds SwitchOffGrace{1000};
 
 TCliResult Plain(const TCliCommand& command, TStat status)
 {
-    return {command.Name, status, {}, {}, -1};
+    TCliResult result;
+    result.Command = command.Name;
+    result.Status = status;
+    return result;
 }
 
-float FloatAt(const TPacket& packet)
-{
-    return BytesToSingle(packet.data[2], packet.data[3], packet.data[4], packet.data[5]);
-}
+// Only values checked against the limits get here: they fit a float.
+float Float(const TCliCommand& command, size_t index) { return static_cast<float>(command.Values[index]); }
 
-TByteArray FloatBytes(double value)
+TByteArray FloatBytes(float value)
 {
-    // Only values checked against the limits get here: they fit a float.
-    const auto bytes = SingleToBytes(static_cast<float>(value));
+    const auto bytes = SingleToBytes(value);
     return TByteArray(bytes.begin(), bytes.end());
 }
 
-TByteArray PositionSpeed(const TCliCommand& command, bool withFlags)
+QString Seconds(double seconds) { return QString::number(seconds, 'g', 6); }
+
+uint8_t ReportCommand(krm::Report::Kind kind)
 {
-    TByteArray payload;
-    if (withFlags)
-        payload.push_back(0x00); // absolute
-    for (const double value : command.Values) {
-        const TByteArray bytes = FloatBytes(value);
-        payload.insert(payload.end(), bytes.begin(), bytes.end());
+    switch (kind) {
+    case krm::Report::Kind::flags:
+        return CMD_GET_SYSTEM_STATE;
+    case krm::Report::Kind::grasping_state:
+        return CMD_GET_GRASPING_STATE;
+    case krm::Report::Kind::position:
+        return CMD_GET_POS;
+    case krm::Report::Kind::speed:
+        return CMD_GET_SPEED;
+    case krm::Report::Kind::force:
+        break;
     }
-    return payload;
+    return CMD_GET_FORCE;
 }
 
-// The earlier of two deadlines.
-QDeadlineTimer Earliest(QDeadlineTimer a, QDeadlineTimer b) { return a.deadlineNSecs() <= b.deadlineNSecs() ? a : b; }
-
-QString Seconds(double seconds) { return QString::number(seconds, 'g', 6); }
+// How the STOP after a given-up motion went, for the operator.
+QString StopWords(const krm::StopOutcome& stop)
+{
+    switch (stop.kind) {
+    case krm::StopOutcome::Kind::answered:
+        return QStringLiteral("STOP answered");
+    case krm::StopOutcome::Kind::refused:
+        return QStringLiteral("STOP refused: %1: %2")
+            .arg(QString::fromStdString(krm::status_name(stop.status)), QString::fromStdString(krm::status_text(stop.status)));
+    case krm::StopOutcome::Kind::unanswered:
+        return QStringLiteral("no answer to STOP either");
+    case krm::StopOutcome::Kind::not_awaited:
+        return QStringLiteral("STOP's answer not awaited");
+    case krm::StopOutcome::Kind::not_sent:
+        break;
+    }
+    return QStringLiteral("STOP could not be sent");
+}
 
 } // namespace
 
-TCliRunner::TCliRunner(THXT& gripper, TCliOutput& output, const TCliOptions& options, QObject* parent)
+TCliRunner::TCliRunner(TCliOutput& output, const TCliOptions& options, QObject* parent)
     : QObject(parent)
-    , FGripper(gripper)
     , FOutput(output)
     , FOptions(options)
 {
     FOutput.OnFailure = [this] { OutputFailed(FOutput.FailureText()); };
 }
 
+TCliRunner::~TCliRunner() = default;
+
 int TCliRunner::Run()
 {
     const int exit = Session();
     if (FOutputLost) {
+        std::lock_guard lock(FOutputMutex);
         FOutput.Error(FOutputFailure);
         return ExitCommandFailed;
     }
@@ -86,9 +114,6 @@ int TCliRunner::Run()
         return ExitCommandFailed;
     }
     if (FLinkLost) {
-        // The device reports the cause of a lost link once control is back
-        // in the event loop, after its disconnect.
-        QCoreApplication::processEvents();
         FOutput.Error(QStringLiteral("%1: %2: %3")
                           .arg(FOptions.Connection.Text(), FConnected ? QStringLiteral("connection lost") : QStringLiteral("cannot connect"),
                               FLinkText.isEmpty() ? QStringLiteral("the connection was closed") : FLinkText));
@@ -101,13 +126,14 @@ int TCliRunner::Session()
 {
     if (Ending() || !Connect())
         return ExitConnection;
-    ReadLimits();
-    if (Ending()) {
+    // Limits are read only when a command of the program needs them.
+    if (!EnsureLimits(FOptions.Program)) {
         Close();
-        return ExitConnection;
+        return FExit.value_or(ExitConnection);
     }
     try {
-        CheckCliLimits(FOptions.Program, FLimits);
+        if (FLimits)
+            CheckCliLimits(FOptions.Program, *FLimits);
     } catch (const TLimitsUnknown& error) {
         FOutput.Error(error.Message());
         Close();
@@ -126,58 +152,66 @@ int TCliRunner::Session()
 
 bool TCliRunner::Connect()
 {
-    FGripper.OnConnect = [this](QObject*) {
-        FConnected = true;
-        if (OnConnected)
-            OnConnected();
-        Wake();
-    };
-    FGripper.OnDisconnect = [this](QObject*) {
-        if (!FClosing) {
-            FLinkLost = true;
-            Wake();
-        }
-    };
-    FGripper.OnTransportReport = [this](QObject*, TTransportReport kind, const QString& text) { TransportReport(kind, text); };
-    const TStat status = FGripper.Connect(CliConnectionParams(FOptions.Connection));
-    if (status != E_SUCCESS) {
-        QString text = QStringLiteral("%1: cannot connect: %2").arg(FOptions.Connection.Text(), QString::fromStdString(StatusText(status)));
-        if (const QString cause = FGripper.Dispatcher()->OpenFailure(); !cause.isEmpty())
-            text += QStringLiteral(". ") + cause;
-        FOutput.Error(text);
+    krm::Options options;
+    options.timeout = std::chrono::milliseconds(ConnectTimeoutMs);
+    options.reports.clear();
+    options.read_limits = false;
+    options.interrupt_check = [this] { return NewInterrupt(); };
+    try {
+        FGripper.emplace(krm::Gripper::open(CliConnectionString(FOptions.Connection).toStdString(), options));
+    } catch (const krm::InterruptedError&) {
+        return false;
+    } catch (const krm::ConnectionError& error) {
+        const QString cause = QString::fromStdString(error.cause());
+        FOutput.Error(QStringLiteral("%1: cannot connect: %2")
+                          .arg(FOptions.Connection.Text(),
+                              cause == QLatin1String("timeout") ? QStringLiteral("no connection within %1 s").arg(ConnectTimeoutMs / 1000) : cause));
         return false;
     }
-    WaitFor([this] { return FConnected; }, QDeadlineTimer(ConnectTimeoutMs));
-    if (FConnected && !Ending())
-        return true;
-    if (!Ending())
-        FOutput.Error(QStringLiteral("%1: cannot connect: no connection within %2 s").arg(FOptions.Connection.Text()).arg(ConnectTimeoutMs / 1000));
-    Close();
-    return false;
+    FConnected = true;
+    if (OnConnected)
+        OnConnected();
+    if (OnPacket)
+        FGripper->on_packet(OnPacket);
+    FGripper->on_report([this](const krm::Report& report) {
+        QMetaObject::invokeMethod(this, [this, report] { PrintReport(report); }, Qt::QueuedConnection);
+    });
+    return true;
 }
 
 void TCliRunner::Close()
 {
-    FClosing = true;
-    FGripper.Disconnect();
+    if (FGripper)
+        FGripper->close();
 }
 
-void TCliRunner::ReadLimits()
+bool TCliRunner::EnsureLimits(const TCliProgram& steps)
 {
-    const TAnswer answer = Request(CMD_GET_SYSTEM_LIMITS, {}, AnswerDeadline());
+    if (FLimits || std::none_of(steps.begin(), steps.end(), [](const TCliStep& step) {
+            return step.Kind == TCliStepKind::Command && CarriesLimitedValue(step.Command);
+        }))
+        return true;
+    TCliCommand reading;
+    reading.Name = QStringLiteral("limits");
+    const TAnswer answer = Request(reading, CMD_GET_SYSTEM_LIMITS, {}, AnswerTimeout());
+    if (Ending())
+        return false;
+    TCliLimits known;
     TSystemLimits limits;
     if (!answer.Arrived)
-        FLimits.Unknown = QStringLiteral("the system limits could not be read (no answer)");
+        known.Unknown = QStringLiteral("the system limits could not be read (%1)").arg(answer.Failure);
     else if (answer.Status != E_SUCCESS)
-        FLimits.Unknown = QStringLiteral("the system limits could not be read (%1: %2)")
-                              .arg(QString::fromStdString(StatusName(answer.Status)), QString::fromStdString(StatusText(answer.Status)));
+        known.Unknown = QStringLiteral("the system limits could not be read (%1: %2)")
+                            .arg(QString::fromStdString(StatusName(answer.Status)), QString::fromStdString(StatusText(answer.Status)));
     else if (!DecodeSystemLimits(answer.Payload, limits))
-        FLimits.Unknown = QStringLiteral("the gripper's answer with the system limits is unusable (%1 bytes instead of 32)")
-                              .arg(answer.Payload.size());
-    else if (!LimitsUsable(limits))
-        FLimits.Unknown = QStringLiteral("the gripper's system limits are unusable (a value that is not a number, or a minimum above its maximum)");
+        known.Unknown = QStringLiteral("the system limits could not be read (%1)")
+                            .arg(QString::fromStdString(AnswerLengthFault(answer.Payload.size(), 32)));
+    else if (const std::string fault = LimitsFault(limits); !fault.empty())
+        known.Unknown = QStringLiteral("the gripper's system limits are unusable: %1").arg(QString::fromStdString(fault));
     else
-        FLimits.Limits = limits;
+        known.Limits = limits;
+    FLimits = known;
+    return true;
 }
 
 TCliRunner::TFlow TCliRunner::RunSteps(const TCliProgram& steps)
@@ -277,7 +311,9 @@ TCliRunner::TFlow TCliRunner::RunStdin(const QString& where)
                 continue;
             const TCliProgram steps = block->Finish();
             block.reset();
-            CheckCliLimits(steps, FLimits);
+            if (!EnsureLimits(steps))
+                return TFlow::End;
+            CheckCliLimits(steps, *FLimits);
             if (RunSteps(steps) == TFlow::End)
                 return TFlow::End;
         }
@@ -338,13 +374,13 @@ TCliResult TCliRunner::Execute(const TCliCommand& command)
     case TCliVerb::State:
         return State(command);
     case TCliVerb::Home:
-        return Motion(command, CMD_HOMING, {static_cast<uint8_t>(command.HasValue() ? command.Values[0] : 0)});
+        return Motion(command, CMD_HOMING, HomingPayload(static_cast<uint8_t>(command.HasValue() ? command.Values[0] : 0)));
     case TCliVerb::Goto:
-        return Motion(command, CMD_GOTO, PositionSpeed(command, true));
+        return Motion(command, CMD_GOTO, GotoPayload(Float(command, 0), Float(command, 1)));
     case TCliVerb::Grasp:
-        return Motion(command, CMD_GRASP_RAW, PositionSpeed(command, false));
+        return Motion(command, CMD_GRASP_RAW, GraspPayload(Float(command, 0), Float(command, 1)));
     case TCliVerb::Release:
-        return Motion(command, CMD_RELEASE_RAW, PositionSpeed(command, false));
+        return Motion(command, CMD_RELEASE_RAW, ReleasePayload(Float(command, 0), Float(command, 1)));
     case TCliVerb::Stop:
         return Set(command, CMD_STOP, {});
     case TCliVerb::FastStop:
@@ -353,13 +389,13 @@ TCliResult TCliRunner::Execute(const TCliCommand& command)
         return Set(command, CMD_FAST_STOP_ACK, {0x61, 0x63, 0x6B});
     case TCliVerb::Accel:
         if (command.HasValue())
-            return Set(command, CMD_SET_ACCELERATION, FloatBytes(command.Values[0]));
+            return Set(command, CMD_SET_ACCELERATION, FloatBytes(Float(command, 0)));
         return Get(command, CMD_GET_ACCELERATION, {}, 4, [](const TByteArray& payload) {
             return std::vector<TCliField>{ReadingField(QStringLiteral("Acceleration"), SingleAt(payload.data()), "mm/s²")};
         });
     case TCliVerb::ForceLimit:
         if (command.HasValue())
-            return Set(command, CMD_SET_FORCE_LIMIT, FloatBytes(command.Values[0]));
+            return Set(command, CMD_SET_FORCE_LIMIT, FloatBytes(Float(command, 0)));
         return Get(command, CMD_GET_FORCE_LIMIT, {}, 4, [](const TByteArray& payload) {
             return std::vector<TCliField>{ReadingField(QStringLiteral("ForceLimit"), SingleAt(payload.data()), "N")};
         });
@@ -376,11 +412,17 @@ TCliResult TCliRunner::Execute(const TCliCommand& command)
 TCliResult TCliRunner::Get(const TCliCommand& command, uint8_t cmd, const TByteArray& payload, size_t length,
     const std::function<std::vector<TCliField>(const TByteArray&)>& fields)
 {
-    const TAnswer answer = Request(cmd, payload, AnswerDeadline());
+    TAnswer answer = Request(command, cmd, payload, AnswerTimeout());
     // An answer without the record it must carry is a failure, whatever
     // its status says.
-    if (answer.Status == E_SUCCESS && answer.Payload.size() != length)
-        return Plain(command, E_CMD_FAILED);
+    if (answer.Arrived && answer.Status == E_SUCCESS && answer.Payload.size() != length) {
+        answer.Arrived = false;
+        answer.Status = E_CMD_FAILED;
+        answer.Failure = QString::fromStdString(AnswerLengthFault(answer.Payload.size(), length));
+        answer.FailureName = QStringLiteral("BAD_ANSWER");
+    }
+    if (!answer.Arrived)
+        return Unanswered(command, answer);
     TCliResult result = Plain(command, answer.Status);
     if (answer.Status == E_SUCCESS)
         result.Fields = fields(answer.Payload);
@@ -389,97 +431,56 @@ TCliResult TCliRunner::Get(const TCliCommand& command, uint8_t cmd, const TByteA
 
 TCliResult TCliRunner::Set(const TCliCommand& command, uint8_t cmd, const TByteArray& payload)
 {
-    return Plain(command, Request(cmd, payload, AnswerDeadline()).Status);
+    const TAnswer answer = Request(command, cmd, payload, AnswerTimeout());
+    return answer.Arrived ? Plain(command, answer.Status) : Unanswered(command, answer);
 }
 
 TCliResult TCliRunner::State(const TCliCommand& command)
 {
+    struct TPart {
+        uint8_t Command;
+        size_t Length;
+        TByteArray Value;
+    };
+    TPart parts[] = {{CMD_GET_SYSTEM_STATE, 4, {}}, {CMD_GET_GRASPING_STATE, 1, {}}, {CMD_GET_POS, 4, {}}};
+    for (TPart& part : parts) {
+        const TCliResult read = Get(command, part.Command, {}, part.Length, [&part](const TByteArray& value) {
+            part.Value = value;
+            return std::vector<TCliField>{};
+        });
+        if (read.Status != E_SUCCESS)
+            return read;
+    }
     TCliResult result = Plain(command, E_SUCCESS);
-    const TAnswer state = Request(CMD_GET_SYSTEM_STATE, {}, AnswerDeadline());
-    if (state.Status != E_SUCCESS || state.Payload.size() != 4)
-        return Plain(command, state.Status == E_SUCCESS ? E_CMD_FAILED : state.Status);
-    const TAnswer grasping = Request(CMD_GET_GRASPING_STATE, {}, AnswerDeadline());
-    if (grasping.Status != E_SUCCESS || grasping.Payload.size() != 1)
-        return Plain(command, grasping.Status == E_SUCCESS ? E_CMD_FAILED : grasping.Status);
-    const TAnswer position = Request(CMD_GET_POS, {}, AnswerDeadline());
-    if (position.Status != E_SUCCESS || position.Payload.size() != 4)
-        return Plain(command, position.Status == E_SUCCESS ? E_CMD_FAILED : position.Status);
-    result.Fields = SystemStateFields(static_cast<uint32_t>(IntAt(state.Payload.data())));
-    for (TCliField& field : GraspingStateFields(grasping.Payload[0]))
+    result.Fields = SystemStateFields(static_cast<uint32_t>(IntAt(parts[0].Value.data())));
+    for (TCliField& field : GraspingStateFields(parts[1].Value[0]))
         result.Fields.push_back(std::move(field));
-    result.Fields.push_back(ReadingField(QStringLiteral("Position"), SingleAt(position.Payload.data()), "mm"));
+    result.Fields.push_back(ReadingField(QStringLiteral("Position"), SingleAt(parts[2].Value.data()), "mm"));
     return result;
 }
 
 TCliResult TCliRunner::Motion(const TCliCommand& command, uint8_t cmd, const TByteArray& payload)
 {
-    const QDeadlineTimer deadline(static_cast<qint64>(FOptions.TimeoutSeconds * 1000), Qt::PreciseTimer);
-    const TAnswer first = Request(cmd, payload, Earliest(deadline, AnswerDeadline()));
-    TCliResult result = Plain(command, first.Status);
-    if (!first.Arrived) {
-        // The request may have reached the gripper and started the motion.
-        result.Status = GiveUp(command, cmd, false, deadline,
-            QStringLiteral("no answer within %1 s").arg(Seconds(std::min<double>(AnswerTimeoutMs / 1000.0, FOptions.TimeoutSeconds))));
+    const TAnswer answer = Request(command, cmd, payload, MotionTimeout());
+    if (!answer.Arrived)
+        return Unanswered(command, answer);
+    TCliResult result = Plain(command, answer.Status);
+    // Refused at once: nothing moved.
+    if (!answer.Pending && answer.Status != E_SUCCESS)
         return result;
-    }
-    if (first.Status == E_CMD_PENDING) {
-        if (const auto final = AwaitFinal(cmd, deadline)) {
-            result.Status = *final;
-        } else {
-            result.Status = GiveUp(command, cmd, true, deadline,
-                QStringLiteral("no final result within %1 s").arg(Seconds(FOptions.TimeoutSeconds)));
-            return result;
-        }
-    }
     const bool width = command.Verb == TCliVerb::Grasp || command.Verb == TCliVerb::Release;
     AddFinalPosition(result, width ? QStringLiteral("Width") : QStringLiteral("Position"));
     return result;
-}
-
-std::optional<TStat> TCliRunner::AwaitFinal(uint8_t cmd, QDeadlineTimer deadline)
-{
-    FAwaited.insert(cmd);
-    std::optional<TPacket> final;
-    WaitFor([&] { return (final = Take(cmd)).has_value(); }, deadline);
-    FAwaited.erase(cmd);
-    if (!final)
-        return std::nullopt;
-    return final->ValidLength() < 2 ? E_CMD_FAILED : static_cast<TStat>(BytesToWord(final->data[0], final->data[1]) & 0xFF);
-}
-
-TStat TCliRunner::GiveUp(const TCliCommand& command, uint8_t cmd, bool pending, QDeadlineTimer deadline, const QString& why)
-{
-    if (FLinkLost)
-        return E_CMD_FAILED;
-    const bool interrupted = Interrupted() || FOutputLost;
-    if (!interrupted)
-        FOutput.Error(QStringLiteral("%1: %2: %3; sending STOP").arg(command.Where, command.Name, why));
-    // STOP's answer and the stopped motion's final result are awaited for
-    // what remains of --timeout and StopGraceMs more, but no longer than an
-    // answer; a further termination signal ends the wait at once.
-    const qint64 remaining = std::max<qint64>(0, deadline.remainingTime());
-    const QDeadlineTimer stopDeadline(std::min<qint64>(AnswerTimeoutMs, remaining + StopGraceMs), Qt::PreciseTimer);
-    FSignalsAtStop = CliSignalCount();
-    if (pending)
-        FAwaited.insert(cmd);
-    const TAnswer stopped = Request(CMD_STOP, {}, stopDeadline, TWait::Stop);
-    std::optional<TPacket> final;
-    if (pending && stopped.Arrived)
-        WaitFor([&] { return (final = Take(cmd)).has_value(); }, stopDeadline, TWait::Stop);
-    FAwaited.erase(cmd);
-    if (!interrupted)
-        return E_TIMEOUT;
-    if (final && final->ValidLength() >= 2)
-        return static_cast<TStat>(BytesToWord(final->data[0], final->data[1]) & 0xFF);
-    return E_CMD_ABORTED;
 }
 
 void TCliRunner::AddFinalPosition(TCliResult& result, const QString& name)
 {
     if (!FOptions.Json || Ending())
         return;
-    const TAnswer position = Request(CMD_GET_POS, {}, AnswerDeadline());
-    if (position.Status != E_SUCCESS || position.Payload.size() != 4)
+    TCliCommand reading;
+    reading.Name = result.Command;
+    const TAnswer position = Request(reading, CMD_GET_POS, {}, AnswerTimeout());
+    if (!position.Arrived || position.Status != E_SUCCESS || position.Payload.size() != 4)
         return;
     TCliField field = ReadingField(name, SingleAt(position.Payload.data()), "mm");
     field.JsonOnly = true;
@@ -501,81 +502,67 @@ TCliResult TCliRunner::Watch(const TCliCommand& command)
         {CMD_GET_FORCE, ReadingPeriodMs, false},
     };
     FWatching = true;
-    TStat status = E_SUCCESS;
+    TCliResult result = Plain(command, E_SUCCESS);
     std::vector<const TSwitch*> enabled;
     for (const TSwitch& item : Switches) {
         // Enabled, only when changed, every Period ms.
         const TByteArray on{0x03, static_cast<uint8_t>(item.Period & 0xFF), static_cast<uint8_t>((item.Period >> 8) & 0xFF)};
-        const TAnswer answer = Request(item.Command, on, AnswerDeadline());
-        if (answer.Status == E_SUCCESS)
+        const TAnswer answer = Request(command, item.Command, on, AnswerTimeout());
+        if (answer.Arrived && answer.Status == E_SUCCESS) {
             enabled.push_back(&item);
-        else if (item.Required || Ending())
-            status = answer.Status;
-        if (status != E_SUCCESS)
+            PrintAnswerValue(item.Command, answer.Payload);
+        }
+        else if (!answer.Arrived && (item.Required || Ending()))
+            result = Unanswered(command, answer);
+        else if (item.Required)
+            result.Status = answer.Status;
+        if (result.Status != E_SUCCESS)
             break;
     }
-    if (status == E_SUCCESS) {
+    if (result.Status == E_SUCCESS) {
         // Seconds are at most a day (CliSyntax.h): the count fits.
         const QDeadlineTimer deadline = command.HasValue()
             ? QDeadlineTimer(static_cast<qint64>(command.Values[0] * 1000), Qt::PreciseTimer)
             : QDeadlineTimer(QDeadlineTimer::Forever);
-        // A reader that has gone away is seen even while no report comes.
+        // A reader that has gone away, and a lost link, are seen even while
+        // no report comes.
         QTimer readerCheck;
-        connect(&readerCheck, &QTimer::timeout, this, [this] { FOutput.CheckReader(); });
+        connect(&readerCheck, &QTimer::timeout, this, [this] {
+            FOutput.CheckReader();
+            if (!FGripper->is_open())
+                LinkDown();
+        });
         readerCheck.start(ReaderCheckMs);
         WaitFor([] { return false; }, deadline);
         if (Interrupted())
-            status = E_CMD_ABORTED;
+            result.Status = E_CMD_ABORTED;
     }
     FWatching = false;
     // Reports are switched off again, also when the run ends; then within
-    // StopGraceMs, and a further signal ends it at once.
+    // a second, and a further signal ends it at once.
     const bool ending = Ending();
-    FSignalsAtStop = CliSignalCount();
-    const QDeadlineTimer ended(StopGraceMs, Qt::PreciseTimer);
     for (const TSwitch* item : enabled) {
         if (FLinkLost)
             break;
-        const TAnswer answer = ending ? Request(item->Command, {0, 0, 0}, ended, TWait::Stop)
-                                      : Request(item->Command, {0, 0, 0}, AnswerDeadline());
-        if (status == E_SUCCESS)
-            status = answer.Status;
-        if (ending && CliSignalCount() != FSignalsAtStop)
+        const TAnswer answer = Request(command, item->Command, {0, 0, 0}, ending ? SwitchOffGrace : AnswerTimeout(), true);
+        if (result.Status == E_SUCCESS)
+            result = answer.Arrived ? Plain(command, answer.Status) : Unanswered(command, answer);
+        if (ending && CliSignalCount() != FSignalsSeen)
             break;
     }
-    return Plain(command, status);
+    return result;
 }
 
 TCliResult TCliRunner::Raw(const TCliCommand& command)
 {
     const uint8_t cmd = command.RawCommand;
-    const QDeadlineTimer deadline(static_cast<qint64>(FOptions.TimeoutSeconds * 1000), Qt::PreciseTimer);
-    const TAnswer first = Request(cmd, command.RawPayload, Earliest(deadline, AnswerDeadline()));
-    TCliResult result = Plain(command, first.Status);
+    const TAnswer answer = Request(command, cmd, command.RawPayload, IsMotionCommand(cmd) ? MotionTimeout() : AnswerTimeout());
+    TCliResult result = answer.Arrived ? Plain(command, answer.Status) : Unanswered(command, answer);
     result.Fields = {{QStringLiteral("Command"), QString::asprintf("0x%02X", cmd), QString::asprintf("0x%02X", cmd)},
         {QStringLiteral("Name"), QString::fromStdString(CommandName(cmd)), QString::fromStdString(CommandName(cmd))}};
-    TByteArray data = first.Payload;
-    if (!first.Arrived && IsMotionCommand(cmd)) {
-        result.Status = GiveUp(command, cmd, false, deadline,
-            QStringLiteral("no answer within %1 s").arg(Seconds(std::min<double>(AnswerTimeoutMs / 1000.0, FOptions.TimeoutSeconds))));
-    } else if (first.Status == E_CMD_PENDING) {
-        // The final answer is the next packet with the same command byte.
+    if (answer.Pending)
         result.Fields.push_back({QStringLiteral("Pending"), true, QStringLiteral("yes")});
-        data.clear();
-        FAwaited.insert(cmd);
-        std::optional<TPacket> final;
-        WaitFor([&] { return (final = Take(cmd)).has_value(); }, deadline);
-        FAwaited.erase(cmd);
-        if (final && final->ValidLength() >= 2) {
-            result.Status = static_cast<TStat>(BytesToWord(final->data[0], final->data[1]) & 0xFF);
-            data.assign(final->data.begin() + 2, final->data.begin() + final->ValidLength());
-        } else if (final) {
-            result.Status = E_CMD_FAILED;
-        } else {
-            result.Status = GiveUp(command, cmd, true, deadline, QStringLiteral("no final result within %1 s").arg(Seconds(FOptions.TimeoutSeconds)));
-        }
-    }
-    const QString payload = HexText(data);
+    const QString payload = HexText(answer.Payload);
     result.Fields.push_back({QStringLiteral("Payload"), payload, payload});
     return result;
 }
@@ -587,122 +574,170 @@ TCliResult TCliRunner::Wait(const TCliCommand& command)
     return Plain(command, Interrupted() ? E_CMD_ABORTED : E_SUCCESS);
 }
 
-TCliRunner::TAnswer TCliRunner::Request(uint8_t cmd, const TByteArray& payload, QDeadlineTimer deadline, TWait mode)
+TCliResult TCliRunner::Unanswered(const TCliCommand& command, const TAnswer& answer)
+{
+    TCliResult result = Plain(command, answer.Status);
+    // A motion given up on (E_TIMEOUT, E_CMD_ABORTED) has said so already.
+    if (answer.Failure.isEmpty())
+        return result;
+    result.FailureName = answer.FailureName;
+    result.Failure = answer.Failure;
+    return result;
+}
+
+TCliRunner::TAnswer TCliRunner::Request(const TCliCommand& command, uint8_t cmd, const TByteArray& payload,
+    std::chrono::milliseconds timeout, bool closing)
 {
     TAnswer answer;
-    if (FLinkLost || (mode == TWait::Run && Ending())) {
+    if (FLinkLost || (Ending() && !closing)) {
         answer.Status = Interrupted() ? E_CMD_ABORTED : E_CMD_FAILED;
         return answer;
     }
-    TPacket request;
-    request.command = cmd;
-    request.length = static_cast<int32_t>(payload.size());
-    request.data = payload;
-    // Packets of this command byte from before the request are not its answer.
-    std::erase_if(FReceived, [cmd](const TPacket& p) { return (p.command & 0xFF) == cmd; });
-    if (FGripper.Dispatcher()->SendPacket(request) != E_SUCCESS)
-        return answer;
-    FAwaited.insert(cmd);
-    if (FGripper.PacketLog)
-        FGripper.PacketLog(request, false);
-    std::optional<TPacket> packet;
-    WaitFor([&] { return (packet = Take(cmd)).has_value(); }, deadline, mode);
-    FAwaited.erase(cmd);
-    if (!packet) {
-        answer.Status = Interrupted() ? E_CMD_ABORTED : E_CMD_FAILED;
-        return answer;
+    try {
+        const krm::Answer got = FGripper->request(cmd, std::vector<std::uint8_t>(payload.begin(), payload.end()), timeout);
+        answer.Arrived = true;
+        answer.Status = static_cast<TStat>(got.status);
+        answer.Payload.assign(got.data.begin(), got.data.end());
+        answer.Pending = got.pending;
+    } catch (const krm::MotionTimeoutError& error) {
+        // A motion given up on: said once, with how its STOP went.
+        if (!Interrupted() && !FOutputLost)
+            FOutput.Error(QStringLiteral("%1: %2: %3; sending STOP; %4")
+                              .arg(command.Where, command.Name,
+                                  error.started() ? QStringLiteral("no final result within %1 s").arg(Seconds(FOptions.TimeoutSeconds))
+                                                  : QStringLiteral("no answer within %1 s").arg(Seconds(AnswerTimeout().count() / 1000.0)),
+                                  StopWords(error.stop())));
+        answer.Status = Interrupted() || FOutputLost ? E_CMD_ABORTED : E_TIMEOUT;
+    } catch (const krm::TimeoutError&) {
+        answer.Status = E_CMD_FAILED;
+        answer.Failure = NoAnswerText();
+    } catch (const krm::InterruptedError&) {
+        answer.Status = E_CMD_ABORTED;
+    } catch (const krm::ConnectionError& error) {
+        FLinkLost = true;
+        if (FLinkText.isEmpty())
+            FLinkText = QString::fromStdString(error.cause());
+    } catch (const krm::Error& error) {
+        // A write the link refused, an answer without a status word.
+        answer.Status = E_CMD_FAILED;
+        answer.Failure = QString::fromStdString(error.what()).section(QStringLiteral(": "), 1);
+        answer.FailureName = QStringLiteral("BAD_ANSWER");
     }
-    answer.Arrived = true;
-    if (packet->ValidLength() < 2)
-        return answer;
-    answer.Status = static_cast<TStat>(BytesToWord(packet->data[0], packet->data[1]) & 0xFF);
-    answer.Payload.assign(packet->data.begin() + 2, packet->data.begin() + packet->ValidLength());
+    // A lost link also ends calls that were not waiting for it.
+    if (!FLinkLost && !FGripper->is_open())
+        LinkDown();
     return answer;
 }
 
-std::optional<TPacket> TCliRunner::Take(uint8_t cmd)
+QString TCliRunner::NoAnswerText() const
 {
-    const auto it = std::find_if(FReceived.begin(), FReceived.end(), [cmd](const TPacket& p) { return (p.command & 0xFF) == cmd; });
-    if (it == FReceived.end())
-        return std::nullopt;
-    TPacket packet = std::move(*it);
-    FReceived.erase(it);
-    return packet;
+    QString text = QStringLiteral("no answer from the gripper within %1 s").arg(Seconds(AnswerTimeout().count() / 1000.0));
+    if (FOptions.Connection.Transport == TCliTransport::Can)
+        text += QStringLiteral("; check the CAN identifier (--can-id %1)").arg(FOptions.Connection.CanId);
+    return text;
 }
 
-QDeadlineTimer TCliRunner::AnswerDeadline() const
+void TCliRunner::LinkDown()
 {
-    return QDeadlineTimer(std::min<qint64>(AnswerTimeoutMs, static_cast<qint64>(FOptions.TimeoutSeconds * 1000)), Qt::PreciseTimer);
-}
-
-void TCliRunner::PacketSeen(bool received, const TPacket& packet)
-{
-    if (!received)
+    if (FLinkLost)
         return;
-    const uint8_t command = static_cast<uint8_t>(packet.command & 0xFF);
-    if (FAwaited.count(command)) {
-        FReceived.push_back(packet);
+    // Nothing is sent while the link is down: the call only brings its cause.
+    try {
+        FGripper->request(CMD_GET_SYSTEM_STATE, {}, std::chrono::milliseconds(0));
+    } catch (const krm::ConnectionError& error) {
+        FLinkLost = true;
+        FLinkText = QString::fromStdString(error.cause());
         Wake();
+    } catch (const krm::Error&) {
     }
-    if (FWatching && packet.ValidLength() >= 2 && packet.data[0] == E_SUCCESS)
-        PrintReport(packet);
 }
 
-void TCliRunner::PrintReport(const TPacket& packet)
+void TCliRunner::PrintReport(const krm::Report& report)
 {
-    const uint8_t command = static_cast<uint8_t>(packet.command & 0xFF);
-    const int32_t length = packet.ValidLength() - 2;
     std::vector<TCliField> fields;
-    if (command == CMD_GET_SYSTEM_STATE && length == 4)
-        fields = SystemStateFields(static_cast<uint32_t>(BytesToInt(packet.data[2], packet.data[3], packet.data[4], packet.data[5])));
-    else if (command == CMD_GET_GRASPING_STATE && length == 1)
-        fields = GraspingStateFields(packet.data[2]);
-    else if (command == CMD_GET_POS && length == 4)
-        fields = {ReadingField(QStringLiteral("Position"), FloatAt(packet), "mm")};
-    else if (command == CMD_GET_SPEED && length == 4)
-        fields = {ReadingField(QStringLiteral("Speed"), FloatAt(packet), "mm/s")};
-    else if (command == CMD_GET_FORCE && length == 4)
-        fields = {ReadingField(QStringLiteral("Force"), FloatAt(packet), "N")};
+    switch (report.kind) {
+    case krm::Report::Kind::flags:
+        fields = SystemStateFields(report.flags);
+        break;
+    case krm::Report::Kind::grasping_state:
+        fields = GraspingStateFields(static_cast<uint8_t>(report.grasping_state));
+        break;
+    case krm::Report::Kind::position:
+        fields = {ReadingField(QStringLiteral("Position"), static_cast<float>(report.position), "mm")};
+        break;
+    case krm::Report::Kind::speed:
+        fields = {ReadingField(QStringLiteral("Speed"), static_cast<float>(report.speed), "mm/s")};
+        break;
+    case krm::Report::Kind::force:
+        fields = {ReadingField(QStringLiteral("Force"), static_cast<float>(report.force), "N")};
+        break;
+    }
+    PrintFields(ReportCommand(report.kind), report.time, fields);
+}
+
+void TCliRunner::PrintAnswerValue(uint8_t cmd, const TByteArray& value)
+{
+    std::vector<TCliField> fields;
+    if (cmd == CMD_GET_SYSTEM_STATE && value.size() == 4)
+        fields = SystemStateFields(static_cast<uint32_t>(IntAt(value.data())));
+    else if (cmd == CMD_GET_GRASPING_STATE && value.size() == 1)
+        fields = GraspingStateFields(value[0]);
+    else if (cmd == CMD_GET_POS && value.size() == 4)
+        fields = {ReadingField(QStringLiteral("Position"), SingleAt(value.data()), "mm")};
+    else if (cmd == CMD_GET_SPEED && value.size() == 4)
+        fields = {ReadingField(QStringLiteral("Speed"), SingleAt(value.data()), "mm/s")};
+    else if (cmd == CMD_GET_FORCE && value.size() == 4)
+        fields = {ReadingField(QStringLiteral("Force"), SingleAt(value.data()), "N")};
     else
         return;
-    FOutput.Report(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), QString::fromStdString(CommandName(command)), fields);
+    PrintFields(cmd, std::chrono::system_clock::now(), fields);
+}
+
+void TCliRunner::PrintFields(uint8_t cmd, std::chrono::system_clock::time_point time, const std::vector<TCliField>& fields)
+{
+    if (!FWatching || Ending())
+        return;
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count(), Qt::UTC);
+    FOutput.Report(when.toString(Qt::ISODateWithMs), QString::fromStdString(CommandName(cmd)), fields);
 }
 
 void TCliRunner::Interrupt() { Wake(); }
 
 void TCliRunner::OutputFailed(const QString& text)
 {
-    if (FOutputLost)
-        return;
-    FOutputLost = true;
-    FOutputFailure = text;
-    Wake();
+    {
+        std::lock_guard lock(FOutputMutex);
+        if (FOutputLost)
+            return;
+        FOutputFailure = text;
+        FOutputLost = true;
+    }
+    QMetaObject::invokeMethod(this, [this] { Wake(); }, Qt::QueuedConnection);
 }
 
-void TCliRunner::TransportReport(TTransportReport kind, const QString& text)
+bool TCliRunner::NewInterrupt()
 {
-    // Before the link stands every error means it cannot be made; later
-    // only a lost link ends the run, other errors are shown.
-    if (kind == TTransportReport::LinkLost || !FConnected) {
-        FLinkLost = true;
-        if (FLinkText.isEmpty())
-            FLinkText = text;
-        Wake();
-        return;
+    const int count = CliSignalCount();
+    if (count > FSignalsSeen) {
+        FSignalsSeen = count;
+        return true;
     }
-    FOutput.Error(FOptions.Connection.Text() + QStringLiteral(": ") + text);
+    if (FOutputLost && !FOutputLostSeen) {
+        FOutputLostSeen = true;
+        return true;
+    }
+    return false;
 }
 
 bool TCliRunner::Interrupted() const { return CliSignalCount() > 0; }
 
 bool TCliRunner::Ending() const { return Interrupted() || FOutputLost || FLinkLost; }
 
-bool TCliRunner::WaitFor(const std::function<bool()>& done, QDeadlineTimer deadline, TWait mode)
+bool TCliRunner::WaitFor(const std::function<bool()>& done, QDeadlineTimer deadline)
 {
     while (!done()) {
-        if (FLinkLost || deadline.hasExpired())
-            return false;
-        if (mode == TWait::Run ? Ending() : CliSignalCount() != FSignalsAtStop)
+        if (Ending() || deadline.hasExpired())
             return false;
         QEventLoop loop;
         FLoop = &loop;
@@ -722,4 +757,14 @@ void TCliRunner::Wake()
 {
     if (FLoop)
         FLoop->quit();
+}
+
+std::chrono::milliseconds TCliRunner::AnswerTimeout() const
+{
+    return std::chrono::milliseconds(std::min<qint64>(AnswerTimeoutMs, static_cast<qint64>(FOptions.TimeoutSeconds * 1000)));
+}
+
+std::chrono::milliseconds TCliRunner::MotionTimeout() const
+{
+    return std::chrono::milliseconds(static_cast<qint64>(FOptions.TimeoutSeconds * 1000));
 }

@@ -1,35 +1,34 @@
 #pragma once
-// Runs the steps of krm-cli over one connection: connects, reads the system
-// limits once and checks every value against them, runs the commands in
-// order and prints their results, and tells the exit status.
+// Runs the steps of krm-cli over one session of the gripper library
+// (krm::Gripper): connects, reads the system limits when a command needs them
+// and checks every value against them, runs the commands in order and prints
+// their results, and tells the exit status.
 //
-// The runner makes its own requests through the gripper object's dispatcher
-// and takes the answers from the gripper object's packet sink, so that every
-// wait is its own: it ends at once on an interrupt, a lost link or lost
-// output, and --timeout bounds it. All waiting happens in nested event loops
-// on the main thread.
-//
-// Whoever gives up on a motion that may be running stops it first: a motion
-// request (home, goto, grasp, release, raw with a motion's command byte)
-// whose first answer does not come, whose final result does not come within
-// --timeout, or that is interrupted, gets STOP before the run goes on or
-// ends. STOP's answer is awaited for what remains of --timeout plus at most
-// StopGraceMs; a further termination signal ends that wait at once.
+// The library makes every request and applies its rules: a motion request
+// (home, goto, grasp, release, raw with a motion's command byte) whose first
+// answer does not come, whose final result does not come within --timeout,
+// or that is interrupted, gets STOP, and STOP's answer is awaited for what
+// remains of --timeout plus at most a second; a further termination signal
+// ends that wait at once. Each call gives up on an interrupt, lost output or
+// a lost link. The runner waits in event loops of its own only where it waits
+// for standard input, for `wait` and while `watch` prints reports.
 #include "CliCommand.h"
 #include "CliOptions.h"
 #include "CliOutput.h"
-#include "DeviceComponent.h"
-#include "HXTForm.h"
 #include "ValueLimits.h"
+
+#include <krm/krm.hpp>
 
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 
-#include <deque>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
-#include <set>
 
 class QEventLoop;
 
@@ -43,7 +42,8 @@ enum TCliExit : int {
 class TCliRunner : public QObject {
     Q_OBJECT
 public:
-    TCliRunner(THXT& gripper, TCliOutput& output, const TCliOptions& options, QObject* parent = nullptr);
+    TCliRunner(TCliOutput& output, const TCliOptions& options, QObject* parent = nullptr);
+    ~TCliRunner() override;
 
     // Connects, runs the program, disconnects; the exit status.
     int Run();
@@ -52,42 +52,37 @@ public:
     // wherever it is, a motion that may be running after a STOP.
     void Interrupt();
     // A write to standard output or to the packet log failed: the run ends
-    // as on an interrupt, with `text` as its only message.
+    // as on an interrupt, with `text` as its only message. Any thread.
     void OutputFailed(const QString& text);
-    // A transport's report: a lost link (or any error while connecting)
-    // ends the run with ExitConnection; other errors are shown.
-    void TransportReport(TTransportReport kind, const QString& text);
-    // Every packet the gripper object sends or receives (its packet sink):
-    // answers to the runner's requests, reports for watch.
-    void PacketSeen(bool received, const TPacket& packet);
-    // Fired once the transport reports itself connected (the packet log's
-    // times since connect start there).
+    // Every frame on the link (the library's packet observer), on the
+    // library's handlers' thread: the packet log takes them.
+    std::function<void(const krm::Packet& packet)> OnPacket;
+    // Fired once the link stands (the packet log's times since connect
+    // start there).
     std::function<void()> OnConnected;
 
-    // Longest wait for the transport to report itself connected.
+    // Longest wait for the link.
     static constexpr int ConnectTimeoutMs = 10000;
     // Longest wait for an answer (--timeout may make it shorter).
-    static constexpr int AnswerTimeoutMs = static_cast<int>(THXT::AnswerTimeoutMs);
-    // Longest wait beyond --timeout for STOP's answer and the stopped
-    // motion's final result.
-    static constexpr int StopGraceMs = 1000;
+    static constexpr int AnswerTimeoutMs = 3000;
 
 private:
     enum class TFlow { Next, End };
-    enum class TWait {
-        Run,  // ends on an interrupt, lost output or a lost link
-        Stop, // while stopping: ends only on a further signal or a lost link
-    };
+    // What came back for one request.
     struct TAnswer {
         bool Arrived = false;
         TStat Status = E_CMD_FAILED;
         TByteArray Payload;
+        bool Pending = false; // a final answer followed a "pending" one
+        QString Failure;      // why nothing usable came, when not arrived
+        QString FailureName = QStringLiteral("NO_ANSWER");
     };
 
     int Session();
     bool Connect();
     void Close();
-    void ReadLimits();
+    // Reads the limits once; false when the run must end.
+    bool EnsureLimits(const TCliProgram& steps);
     TFlow RunSteps(const TCliProgram& steps);
     TFlow RunStdin(const QString& where);
     TFlow RunCommand(const TCliCommand& command);
@@ -101,47 +96,52 @@ private:
     TCliResult Watch(const TCliCommand& command);
     TCliResult Raw(const TCliCommand& command);
     TCliResult Wait(const TCliCommand& command);
+    // The result of a request that brought no usable answer.
+    TCliResult Unanswered(const TCliCommand& command, const TAnswer& answer);
 
-    // Sends a request and waits for the next packet with its command byte
-    // until `deadline` (at most AnswerTimeoutMs).
-    TAnswer Request(uint8_t cmd, const TByteArray& payload, QDeadlineTimer deadline, TWait mode = TWait::Run);
-    // After the pending answer of motion `cmd`: waits for its final result.
-    std::optional<TStat> AwaitFinal(uint8_t cmd, QDeadlineTimer deadline);
-    // Gives up on the motion `cmd` (its final result awaited if `pending`):
-    // STOP first, then the status the command ends with.
-    TStat GiveUp(const TCliCommand& command, uint8_t cmd, bool pending, QDeadlineTimer deadline, const QString& why);
-    // The finger position after a motion, for JSON ("Position", or "Width").
+    // Sends a request through the library and waits up to `timeout`; once
+    // the run ends, only when `closing` (switching watch's reports off).
+    TAnswer Request(const TCliCommand& command, uint8_t cmd, const TByteArray& payload, std::chrono::milliseconds timeout,
+        bool closing = false);
+    // The words for a missing answer: "no answer from the gripper within 3 s".
+    QString NoAnswerText() const;
     void AddFinalPosition(TCliResult& result, const QString& name);
-    void PrintReport(const TPacket& packet);
+    void PrintReport(const krm::Report& report);
+    // The value an answer that switched a report on carries, printed as
+    // a report.
+    void PrintAnswerValue(uint8_t cmd, const TByteArray& value);
+    void PrintFields(uint8_t cmd, std::chrono::system_clock::time_point time, const std::vector<TCliField>& fields);
+    // Finds out why the link went down (watch and waits see it so).
+    void LinkDown();
 
-    // Whether the run must end now: a termination signal came, output was
-    // lost or the link was lost.
     bool Ending() const;
     bool Interrupted() const;
+    // The library's interrupt check: true once for each termination signal
+    // and for lost output.
+    bool NewInterrupt();
     // Runs the event loop until `done` holds, the deadline passes, or the
-    // wait ends by `mode`; `done` is looked at again after every Wake().
-    bool WaitFor(const std::function<bool()>& done, QDeadlineTimer deadline, TWait mode = TWait::Run);
+    // run ends; `done` is looked at again after every Wake().
+    bool WaitFor(const std::function<bool()>& done, QDeadlineTimer deadline);
     void Wake();
-    std::optional<TPacket> Take(uint8_t cmd);
-    QDeadlineTimer AnswerDeadline() const;
+    std::chrono::milliseconds AnswerTimeout() const;
+    std::chrono::milliseconds MotionTimeout() const;
 
-    THXT& FGripper;
     TCliOutput& FOutput;
     const TCliOptions& FOptions;
-    TCliLimits FLimits;
+    std::optional<krm::Gripper> FGripper;
+    std::optional<TCliLimits> FLimits; // read when a command needs them
     QPointer<QEventLoop> FLoop;
     bool FConnected = false;
     bool FLinkLost = false;
     bool FFailed = false;
     bool FWatching = false;
-    bool FClosing = false; // the disconnect is our own
-    bool FOutputLost = false;
-    QString FOutputFailure;
-    int FSignalsAtStop = 0; // termination signals seen when a STOP was sent
+    std::atomic_bool FOutputLost{false};
+    mutable std::mutex FOutputMutex;
+    QString FOutputFailure; // guarded by FOutputMutex
+    // Termination signals the library's waits have seen (a further one ends
+    // the wait for STOP's answer), and whether they saw the lost output.
+    int FSignalsSeen = 0;
+    bool FOutputLostSeen = false;
     std::optional<int> FExit; // a fault found while the run goes on (a line of standard input)
     QString FLinkText;     // the cause of a lost link or a failed connect
-    // The command bytes whose packets are kept for the running request, and
-    // those packets in arrival order.
-    std::set<uint8_t> FAwaited;
-    std::deque<TPacket> FReceived;
 };

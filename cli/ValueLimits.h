@@ -5,7 +5,7 @@
 // limits could not be read, or their answer was unusable, no command that
 // carries such a value is sent at all.
 #include "CliCommand.h"
-#include "HXTForm.h"
+#include "SystemRecords.h"
 #include "UsageError.h"
 
 #include <QString>

@@ -8,8 +8,8 @@
 #include "CliRunner.h"
 #include "CliScan.h"
 #include "CliSignals.h"
-#include "HXTForm.h"
 #include "PacketLogCsv.h"
+#include "PacketLogPacket.h"
 #include "SettingsFolder.h"
 #include "UsageError.h"
 
@@ -63,17 +63,17 @@ int main(int argc, char* argv[])
     // Every connection value comes from the command line: the devices read
     // and write no settings files.
     KeepNoSettingsFiles();
-    THXT gripper;
-    TCliRunner runner(gripper, output, options);
-    runner.OnConnected = [&] { log.MarkConnected(); };
-    gripper.PacketLog = [&](const TPacket& packet, bool received) {
-        if (!log.Write(packet, received))
-            runner.OutputFailed(logFailure());
-        runner.PacketSeen(received, packet);
-    };
+    TCliRunner runner(output, options);
+    // The frames on the wire as the library's packet observer sees them,
+    // faulty ones too, on the library's handlers' thread.
+    if (log.IsOpen()) {
+        runner.OnConnected = [&] { log.MarkConnected(); };
+        runner.OnPacket = [&](const krm::Packet& packet) {
+            if (!WritePacketRow(log, packet))
+                runner.OutputFailed(logFailure());
+        };
+    }
     TCliSignalNotifier signalNotifier;
     QObject::connect(&signalNotifier, &TCliSignalNotifier::signalled, &runner, &TCliRunner::Interrupt);
-    const int exit = runner.Run();
-    gripper.PacketLog = nullptr;
-    return exit;
+    return runner.Run();
 }

@@ -34,12 +34,22 @@ ConnectionStringError::ConnectionStringError(const std::string& message, std::st
 ConnectionStringError::~ConnectionStringError() = default;
 
 TimeoutError::TimeoutError(const std::string& message) : Error(message) {}
+MotionTimeoutError::MotionTimeoutError(const std::string& message, bool started, StopOutcome stop)
+    : TimeoutError(message), started_(started), stop_(stop)
+{
+}
+MotionTimeoutError::~MotionTimeoutError() = default;
 TimeoutError::~TimeoutError() = default;
 
 LimitError::LimitError(const std::string& message) : Error(message) {}
 LimitError::~LimitError() = default;
 
 InterruptedError::InterruptedError(const std::string& message) : Error(message) {}
+MotionInterruptedError::MotionInterruptedError(const std::string& message, StopOutcome stop)
+    : InterruptedError(message), stop_(stop)
+{
+}
+MotionInterruptedError::~MotionInterruptedError() = default;
 InterruptedError::~InterruptedError() = default;
 
 } // namespace krm

@@ -3,52 +3,58 @@
 #include "HXT_commands.h"
 #include "ParseConnection.h"
 #include "Session.h"
+#include "MotionRequests.h"
 #include "convert.h"
 
 #include <krm/krm.hpp>
 
-#include <initializer_list>
 #include <sstream>
 
 namespace krm {
 
 namespace {
 
-// `value` within [min, max] (a NaN is not); LimitError naming the value.
-void CheckRange(const std::string& name, const char* what, double value, double min, double max, const char* unit)
+// `value` within its range under the gripper's limits; LimitError naming
+// the value otherwise.
+void Check(const std::string& name, const char* what, double value, TLimitedValue kind, const Limits& l)
 {
-    if (value >= min && value <= max)
+    const TSystemLimits limits{static_cast<float>(l.stroke), static_cast<float>(l.min_speed),
+        static_cast<float>(l.max_speed), static_cast<float>(l.min_acceleration), static_cast<float>(l.max_acceleration),
+        static_cast<float>(l.min_force), static_cast<float>(l.max_force), static_cast<float>(l.extra)};
+    const TValueRange range = RangeOf(kind, limits);
+    if (range.Holds(value))
         return;
     std::ostringstream text;
-    text << name << ": " << what << " " << value << " " << unit << " is outside the gripper's range " << min << " to "
-         << max << " " << unit << "; nothing was sent";
+    text << name << ": " << what << " " << value << " " << range.Unit << " is outside the gripper's range " << range.Min
+         << " to " << range.Max << " " << range.Unit << "; nothing was sent";
     throw LimitError(text.str());
 }
 
-TByteArray Floats(std::initializer_list<double> values, std::optional<uint8_t> lead = std::nullopt)
+// Checks a motion's width or position and speed.
+void CheckMotion(detail::Session& s, const std::string& name, const char* what, TLimitedValue kind, double value, double speed)
 {
-    TByteArray bytes;
-    if (lead)
-        bytes.push_back(*lead);
-    for (const double v : values) {
-        const auto b = SingleToBytes(static_cast<float>(v));
-        bytes.insert(bytes.end(), b.begin(), b.end());
-    }
-    return bytes;
+    const Limits l = s.CheckedLimits(name);
+    Check(name, what, value, kind, l);
+    Check(name, "speed", speed, TLimitedValue::Speed, l);
 }
 
-Limits LimitsOf(const TSystemLimits& l)
-{
-    return {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration, l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
-}
+float Float(double value) { return static_cast<float>(value); }
 
 } // namespace
 
 Gripper Gripper::open(const std::string& connection, Timeout timeout, std::function<bool()> interrupt_check)
 {
+    Options options;
+    options.timeout = timeout;
+    options.interrupt_check = std::move(interrupt_check);
+    return open(connection, options);
+}
+
+Gripper Gripper::open(const std::string& connection, const Options& options)
+{
     const TConnectionParams params = detail::ParseConnection(connection);
     auto session = std::make_shared<detail::Session>(connection);
-    session->Open(params, timeout, std::move(interrupt_check));
+    session->Open(params, options);
     return Gripper(std::move(session));
 }
 
@@ -84,141 +90,143 @@ std::string Gripper::connection() const { return session().Connection(); }
 
 Info Gripper::info(Timeout timeout)
 {
-    auto& s = session();
-    return s.Request("info", timeout, [&s](THXT& g) {
-        TSystemInfo i;
-        s.Run("info", CMD_GET_SYSINFO, [&] { return g.GetSystemInfo(i); });
-        return Info{i.GripperType, i.HardwareRevision, i.FirmwareRevision, static_cast<std::uint32_t>(i.SerialNumber)};
-    });
+    TSystemInfo i;
+    DecodeSystemInfo(session().Read("info", CMD_GET_SYSINFO, {}, 8, timeout), i);
+    return Info{i.GripperType, i.HardwareRevision, i.FirmwareRevision, static_cast<std::uint32_t>(i.SerialNumber)};
 }
 
-Limits Gripper::limits(Timeout timeout)
-{
-    auto& s = session();
-    return s.Request("limits", timeout, [&s](THXT& g) {
-        TSystemLimits l;
-        s.Run("limits", CMD_GET_SYSTEM_LIMITS, [&] { return g.GetSystemLimits(l); });
-        s.StoreLimits(LimitsOf(l));
-        return LimitsOf(l);
-    });
-}
+Limits Gripper::limits(Timeout timeout) { return session().ReadLimits("limits", timeout); }
 
 State Gripper::state(Timeout timeout)
 {
     auto& s = session();
-    s.Request("state", timeout, [&s](THXT& g) {
-        // Each answer passes through the state updates, as a report does.
-        s.Run("state", CMD_GET_SYSTEM_STATE, [&] { return g.GetSystemState(); });
-        s.Run("state", CMD_GET_GRASPING_STATE, [&] { return g.GetGraspingState(); });
-        s.Run("state", CMD_GET_POS, [&] { return g.GetPosition(); });
-    });
-    return s.LastState();
+    // Speed and force are the latest reported.
+    State state = s.LastState();
+    const auto now = Clock::now();
+    state.flags = static_cast<std::uint32_t>(IntAt(s.Read("state", CMD_GET_SYSTEM_STATE, {}, 4, timeout).data()));
+    state.flags_time = now;
+    state.grasping_state = static_cast<GraspingState>(s.Read("state", CMD_GET_GRASPING_STATE, {}, 1, timeout)[0]);
+    state.grasping_state_time = Clock::now();
+    state.position = SingleAt(s.Read("state", CMD_GET_POS, {}, 4, timeout).data());
+    state.position_time = Clock::now();
+    return state;
 }
 
 Stats Gripper::stats(bool reset, Timeout timeout)
 {
-    auto& s = session();
-    return s.Request("stats", timeout, [&s, reset](THXT& g) {
-        TGraspingStats st;
-        s.Run("stats", CMD_GET_GRASPING_STATS, [&] { return g.GetGraspingStats(st, reset); });
-        return Stats{static_cast<std::uint32_t>(st.NumGrasps), static_cast<std::uint32_t>(st.NumNotFound),
-            static_cast<std::uint32_t>(st.NumLost)};
-    });
+    TGraspingStats st;
+    DecodeGraspingStats(session().Read("stats", CMD_GET_GRASPING_STATS, {static_cast<uint8_t>(reset ? 1 : 0)}, 8, timeout), st);
+    return Stats{static_cast<std::uint32_t>(st.NumGrasps), static_cast<std::uint32_t>(st.NumNotFound),
+        static_cast<std::uint32_t>(st.NumLost)};
 }
 
 Motion Gripper::start_home(Timeout timeout)
 {
     // Homing in the gripper's own default direction.
-    return Motion(session_, session().StartMotion(MotionKind::home, "home", CMD_HOMING, {0}, timeout));
+    auto& s = session();
+    return Motion(session_,
+        s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(0), s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
 Motion Gripper::start_move(double position, double speed, Timeout timeout)
 {
-    const Limits l = session().CheckedLimits("move");
-    CheckRange("move", "position", position, 0, l.stroke, "mm");
-    CheckRange("move", "speed", speed, l.min_speed, l.max_speed, "mm/s");
-    return Motion(session_, session().StartMotion(MotionKind::move, "move", CMD_GOTO, Floats({position, speed}, 0), timeout));
+    auto& s = session();
+    CheckMotion(s, "move", "position", TLimitedValue::Position, position, speed);
+    return Motion(session_, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)),
+                                s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
 Motion Gripper::start_grasp(double width, double speed, Timeout timeout)
 {
-    const Limits l = session().CheckedLimits("grasp");
-    CheckRange("grasp", "width", width, 0, l.stroke, "mm");
-    CheckRange("grasp", "speed", speed, l.min_speed, l.max_speed, "mm/s");
-    return Motion(session_, session().StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, Floats({width, speed}), timeout));
+    auto& s = session();
+    CheckMotion(s, "grasp", "width", TLimitedValue::Width, width, speed);
+    return Motion(session_, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)),
+                                s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
 Motion Gripper::start_release(double width, double speed, Timeout timeout)
 {
-    const Limits l = session().CheckedLimits("release");
-    CheckRange("release", "width", width, 0, l.stroke, "mm");
-    CheckRange("release", "speed", speed, l.min_speed, l.max_speed, "mm/s");
-    return Motion(session_,
-        session().StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW, Floats({width, speed}), timeout));
+    auto& s = session();
+    CheckMotion(s, "release", "width", TLimitedValue::Width, width, speed);
+    return Motion(session_, s.StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW,
+                                ReleasePayload(Float(width), Float(speed)), s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
-MotionResult Gripper::home(Timeout timeout) { return start_home().wait(timeout); }
-MotionResult Gripper::move(double position, double speed, Timeout timeout) { return start_move(position, speed).wait(timeout); }
-MotionResult Gripper::grasp(double width, double speed, Timeout timeout) { return start_grasp(width, speed).wait(timeout); }
-MotionResult Gripper::release(double width, double speed, Timeout timeout) { return start_release(width, speed).wait(timeout); }
-
-void Gripper::stop(Timeout timeout)
+// The caller's time covers the start as well as the end.
+MotionResult Gripper::home(Timeout timeout)
 {
     auto& s = session();
-    s.Request("stop", timeout, [&s](THXT& g) { s.Run("stop", CMD_STOP, [&] { return g.Stop(); }); });
+    const auto deadline = s.MotionDeadline(timeout);
+    Motion motion(session_, s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(0), deadline));
+    return motion.wait(detail::Remaining(deadline));
 }
 
-void Gripper::fast_stop(Timeout timeout)
+MotionResult Gripper::move(double position, double speed, Timeout timeout)
 {
     auto& s = session();
-    s.Request("fast_stop", timeout, [&s](THXT& g) { s.Run("fast_stop", CMD_FAST_STOP, [&] { return g.FastStop(); }); });
+    const auto deadline = s.MotionDeadline(timeout);
+    CheckMotion(s, "move", "position", TLimitedValue::Position, position, speed);
+    Motion motion(session_, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)), deadline));
+    return motion.wait(detail::Remaining(deadline));
 }
 
-void Gripper::acknowledge(Timeout timeout)
+MotionResult Gripper::grasp(double width, double speed, Timeout timeout)
 {
     auto& s = session();
-    s.Request("acknowledge", timeout,
-        [&s](THXT& g) { s.Run("acknowledge", CMD_FAST_STOP_ACK, [&] { return g.FastStopAck(); }); });
+    const auto deadline = s.MotionDeadline(timeout);
+    CheckMotion(s, "grasp", "width", TLimitedValue::Width, width, speed);
+    Motion motion(session_, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)), deadline));
+    return motion.wait(detail::Remaining(deadline));
 }
+
+MotionResult Gripper::release(double width, double speed, Timeout timeout)
+{
+    auto& s = session();
+    const auto deadline = s.MotionDeadline(timeout);
+    CheckMotion(s, "release", "width", TLimitedValue::Width, width, speed);
+    Motion motion(session_,
+        s.StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW, ReleasePayload(Float(width), Float(speed)), deadline));
+    return motion.wait(detail::Remaining(deadline));
+}
+
+void Gripper::stop(Timeout timeout) { session().Command("stop", CMD_STOP, {}, timeout); }
+
+void Gripper::fast_stop(Timeout timeout) { session().Command("fast_stop", CMD_FAST_STOP, {}, timeout); }
+
+void Gripper::acknowledge(Timeout timeout) { session().Command("acknowledge", CMD_FAST_STOP_ACK, {0x61, 0x63, 0x6B}, timeout); }
 
 void Gripper::set_acceleration(double acceleration, Timeout timeout)
 {
     auto& s = session();
-    const Limits l = s.CheckedLimits("set_acceleration");
-    CheckRange("set_acceleration", "acceleration", acceleration, l.min_acceleration, l.max_acceleration, "mm/s²");
-    s.Request("set_acceleration", timeout, [&s, acceleration](THXT& g) {
-        s.Run("set_acceleration", CMD_SET_ACCELERATION, [&] { return g.SetAcceleration(static_cast<float>(acceleration)); });
-    });
+    Check("set_acceleration", "acceleration", acceleration, TLimitedValue::Acceleration, s.CheckedLimits("set_acceleration"));
+    const auto bytes = SingleToBytes(Float(acceleration));
+    s.Command("set_acceleration", CMD_SET_ACCELERATION, TByteArray(bytes.begin(), bytes.end()), timeout);
 }
 
 double Gripper::acceleration(Timeout timeout)
 {
-    auto& s = session();
-    return s.Request("acceleration", timeout, [&s](THXT& g) {
-        float value = 0;
-        s.Run("acceleration", CMD_GET_ACCELERATION, [&] { return g.GetAcceleration(value); });
-        return static_cast<double>(value);
-    });
+    return SingleAt(session().Read("acceleration", CMD_GET_ACCELERATION, {}, 4, timeout).data());
 }
 
 void Gripper::set_force_limit(double force, Timeout timeout)
 {
     auto& s = session();
-    const Limits l = s.CheckedLimits("set_force_limit");
-    CheckRange("set_force_limit", "force", force, l.min_force, l.max_force, "N");
-    s.Request("set_force_limit", timeout, [&s, force](THXT& g) {
-        s.Run("set_force_limit", CMD_SET_FORCE_LIMIT, [&] { return g.SetForceLimit(static_cast<float>(force)); });
-    });
+    Check("set_force_limit", "force", force, TLimitedValue::Force, s.CheckedLimits("set_force_limit"));
+    const auto bytes = SingleToBytes(Float(force));
+    s.Command("set_force_limit", CMD_SET_FORCE_LIMIT, TByteArray(bytes.begin(), bytes.end()), timeout);
 }
 
 double Gripper::force_limit(Timeout timeout)
 {
-    auto& s = session();
-    return s.Request("force_limit", timeout, [&s](THXT& g) {
-        float value = 0;
-        s.Run("force_limit", CMD_GET_FORCE_LIMIT, [&] { return g.GetForceLimit(value); });
-        return static_cast<double>(value);
-    });
+    return SingleAt(session().Read("force_limit", CMD_GET_FORCE_LIMIT, {}, 4, timeout).data());
+}
+
+Answer Gripper::request(std::uint8_t command, const std::vector<std::uint8_t>& payload, Timeout timeout)
+{
+    const std::string name = CommandName(command);
+    if (payload.size() > 0xFFFF)
+        throw Error(name + ": a payload holds at most 65535 bytes");
+    return session().Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
 }
 
 std::vector<std::uint8_t> Gripper::raw(std::uint8_t command, const std::vector<std::uint8_t>& payload, Timeout timeout)
@@ -226,12 +234,23 @@ std::vector<std::uint8_t> Gripper::raw(std::uint8_t command, const std::vector<s
     const std::string name = CommandName(command);
     if (payload.size() > 0xFFFF)
         throw Error(name + ": a payload holds at most 65535 bytes");
-    Motion motion(session_, session().StartMotion(MotionKind::raw, name, command, TByteArray(payload.begin(), payload.end()), timeout));
-    const MotionResult result = motion.wait(timeout);
-    if (!result.ok())
-        throw StatusError(name, result.status, {});
-    return result.data;
+    const Answer answer =
+        session().Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
+    if (!answer.ok())
+        throw StatusError(name, answer.status, {});
+    return answer.data;
 }
+
+void Gripper::set_reports(const std::vector<Report::Kind>& kinds, std::chrono::milliseconds period, Timeout timeout)
+{
+    session().SetReports(kinds, period, timeout);
+}
+
+std::uint64_t Gripper::on_packet(PacketHandler handler) { return session().AddPacketHandler(std::move(handler)); }
+void Gripper::remove_packet_handler(std::uint64_t id) { session().RemovePacketHandler(id); }
+void Gripper::write_packet_log(const std::string& path) { session().WritePacketLog(path); }
+std::uint64_t Gripper::stray_answers() const { return session().StrayAnswers(); }
+void Gripper::on_notice(NoticeHandler handler) { session().SetNoticeHandler(std::move(handler)); }
 
 std::uint64_t Gripper::on_report(ReportHandler handler) { return session().AddReportHandler(std::move(handler)); }
 void Gripper::remove_report_handler(std::uint64_t id) { session().RemoveReportHandler(id); }

@@ -39,13 +39,20 @@ TLinkThread::~TLinkThread()
     delete FContext;
 }
 
-bool TLinkThread::Post(std::function<void()> job)
+bool TLinkThread::Post(std::function<void()> job) { return Queue(std::move(job), false); }
+
+bool TLinkThread::PostFirst(std::function<void()> job) { return Queue(std::move(job), true); }
+
+bool TLinkThread::Queue(std::function<void()> job, bool first)
 {
     {
         std::lock_guard lock(FMutex);
         if (FStopping)
             return false;
-        FJobs.push_back(std::move(job));
+        if (first)
+            FJobs.push_front(std::move(job));
+        else
+            FJobs.push_back(std::move(job));
         if (FSpinning) {
             FPosted.store(true, std::memory_order_release);
             return true;

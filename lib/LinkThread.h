@@ -38,6 +38,8 @@ public:
     // Queues `job` to run on the link thread. False once the thread is
     // stopping: the job is dropped.
     bool Post(std::function<void()> job);
+    // As Post, ahead of the jobs queued.
+    bool PostFirst(std::function<void()> job);
     // Runs `call` on the link thread as soon as it looks at its events: also
     // inside the wait of a running job, ahead of the jobs queued. Dropped
     // once the thread is stopping.
@@ -54,6 +56,7 @@ public:
 private:
     class TDispatcher;
 
+    bool Queue(std::function<void()> job, bool first);
     void RunJobs();
     // Link thread, waiting for events outside a job: right after jobs ran,
     // handles events without sleeping until a job is posted or IdleSpin has

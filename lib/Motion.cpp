@@ -23,7 +23,7 @@ detail::MotionState& Watched(const std::shared_ptr<detail::MotionState>& state)
 } // namespace
 
 MotionKind Motion::kind() const { return Watched(state_).Kind; }
-bool Motion::done() const { return Watched(state_).Result.Ready(); }
+bool Motion::done() const { return session_->MotionDone(Watched(state_)); }
 MotionResult Motion::wait(Timeout timeout) { return session_->WaitMotion(Watched(state_), timeout); }
 std::optional<MotionResult> Motion::wait_for(std::chrono::milliseconds timeout)
 {

@@ -2,11 +2,18 @@
 
 #include "HXT_commands.h"
 #include "IniFile.h"
+#include "MotionRequests.h"
+#include "PacketLogPacket.h"
+#include "convert.h"
 #include "stat.h"
 
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <sstream>
+#include <thread>
 
 namespace krm::detail {
 
@@ -26,9 +33,32 @@ void KeepSettingsPrivate()
     (void)once;
 }
 
-Clock::time_point Now() { return Clock::now(); }
+// How long a STOP given up on is waited for to reach the wire before the
+// caller goes on (it goes first, so this is only a bound).
+constexpr std::chrono::milliseconds StopWriteWait{200};
 
-std::string Text(const QString& text) { return text.toStdString(); }
+struct ReportByte {
+    Report::Kind Kind;
+    uint8_t Command;
+};
+constexpr ReportByte ReportBytes[] = {{Report::Kind::flags, CMD_GET_SYSTEM_STATE},
+    {Report::Kind::grasping_state, CMD_GET_GRASPING_STATE}, {Report::Kind::position, CMD_GET_POS},
+    {Report::Kind::speed, CMD_GET_SPEED}, {Report::Kind::force, CMD_GET_FORCE}};
+
+uint8_t ReportCommand(Report::Kind kind)
+{
+    for (const auto& r : ReportBytes)
+        if (r.Kind == kind)
+            return r.Command;
+    return CMD_GET_SYSTEM_STATE;
+}
+
+std::string StatusWords(Status status) { return status_name(status) + " (" + status_text(status) + ")"; }
+
+SteadyClock::time_point DeadlineIn(Timeout timeout, std::chrono::milliseconds otherwise)
+{
+    return SteadyClock::now() + timeout.value_or(otherwise);
+}
 
 } // namespace
 
@@ -36,18 +66,57 @@ Session::Session(std::string connection) : FConnection(std::move(connection)) {}
 
 Session::~Session() { Close(); }
 
-void Session::Open(const TConnectionParams& params, Timeout timeout, std::function<bool()> interrupted)
+void Session::Open(const TConnectionParams& params, const Options& options)
 {
-    SetInterruptCheck(std::move(interrupted));
+    SetInterruptCheck(options.interrupt_check);
+    SetNoticeHandler(options.notice);
+    FCan = std::holds_alternative<TCANParams>(params);
+    const auto deadline = DeadlineIn(options.timeout, OpenTimeout);
+    if (options.report_period < MinReportPeriod && !options.reports.empty())
+        throw ConnectionError(FConnection + ": the report period must be at least 10 ms", "report period");
     auto connected = std::make_shared<Completion<std::monostate>>();
+    FEngine.OnConnected = [this, connected] {
+        FLinkUp = true;
+        connected->SetValue({});
+        Notify(Notice::info, FConnection + ": connected");
+    };
+    FEngine.OnLinkLost = [this, connected](const std::string& cause) {
+        if (!connected->Ready()) {
+            connected->SetError(std::make_exception_ptr(ConnectionError(FConnection + ": cannot connect: " + cause, cause)));
+            return;
+        }
+        FLinkUp = false;
+        {
+            std::lock_guard lock(FMutex);
+            FLostCause = cause;
+        }
+        Notify(Notice::warning, FConnection + ": " + cause);
+    };
+    FEngine.OnReport = [this](uint8_t command, const TByteArray& value, Clock::time_point time) { Reported(command, value, time); };
+    FEngine.OnSeen = [this](const Seen& seen) {
+        Packet packet;
+        packet.direction = seen.Received ? Packet::Direction::received : Packet::Direction::sent;
+        packet.command = seen.Command;
+        packet.payload.assign(seen.Payload.begin(), seen.Payload.end());
+        packet.time = seen.Time;
+        packet.faults = seen.Faults;
+        FPackets.Deliver(packet);
+    };
+    FEngine.OnFirstStray = [this](uint8_t command) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", command);
+        Notify(Notice::warning, FConnection + ": an answer (" + byte + " " + CommandName(command) +
+                                    ") came while no request waited for it; most likely a second gripper answers on the same " +
+                                    (FCan ? "CAN identifier" : "line") + " (further ones are only counted)",
+            true);
+    };
     FLink.Post([this, params, connected] {
-        CreateGripper(connected);
-        const TStat status = FGripper->Connect(params);
+        KeepSettingsPrivate();
+        const TStat status = FEngine.Connect(params);
         if (status != E_SUCCESS)
             connected->SetError(std::make_exception_ptr(
                 ConnectionError(FConnection + ": cannot connect: " + StatusText(status), StatusText(status))));
     });
-    const auto deadline = SteadyClock::now() + timeout.value_or(OpenTimeout);
     try {
         switch (connected->Wait(deadline, InterruptCheck())) {
         case WaitEnd::Ready:
@@ -58,20 +127,17 @@ void Session::Open(const TConnectionParams& params, Timeout timeout, std::functi
         case WaitEnd::Interrupted:
             throw InterruptedError(FConnection + ": interrupted while connecting");
         }
-        // The timeout bounds the whole open: the requests below wait for
-        // their answers up to 3 s each, and a peer that takes the connection
-        // but never answers would make them add up.
-        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        // The timeout bounds the whole open.
         try {
-            Request("open", std::max(remaining, std::chrono::milliseconds(0)), [this](THXT& gripper) {
-                RequestReports();
-                TSystemLimits limits;
-                if (gripper.GetSystemLimits(limits) == E_SUCCESS)
-                    StoreLimits({limits.Stroke, limits.MinSpeed, limits.MaxSpeed, limits.MinAcceleration,
-                        limits.MaxAcceleration, limits.MinForce, limits.MaxForce, limits.Extra});
-            });
+            if (!options.reports.empty())
+                SetReports(options.reports, options.report_period, Remaining(deadline));
+            if (options.read_limits)
+                ReadLimits("open", Remaining(deadline));
         } catch (const TimeoutError&) {
             throw ConnectionError(FConnection + ": the gripper did not answer within the timeout", "no answer");
+        } catch (const StatusError&) {
+            // Refused reports or limits: the calls that need them tell.
+        } catch (const LimitError&) {
         }
     } catch (...) {
         Close();
@@ -79,132 +145,289 @@ void Session::Open(const TConnectionParams& params, Timeout timeout, std::functi
     }
 }
 
-void Session::CreateGripper(const std::shared_ptr<Completion<std::monostate>>& connected)
-{
-    KeepSettingsPrivate();
-    FGripper = new THXT;
-    // The link thread's ticker wakes its event loop.
-    FGripper->SetWokenFromOutside(true);
-    FGripper->OnConnect = [this, connected](QObject*) {
-        FLinkUp = true;
-        FLostCause.clear();
-        connected->SetValue({});
-    };
-    FGripper->OnDisconnect = [this](QObject*) { FLinkUp = false; };
-    FGripper->OnTransportReport = [this, connected](QObject*, TTransportReport kind, const QString& text) {
-        if (kind == TTransportReport::LinkLost)
-            LinkLost(Text(text));
-        else if (!connected->Ready())
-            connected->SetError(std::make_exception_ptr(ConnectionError(FConnection + ": cannot connect: " + Text(text), Text(text))));
-    };
-    FGripper->OnSystemState = [this](QObject*) { Reported(Report::Kind::flags, CMD_GET_SYSTEM_STATE); };
-    FGripper->OnGraspingState = [this](QObject*) { Reported(Report::Kind::grasping_state, CMD_GET_GRASPING_STATE); };
-    FGripper->OnPosition = [this](QObject*) { Reported(Report::Kind::position, CMD_GET_POS); };
-    FGripper->OnSpeed = [this](QObject*) { Reported(Report::Kind::speed, CMD_GET_SPEED); };
-    FGripper->OnForce = [this](QObject*) { Reported(Report::Kind::force, CMD_GET_FORCE); };
-    FGripper->PacketLog = [this](const TPacket& packet, bool received) {
-        if (!received)
-            return;
-        const auto cmd = static_cast<uint8_t>(packet.command & 0xFF);
-        ++FAnswers[cmd];
-        if (cmd == FAwaited && packet.ValidLength() >= 2) {
-            FAwaitedStatus = packet.data[0];
-            FAwaitedAnswer.assign(packet.data.begin() + 2, packet.data.begin() + packet.ValidLength());
-        }
-    };
-}
-
-void Session::RequestReports()
-{
-    // Only changed values are reported, so an idle gripper sends nothing.
-    // Speed and force reports are given by some grippers only.
-    FGripper->AutoUpdateSystemState(true, ReportPeriodMs, true);
-    FGripper->AutoUpdateGraspingState(true, ReportPeriodMs, true);
-    FGripper->AutoUpdatePosition(true, ReportPeriodMs, true);
-    FGripper->AutoUpdateSpeed(true, ReportPeriodMs, true);
-    FGripper->AutoUpdateForce(true, ReportPeriodMs, true);
-}
-
 void Session::Close()
 {
     if (FClosed.exchange(true))
         return;
-    // Requests still waiting for their answers are not waited for: the link
-    // closes under them, which ends their waits at once.
-    FLink.Interrupt([this] { Abort(); });
-    FLink.Post([this] {
-        delete FGripper;
-        FGripper = nullptr;
+    // Requests still waiting end at once; a motion under way is stopped and
+    // the reports switched on are switched off before the link closes.
+    auto motion = std::make_shared<Completion<bool>>();
+    FLink.Post([this, motion] {
+        const bool underWay = FEngine.Connected() && FEngine.MotionUnderWay();
+        FEngine.EndAll(Reply::Closed, "closed");
+        motion->SetValue(underWay);
+        if (underWay)
+            Notify(Notice::info, FConnection + ": STOP sent: a motion was under way at close");
     });
+    const auto deadline = SteadyClock::now() + StopGrace;
+    if (motion->Wait(deadline, {}) == WaitEnd::Ready && motion->Take()) {
+        auto stop = FEngine.Submit(CMD_STOP, {}, false);
+        stop->First.Wait(deadline, {});
+    }
+    SwitchOffReports(deadline);
+    FLink.Post([this] { FEngine.Release(); });
     FLink.Stop();
+    FLinkUp = false;
     FReports.Stop();
+    FPackets.Stop(true);
 }
 
-void Session::Abort()
+void Session::SwitchOffReports(SteadyClock::time_point deadline)
 {
-    if (!FGripper)
-        return;
-    // Whoever leaves a motion running stops it first.
-    if ((MotionRunning() || FStarting) && FGripper->IsConnected())
-        FGripper->Stop();
-    FailMotions("the gripper was closed");
-    FGripper->OnDisconnect = nullptr;
-    FGripper->OnTransportReport = nullptr;
-    FGripper->Disconnect();
-    FLinkUp = false;
+    std::set<uint8_t> on;
+    {
+        std::lock_guard lock(FMutex);
+        on.swap(FReportsOn);
+    }
+    std::vector<std::shared_ptr<Exchange>> offs;
+    for (const uint8_t command : on)
+        offs.push_back(FEngine.Submit(command, {0, 0, 0}, false));
+    for (const auto& off : offs)
+        off->First.Wait(deadline, {});
 }
 
 bool Session::IsOpen() const { return !FClosed && FLinkUp; }
 
-void Session::EnsureUsable(const std::string& name) const
+void Session::Notify(Notice level, const std::string& text, bool alwaysShown)
 {
-    if (!FGripper || FClosed)
+    NoticeHandler handler;
+    {
+        std::lock_guard lock(FMutex);
+        handler = FNotice;
+    }
+    if (handler)
+        handler(level, text);
+    else if (alwaysShown)
+        std::fprintf(stderr, "krm: %s\n", text.c_str());
+}
+
+void Session::SetNoticeHandler(NoticeHandler handler)
+{
+    std::lock_guard lock(FMutex);
+    FNotice = std::move(handler);
+}
+
+void Session::EnsureOpen(const std::string& name) const
+{
+    if (FClosed)
         throw ConnectionError(name + ": the gripper is closed", "closed");
-    if (!FGripper->IsConnected()) {
-        const std::string cause = FLostCause.empty() ? "the link is down" : FLostCause;
-        throw ConnectionError(name + ": " + cause, cause);
-    }
 }
 
-void Session::Fail(const std::string& name, uint8_t cmd, TStat status, uint32_t answersBefore, int answerStatus)
+std::string Session::NoAnswerText() const
 {
-    if (!FGripper->IsConnected()) {
-        const std::string cause = FLostCause.empty() ? "the link is down" : FLostCause;
-        throw ConnectionError(name + ": " + cause, cause);
-    }
-    if (FGripper->LastTransactionRefused())
-        throw Error(name + ": too many requests are waiting for their answers");
-    if (status == E_CMD_FAILED && FAnswers[cmd] == answersBefore)
-        throw TimeoutError(name + ": no answer from the gripper within 3 s");
-    // A reading whose answer does not fit reports E_CMD_FAILED: the
-    // gripper's own status tells more, unless it was success.
-    if (status == E_CMD_FAILED && answerStatus == E_SUCCESS)
-        throw Error(name + ": the gripper's answer does not have the expected length");
-    if (status == E_CMD_FAILED && answerStatus > 0)
-        status = static_cast<TStat>(answerStatus);
-    throw StatusError(name, static_cast<Status>(status), Advice(status));
+    return std::string("no answer from the gripper within ") + std::to_string(Engine::AnswerTime.count() / 1000) + " s" +
+           (FCan ? " (check the CAN identifier)" : "");
 }
 
-std::string Session::Advice(TStat status)
+Reception Session::AwaitFirst(const std::string& name, const std::shared_ptr<Exchange>& request,
+    SteadyClock::time_point deadline)
 {
-    // The cause depends on the gripper's state: ask for it now, as a report
+    switch (request->First.Wait(deadline, InterruptCheck())) {
+    case WaitEnd::Ready:
+        break;
+    case WaitEnd::Deadline:
+        FEngine.Abandon(request);
+        if (request->Motion)
+            GiveUpAndThrow(name, name + ": no answer within the timeout", false, false, deadline, request);
+        throw TimeoutError(name + ": no answer within the timeout");
+    case WaitEnd::Interrupted:
+        FEngine.Abandon(request);
+        if (request->Motion)
+            GiveUpAndThrow(name, name + ": interrupted", true, false, deadline, request);
+        throw InterruptedError(name + ": interrupted");
+    }
+    Reception first = request->First.Take();
+    if (first.How != Reply::Answered)
+        Failed(name, first, request->Motion, deadline);
+    return first;
+}
+
+Reception Session::AwaitFinal(const std::string& name, const std::shared_ptr<Exchange>& request,
+    SteadyClock::time_point deadline)
+{
+    switch (request->Final.Wait(deadline, InterruptCheck())) {
+    case WaitEnd::Ready:
+        break;
+    case WaitEnd::Deadline:
+        FEngine.Abandon(request);
+        if (request->Motion)
+            GiveUpAndThrow(name, name + ": not finished within the timeout", false, true, deadline, request);
+        throw TimeoutError(name + ": not finished within the timeout");
+    case WaitEnd::Interrupted:
+        FEngine.Abandon(request);
+        if (request->Motion)
+            GiveUpAndThrow(name, name + ": interrupted", true, true, deadline, request);
+        throw InterruptedError(name + ": interrupted");
+    }
+    Reception final = request->Final.Take();
+    if (final.How != Reply::Answered)
+        Failed(name, final, false, deadline);
+    return final;
+}
+
+void Session::Failed(const std::string& name, const Reception& reception, bool motion, SteadyClock::time_point deadline)
+{
+    switch (reception.How) {
+    case Reply::Answered:
+        break;
+    case Reply::NoAnswer: {
+        // The request may have reached the gripper and started the motion.
+        const std::string text = name + ": " + NoAnswerText();
+        if (motion)
+            GiveUpAndThrow(name, text, false, false, deadline, nullptr);
+        throw TimeoutError(text);
+    }
+    case Reply::WriteFailed:
+        throw Error(name + ": not sent: the link did not take the request (" + reception.Cause + ")");
+    case Reply::Closed:
+        throw ConnectionError(name + ": the gripper is closed", "closed");
+    case Reply::LinkDown: {
+        std::string cause;
+        {
+            std::lock_guard lock(FMutex);
+            cause = FLostCause;
+        }
+        if (cause.empty())
+            cause = reception.Cause.empty() ? "the link is down" : reception.Cause;
+        throw ConnectionError(name + ": " + cause, cause);
+    }
+    }
+    throw Error(name + ": no answer");
+}
+
+StopOutcome Session::GiveUp(const std::string& name, const std::string& why, SteadyClock::time_point deadline,
+    const std::shared_ptr<Exchange>& motion)
+{
+    auto stop = FEngine.Submit(CMD_STOP, {}, false);
+    Notify(Notice::info, FConnection + ": " + name + ": " + why + "; STOP sent");
+    // On the wire before the caller hears of the interrupt: it goes ahead
+    // of everything else, so this takes microseconds.
+    const auto written = SteadyClock::now() + StopWriteWait;
+    while (!stop->Sent && !stop->First.Ready() && SteadyClock::now() < written)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    // A further interrupt ends the wait for STOP's answer.
+    const auto until = std::max(deadline, SteadyClock::now()) + StopGrace;
+    switch (stop->First.Wait(until, InterruptCheck())) {
+    case WaitEnd::Ready:
+        break;
+    case WaitEnd::Deadline:
+        return {StopOutcome::Kind::unanswered};
+    case WaitEnd::Interrupted:
+        return {StopOutcome::Kind::not_awaited};
+    }
+    const Reception answer = stop->First.Take();
+    switch (answer.How) {
+    case Reply::Answered:
+        if (answer.Short || answer.Status != E_SUCCESS)
+            return {StopOutcome::Kind::refused, answer.Short ? Status::cmd_format_error : static_cast<Status>(answer.Status)};
+        // A motion that had started ends with its final answer, within the
+        // same time.
+        if (motion && motion->First.Ready() && motion->First.Take().Status == E_CMD_PENDING)
+            motion->Final.Wait(until, InterruptCheck());
+        return {StopOutcome::Kind::answered};
+    case Reply::NoAnswer:
+        return {StopOutcome::Kind::unanswered};
+    case Reply::WriteFailed:
+    case Reply::LinkDown:
+    case Reply::Closed:
+        break;
+    }
+    return {StopOutcome::Kind::not_sent};
+}
+
+std::string StopText(const StopOutcome& stop)
+{
+    switch (stop.kind) {
+    case StopOutcome::Kind::answered:
+        return "STOP sent and answered";
+    case StopOutcome::Kind::refused:
+        return "STOP sent but refused: " + StatusWords(stop.status);
+    case StopOutcome::Kind::unanswered:
+        return "STOP sent, no answer to it";
+    case StopOutcome::Kind::not_awaited:
+        return "STOP sent, its answer not awaited (interrupted again)";
+    case StopOutcome::Kind::not_sent:
+        break;
+    }
+    return "STOP could not be sent";
+}
+
+void Session::GiveUpAndThrow(const std::string& name, const std::string& text, bool interrupted, bool answered,
+    SteadyClock::time_point deadline, const std::shared_ptr<Exchange>& motion)
+{
+    const StopOutcome stop = GiveUp(name, interrupted ? "interrupted" : answered ? "not finished" : "no answer", deadline, motion);
+    if (interrupted)
+        throw MotionInterruptedError(text + "; " + StopText(stop), stop);
+    throw MotionTimeoutError(text + "; " + StopText(stop), answered, stop);
+}
+
+Answer Session::Transact(const std::string& name, uint8_t command, TByteArray payload, Timeout timeout, bool motion)
+{
+    EnsureOpen(name);
+    const auto deadline = motion ? MotionDeadline(timeout) : DeadlineIn(timeout, RequestTimeout);
+    const auto request = FEngine.Submit(command, std::move(payload), motion);
+    const Reception first = AwaitFirst(name, request, deadline);
+    Answer answer;
+    if (first.Short)
+        throw Error(name + ": the gripper's answer carries no status word");
+    answer.status = static_cast<Status>(first.Status);
+    answer.data.assign(first.Data.begin(), first.Data.end());
+    answer.duration = first.Time - request->SentAt;
+    if (first.Status != E_CMD_PENDING)
+        return answer;
+    const Reception final = AwaitFinal(name, request, deadline);
+    if (final.Short)
+        throw Error(name + ": the gripper's final answer carries no status word");
+    answer.pending = true;
+    answer.status = static_cast<Status>(final.Status);
+    answer.data.assign(final.Data.begin(), final.Data.end());
+    answer.duration = final.Time - request->SentAt;
+    return answer;
+}
+
+void Session::Command(const std::string& name, uint8_t command, TByteArray payload, Timeout timeout)
+{
+    const Answer answer = Transact(name, command, std::move(payload), timeout, false);
+    if (!answer.ok())
+        ThrowStatus(name, answer.status);
+}
+
+TByteArray Session::Read(const std::string& name, uint8_t command, TByteArray payload, size_t length, Timeout timeout)
+{
+    const Answer answer = Transact(name, command, std::move(payload), timeout, false);
+    if (!answer.ok())
+        ThrowStatus(name, answer.status);
+    if (answer.data.size() != length)
+        throw Error(name + ": " + AnswerLengthFault(answer.data.size(), length));
+    return TByteArray(answer.data.begin(), answer.data.end());
+}
+
+void Session::ThrowStatus(const std::string& name, Status status) { throw StatusError(name, status, Advice(status)); }
+
+std::string Session::Advice(Status status)
+{
+    // The cause depends on the gripper's state: asked for now, as a report
     // of a change may still be under way.
     const auto flags = [this] {
-        FGripper->GetSystemState();
-        return FGripper->SystemState();
+        try {
+            const TByteArray word = Read("state", CMD_GET_SYSTEM_STATE, {}, 4, {});
+            return static_cast<std::uint32_t>(IntAt(word.data()));
+        } catch (const Error&) {
+            return std::uint32_t{0};
+        }
     };
     switch (status) {
-    case E_ACCESS_DENIED:
+    case Status::access_denied:
         if ((flags() & flags::fast_stop) != 0)
             return "acknowledge the fast stop first";
         break;
-    case E_NOT_INITIALIZED:
+    case Status::not_initialized:
         if ((flags() & flags::referenced) == 0)
             return "home the gripper first";
         break;
-    case E_CMD_UNKNOWN:
+    case Status::cmd_unknown:
         return "the gripper does not know this command";
-    case E_RANGE_ERROR:
+    case Status::range_error:
         return "a value is outside the range the gripper takes";
     default:
         break;
@@ -212,152 +435,92 @@ std::string Session::Advice(TStat status)
     return {};
 }
 
-void Session::Reported(Report::Kind kind, uint8_t cmd)
+SteadyClock::time_point Session::MotionDeadline(Timeout timeout) const
 {
-    const auto now = Now();
-    Report report;
-    report.kind = kind;
-    report.time = now;
-    report.flags = FGripper->SystemState();
-    report.grasping_state = static_cast<GraspingState>(FGripper->GraspingState());
-    report.position = FGripper->Position();
-    report.speed = FGripper->Speed();
-    report.force = FGripper->Force();
-    {
-        std::lock_guard lock(FMutex);
-        State& s = FLastState;
-        s.flags = report.flags;
-        s.grasping_state = report.grasping_state;
-        s.position = report.position;
-        s.speed = report.speed;
-        s.force = report.force;
-        Clock::time_point* times[] = {&s.flags_time, &s.grasping_state_time, &s.position_time, &s.speed_time, &s.force_time};
-        *times[static_cast<int>(kind)] = now;
-    }
-    // The answer to this session's own request is no report.
-    if (cmd != FAwaited)
-        FReports.Deliver(report);
+    return DeadlineIn(timeout, MotionTimeout());
 }
 
-std::shared_ptr<MotionState> Session::StartMotion(MotionKind kind, const std::string& name, uint8_t cmd,
-    const TByteArray& params, Timeout timeout)
+std::shared_ptr<MotionState> Session::StartMotion(MotionKind kind, const std::string& name, uint8_t command,
+    TByteArray payload, SteadyClock::time_point deadline)
 {
-    return Request(name, timeout, [this, kind, name, cmd, params](THXT& gripper) {
-        auto motion = std::make_shared<MotionState>();
-        motion->Kind = kind;
-        motion->Command = cmd;
-        motion->Name = name;
-        // A running motion with the same command byte is replaced; its final
-        // answer comes with the byte this one waits for.
-        const auto stale = std::count_if(FRunning.begin(), FRunning.end(), [cmd](const auto& m) { return m->Command == cmd; });
-        const uint32_t before = FAnswers[cmd];
-        const int outer = FAwaited;
-        FAwaited = cmd;
-        FAwaitedStatus = -1;
-        FAwaitedAnswer.clear();
-        motion->Started = SteadyClock::now();
-        FStarting = true;
-        const TStat status = gripper.ExecuteAsync(cmd, params, [this, motion](QObject*, int, TStat final, const TByteArray& data) {
-            MotionFinal(motion, final, data);
-        });
-        FStarting = false;
-        FAwaited = outer;
-        if (status == E_CMD_PENDING) {
-            motion->StaleFinals = static_cast<int>(stale);
-            FRunning.push_back(motion);
-        } else if (status == E_SUCCESS) {
-            // Done at once: the immediate answer is the final one.
-            motion->FinalSeen = true;
-            FinishMotion(motion, status, FAwaitedAnswer, SteadyClock::now());
-        } else {
-            Fail(name, cmd, status, before);
-        }
+    EnsureOpen(name);
+    auto motion = std::make_shared<MotionState>();
+    motion->Kind = kind;
+    motion->Name = name;
+    motion->Request = FEngine.Submit(command, std::move(payload), true);
+    const Reception first = AwaitFirst(name, motion->Request, deadline);
+    if (first.Short)
+        throw Error(name + ": the gripper's answer carries no status word");
+    if (first.Status == E_CMD_PENDING)
         return motion;
-    });
+    if (first.Status != E_SUCCESS)
+        ThrowStatus(name, static_cast<Status>(first.Status));
+    // Done at once: the immediate answer is the final one.
+    Finish(*motion, first);
+    return motion;
 }
 
-void Session::MotionFinal(const std::shared_ptr<MotionState>& motion, TStat status, const TByteArray& data)
+MotionResult Session::Finish(MotionState& motion, const Reception& final)
 {
-    if (status == E_CMD_PENDING || motion->FinalSeen)
-        return;
-    const auto end = SteadyClock::now();
-    if (motion->StaleFinals > 0) {
-        --motion->StaleFinals;
-        const auto replaced = std::find_if(FRunning.begin(), FRunning.end(),
-            [&](const auto& m) { return m != motion && m->Command == motion->Command; });
-        if (replaced != FRunning.end()) {
-            auto old = *replaced;
-            old->FinalSeen = true;
-            FRunning.erase(replaced);
-            FinishMotion(old, status, data, end);
+    MotionResult result;
+    result.kind = motion.Kind;
+    result.status = static_cast<Status>(final.Status);
+    result.duration = final.Time - motion.Request->SentAt;
+    result.data.assign(final.Data.begin(), final.Data.end());
+    if (motion.Kind != MotionKind::raw) {
+        try {
+            result.position = SingleAt(Read(motion.Name, CMD_GET_POS, {}, 4, {}).data());
+        } catch (const Error&) {
+            // The motion's end is what counts; the position stays unknown.
+            result.position = std::numeric_limits<double>::quiet_NaN();
         }
-        return;
     }
-    motion->FinalSeen = true;
-    FRunning.erase(std::remove(FRunning.begin(), FRunning.end(), motion), FRunning.end());
-    FinishMotion(motion, status, data, end);
+    std::lock_guard lock(motion.Mutex);
+    motion.Result = result;
+    return result;
 }
 
-void Session::FinishMotion(const std::shared_ptr<MotionState>& motion, TStat status, const TByteArray& data,
-    SteadyClock::time_point end)
+bool Session::MotionDone(MotionState& motion)
 {
-    // The position is read once the final answer is handled: this runs inside
-    // the gripper object's packet handling, where no request may start.
-    auto complete = [this, motion, status, data, end](bool read) {
-        if (read && motion->Kind != MotionKind::raw && FGripper && FGripper->IsConnected())
-            FGripper->GetPosition();
-        MotionResult result;
-        result.kind = motion->Kind;
-        result.status = static_cast<Status>(status);
-        result.duration = end - motion->Started;
-        result.position = FGripper ? FGripper->Position() : LastState().position;
-        result.data.assign(data.begin(), data.end());
-        motion->Result.SetValue(std::move(result));
-    };
-    if (!FLink.Post([complete] { complete(true); }))
-        complete(false);
-}
-
-void Session::LinkLost(const std::string& cause)
-{
-    FLinkUp = false;
-    FLostCause = cause;
-    FailMotions(cause);
-}
-
-void Session::FailMotions(const std::string& why)
-{
-    for (const auto& motion : FRunning) {
-        motion->FinalSeen = true;
-        motion->Result.SetError(std::make_exception_ptr(ConnectionError(motion->Name + ": " + why, why)));
+    {
+        std::lock_guard lock(motion.Mutex);
+        if (motion.Result || motion.Error)
+            return true;
     }
-    FRunning.clear();
+    return motion.Request->Final.Ready();
 }
-
-bool Session::MotionRunning() const { return !FRunning.empty(); }
 
 MotionResult Session::WaitMotion(MotionState& motion, Timeout timeout)
 {
-    const auto limit = timeout.value_or(MotionTimeout());
-    if (std::optional<MotionResult> result = WaitMotionFor(motion, limit))
-        return std::move(*result);
-    // Whoever gives up on a running motion stops it first.
-    try {
-        Request("stop", {}, [this](THXT& gripper) { Run("stop", CMD_STOP, [&] { return gripper.Stop(); }); });
-        motion.Result.Wait(SteadyClock::now() + StopResultTimeout, InterruptCheck());
-    } catch (const Error&) {
-        // The timeout is what the caller is told about.
+    {
+        std::lock_guard lock(motion.Mutex);
+        if (motion.Result)
+            return *motion.Result;
+        if (motion.Error)
+            std::rethrow_exception(motion.Error);
     }
-    throw TimeoutError(motion.Name + ": not finished within " + std::to_string(limit.count()) + " ms; STOP sent");
+    try {
+        return Finish(motion, AwaitFinal(motion.Name, motion.Request, MotionDeadline(timeout)));
+    } catch (const ConnectionError&) {
+        std::lock_guard lock(motion.Mutex);
+        motion.Error = std::current_exception();
+        throw;
+    }
 }
 
 std::optional<MotionResult> Session::WaitMotionFor(MotionState& motion, std::chrono::milliseconds timeout)
 {
-    switch (motion.Result.Wait(SteadyClock::now() + timeout, InterruptCheck())) {
+    {
+        std::lock_guard lock(motion.Mutex);
+        if (motion.Result)
+            return motion.Result;
+    }
+    switch (motion.Request->Final.Wait(SteadyClock::now() + timeout, InterruptCheck())) {
     case WaitEnd::Ready:
-        return motion.Result.Take();
+        return WaitMotion(motion, timeout);
     case WaitEnd::Interrupted:
-        ThrowInterrupted(motion.Name);
+        FEngine.Abandon(motion.Request);
+        GiveUpAndThrow(motion.Name, motion.Name + ": interrupted", true, true, SteadyClock::now(), motion.Request);
     case WaitEnd::Deadline:
         break;
     }
@@ -366,23 +529,21 @@ std::optional<MotionResult> Session::WaitMotionFor(MotionState& motion, std::chr
 
 void Session::CancelMotion(MotionState& motion, Timeout timeout)
 {
-    if (motion.Result.Ready())
+    if (MotionDone(motion))
         return;
-    Request("cancel", timeout, [this](THXT& gripper) { Run("stop", CMD_STOP, [&] { return gripper.Stop(); }); });
+    Command("cancel", CMD_STOP, {}, timeout);
 }
 
-void Session::StopAfterInterrupt()
+Limits Session::ReadLimits(const std::string& name, Timeout timeout)
 {
-    FLink.Post([this] {
-        if (FGripper && MotionRunning() && FGripper->IsConnected())
-            FGripper->Stop();
-    });
-}
-
-void Session::ThrowInterrupted(const std::string& name)
-{
-    StopAfterInterrupt();
-    throw InterruptedError(name + ": interrupted");
+    TSystemLimits l;
+    DecodeSystemLimits(Read(name, CMD_GET_SYSTEM_LIMITS, {}, 32, timeout), l);
+    if (const std::string fault = LimitsFault(l); !fault.empty())
+        throw LimitError(name + ": the gripper's limits are unusable: " + fault);
+    const Limits limits{l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration, l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
+    std::lock_guard lock(FMutex);
+    FLimits = limits;
+    return limits;
 }
 
 Limits Session::CheckedLimits(const std::string& name)
@@ -393,25 +554,96 @@ Limits Session::CheckedLimits(const std::string& name)
             return *FLimits;
     }
     try {
-        return Request(name, {}, [this, name](THXT& gripper) {
-            TSystemLimits l;
-            Run(name, CMD_GET_SYSTEM_LIMITS, [&] { return gripper.GetSystemLimits(l); });
-            const Limits limits{l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration, l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
-            StoreLimits(limits);
-            return limits;
-        });
+        return ReadLimits(name, {});
     } catch (const InterruptedError&) {
         throw;
+    } catch (const LimitError& error) {
+        throw LimitError(std::string(error.what()) + ", so the values cannot be checked; nothing was sent");
     } catch (const Error& error) {
         throw LimitError(name + ": the gripper's limits could not be read (" + error.what() +
                          "), so the values cannot be checked; nothing was sent");
     }
 }
 
-void Session::StoreLimits(const Limits& limits)
+void Session::SetReports(const std::vector<Report::Kind>& kinds, std::chrono::milliseconds period, Timeout timeout)
 {
-    std::lock_guard lock(FMutex);
-    FLimits = limits;
+    if (!kinds.empty() && (period < MinReportPeriod || period.count() > 0xFFFF))
+        throw Error("set_reports: the period must be 10 to 65535 ms");
+    const auto deadline = DeadlineIn(timeout, RequestTimeout);
+    const auto left = [deadline] { return Remaining(deadline); };
+    std::set<uint8_t> wanted;
+    for (const auto kind : kinds)
+        wanted.insert(ReportCommand(kind));
+    std::set<uint8_t> on;
+    {
+        std::lock_guard lock(FMutex);
+        on = FReportsOn;
+    }
+    // Enabled, only when changed, every `period`.
+    const auto ms = static_cast<uint16_t>(period.count());
+    for (const uint8_t command : wanted) {
+        Command("set_reports", command, {0x03, static_cast<uint8_t>(ms & 0xFF), static_cast<uint8_t>(ms >> 8)}, left());
+        std::lock_guard lock(FMutex);
+        FReportsOn.insert(command);
+    }
+    for (const uint8_t command : on) {
+        if (wanted.count(command))
+            continue;
+        Command("set_reports", command, {0, 0, 0}, left());
+        std::lock_guard lock(FMutex);
+        FReportsOn.erase(command);
+    }
+}
+
+void Session::Reported(uint8_t command, const TByteArray& value, Clock::time_point time)
+{
+    Report report;
+    {
+        std::lock_guard lock(FMutex);
+        State& s = FLastState;
+        // A report of another length than its value's is no report.
+        switch (command) {
+        case CMD_GET_SYSTEM_STATE:
+            if (value.size() != 4)
+                return;
+            report.kind = Report::Kind::flags;
+            s.flags = static_cast<std::uint32_t>(IntAt(value.data()));
+            s.flags_time = time;
+            break;
+        case CMD_GET_GRASPING_STATE:
+            if (value.size() != 1)
+                return;
+            report.kind = Report::Kind::grasping_state;
+            s.grasping_state = static_cast<GraspingState>(value[0]);
+            s.grasping_state_time = time;
+            break;
+        default: {
+            if (value.size() != 4)
+                return;
+            const double v = SingleAt(value.data());
+            if (command == CMD_GET_POS) {
+                report.kind = Report::Kind::position;
+                s.position = v;
+                s.position_time = time;
+            } else if (command == CMD_GET_SPEED) {
+                report.kind = Report::Kind::speed;
+                s.speed = v;
+                s.speed_time = time;
+            } else {
+                report.kind = Report::Kind::force;
+                s.force = v;
+                s.force_time = time;
+            }
+        }
+        }
+        report.time = time;
+        report.flags = s.flags;
+        report.grasping_state = s.grasping_state;
+        report.position = s.position;
+        report.speed = s.speed;
+        report.force = s.force;
+    }
+    FReports.Deliver(report);
 }
 
 State Session::LastState() const
@@ -420,9 +652,37 @@ State Session::LastState() const
     return FLastState;
 }
 
-std::uint64_t Session::AddReportHandler(Gripper::ReportHandler handler) { return FReports.Add(std::move(handler)); }
+std::uint64_t Session::AddPacketHandler(Gripper::PacketHandler handler)
+{
+    const auto id = FPackets.Add(std::move(handler));
+    FEngine.SetObserving(true);
+    return id;
+}
 
-void Session::RemoveReportHandler(std::uint64_t id) { FReports.Remove(id); }
+void Session::WritePacketLog(const std::string& path)
+{
+    std::unique_ptr<TPacketLogFile> file;
+    if (!path.empty()) {
+        file = std::make_unique<TPacketLogFile>();
+        QString error;
+        if (!file->Open(QString::fromStdString(path), error))
+            throw Error("write_packet_log: cannot write \"" + path + "\": " + error.toStdString());
+        file->MarkConnected();
+    }
+    std::uint64_t old = 0;
+    {
+        std::lock_guard lock(FMutex);
+        old = std::exchange(FLogHandler, 0);
+    }
+    if (old != 0)
+        FPackets.Remove(old);
+    if (!file)
+        return;
+    std::shared_ptr<TPacketLogFile> log(std::move(file));
+    const auto id = AddPacketHandler([log](const Packet& packet) { WritePacketRow(*log, packet); });
+    std::lock_guard lock(FMutex);
+    FLogHandler = id;
+}
 
 void Session::SetInterruptCheck(std::function<bool()> check)
 {

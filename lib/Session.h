@@ -1,44 +1,54 @@
 #pragma once
-// One gripper session behind krm::Gripper: the gripper object (THXT) on a
-// link thread of its own, the requests marshalled to it, the motions this
-// session started, the reports, and the latest reported state.
+// One gripper session behind krm::Gripper: the session engine on a link
+// thread of its own, the caller's side of each request with its deadline and
+// the interrupt check, the motion rule, the reports this session switched
+// on, the packet observers, and the latest reported state.
 //
-// Requests run on the link thread one after the other (TLinkThread); the
-// caller waits for their result in slices (Completion) with a deadline and
-// the interrupt check. Reports reach their handlers on a thread of their own
-// (ReportDelivery), so no caller's code runs on the link thread.
+// The motion rule: a motion (home, move, grasp, release, or a request with a
+// motion's command byte) whose first answer does not come, whose caller's
+// time runs out, or whose wait is interrupted is sent STOP, and STOP's answer
+// is awaited for at most StopGrace beyond the caller's time (a further
+// interrupt ends that wait). close() and the destructor do the same for a
+// motion still under way. No call waits longer than its time plus StopGrace.
 #include "Completion.h"
 #include "ConnectionParams.h"
+#include "Delivery.h"
+#include "Engine.h"
 #include "HXTForm.h"
 #include "LinkThread.h"
-#include "ReportDelivery.h"
+#include "PacketLogCsv.h"
 
 #include <krm/krm.hpp>
 
-#include <array>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
-#include <type_traits>
-#include <variant>
-#include <vector>
 
 namespace krm::detail {
 
-// A motion started by this session. The link thread writes the fields below
-// Result; callers only look at Result.
+// What is left of the time up to `deadline` (nothing once it passed).
+inline std::chrono::milliseconds Remaining(SteadyClock::time_point deadline)
+{
+    return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()),
+        std::chrono::milliseconds(0));
+}
+
+// How STOP went, in words for error messages.
+std::string StopText(const StopOutcome& stop);
+
+// A motion started by this session.
 struct MotionState {
     MotionKind Kind = MotionKind::home;
-    uint8_t Command = 0;
     std::string Name;
-    SteadyClock::time_point Started{};
-    Completion<MotionResult> Result;
-    // Link thread only.
-    bool FinalSeen = false;
-    // Final answers of replaced motions with the same command byte that
-    // arrive before this motion's own one.
-    int StaleFinals = 0;
+    std::shared_ptr<Exchange> Request;
+    // Set once the motion ended (the final answer, or a failure).
+    std::mutex Mutex;
+    std::optional<MotionResult> Result;
+    std::exception_ptr Error;
 };
 
 class Session {
@@ -46,181 +56,117 @@ public:
     // Longest wait for the link to come up when open() is given no timeout.
     static constexpr std::chrono::milliseconds OpenTimeout{10000};
     // Longest wait for a request's result when the call is given no
-    // timeout; the link itself gives up on an answer after 3 s.
+    // timeout; the engine itself gives up on an answer after 3 s.
     static constexpr std::chrono::milliseconds RequestTimeout{10000};
-    // Longest wait for the end of a motion sent STOP because its wait ran out.
-    static constexpr std::chrono::milliseconds StopResultTimeout{5000};
+    // Longest wait for STOP's answer beyond the caller's time.
+    static constexpr std::chrono::milliseconds StopGrace{1000};
     static constexpr std::chrono::milliseconds DefaultMotionTimeout{60000};
-    // Periods of the reports asked for at open (only changed values).
-    static constexpr int32_t ReportPeriodMs = 50;
+    static constexpr std::chrono::milliseconds MinReportPeriod{10};
 
     explicit Session(std::string connection);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Opens the link and asks for reports; throws ConnectionError.
-    void Open(const TConnectionParams& params, Timeout timeout, std::function<bool()> interrupted);
+    // Opens the link, switches on the reports chosen and reads the limits;
+    // throws ConnectionError.
+    void Open(const TConnectionParams& params, const Options& options);
     void Close();
     bool IsOpen() const;
     const std::string& Connection() const { return FConnection; }
 
-    // Runs `fn(THXT&)` on the link thread and returns its value (see the
-    // file comment). Throws what `fn` throws, ConnectionError when the
-    // session is closed or the link is down, TimeoutError when `timeout`
-    // (default RequestTimeout) runs out, InterruptedError.
-    template <class Fn> auto Request(const std::string& name, Timeout timeout, Fn fn) -> std::invoke_result_t<Fn, THXT&>;
+    // Sends a request and returns its answer, whatever its status; for a
+    // "pending" first answer, the final one. `motion`: the motion rule
+    // applies. Throws ConnectionError, TimeoutError, InterruptedError, and
+    // Error for a write the link refused.
+    Answer Transact(const std::string& name, uint8_t command, TByteArray payload, Timeout timeout, bool motion);
+    // A request that must be answered with success; StatusError otherwise.
+    void Command(const std::string& name, uint8_t command, TByteArray payload, Timeout timeout);
+    // A reading: success with exactly `length` result bytes; Error naming
+    // both lengths otherwise.
+    TByteArray Read(const std::string& name, uint8_t command, TByteArray payload, size_t length, Timeout timeout);
 
-    // Link thread: the exception for a request `name` with command byte
-    // `cmd` that ended with `status`; `answersBefore` is Answers(cmd) from
-    // before the request, `answerStatus` the status of its answer (-1: none
-    // seen).
-    [[noreturn]] void Fail(const std::string& name, uint8_t cmd, TStat status, uint32_t answersBefore,
-        int answerStatus = -1);
-    // Link thread: packets received so far with command byte `cmd`.
-    uint32_t Answers(uint8_t cmd) const { return FAnswers[cmd]; }
-    // Link thread: runs a typed request of the gripper object for `cmd`,
-    // marking it as the awaited command (its answer is no report), and
-    // throws through Fail for another status than success.
-    template <class Op> void Run(const std::string& name, uint8_t cmd, Op op);
-
-    // Sends a motion command (E_CMD_PENDING, then the final answer) and
-    // returns its state once the gripper accepted it.
-    std::shared_ptr<MotionState> StartMotion(MotionKind kind, const std::string& name, uint8_t cmd,
-        const TByteArray& params, Timeout timeout);
-    // Motion::wait and wait_for.
+    // Sends a motion command and returns its state once the gripper
+    // accepted it (or ended it at once). `deadline`: the caller's time, which
+    // covers the start too.
+    std::shared_ptr<MotionState> StartMotion(MotionKind kind, const std::string& name, uint8_t command,
+        TByteArray payload, SteadyClock::time_point deadline);
     MotionResult WaitMotion(MotionState& motion, Timeout timeout);
     std::optional<MotionResult> WaitMotionFor(MotionState& motion, std::chrono::milliseconds timeout);
     void CancelMotion(MotionState& motion, Timeout timeout);
+    bool MotionDone(MotionState& motion);
+    SteadyClock::time_point MotionDeadline(Timeout timeout) const;
 
     // The limits read at open (read again when that failed); LimitError when
-    // they cannot be read.
+    // they cannot be read or are unusable.
     Limits CheckedLimits(const std::string& name);
-    void StoreLimits(const Limits& limits);
+    Limits ReadLimits(const std::string& name, Timeout timeout);
 
+    void SetReports(const std::vector<Report::Kind>& kinds, std::chrono::milliseconds period, Timeout timeout);
     State LastState() const;
-    std::uint64_t AddReportHandler(Gripper::ReportHandler handler);
-    void RemoveReportHandler(std::uint64_t id);
+    std::uint64_t AddReportHandler(Gripper::ReportHandler handler) { return FReports.Add(std::move(handler)); }
+    void RemoveReportHandler(std::uint64_t id) { FReports.Remove(id); }
+    std::uint64_t AddPacketHandler(Gripper::PacketHandler handler);
+    void RemovePacketHandler(std::uint64_t id) { FPackets.Remove(id); }
+    void WritePacketLog(const std::string& path);
+    std::uint64_t StrayAnswers() const { return FEngine.StrayCount(); }
+    void SetNoticeHandler(NoticeHandler handler);
     void SetInterruptCheck(std::function<bool()> check);
     void SetMotionTimeout(std::chrono::milliseconds timeout) { FMotionTimeoutMs = timeout.count(); }
     std::chrono::milliseconds MotionTimeout() const { return std::chrono::milliseconds(FMotionTimeoutMs.load()); }
 
 private:
-    template <class R> using Value = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
-
     // Link thread.
-    void CreateGripper(const std::shared_ptr<Completion<std::monostate>>& connected);
-    // Stops a motion this session started (or is starting), ends the waits
-    // of its motions and closes the link; runs as an interrupt of the link
-    // thread, so a request waiting for its answer ends at once.
-    void Abort();
-    void EnsureUsable(const std::string& name) const;
-    void Reported(Report::Kind kind, uint8_t cmd);
-    void MotionFinal(const std::shared_ptr<MotionState>& motion, TStat status, const TByteArray& data);
-    void FinishMotion(const std::shared_ptr<MotionState>& motion, TStat status, const TByteArray& data,
-        SteadyClock::time_point end);
-    void LinkLost(const std::string& cause);
-    void FailMotions(const std::string& why);
-    bool MotionRunning() const;
-    std::string Advice(TStat status);
-    void RequestReports();
+    void Reported(uint8_t command, const TByteArray& value, Clock::time_point time);
+    // To the notice handler; without one, to standard error if `alwaysShown`.
+    void Notify(Notice level, const std::string& text, bool alwaysShown = false);
 
     // Caller's thread.
     std::function<bool()> InterruptCheck() const;
-    // Waits for `done`; on a deadline or an interrupt marks the request
-    // abandoned and throws.
-    template <class T>
-    void Await(const std::string& name, Completion<T>& done, SteadyClock::time_point deadline,
-        const std::shared_ptr<std::atomic_bool>& abandoned);
-    // Sends STOP for a running motion of this session without waiting.
-    void StopAfterInterrupt();
-    [[noreturn]] void ThrowInterrupted(const std::string& name);
+    void EnsureOpen(const std::string& name) const;
+    // The first answer of `request`, waited for until `deadline`. On the
+    // deadline or an interrupt the request is given up on (a motion sent
+    // STOP) and the call throws; so it does when no answer came.
+    Reception AwaitFirst(const std::string& name, const std::shared_ptr<Exchange>& request,
+        SteadyClock::time_point deadline);
+    Reception AwaitFinal(const std::string& name, const std::shared_ptr<Exchange>& request,
+        SteadyClock::time_point deadline);
+    // Throws for an answer that did not come (as ConnectionError, TimeoutError or Error).
+    [[noreturn]] void Failed(const std::string& name, const Reception& reception, bool motion,
+        SteadyClock::time_point deadline);
+    // Sends STOP for a motion given up on and waits for its answer, and then
+    // for the end of `motion` if it had started, until StopGrace beyond
+    // `deadline`; says how it went.
+    StopOutcome GiveUp(const std::string& name, const std::string& why, SteadyClock::time_point deadline,
+        const std::shared_ptr<Exchange>& motion);
+    // GiveUp, then TimeoutError or InterruptedError with `text` and how STOP went.
+    [[noreturn]] void GiveUpAndThrow(const std::string& name, const std::string& text, bool interrupted, bool answered,
+        SteadyClock::time_point deadline, const std::shared_ptr<Exchange>& motion);
+    std::string NoAnswerText() const;
+    [[noreturn]] void ThrowStatus(const std::string& name, Status status);
+    std::string Advice(Status status);
+    MotionResult Finish(MotionState& motion, const Reception& final);
+    void SwitchOffReports(SteadyClock::time_point deadline);
 
     const std::string FConnection;
     TLinkThread FLink;
+    Engine FEngine{FLink};
+    bool FCan = false;
     std::atomic_bool FClosed{false};
     std::atomic_bool FLinkUp{false};
     std::atomic<int64_t> FMotionTimeoutMs{DefaultMotionTimeout.count()};
-
-    // Link thread only.
-    THXT* FGripper = nullptr;
-    std::vector<std::shared_ptr<MotionState>> FRunning;
-    std::array<uint32_t, 256> FAnswers{};
-    int FAwaited = -1;       // command byte of the typed request running now
-    bool FStarting = false;  // a motion command waits for its first answer
-    TByteArray FAwaitedAnswer; // result bytes of its last answer
-    int FAwaitedStatus = -1;   // status of its last answer; -1 before one came
-    std::string FLostCause;
 
     mutable std::mutex FMutex; // guards the members below
     State FLastState;
     std::optional<Limits> FLimits;
     std::function<bool()> FInterruptCheck;
+    NoticeHandler FNotice;
+    std::string FLostCause;
+    std::set<uint8_t> FReportsOn; // report bytes this session switched on
+    std::uint64_t FLogHandler = 0;
 
-    ReportDelivery FReports;
+    Delivery<Report> FReports;
+    Delivery<Packet> FPackets;
 };
-
-template <class Op> void Session::Run(const std::string& name, uint8_t cmd, Op op)
-{
-    const uint32_t before = FAnswers[cmd];
-    const int outer = FAwaited;
-    const int outerStatus = FAwaitedStatus;
-    FAwaited = cmd;
-    FAwaitedStatus = -1;
-    const TStat status = op();
-    const int answerStatus = FAwaitedStatus;
-    FAwaited = outer;
-    FAwaitedStatus = outerStatus;
-    if (status != E_SUCCESS)
-        Fail(name, cmd, status, before, answerStatus);
-}
-
-template <class T>
-void Session::Await(const std::string& name, Completion<T>& done, SteadyClock::time_point deadline,
-    const std::shared_ptr<std::atomic_bool>& abandoned)
-{
-    switch (done.Wait(deadline, InterruptCheck())) {
-    case WaitEnd::Ready:
-        return;
-    case WaitEnd::Deadline:
-        *abandoned = true;
-        throw TimeoutError(name + ": no result within the timeout");
-    case WaitEnd::Interrupted:
-        *abandoned = true;
-        ThrowInterrupted(name);
-    }
-}
-
-template <class Fn> auto Session::Request(const std::string& name, Timeout timeout, Fn fn) -> std::invoke_result_t<Fn, THXT&>
-{
-    using R = std::invoke_result_t<Fn, THXT&>;
-    if (FClosed)
-        throw ConnectionError(name + ": the gripper is closed", "closed");
-    auto done = std::make_shared<Completion<Value<R>>>();
-    auto abandoned = std::make_shared<std::atomic_bool>(false);
-    const auto deadline = SteadyClock::now() + timeout.value_or(RequestTimeout);
-    const bool posted = FLink.Post([this, name, fn, done, abandoned] {
-        if (*abandoned)
-            return;
-        try {
-            EnsureUsable(name);
-            if constexpr (std::is_void_v<R>) {
-                fn(*FGripper);
-                done->SetValue({});
-            } else {
-                done->SetValue(fn(*FGripper));
-            }
-        } catch (...) {
-            done->SetError(std::current_exception());
-        }
-    });
-    if (!posted)
-        throw ConnectionError(name + ": the gripper is closed", "closed");
-    Await(name, *done, deadline, abandoned);
-    if constexpr (std::is_void_v<R>)
-        done->Take();
-    else
-        return done->Take();
-}
 
 } // namespace krm::detail

@@ -99,6 +99,14 @@ public:
     // Feeds one received byte to the assembler.
     void ProcessByte(uint8_t b);
 
+    // Frames with a wrong checksum and bytes that belonged to no frame, as
+    // the assembler finds them (empty handlers: not looked for).
+    void SetFaultEvents(TFrameAssembler::TBadFrameEvent badFrame, TFrameAssembler::TStrayEvent stray)
+    {
+        FAssembler.OnBadFrame = std::move(badFrame);
+        FAssembler.OnStray = std::move(stray);
+    }
+
     int PacketCount() const { return FPackets.Count(); }
     // Takes the oldest queued packet; false when none waits. Reading bytes
     // held back for a full queue resumes once it has room.

@@ -26,6 +26,8 @@ void TFrameAssembler::Reset()
     FPosition = 0;
     FSynchronised = false;
     FChecksumErrors = 0;
+    FHead.clear();
+    FStray.clear();
     std::memset(FPayload.get(), 0, PayloadBufferSize);
 }
 
@@ -34,6 +36,14 @@ void TFrameAssembler::ApplyGapRule(uint32_t now)
     // A pause inside a frame, or right after its preamble, ends it: otherwise a
     // stale preamble would swallow the next whole frame as its command and length.
     if ((FPosition > 0 || FSynchronised) && static_cast<uint32_t>(now - FLastByteTime) > GapLimitMs) {
+        if (OnStray && !FSynchronised)
+            FStray.insert(FStray.end(), static_cast<size_t>(FPosition), 0xAA);
+        if (OnStray && FSynchronised) {
+            FStray.insert(FStray.end(), FHead.begin(), FHead.end());
+            if (FPosition > 3)
+                FStray.insert(FStray.end(), FPayload.get(), FPayload.get() + std::min<uint32_t>(FLength, static_cast<uint32_t>(FPosition - 3)));
+        }
+        FHead.clear();
         FPosition = 0;
         FSynchronised = false;
     }
@@ -46,6 +56,22 @@ void TFrameAssembler::ProcessByte(uint8_t b)
 {
     ApplyGapRule(FTick());
     Step(b);
+    FlushStray();
+}
+
+void TFrameAssembler::Stray(uint8_t b)
+{
+    if (OnStray)
+        FStray.push_back(b);
+}
+
+void TFrameAssembler::FlushStray()
+{
+    if (FStray.empty())
+        return;
+    const TByteArray bytes = std::move(FStray);
+    FStray.clear();
+    OnStray(bytes);
 }
 
 void TFrameAssembler::ProcessChunk(const uint8_t* data, size_t count, bool continuesPrevious)
@@ -66,6 +92,7 @@ void TFrameAssembler::ProcessChunk(const uint8_t* data, size_t count, bool conti
         }
         Step(data[i++]);
     }
+    FlushStray();
 }
 
 size_t TFrameAssembler::CopyPayloadRun(const uint8_t* data, size_t count)
@@ -84,8 +111,18 @@ size_t TFrameAssembler::CopyPayloadRun(const uint8_t* data, size_t count)
 void TFrameAssembler::Step(uint8_t b)
 {
     if (!FSynchronised) {
+        if (b != 0xAA) {
+            // The AA bytes before it were no preamble either.
+            for (int32_t i = 0; i < FPosition; ++i)
+                Stray(0xAA);
+            Stray(b);
+            FHead.clear();
+        }
         FPosition = b == 0xAA ? FPosition + 1 : 0;
         if (FPosition == 3) {
+            FlushStray();
+            if (OnStray || OnBadFrame)
+                FHead.assign(3, 0xAA);
             FSynchronised = true;
             FPosition = 0;
             FCrc = CrcAfterPreamble;
@@ -96,6 +133,8 @@ void TFrameAssembler::Step(uint8_t b)
     }
 
     const uint32_t pos = static_cast<uint32_t>(FPosition);
+    if (pos < 3 && (OnStray || OnBadFrame))
+        FHead.push_back(b);
     if (pos == 0) {
         FCommand = b;
         FCrc = CrcUpdate(b, FCrc);
@@ -116,6 +155,13 @@ void TFrameAssembler::Step(uint8_t b)
     } else {
         if (!FLowChecksumMatched || b != static_cast<uint8_t>(FCrc >> 8)) {
             ++FChecksumErrors;
+            if (OnBadFrame) {
+                TPacket packet;
+                packet.command = FCommand;
+                packet.length = static_cast<int32_t>(FLength);
+                packet.data.assign(FPayload.get(), FPayload.get() + FLength);
+                OnBadFrame(packet);
+            }
         } else if (OnFrame) {
             TPacket packet;
             packet.command = FCommand;
@@ -123,6 +169,7 @@ void TFrameAssembler::Step(uint8_t b)
             packet.data.assign(FPayload.get(), FPayload.get() + FLength);
             OnFrame(std::move(packet));
         }
+        FHead.clear();
         FPosition = 0;
         FSynchronised = false;
         return;

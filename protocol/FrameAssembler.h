@@ -15,6 +15,13 @@ public:
     using TTickSource = std::function<uint32_t()>;
     // Called with every packet whose checksum matched.
     using TFrameEvent = std::function<void(TPacket&& packet)>;
+    // Called with a whole frame whose checksum did not match (its command,
+    // length and payload as received).
+    using TBadFrameEvent = std::function<void(const TPacket& packet)>;
+    // Called with bytes that belonged to no frame: bytes before a preamble,
+    // and the start of a frame that a pause cut off. They are handed over
+    // when the next preamble is complete and at the end of each chunk.
+    using TStrayEvent = std::function<void(const TByteArray& bytes)>;
 
     static constexpr uint32_t GapLimitMs = 100;
     static constexpr size_t PayloadBufferSize = 65536;
@@ -44,6 +51,8 @@ public:
     uint32_t ChecksumErrors() const { return FChecksumErrors; }
 
     TFrameEvent OnFrame;
+    TBadFrameEvent OnBadFrame;
+    TStrayEvent OnStray;
 
     static uint32_t SteadyTickMs();
 
@@ -51,6 +60,9 @@ private:
     void ApplyGapRule(uint32_t now);
     void Step(uint8_t b);
     size_t CopyPayloadRun(const uint8_t* data, size_t count);
+    // Keeps a byte that belongs to no frame, for OnStray.
+    void Stray(uint8_t b);
+    void FlushStray();
 
     TTickSource FTick;
     uint8_t FCommand = 0;
@@ -62,4 +74,8 @@ private:
     uint32_t FLastByteTime = 0;
     uint32_t FChecksumErrors = 0;
     std::unique_ptr<uint8_t[]> FPayload;
+    // The bytes of the frame begun (preamble, command, length), for OnStray
+    // when a pause cuts it off, and the stray bytes not handed over yet.
+    TByteArray FHead;
+    TByteArray FStray;
 };

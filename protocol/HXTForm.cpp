@@ -1,6 +1,7 @@
 #include "HXTForm.h"
 
 #include "HXT_commands.h"
+#include "MotionRequests.h"
 #include "convert.h"
 
 #include <QCoreApplication>
@@ -18,20 +19,6 @@ TByteArray FloatBytes(float value)
 {
     const auto bytes = SingleToBytes(value);
     return TByteArray(bytes.begin(), bytes.end());
-}
-
-void AppendFloat(TByteArray& params, float value)
-{
-    const auto bytes = SingleToBytes(value);
-    params.insert(params.end(), bytes.begin(), bytes.end());
-}
-
-TByteArray PositionSpeed(float position, float speed)
-{
-    TByteArray params;
-    AppendFloat(params, position);
-    AppendFloat(params, speed);
-    return params;
 }
 
 // The status of an answer: the low byte of its leading status word. The
@@ -112,6 +99,7 @@ bool THXT::Refuses(uint8_t cmd) const
 bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TStat& status)
 {
     FLastRefused = false;
+    FLastFault.clear();
     status = E_CMD_FAILED;
     if (!IsConnected())
         return false;
@@ -129,8 +117,9 @@ bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TSta
     // of being drained by PacketArrived.
     const TNotifyEvent savedOnPacket = FCommand->OnPacket;
     FCommand->OnPacket = nullptr;
-    if (FCommand->SendPacket(request) != E_SUCCESS) {
+    if (const TStat written = FCommand->SendPacket(request); written != E_SUCCESS) {
         FCommand->OnPacket = savedOnPacket;
+        FLastFault = "not sent: the link did not take the request (" + StatusText(written) + ")";
         return false;
     }
     LogPacket(request, false);
@@ -148,14 +137,21 @@ bool THXT::Execute(uint8_t cmd, const TByteArray& params, TByteArray& data, TSta
     --FTransactionDepth;
     // Transactions refused inside the wait were not this one.
     FLastRefused = false;
+    FLastFault.clear();
     FCommand->OnPacket = savedOnPacket;
     // Packets that came in behind the answer would otherwise wait for the
     // next arrival; they are handled as soon as the caller is done.
     if (FCommand->PacketCount() > 0 && savedOnPacket)
         QueueDrain();
 
-    if (!answered || answer.ValidLength() < 2)
+    if (!answered) {
+        FLastFault = NoAnswerText;
         return false;
+    }
+    if (answer.ValidLength() < 2) {
+        FLastFault = "the gripper's answer carries no status word";
+        return false;
+    }
     status = AnswerStatus(answer);
     data.assign(answer.data.begin() + 2, answer.data.begin() + answer.ValidLength());
     return true;
@@ -222,6 +218,7 @@ void THXT::DrainQueuedPackets()
 TStat THXT::ExecuteAsync(uint8_t cmd, const TByteArray& params, TAsyncResultEvent handler)
 {
     FLastRefused = false;
+    FLastFault.clear();
     if (!IsConnected())
         return E_NOT_OPENED;
     if (Refuses(cmd)) {
@@ -288,10 +285,9 @@ void THXT::PacketArrived(QObject*)
 
 void THXT::UpdateSystemState(const TByteArray& data)
 {
-    if (data.size() != 4) {
-        FSystemState = 0;
+    // Any other length carries no state: nothing changes.
+    if (data.size() != 4)
         return;
-    }
     FSystemState = static_cast<uint32_t>(IntAt(data.data()));
     if (OnSystemState)
         OnSystemState(this);
@@ -299,10 +295,8 @@ void THXT::UpdateSystemState(const TByteArray& data)
 
 void THXT::UpdateGraspingState(const TByteArray& data)
 {
-    if (data.size() != 1) {
-        FGraspingState = 0;
+    if (data.size() != 1)
         return;
-    }
     FGraspingState = data[0];
     if (OnGraspingState)
         OnGraspingState(this);
@@ -330,32 +324,31 @@ TStat THXT::ExecuteGet(uint8_t cmd, const TByteArray& params, size_t expectedLen
     TStat status = E_SUCCESS;
     if (!Execute(cmd, params, data, status))
         return status;
-    if (data.size() != expectedLength)
+    if (status == E_SUCCESS && data.size() != expectedLength) {
+        FLastFault = AnswerLengthFault(data.size(), expectedLength);
         return E_CMD_FAILED;
+    }
     return status;
 }
 
 TStat THXT::Homing(uint8_t homingParam, TAsyncResultEvent handler)
 {
-    return ExecuteAsync(CMD_HOMING, {homingParam}, std::move(handler));
+    return ExecuteAsync(CMD_HOMING, HomingPayload(homingParam), std::move(handler));
 }
 
 TStat THXT::Goto(float position, float speed, TAsyncResultEvent handler)
 {
-    TByteArray params{0x00};
-    AppendFloat(params, position);
-    AppendFloat(params, speed);
-    return ExecuteAsync(CMD_GOTO, params, std::move(handler));
+    return ExecuteAsync(CMD_GOTO, GotoPayload(position, speed), std::move(handler));
 }
 
 TStat THXT::Grasp(float position, float speed, TAsyncResultEvent handler)
 {
-    return ExecuteAsync(CMD_GRASP_RAW, PositionSpeed(position, speed), std::move(handler));
+    return ExecuteAsync(CMD_GRASP_RAW, GraspPayload(position, speed), std::move(handler));
 }
 
 TStat THXT::Release(float position, float speed, TAsyncResultEvent handler)
 {
-    return ExecuteAsync(CMD_RELEASE_RAW, PositionSpeed(position, speed), std::move(handler));
+    return ExecuteAsync(CMD_RELEASE_RAW, ReleasePayload(position, speed), std::move(handler));
 }
 
 TStat THXT::Stop() { return ExecuteBlocking(CMD_STOP, {}); }
@@ -431,8 +424,11 @@ TStat THXT::GetSystemLimits(TSystemLimits& limits)
     if (status != E_SUCCESS)
         return status;
     TSystemLimits read;
-    if (!DecodeSystemLimits(data, read) || !LimitsUsable(read))
+    DecodeSystemLimits(data, read);
+    if (const std::string fault = LimitsFault(read); !fault.empty()) {
+        FLastFault = "the gripper's limits are unusable: " + fault;
         return E_CMD_FAILED;
+    }
     limits = read;
     return E_SUCCESS;
 }
@@ -455,49 +451,3 @@ TStat THXT::GetFloat(uint8_t cmd, float& value)
 TStat THXT::GetAcceleration(float& acceleration) { return GetFloat(CMD_GET_ACCELERATION, acceleration); }
 
 TStat THXT::GetForceLimit(float& force) { return GetFloat(CMD_GET_FORCE_LIMIT, force); }
-
-bool DecodeSystemInfo(const TByteArray& payload, TSystemInfo& info)
-{
-    if (payload.size() != 8)
-        return false;
-    info.GripperType = payload[0];
-    info.HardwareRevision = payload[1];
-    info.FirmwareRevision = WordAt(&payload[2]);
-    info.SerialNumber = IntAt(&payload[4]);
-    return true;
-}
-
-bool DecodeSystemLimits(const TByteArray& payload, TSystemLimits& limits)
-{
-    if (payload.size() != 32)
-        return false;
-    const uint8_t* p = payload.data();
-    limits.Stroke = SingleAt(p);
-    limits.MinSpeed = SingleAt(p + 4);
-    limits.MaxSpeed = SingleAt(p + 8);
-    limits.MinAcceleration = SingleAt(p + 12);
-    limits.MaxAcceleration = SingleAt(p + 16);
-    limits.MinForce = SingleAt(p + 20);
-    limits.MaxForce = SingleAt(p + 24);
-    limits.Extra = SingleAt(p + 28);
-    return true;
-}
-
-bool DecodeGraspingStats(const TByteArray& payload, TGraspingStats& stats)
-{
-    if (payload.size() != 8)
-        return false;
-    stats.NumGrasps = IntAt(&payload[0]);
-    stats.NumNotFound = WordAt(&payload[4]);
-    stats.NumLost = WordAt(&payload[6]);
-    return true;
-}
-
-bool LimitsUsable(const TSystemLimits& l)
-{
-    const float values[] = {l.Stroke, l.MinSpeed, l.MaxSpeed, l.MinAcceleration,
-                            l.MaxAcceleration, l.MinForce, l.MaxForce, l.Extra};
-    return std::all_of(std::begin(values), std::end(values), [](float v) { return std::isfinite(v); }) &&
-           l.Stroke >= 0 && l.MinSpeed <= l.MaxSpeed && l.MinAcceleration <= l.MaxAcceleration &&
-           l.MinForce <= l.MaxForce;
-}

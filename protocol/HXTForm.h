@@ -15,6 +15,7 @@
 // program, the command log window and an error box).
 #include "AsyncResultEventList.h"
 #include "CommandComponent.h"
+#include "SystemRecords.h"
 #include "stat.h"
 #include "types.h"
 
@@ -23,45 +24,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 // Takes every packet sent (`received` false) and received, in order.
 using TPacketLogSink = std::function<void(const TPacket& packet, bool received)>;
-
-// Answer of GET_SYSINFO (0x50).
-struct TSystemInfo {
-    uint8_t GripperType = 0;
-    int32_t HardwareRevision = 0;
-    int32_t FirmwareRevision = 0;
-    int32_t SerialNumber = 0;
-};
-
-// Answer of GET_SYSTEM_LIMITS (0x53): mm, mm/s, mm/s², N.
-struct TSystemLimits {
-    float Stroke = 0;
-    float MinSpeed = 0;
-    float MaxSpeed = 0;
-    float MinAcceleration = 0;
-    float MaxAcceleration = 0;
-    float MinForce = 0;
-    float MaxForce = 0;
-    float Extra = 0; // stored, not used
-};
-
-// Answer of GET_GRASPING_STATS (0x42).
-struct TGraspingStats {
-    int32_t NumGrasps = 0;
-    int32_t NumNotFound = 0;
-    int32_t NumLost = 0;
-};
-
-// The answers' payloads as records; false when the payload has another size
-// than the command's answer.
-bool DecodeSystemInfo(const TByteArray& payload, TSystemInfo& info);
-bool DecodeSystemLimits(const TByteArray& payload, TSystemLimits& limits);
-bool DecodeGraspingStats(const TByteArray& payload, TGraspingStats& stats);
-// Limits that values can be checked against: every field finite, the stroke
-// not negative and no range upside down.
-bool LimitsUsable(const TSystemLimits& limits);
 
 class THXT : public QObject {
     Q_OBJECT
@@ -132,6 +98,12 @@ public:
     // refused for depth, so that a TransactionRefused status can be told
     // apart from the same code in a gripper's answer.
     bool LastTransactionRefused() const { return FLastRefused; }
+    // Why the last transaction that ended brought no usable answer, in
+    // words for the operator: NoAnswerText, a refused write, an answer of
+    // the wrong length or unusable limits; empty when an answer came that
+    // its status tells about (a gripper's E_CMD_FAILED is its own).
+    const std::string& LastTransactionFault() const { return FLastFault; }
+    static constexpr const char* NoAnswerText = "no answer from the gripper within 3 s";
     // Logs a received packet, calls its registered handler and applies state
     // reports (0x40, 0x41, 0x43, 0x44, 0x45).
     void HandlePacket(const TPacket& p);
@@ -232,5 +204,6 @@ private:
     int FTransactionDepth = 0;
     bool FWokenFromOutside = false;
     bool FLastRefused = false;
+    std::string FLastFault;
     bool FDrainQueued = false;
 };

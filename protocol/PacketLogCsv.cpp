@@ -25,17 +25,21 @@ struct TLayout {
     int command;
     int length;
     int payload;
+    int decoded;
 };
 
 const TLayout Current{"time,ms_since_connect,direction,command_byte,command_name,length,status_name,decoded,payload_hex",
-                      9, 0, 1, true, 2, 3, 5, 8};
+                      9, 0, 1, true, 2, 3, 5, 8, 7};
 // The command log window's own layout before the one above.
 const TLayout CommandLog{"time,direction,command byte,name,length,status,payload hex,decoded,ms since connect",
-                         9, 0, 8, false, 1, 2, 4, 6};
+                         9, 0, 8, false, 1, 2, 4, 6, 7};
 // krm-cli's --log before the one above: milliseconds since the program
 // started, which came right before the connect.
-const TLayout CliLog{"time_ms,direction,command,name,length,status,payload", 7, -1, 0, true, 1, 2, 4, 6};
+const TLayout CliLog{"time_ms,direction,command,name,length,status,payload", 7, -1, 0, true, 1, 2, 4, 6, -1};
 const TLayout* const Layouts[] = {&Current, &CommandLog, &CliLog};
+const QString ChecksumFaultText = QStringLiteral("FAULT: wrong checksum");
+const QString StrayFaultText = QStringLiteral("FAULT: stray bytes");
+
 // A row longer than this is not one of ours (a payload length field holds at
 // most 65535 bytes, three characters each).
 constexpr qint64 MaxRowLength = 1 << 20;
@@ -150,6 +154,10 @@ QString ParseRow(const TLayout& layout, const QStringList& f, TLogRecord& r)
     }
     if (!ok)
         return QStringLiteral("milliseconds since connect \"%1\" is not a number").arg(since);
+    if (layout.decoded >= 0 && f[layout.decoded] == ChecksumFaultText)
+        r.fault = TLogFault::Checksum;
+    else if (layout.decoded >= 0 && f[layout.decoded] == StrayFaultText)
+        r.fault = TLogFault::Stray;
     r.packet.command = static_cast<int32_t>(command);
     r.packet.length = length;
     r.packet.data = std::move(data);
@@ -183,12 +191,17 @@ QString PacketLogRow(const TLogRecord& r)
 {
     const TPacket& p = r.packet;
     const uint8_t command = static_cast<uint8_t>(p.command & 0xFF);
-    const bool hasStatus = r.received && p.ValidLength() >= 2;
+    const bool fault = r.fault != TLogFault::None;
+    const bool hasStatus = r.received && p.ValidLength() >= 2 && !fault;
+    const QString decoded = r.fault == TLogFault::Checksum ? ChecksumFaultText
+        : r.fault == TLogFault::Stray                      ? StrayFaultText
+                                                           : QString::fromStdString(DecodePacket(p, r.received));
     QStringList fields;
     fields << (r.wallMs ? PacketLogTime(*r.wallMs) : QString()) << MsText(r.sinceConnectUs) << (r.received ? QStringLiteral("RX") : QStringLiteral("TX"))
-           << QString::asprintf("0x%02X", command) << QString::fromStdString(CommandName(command))
+           << QString::asprintf("0x%02X", command)
+           << (r.fault == TLogFault::Stray ? QString() : QString::fromStdString(CommandName(command)))
            << QString::number(p.length) << (hasStatus ? QString::fromStdString(StatusName(p.data[0])) : QString())
-           << QString::fromStdString(DecodePacket(p, r.received)) << HexBytes(p);
+           << decoded << HexBytes(p);
     for (QString& field : fields)
         field = Quoted(field);
     return fields.join(QLatin1Char(','));
@@ -255,7 +268,7 @@ bool TPacketLogFile::Open(const QString& path, QString& error)
 
 void TPacketLogFile::MarkConnected() { FSinceConnect.start(); }
 
-bool TPacketLogFile::Write(const TPacket& packet, bool received)
+bool TPacketLogFile::Write(const TPacket& packet, bool received, TLogFault fault)
 {
     if (!FFile.isOpen() || FFailed)
         return !FFailed;
@@ -265,6 +278,7 @@ bool TPacketLogFile::Write(const TPacket& packet, bool received)
     record.packet = packet;
     record.packet.command &= 0xFF;
     record.received = received;
+    record.fault = fault;
     record.wallMs = QDateTime::currentMSecsSinceEpoch();
     record.sinceConnectUs = FSinceConnect.nsecsElapsed() / 1000;
     const QByteArray row = PacketLogRow(record).toUtf8() + '\n';

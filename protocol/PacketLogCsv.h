@@ -30,10 +30,17 @@
 
 class QIODevice;
 
+// What was wrong with a received frame: a whole frame with a wrong checksum,
+// or bytes that belonged to no frame (the payload column holds them, the
+// command byte is 0x00). Such rows carry "FAULT: wrong checksum" or "FAULT:
+// stray bytes" in the decoded column, and no status name.
+enum class TLogFault : uint8_t { None, Checksum, Stray };
+
 // One logged packet with its times.
 struct TLogRecord {
     TPacket packet; // command byte in the low 8 bits, no direction mark
     bool received = false;
+    TLogFault fault = TLogFault::None;
     std::optional<qint64> wallMs; // milliseconds since the epoch (UTC); unknown in krm-cli's old logs
     qint64 sinceConnectUs = 0;    // microseconds since the connect before it
 };
@@ -66,7 +73,7 @@ public:
     // Appends the packet with the times of now and flushes it, so the file
     // is complete at any moment; false when this or an earlier write failed
     // (nothing more is written then).
-    bool Write(const TPacket& packet, bool received);
+    bool Write(const TPacket& packet, bool received, TLogFault fault = TLogFault::None);
     // A write failed (a full disk, the file size limit); ErrorString() says why.
     bool Failed() const { return FFailed; }
     const QString& ErrorString() const { return FError; }

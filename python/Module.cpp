@@ -13,6 +13,10 @@
 
 #include <krm/krm.hpp>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
 
 namespace py = pybind11;
 using namespace krm;
@@ -22,6 +26,7 @@ using krm::python::MotionTimeout;
 using krm::python::OpenTimeout;
 using krm::python::RequestTimeout;
 using krm::python::ToTimeout;
+using krm::python::Seconds;
 using krm::python::Unlocked;
 
 namespace {
@@ -83,6 +88,70 @@ std::vector<std::uint8_t> PayloadBytes(const py::object& payload)
     return {data.begin(), data.end()};
 }
 
+std::vector<Report::Kind> ReportKinds(const py::object& kinds)
+{
+    static const std::pair<const char*, Report::Kind> names[] = {{"flags", Report::Kind::flags},
+        {"grasping_state", Report::Kind::grasping_state}, {"position", Report::Kind::position},
+        {"speed", Report::Kind::speed}, {"force", Report::Kind::force}};
+    std::vector<Report::Kind> chosen;
+    for (const py::handle item : kinds) {
+        if (!py::isinstance<py::str>(item)) {
+            chosen.push_back(item.cast<Report::Kind>());
+            continue;
+        }
+        const auto name = item.cast<std::string>();
+        const auto found = std::find_if(std::begin(names), std::end(names), [&](const auto& n) { return name == n.first; });
+        if (found == std::end(names))
+            throw py::value_error("unknown report kind \"" + name + "\"");
+        chosen.push_back(found->second);
+    }
+    return chosen;
+}
+
+std::chrono::milliseconds ReportPeriod(double seconds)
+{
+    if (!(seconds >= 0.01 && seconds <= 65.535))
+        throw py::value_error("report_period must be 0.01 to 65.535 seconds");
+    return std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(seconds * 1000.0)));
+}
+
+void BindTraffic(py::module_& m)
+{
+    py::class_<Packet>(m, "Packet",
+        "One frame on the link: direction (\"sent\" or \"received\"),\n"
+        "command byte, payload (an answer's starts with its status word), time\n"
+        "(seconds since the epoch) and faults (Packet.CHECKSUM: wrong checksum;\n"
+        "Packet.STRAY_BYTES: bytes that formed no frame, in payload).")
+        .def_property_readonly("direction",
+            [](const Packet& p) { return p.direction == Packet::Direction::sent ? "sent" : "received"; })
+        .def_readonly("command", &Packet::command)
+        .def_property_readonly("payload", [](const Packet& p) { return Bytes(p.payload); })
+        .def_property_readonly("time", [](const Packet& p) { return Seconds(p.time).value_or(0.0); })
+        .def_readonly("faults", &Packet::faults)
+        .def("ok", &Packet::ok, "True for a frame without faults.")
+        .def_property_readonly_static("CHECKSUM", [](const py::object&) { return Packet::checksum; })
+        .def_property_readonly_static("STRAY_BYTES", [](const py::object&) { return Packet::stray_bytes; })
+        .def("__repr__", [](const Packet& p) {
+            char head[64];
+            std::snprintf(head, sizeof head, "<krm.Packet %s 0x%02X, %zu bytes%s>",
+                p.direction == Packet::Direction::sent ? "sent" : "received", p.command, p.payload.size(),
+                p.ok() ? "" : ", faulty");
+            return std::string(head);
+        });
+    py::class_<Answer>(m, "Answer",
+        "The gripper's answer to Gripper.request: status, pending (a final\n"
+        "answer followed a \"pending\" one), data (bytes) and duration (s).")
+        .def_readonly("status", &Answer::status)
+        .def_readonly("pending", &Answer::pending)
+        .def_property_readonly("data", [](const Answer& a) { return Bytes(a.data); })
+        .def_property_readonly("duration", [](const Answer& a) { return a.duration.count(); })
+        .def("ok", &Answer::ok, "True when the status is success.")
+        .def("__repr__", [](const Answer& a) {
+            return "<krm.Answer " + status_name(a.status) + (a.pending ? " after pending" : "") + ", " +
+                   std::to_string(a.data.size()) + " bytes>";
+        });
+}
+
 void BindGripper(py::module_& m)
 {
     py::class_<PyGripper> c(m, "Gripper",
@@ -101,16 +170,35 @@ void BindGripper(py::module_& m)
         "Gripper closes at the end of the `with` block, on close(), when it is freed, or at\n"
         "the interpreter's exit; a motion it started that still runs gets STOP\n"
         "first.");
-    const auto open = [](const std::string& connection, std::optional<double> timeout) {
-        return PyGripper::Open(connection, timeout);
+    const auto open = [](const std::string& connection, std::optional<double> timeout, const py::object& reports,
+                          double reportPeriod) {
+        Options options;
+        options.timeout = ToTimeout(timeout);
+        if (!reports.is_none() && !py::isinstance<py::str>(reports))
+            options.reports = ReportKinds(reports);
+        else if (!reports.is_none() && reports.cast<std::string>() != "default")
+            throw py::value_error("reports must be None, \"default\" or an iterable of report kinds");
+        if (reports.is_none())
+            options.reports.clear();
+        options.report_period = ReportPeriod(reportPeriod);
+        return PyGripper::Open(connection, std::move(options));
     };
-    c.def(py::init(open), py::arg("connection"), py::arg("timeout") = OpenTimeout,
-        "Connects (as Gripper.open), waiting up to `timeout` seconds for the\n"
-        "link; then asks the gripper to report its state by itself and reads\n"
-        "its limits. krm.ConnectionStringError (a ValueError) when the string\n"
-        "is malformed (the message names the wrong part); krm.ConnectionError\n"
-        "when the link cannot be made.");
-    c.def_static("open", open, py::arg("connection"), py::arg("timeout") = OpenTimeout,
+    const char* openDoc =
+        "Connects, waiting up to `timeout` seconds (default 10) for the link;\n"
+        "then asks the gripper to report by itself and reads its limits.\n"
+        "`reports`: the reports to switch on, an iterable of krm.Report.Kind\n"
+        "or their names (\"flags\", \"grasping_state\", \"position\",\n"
+        "\"speed\", \"force\"), None for none; \"default\" is all five.\n"
+        "`report_period`: seconds, at least 0.01 (default 0.05). close()\n"
+        "switches them off again. krm.ConnectionStringError (a ValueError)\n"
+        "when the string is malformed (the message names the wrong part);\n"
+        "krm.ConnectionError when the link cannot be made. Notices (connected, link lost, STOP sent because a motion was\n"
+        "given up on, stray answers) go to the logger \"krm\"; when it takes\n"
+        "DEBUG at open, every packet too.";
+    c.def(py::init(open), py::arg("connection"), py::arg("timeout") = OpenTimeout, py::kw_only(),
+        py::arg("reports") = "default", py::arg("report_period") = 0.05, openDoc);
+    c.def_static("open", open, py::arg("connection"), py::arg("timeout") = OpenTimeout, py::kw_only(),
+        py::arg("reports") = "default", py::arg("report_period") = 0.05,
         "Connects and returns a krm.Gripper; see Gripper().");
     c.def("__enter__", [](py::object self) { return self; });
     c.def(
@@ -239,6 +327,41 @@ void BindGripper(py::module_& m)
         "status than success.",
         py::arg("command"), py::arg("payload") = py::bytes(), t);
 
+    c.def("request",
+        [](PyGripper& g, int command, const py::object& payload, std::optional<double> s) {
+            if (command < 0 || command > 255)
+                throw py::value_error("command must be a byte, 0 to 255");
+            const auto data = PayloadBytes(payload);
+            return Unlocked([&] { return g.Get().request(static_cast<std::uint8_t>(command), data, ToTimeout(s)); });
+        },
+        "Sends any command byte with any payload and returns the gripper's\n"
+        "answer (krm.Answer) whatever its status; a \"pending\" answer is\n"
+        "followed by the final one (answer.pending tells). A motion's command\n"
+        "byte gets STOP when its answer does not come or the wait ends early.",
+        py::arg("command"), py::arg("payload") = py::bytes(), t);
+    c.def("set_reports",
+        [](PyGripper& g, const py::object& kinds, double period, std::optional<double> s) {
+            const auto chosen = kinds.is_none() ? std::vector<Report::Kind>{} : ReportKinds(kinds);
+            Unlocked([&] { g.Get().set_reports(chosen, ReportPeriod(period), ToTimeout(s)); });
+        },
+        "Switches on the reports `kinds` (as for Gripper(); None: none) at\n"
+        "`period` seconds and off the others this session switched on.",
+        py::arg("kinds"), py::arg("period") = 0.05, t);
+    c.def("on_packet", &PyGripper::OnPacket, py::arg("callback"),
+        "Calls `callback(packet)` (a krm.Packet) for every frame sent and\n"
+        "received from now on, also faulty ones; runs as on_report callbacks.\n"
+        "Returns an id for remove_packet_handler.");
+    c.def("remove_packet_handler", &PyGripper::RemovePacketHandler, py::arg("id"),
+        "Removes a callback added by on_packet.");
+    c.def(
+        "write_packet_log",
+        [](PyGripper& g, const std::string& path) { Unlocked([&] { g.Get().write_packet_log(path); }); },
+        py::arg("path"),
+        "Writes every frame from now on to `path` as a CSV packet log (the\n"
+        "layout of krm-cli --log); an empty path stops.");
+    c.def(
+        "stray_answers", [](PyGripper& g) { return g.Get().stray_answers(); },
+        "Answers that came while no request waited for them.");
     c.def("on_report", &PyGripper::OnReport, py::arg("callback"),
         "Calls `callback(report)` (a krm.Report) for every report the gripper\n"
         "sends by itself and returns an id for remove_report_handler. The\n"
@@ -262,7 +385,7 @@ void BindGripper(py::module_& m)
         "session started.");
     c.def(
         "last_state", [](PyGripper& g) { return Unlocked([&] { return g.Get().last_state(); }); },
-        "The latest values the gripper reported or answered, with their receive\n"
+        "The latest values the gripper reported by itself, with their receive\n"
         "times (krm.State); no request is sent.");
 }
 
@@ -292,6 +415,7 @@ PYBIND11_MODULE(_krm, m)
     krm::python::BindErrors(m);
     BindMotion(m);
     BindReportStream(m);
+    BindTraffic(m);
     BindGripper(m);
     krm::python::BindScan(m);
     m.def("version", &version, "The C++ library's version, as \"1.0.0\".");

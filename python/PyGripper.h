@@ -63,7 +63,10 @@ bool PythonInterrupted();
 
 class PyGripper {
 public:
-    static std::unique_ptr<PyGripper> Open(const std::string& connection, std::optional<double> timeout);
+    // `options` as the library takes them, but for the interrupt check and
+    // the notices, which go to Python's logger "krm" (the packets too, at
+    // DEBUG, when that logger takes DEBUG at open).
+    static std::unique_ptr<PyGripper> Open(const std::string& connection, Options options);
     // Closes without holding the GIL.
     ~PyGripper();
     PyGripper(const PyGripper&) = delete;
@@ -81,12 +84,16 @@ public:
     // pending Python error.
     void StopOwnMotions();
 
-    // `callback(report)` for every report; the callable runs on the link
-    // thread with the GIL; what it raises is printed as unraisable.
+    // `callback(report)` for every report; the callable runs on the
+    // handlers' thread with the GIL; what it raises is printed as unraisable.
     std::uint64_t OnReport(pybind11::object callback);
+    // `callback(packet)` for every frame sent and received, likewise.
+    std::uint64_t OnPacket(pybind11::object callback);
     // A C++ handler that needs no GIL (the reports iterator).
     std::uint64_t AddHandler(Gripper::ReportHandler handler);
+    std::uint64_t AddHandler(Gripper::PacketHandler handler);
     void RemoveReportHandler(std::uint64_t id);
+    void RemovePacketHandler(std::uint64_t id);
 
     // Closes every Gripper still open; registered with atexit, so no link
     // thread waits for the GIL while the interpreter finalizes.
@@ -99,6 +106,7 @@ private:
     Gripper FGripper;
     bool FClosed = false;
     std::vector<std::uint64_t> FHandlers;
+    std::vector<std::uint64_t> FPacketHandlers;
     std::vector<std::shared_ptr<Motion>> FMotions;
 };
 

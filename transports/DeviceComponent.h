@@ -94,6 +94,10 @@ public:
     virtual int32_t Read(uint8_t* buffer, int32_t count) = 0;
     // Sends `count` bytes in order; E_SUCCESS when the transport took all.
     virtual TStat Write(const uint8_t* buffer, int32_t count) = 0;
+    // Drops bytes taken by Write that have not gone out yet, so that a
+    // request given up on is not sent later (a line that stopped taking
+    // data). Devices that send at once keep nothing.
+    virtual void DiscardUnsent() {}
     // Empties `list`, then adds the device's port names in ascending order.
     virtual void GetPortList(QStringList& list);
     // What the operator sees for the port `portName` of the port list: the

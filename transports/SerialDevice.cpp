@@ -208,6 +208,7 @@ TStat TSerialDevice::OpenPort(const TSerialParams& params)
     FPort->setBaudRate(params.Baudrate);
     FPort->setPortName(portName.trimmed());
     FPortBroken = false;
+    FPort->setReadBufferSize(ReadBufferBytes);
     if (!FPort->open(QIODevice::ReadWrite)) {
         SetOpenFailure(DescribeOpenFailure(portName.trimmed(), FPort->error(), FPort->errorString()).Text);
         return E_IO_ERROR;
@@ -288,6 +289,12 @@ TStat TSerialDevice::Write(const uint8_t* buffer, int32_t count)
         return E_WRITE_ERROR;
     const qint64 taken = FPort->write(reinterpret_cast<const char*>(buffer), count);
     return taken == count ? E_SUCCESS : E_WRITE_ERROR;
+}
+
+void TSerialDevice::DiscardUnsent()
+{
+    if (IsOpen())
+        FPort->clear(QSerialPort::Output);
 }
 
 void TSerialDevice::GetPortList(QStringList& list)

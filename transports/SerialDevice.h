@@ -19,6 +19,10 @@ public:
     // longer than the queue.
     static constexpr qint64 OutputQueueSize = 2048;
     static constexpr int WriteTimeoutMs = 1000;
+    // Received bytes the port keeps until they are read: beyond them the
+    // port stops reading, so a flood holds the sender back instead of
+    // filling memory.
+    static constexpr qint64 ReadBufferBytes = 256 * 1024;
     // Longest time Close waits for queued bytes to go out.
     static constexpr int CloseDrainMs = 1000;
 
@@ -47,6 +51,7 @@ public:
     int32_t BytesAvailable() override;
     int32_t Read(uint8_t* buffer, int32_t count) override;
     TStat Write(const uint8_t* buffer, int32_t count) override;
+    void DiscardUnsent() override;
     // The ports the platform lists, plus the configured "Portname" when it
     // names an existing device the enumeration misses (a pseudo-terminal, for
     // example), in natural order.

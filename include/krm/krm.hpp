@@ -42,6 +42,7 @@ namespace krm {
 KRM_API std::string version();
 
 // An optional limit for the wait of a blocking call; empty: the default.
+// Every call takes its limit through this one type.
 using Timeout = std::optional<std::chrono::milliseconds>;
 // Receive times are wall-clock times.
 using Clock = std::chrono::system_clock;
@@ -182,6 +183,60 @@ struct Report {
     double force = 0;
 };
 
+// One frame on the link, as the packet observers see it (Gripper::on_packet).
+// A sent frame is seen once the link took it; a received one as it came,
+// also when its checksum was wrong or its bytes formed no frame at all.
+struct Packet {
+    enum class Direction : std::uint8_t { sent, received };
+    // Fault bits.
+    static constexpr std::uint8_t checksum = 0x1;    // a whole frame with a wrong checksum
+    static constexpr std::uint8_t stray_bytes = 0x2; // bytes that belonged to no frame (payload: the bytes)
+    Direction direction = Direction::sent;
+    std::uint8_t command = 0;
+    std::vector<std::uint8_t> payload; // an answer's payload starts with its status word
+    Clock::time_point time{};
+    std::uint8_t faults = 0;
+
+    bool ok() const { return faults == 0; }
+};
+
+// The answer to Gripper::request: the gripper's status and result bytes. For
+// a command answered "pending" first, `pending` is true and the rest is the
+// final answer's.
+struct Answer {
+    Status status = Status::success;
+    bool pending = false;
+    std::vector<std::uint8_t> data;
+    std::chrono::duration<double> duration{}; // from sending to the (final) answer
+
+    bool ok() const { return status == Status::success; }
+};
+
+// Notices of a session: connected, link lost, STOP sent because a motion
+// was given up on, the first stray answer. Called on the thread where it
+// happened (often the link thread): the handler must not call the Gripper.
+enum class Notice : std::uint8_t { info, warning };
+using NoticeHandler = std::function<void(Notice level, const std::string& text)>;
+
+// How a session is opened.
+struct Options {
+    // The wait for the link and the first answers (default 10 s).
+    Timeout timeout;
+    // Installed as by Gripper::set_interrupt_check before the wait begins.
+    std::function<bool()> interrupt_check;
+    // The reports the gripper is asked to send by itself, each only when its
+    // value changed, at most every `report_period` (at least 10 ms). Empty:
+    // none. close() switches them off again.
+    std::vector<Report::Kind> reports{Report::Kind::flags, Report::Kind::grasping_state, Report::Kind::position,
+        Report::Kind::speed, Report::Kind::force};
+    std::chrono::milliseconds report_period{50};
+    // Without one, the warning about stray answers goes to standard error.
+    NoticeHandler notice;
+    // Read the system limits at open (values are checked against them; left
+    // out, the first call that needs them reads them).
+    bool read_limits = true;
+};
+
 enum class MotionKind : std::uint8_t { home, move, grasp, release, raw };
 // "home", "move", "grasp", "release", "raw".
 KRM_API std::string motion_name(MotionKind kind);
@@ -249,12 +304,41 @@ public:
     ~ConnectionStringError() override;
 };
 
+// What became of the STOP sent to a motion that was given up on.
+struct StopOutcome {
+    enum class Kind : std::uint8_t {
+        answered,    // the gripper answered success
+        refused,     // the gripper answered `status`
+        unanswered,  // no answer within its time
+        not_awaited, // a further interrupt ended the wait for it
+        not_sent,    // the link did not take it, or is down
+    };
+    Kind kind = Kind::answered;
+    Status status = Status::success;
+};
+
 // An answer or a motion's end did not come within the timeout. A motion that
-// timed out has been sent STOP.
+// timed out, or whose first answer never came, has been sent STOP; the
+// message says whether STOP was answered, refused (with which status) or
+// got no answer either (MotionTimeoutError tells it too).
 class KRM_API TimeoutError : public Error {
 public:
     explicit TimeoutError(const std::string& message);
     ~TimeoutError() override;
+};
+
+// The TimeoutError of a motion that was given up on and sent STOP.
+class KRM_API MotionTimeoutError : public TimeoutError {
+public:
+    // `started`: the motion's first answer had come.
+    MotionTimeoutError(const std::string& message, bool started, StopOutcome stop);
+    ~MotionTimeoutError() override;
+    bool started() const { return started_; }
+    const StopOutcome& stop() const { return stop_; }
+
+private:
+    bool started_;
+    StopOutcome stop_;
 };
 
 // A value outside the gripper's limits, or the limits could not be read;
@@ -271,6 +355,17 @@ class KRM_API InterruptedError : public Error {
 public:
     explicit InterruptedError(const std::string& message);
     ~InterruptedError() override;
+};
+
+// The InterruptedError of a call whose motion was sent STOP.
+class KRM_API MotionInterruptedError : public InterruptedError {
+public:
+    MotionInterruptedError(const std::string& message, StopOutcome stop);
+    ~MotionInterruptedError() override;
+    const StopOutcome& stop() const { return stop_; }
+
+private:
+    StopOutcome stop_;
 };
 
 namespace detail {
@@ -323,6 +418,8 @@ public:
     // wait for the link begins.
     static Gripper open(const std::string& connection, Timeout timeout = {},
         std::function<bool()> interrupt_check = {});
+    // As above, with the reports and the rest chosen by `options`.
+    static Gripper open(const std::string& connection, const Options& options);
 
     Gripper(Gripper&&) noexcept;
     Gripper& operator=(Gripper&&) noexcept;
@@ -331,10 +428,11 @@ public:
     // Closes the session as close() does.
     ~Gripper();
 
-    // Sends STOP if a motion this session started is still running, then
-    // closes the link and ends the link thread and the handlers' thread.
-    // Requests still waiting for their answers end at once with
-    // ConnectionError. Later calls throw ConnectionError. Harmless when
+    // Sends STOP if a motion this session started is still running (and
+    // awaits its answer for up to 1 s), switches off the reports this
+    // session switched on, then closes the link and ends the link thread
+    // and the handlers' thread. Requests still waiting for their answers end
+    // at once with ConnectionError. Later calls throw ConnectionError. Harmless when
     // already closed. A report handler may close (or destroy) its Gripper;
     // from elsewhere, close waits for a handler under way to return.
     void close();
@@ -374,10 +472,16 @@ public:
     void set_force_limit(double force, Timeout timeout = {});
     double force_limit(Timeout timeout = {});
 
+    // Sends any command byte with any payload and returns the gripper's
+    // answer whatever its status; a "pending" answer is followed by the
+    // final one (a motion's command byte: the motion rules apply, see
+    // TimeoutError and InterruptedError). TimeoutError when no answer came;
+    // Error for an answer without a status word.
+    Answer request(std::uint8_t command, const std::vector<std::uint8_t>& payload, Timeout timeout = {});
     // Sends any command byte with any payload and returns the result bytes
     // of its answer (after the status word). A command answered with
-    // cmd_pending is waited for like a motion, and its final answer's bytes
-    // are returned. StatusError for another status than success.
+    // cmd_pending is waited for, and its final answer's bytes are returned.
+    // StatusError for another status than success.
     std::vector<std::uint8_t> raw(std::uint8_t command, const std::vector<std::uint8_t>& payload,
         Timeout timeout = {});
 
@@ -394,9 +498,33 @@ public:
     // waits for). Called from a handler, it only keeps further calls away.
     void remove_report_handler(std::uint64_t id);
 
-    // The latest values the gripper reported (or answered), with their
-    // receive times; no request is sent.
+    // The latest values the gripper reported by itself, with their receive
+    // times; no request is sent.
     State last_state() const;
+
+    // Switches on the reports `kinds` (each only when its value changed, at
+    // most every `period`, from 10 ms) and switches off those this session
+    // switched on that are not among them. StatusError when the gripper
+    // refuses one.
+    void set_reports(const std::vector<Report::Kind>& kinds, std::chrono::milliseconds period,
+        Timeout timeout = {});
+
+    // Calls `handler` for every frame sent and received from now on, on the
+    // handlers' thread (as report handlers), in the order they passed.
+    using PacketHandler = std::function<void(const Packet& packet)>;
+    std::uint64_t on_packet(PacketHandler handler);
+    void remove_packet_handler(std::uint64_t id);
+    // Writes every frame from now on to `path` as a CSV packet log (the
+    // layout of the command log window and krm-cli --log); an empty path
+    // stops. Error when the file cannot be written.
+    void write_packet_log(const std::string& path);
+
+    // Answers that came while no request waited for them. The first one is
+    // warned about (see on_warning): most likely a second gripper answers on
+    // the same line or CAN identifier.
+    std::uint64_t stray_answers() const;
+    // Replaces the notice handler (see Options::notice).
+    void on_notice(NoticeHandler handler);
 
     // Called at least every 50 ms on a thread that waits in a blocking call of
     // this Gripper or one of its Motions. When it returns true the wait ends:

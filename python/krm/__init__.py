@@ -32,12 +32,14 @@ from ._values import (
     Status,
 )
 from ._krm import (
+    Answer,
     ConnectionError,
     ConnectionStringError,
     Error,
     Gripper,
     LimitError,
     Motion,
+    Packet,
     ReportStream,
     StatusError,
     TimeoutError,
@@ -53,6 +55,7 @@ from ._krm import (
 from . import aio
 
 __all__ = [
+    "Answer",
     "ConnectionError",
     "ConnectionStringError",
     "Error",
@@ -66,6 +69,7 @@ __all__ = [
     "Motion",
     "MotionKind",
     "MotionResult",
+    "Packet",
     "Report",
     "ReportKind",
     "ReportStream",

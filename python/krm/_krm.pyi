@@ -3,7 +3,19 @@ import builtins
 from types import TracebackType
 from typing import Callable, Iterable, Iterator, Optional, Sequence, Type, Union
 
-from ._values import GraspingState, Info, Limits, MotionKind, MotionResult, Report, ScanResult, State, Stats, Status
+from ._values import (
+    GraspingState,
+    Info,
+    Limits,
+    MotionKind,
+    MotionResult,
+    Report,
+    ReportKind,
+    ScanResult,
+    State,
+    Stats,
+    Status,
+)
 
 __version__: str
 
@@ -56,12 +68,57 @@ class ReportStream(Iterator[Report]):
     @property
     def dropped(self) -> int: ...
 
+class Packet:
+    """One frame on the link, as Gripper.on_packet sees it."""
+    CHECKSUM: int
+    STRAY_BYTES: int
+    @property
+    def direction(self) -> str: ...
+    @property
+    def command(self) -> int: ...
+    @property
+    def payload(self) -> bytes: ...
+    @property
+    def time(self) -> float: ...
+    @property
+    def faults(self) -> int: ...
+    def ok(self) -> bool:
+        """True for a frame without faults."""
+
+class Answer:
+    """The gripper's answer to Gripper.request; pending: a final answer followed a "pending" one."""
+    @property
+    def status(self) -> Status: ...
+    @property
+    def pending(self) -> bool: ...
+    @property
+    def data(self) -> bytes: ...
+    @property
+    def duration(self) -> float: ...
+    def ok(self) -> bool:
+        """True when the status is success."""
+
+_ReportKinds = Optional[Union[str, Iterable[Union[str, ReportKind]]]]
+
 class Gripper:
     """One session with one gripper; a context manager that closes it."""
-    def __init__(self, connection: str, timeout: Optional[float] = 10.0) -> None:
+    def __init__(
+        self,
+        connection: str,
+        timeout: Optional[float] = 10.0,
+        *,
+        reports: _ReportKinds = "default",
+        report_period: float = 0.05,
+    ) -> None:
         """Connects: "tcp:HOST:PORT", "serial:PATH[@BAUD]", "can:PLUGIN:INTERFACE[@KBITS][#ID]"."""
     @staticmethod
-    def open(connection: str, timeout: Optional[float] = 10.0) -> Gripper:
+    def open(
+        connection: str,
+        timeout: Optional[float] = 10.0,
+        *,
+        reports: _ReportKinds = "default",
+        report_period: float = 0.05,
+    ) -> Gripper:
         """Connects and returns a krm.Gripper."""
     def __enter__(self) -> Gripper: ...
     def __exit__(
@@ -96,6 +153,14 @@ class Gripper:
     def raw(
         self, command: int, payload: Union[bytes, bytearray, Iterable[int]] = b"", timeout: Optional[float] = 3.0
     ) -> bytes: ...
+    def request(
+        self, command: int, payload: Union[bytes, bytearray, Iterable[int]] = b"", timeout: Optional[float] = 3.0
+    ) -> Answer: ...
+    def set_reports(self, kinds: _ReportKinds, period: float = 0.05, timeout: Optional[float] = 3.0) -> None: ...
+    def on_packet(self, callback: Callable[[Packet], object]) -> int: ...
+    def remove_packet_handler(self, id: int) -> None: ...
+    def write_packet_log(self, path: str) -> None: ...
+    def stray_answers(self) -> int: ...
     def on_report(self, callback: Callable[[Report], object]) -> int: ...
     def remove_report_handler(self, id: int) -> None: ...
     def reports(self, timeout: Optional[float] = None) -> ReportStream: ...

@@ -222,8 +222,23 @@ TEST_F(SessionTest, StopWithoutAnswerTimesOut)
 {
     StartConnected({QStringLiteral("--drop"), QStringLiteral("STOP")});
     Window->btnStop->click();
-    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while stopping: Command failed"));
+    // Nothing came back: said so, and the STOP is not called refused.
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while stopping: no answer from the gripper within 3 s"));
+    EXPECT_EQ(Window->AsyncLog->toPlainText(), QStringLiteral("Command STOP got no answer."));
     EXPECT_TRUE(Window->Gripper()->IsConnected());
+}
+
+TEST_F(SessionTest, AMotionWithoutItsFirstAnswerIsStopped)
+{
+    StartConnected({QStringLiteral("--referenced"), QStringLiteral("--drop"), QStringLiteral("GOTO")});
+    Window->btnGoto->click();
+    EXPECT_EQ(MessageTexts(), QStringLiteral("Error while starting to move: no answer from the gripper within 3 s"));
+    EXPECT_EQ(Window->AsyncLog->toPlainText(),
+              QStringLiteral("Command GOTO got no answer: STOP sent because the command got no answer."));
+    const std::vector<int> sent = SentCommands();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[sent.size() - 2], CMD_GOTO);
+    EXPECT_EQ(sent.back(), CMD_STOP);
 }
 
 TEST_F(SessionTest, FastStopAndAcknowledge)

@@ -249,7 +249,7 @@ TEST(CliLimits, LongDurationsAndBareStateAnswersAreRefused)
     // The status word alone carries no state.
     const TCliRun state = RunCli(OverTcp(sim.TcpPort(), Words("state")));
     EXPECT_EQ(state.ExitCode, 1);
-    EXPECT_TRUE(state.Err.contains(QStringLiteral("state: E_CMD_FAILED"))) << state.Err.toStdString();
+    EXPECT_TRUE(state.Err.contains(QStringLiteral("state: the gripper's answer carries 0 result bytes instead of 4"))) << state.Err.toStdString();
     EXPECT_TRUE(state.Out.isEmpty()) << state.Out.toStdString();
 }
 
@@ -378,9 +378,10 @@ TEST(CliOutput, AFailedLogWriteStopsTheMotionAndEndsTheRun)
     TSimulatorProcess sim;
     ASSERT_TRUE(sim.Start({QStringLiteral("--verbose"), QStringLiteral("--referenced")}));
     QTemporaryDir dir;
-    // Where the row of the first command begins, from a run with `info`.
+    // Where the row of the first command begins, from a run with `limits`:
+    // a goto reads the limits first.
     const QString learn = dir.filePath(QStringLiteral("learn.csv"));
-    ASSERT_EQ(RunCli(OverTcp(sim.TcpPort(), {QStringLiteral("--log"), learn, QStringLiteral("info")})).ExitCode, 0);
+    ASSERT_EQ(RunCli(OverTcp(sim.TcpPort(), {QStringLiteral("--log"), learn, QStringLiteral("limits")})).ExitCode, 0);
     QFile learned(learn);
     ASSERT_TRUE(learned.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = learned.readAll().split('\n');
