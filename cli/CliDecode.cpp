@@ -1,5 +1,6 @@
 #include "CliDecode.h"
 
+#include "CliOptions.h"
 #include "CliRunner.h"
 #include "FrameScanner.h"
 #include "HXT_commands.h"
@@ -256,17 +257,7 @@ QString ReadInput(const QString& path, QByteArray& input)
 
 bool IsDecodeCommand(const QStringList& args)
 {
-    // The options before the first command, with the values of those that
-    // take one as the next word.
-    static const QStringList valued = {QStringLiteral("--tcp"), QStringLiteral("--serial"), QStringLiteral("--can"),
-                                       QStringLiteral("--can-id"), QStringLiteral("--timeout"), QStringLiteral("--log")};
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (!args[i].startsWith(QLatin1String("--")))
-            return args[i] == QLatin1String("decode");
-        if (valued.contains(args[i]))
-            ++i;
-    }
-    return false;
+    return FirstCommandWord(args) == QLatin1String("decode");
 }
 
 QString DecodeCaptureText(const TCapture& capture, bool json, int& faults)

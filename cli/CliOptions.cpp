@@ -2,6 +2,7 @@
 
 #include "CliConnect.h"
 #include "CliProgram.h"
+#include "CliScan.h"
 #include "CliSyntax.h"
 #include "ConnectionString.h"
 #include "IntegerLiteral.h"
@@ -261,6 +262,8 @@ QString CliUsage()
                "    short and run of bytes between frames with its offset; exit status 1 when there\n"
                "    are any\n"
                "\n"
+               "%4"
+               "\n"
                "Positions and widths are in mm, speeds in mm/s, accelerations in mm/s², forces in N;\n"
                "they are checked against the gripper's system limits before anything is sent, and a\n"
                "command with such a value is not sent at all when the limits cannot be read.\n"
@@ -275,5 +278,20 @@ QString CliUsage()
                "failed (so a watch ends when its reader goes away); 2 bad usage, an invalid value or a\n"
                "script beyond its bounds; 3 the connection could not be made or was lost, or a command\n"
                "with a value could not be checked because the system limits could not be read.\n")
-        .arg(JoinList(LineSpeeds), JoinList(CanKbits), CliCommandSummary());
+        .arg(JoinList(LineSpeeds), JoinList(CanKbits), CliCommandSummary(), ScanUsage());
+}
+
+QString FirstCommandWord(const QStringList& args)
+{
+    // The options before the first command, with the values of those that
+    // take one as the next word.
+    static const QStringList valued = {QStringLiteral("--tcp"), QStringLiteral("--serial"), QStringLiteral("--can"),
+                                       QStringLiteral("--can-id"), QStringLiteral("--timeout"), QStringLiteral("--log")};
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (!args[i].startsWith(QLatin1String("--")))
+            return args[i];
+        if (valued.contains(args[i]))
+            ++i;
+    }
+    return {};
 }

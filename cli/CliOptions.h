@@ -42,5 +42,10 @@ struct TCliOptions {
 // read and checked here too. Throws TUsageError naming the bad argument.
 TCliOptions ParseCliOptions(const QStringList& args);
 
+// The first word of the command line (after the program name) that is not
+// an option before the commands, nor such an option's value; empty if none.
+// The commands that need no connection (decode, scan) are told by it.
+QString FirstCommandWord(const QStringList& args);
+
 // The text of --help.
 QString CliUsage();

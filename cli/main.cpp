@@ -6,6 +6,7 @@
 #include "CliOptions.h"
 #include "CliOutput.h"
 #include "CliRunner.h"
+#include "CliScan.h"
 #include "CliSignals.h"
 #include "HXTForm.h"
 #include "PacketLogCsv.h"
@@ -22,9 +23,12 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("krm-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KRM_VERSION));
 
-    // decode reads a recording and needs no connection.
+    // decode reads a recording and scan looks for grippers: neither needs a
+    // connection.
     if (IsDecodeCommand(QCoreApplication::arguments().mid(1)))
         return RunDecode(QCoreApplication::arguments().mid(1));
+    if (IsScanCommand(QCoreApplication::arguments().mid(1)))
+        return RunScan(QCoreApplication::arguments().mid(1));
     TCliOptions options;
     try {
         options = ParseCliOptions(QCoreApplication::arguments().mid(1));

@@ -27,6 +27,12 @@ StatusError::~StatusError() = default;
 ConnectionError::ConnectionError(const std::string& message, std::string cause) : Error(message), cause_(std::move(cause)) {}
 ConnectionError::~ConnectionError() = default;
 
+ConnectionStringError::ConnectionStringError(const std::string& message, std::string cause)
+    : ConnectionError(message, std::move(cause))
+{
+}
+ConnectionStringError::~ConnectionStringError() = default;
+
 TimeoutError::TimeoutError(const std::string& message) : Error(message) {}
 TimeoutError::~TimeoutError() = default;
 

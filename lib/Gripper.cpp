@@ -1,7 +1,7 @@
 // krm::Gripper: checks values against the gripper's limits, then runs each
 // call as a request of its session on the link thread.
-#include "ConnectionString.h"
 #include "HXT_commands.h"
+#include "ParseConnection.h"
 #include "Session.h"
 #include "convert.h"
 
@@ -46,12 +46,7 @@ Limits LimitsOf(const TSystemLimits& l)
 
 Gripper Gripper::open(const std::string& connection, Timeout timeout, std::function<bool()> interrupt_check)
 {
-    TConnectionParams params;
-    try {
-        params = ParseConnectionString(QString::fromStdString(connection));
-    } catch (const TConnectionStringError& error) {
-        throw ConnectionError("connection string \"" + connection + "\": " + error.what(), error.what());
-    }
+    const TConnectionParams params = detail::ParseConnection(connection);
     auto session = std::make_shared<detail::Session>(connection);
     session->Open(params, timeout, std::move(interrupt_check));
     return Gripper(std::move(session));

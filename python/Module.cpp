@@ -1,188 +1,34 @@
-// The Python module krm: one gripper session from Python, over the C++
-// library. Names follow the C++ interface; units are mm, mm/s, mm/s² and N,
-// timeouts and durations seconds, receive times seconds since the epoch
-// (as time.time()).
+// The compiled part of the Python package krm (krm._krm): one gripper
+// session from Python, over the C++ library. Names follow the C++
+// interface; units are mm, mm/s, mm/s² and N, timeouts and durations
+// seconds, receive times seconds since the epoch (as time.time()). The
+// values it hands out are the classes of krm._values (PyValues.h).
 #include "PyErrors.h"
 #include "PyGripper.h"
+#include "PyScan.h"
+#include "PyValues.h"
 #include "ReportStream.h"
 
 #include <pybind11/stl.h>
 
 #include <krm/krm.hpp>
 
-#include <sstream>
 
 namespace py = pybind11;
 using namespace krm;
 using krm::python::PyGripper;
 using krm::python::ReportStream;
+using krm::python::MotionTimeout;
+using krm::python::OpenTimeout;
+using krm::python::RequestTimeout;
 using krm::python::ToTimeout;
 using krm::python::Unlocked;
 
 namespace {
 
-// A receive time as seconds since the epoch; None for "not received yet".
-std::optional<double> Seconds(Clock::time_point time)
-{
-    if (time == Clock::time_point{})
-        return std::nullopt;
-    return std::chrono::duration<double>(time.time_since_epoch()).count();
-}
-
 py::bytes Bytes(const std::vector<std::uint8_t>& bytes)
 {
     return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-std::string Number(double value)
-{
-    std::ostringstream text;
-    text << value;
-    return text.str();
-}
-
-void BindEnums(py::module_& m)
-{
-    py::enum_<Status> status(m, "Status", "The status code of the gripper's answers.");
-    for (int code = 0; code <= static_cast<int>(Status::file_exists); ++code) {
-        const auto value = static_cast<Status>(code);
-        std::string name = status_name(value).substr(2); // "E_ACCESS_DENIED" -> "access_denied"
-        for (char& c : name)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        status.value(name.c_str(), value);
-    }
-    py::enum_<GraspingState>(m, "GraspingState", "What the gripper reports about grasping.")
-        .value("idle", GraspingState::idle)
-        .value("grasping", GraspingState::grasping)
-        .value("no_part", GraspingState::no_part)
-        .value("part_lost", GraspingState::part_lost)
-        .value("holding", GraspingState::holding)
-        .value("releasing", GraspingState::releasing);
-    py::enum_<MotionKind>(m, "MotionKind", "The kind of a motion.")
-        .value("home", MotionKind::home)
-        .value("move", MotionKind::move)
-        .value("grasp", MotionKind::grasp)
-        .value("release", MotionKind::release)
-        .value("raw", MotionKind::raw);
-
-    py::module_ f = m.def_submodule("flags", "Bits of the system-state word (State.flags, Report.flags).");
-    const std::pair<const char*, std::uint32_t> bits[] = {{"referenced", flags::referenced},
-        {"moving", flags::moving}, {"blocked_minus", flags::blocked_minus}, {"blocked_plus", flags::blocked_plus},
-        {"soft_limit_minus", flags::soft_limit_minus}, {"soft_limit_plus", flags::soft_limit_plus},
-        {"axis_stopped", flags::axis_stopped}, {"target_pos_reached", flags::target_pos_reached},
-        {"overdrive_mode", flags::overdrive_mode}, {"fast_stop", flags::fast_stop},
-        {"temperature_warning", flags::temperature_warning}, {"temperature_fault", flags::temperature_fault},
-        {"power_fault", flags::power_fault}, {"current_fault", flags::current_fault},
-        {"finger_fault", flags::finger_fault}, {"command_failure", flags::command_failure},
-        {"script_running", flags::script_running}, {"script_failure", flags::script_failure}};
-    for (const auto& [name, bit] : bits)
-        f.attr(name) = bit;
-}
-
-void BindValues(py::module_& m)
-{
-    py::class_<Info>(m, "Info", "System information (GET_SYSINFO).")
-        .def_readonly("gripper_type", &Info::gripper_type)
-        .def_readonly("hardware_revision", &Info::hardware_revision)
-        .def_readonly("firmware_revision", &Info::firmware_revision)
-        .def_readonly("serial_number", &Info::serial_number)
-        .def("__repr__", [](const Info& i) {
-            return "Info(gripper_type=" + std::to_string(i.gripper_type) + ", hardware_revision=" +
-                   std::to_string(i.hardware_revision) + ", firmware_revision=" + std::to_string(i.firmware_revision) +
-                   ", serial_number=" + std::to_string(i.serial_number) + ")";
-        });
-
-    py::class_<Limits>(m, "Limits",
-        "System limits (GET_SYSTEM_LIMITS): stroke (mm; positions and widths run\n"
-        "from 0 to it), speeds (mm/s), accelerations (mm/s²), forces (N), and\n"
-        "`extra`, the answer's eighth value as read.")
-        .def_readonly("stroke", &Limits::stroke)
-        .def_readonly("min_speed", &Limits::min_speed)
-        .def_readonly("max_speed", &Limits::max_speed)
-        .def_readonly("min_acceleration", &Limits::min_acceleration)
-        .def_readonly("max_acceleration", &Limits::max_acceleration)
-        .def_readonly("min_force", &Limits::min_force)
-        .def_readonly("max_force", &Limits::max_force)
-        .def_readonly("extra", &Limits::extra)
-        .def("__repr__", [](const Limits& l) {
-            return "Limits(stroke=" + Number(l.stroke) + ", min_speed=" + Number(l.min_speed) + ", max_speed=" +
-                   Number(l.max_speed) + ", min_acceleration=" + Number(l.min_acceleration) +
-                   ", max_acceleration=" + Number(l.max_acceleration) + ", min_force=" + Number(l.min_force) +
-                   ", max_force=" + Number(l.max_force) + ", extra=" + Number(l.extra) + ")";
-        });
-
-    py::class_<Stats>(m, "Stats", "Grasping statistics (GET_GRASPING_STATS).")
-        .def_readonly("grasps", &Stats::grasps)
-        .def_readonly("not_found", &Stats::not_found)
-        .def_readonly("lost", &Stats::lost)
-        .def("__repr__", [](const Stats& s) {
-            return "Stats(grasps=" + std::to_string(s.grasps) + ", not_found=" + std::to_string(s.not_found) +
-                   ", lost=" + std::to_string(s.lost) + ")";
-        });
-
-    py::class_<State>(m, "State",
-        "The gripper's state: system-state flags, grasping state, finger position\n"
-        "(mm), speed (mm/s) and grasping force (N), each with its receive time\n"
-        "(seconds since the epoch, as time.time(); None when not received yet).")
-        .def_readonly("flags", &State::flags)
-        .def_readonly("grasping_state", &State::grasping_state)
-        .def_readonly("position", &State::position)
-        .def_readonly("speed", &State::speed)
-        .def_readonly("force", &State::force)
-        .def_property_readonly("flags_time", [](const State& s) { return Seconds(s.flags_time); })
-        .def_property_readonly("grasping_state_time", [](const State& s) { return Seconds(s.grasping_state_time); })
-        .def_property_readonly("position_time", [](const State& s) { return Seconds(s.position_time); })
-        .def_property_readonly("speed_time", [](const State& s) { return Seconds(s.speed_time); })
-        .def_property_readonly("force_time", [](const State& s) { return Seconds(s.force_time); })
-        .def("has", &State::has, py::arg("flag"), "True when `flag` (a krm.flags bit) is set.")
-        .def("__repr__", [](const State& s) {
-            return "State(flags=" + std::to_string(s.flags) + ", grasping_state=" +
-                   grasping_state_text(s.grasping_state) + ", position=" + Number(s.position) +
-                   ", speed=" + Number(s.speed) + ", force=" + Number(s.force) + ")";
-        });
-
-    py::class_<Report> report(m, "Report",
-        "One report the gripper sent by itself: `kind` names the value it\n"
-        "brought, the other values are the latest received before it; `time`\n"
-        "is its receive time (seconds since the epoch).");
-    py::enum_<Report::Kind>(report, "Kind", "The value a report brought.")
-        .value("flags", Report::Kind::flags)
-        .value("grasping_state", Report::Kind::grasping_state)
-        .value("position", Report::Kind::position)
-        .value("speed", Report::Kind::speed)
-        .value("force", Report::Kind::force);
-    report.def_readonly("kind", &Report::kind)
-        .def_property_readonly("time", [](const Report& r) { return Seconds(r.time).value_or(0.0); })
-        .def_readonly("flags", &Report::flags)
-        .def_readonly("grasping_state", &Report::grasping_state)
-        .def_readonly("position", &Report::position)
-        .def_readonly("speed", &Report::speed)
-        .def_readonly("force", &Report::force)
-        .def("__repr__", [](const Report& r) {
-            static const char* const kinds[] = {"flags", "grasping_state", "position", "speed", "force"};
-            return std::string("Report(kind=") + kinds[static_cast<int>(r.kind)] + ", flags=" +
-                   std::to_string(r.flags) + ", grasping_state=" + grasping_state_text(r.grasping_state) +
-                   ", position=" + Number(r.position) + ", speed=" + Number(r.speed) + ", force=" +
-                   Number(r.force) + ")";
-        });
-
-    py::class_<MotionResult>(m, "MotionResult",
-        "How a motion ended: `status` (krm.Status: success, or for example\n"
-        "cmd_aborted when stopped or replaced, axis_blocked, cmd_failed for a\n"
-        "grasp that found no part), `duration` (seconds from sending the command\n"
-        "to its final answer), `position` (mm, the finger position then; the\n"
-        "width for grasp and release) and `data` (the final answer's result\n"
-        "bytes).")
-        .def_readonly("kind", &MotionResult::kind)
-        .def_readonly("status", &MotionResult::status)
-        .def_property_readonly("duration", [](const MotionResult& r) { return r.duration.count(); })
-        .def_readonly("position", &MotionResult::position)
-        .def_property_readonly("data", [](const MotionResult& r) { return Bytes(r.data); })
-        .def("ok", &MotionResult::ok, "True when the status is success.")
-        .def("__repr__", [](const MotionResult& r) {
-            return "MotionResult(kind=" + motion_name(r.kind) + ", status=" + status_name(r.status) +
-                   ", duration=" + Number(r.duration.count()) + ", position=" + Number(r.position) + ")";
-        });
 }
 
 void BindMotion(py::module_& m)
@@ -199,16 +45,15 @@ void BindMotion(py::module_& m)
                 const Timeout limit = ToTimeout(timeout);
                 return Unlocked([&] { return motion.wait(limit); });
             },
-            py::arg("timeout") = py::none(),
+            py::arg("timeout") = MotionTimeout,
             "Waits for the end of the motion and returns its krm.MotionResult.\n"
-            "When the timeout (default: the Gripper's motion timeout) runs out,\n"
-            "STOP is sent and krm.TimeoutError raised; krm.ConnectionError when\n"
-            "the link is lost first. Ctrl+C sends STOP and raises\n"
-            "KeyboardInterrupt.")
+            "When the timeout (seconds; None: no limit) runs out, STOP is sent and\n"
+            "krm.TimeoutError raised; krm.ConnectionError when the link is lost\n"
+            "first. Ctrl+C sends STOP and raises KeyboardInterrupt.")
         .def(
             "wait_for",
             [](Motion& motion, double timeout) {
-                const auto limit = ToTimeout(timeout).value();
+                const auto limit = ToTimeout(timeout);
                 return Unlocked([&] { return motion.wait_for(limit); });
             },
             py::arg("timeout"),
@@ -220,9 +65,12 @@ void BindMotion(py::module_& m)
                 const Timeout limit = ToTimeout(timeout);
                 Unlocked([&] { motion.cancel(limit); });
             },
-            py::arg("timeout") = py::none(),
+            py::arg("timeout") = RequestTimeout,
             "Sends STOP if the motion is still running; it then ends with\n"
-            "Status.cmd_aborted (wait() tells).");
+            "Status.cmd_aborted (wait() tells).")
+        .def("__repr__", [](Motion& motion) {
+            return "<krm.Motion " + motion_name(motion.kind()) + (motion.done() ? " done>" : " running>");
+        });
 }
 
 // A payload from bytes, a bytearray or an iterable of ints 0 to 255.
@@ -238,7 +86,7 @@ std::vector<std::uint8_t> PayloadBytes(const py::object& payload)
 void BindGripper(py::module_& m)
 {
     py::class_<PyGripper> c(m, "Gripper",
-        "One session with one gripper.\n\n"
+        "One session with one gripper::\n\n"
         "    with krm.Gripper(\"tcp:127.0.0.1:1000\") as g:\n"
         "        g.home()\n"
         "        r = g.grasp(20, 50)   # r.status, r.duration (s), r.position (mm)\n\n"
@@ -248,21 +96,21 @@ void BindGripper(py::module_& m)
         "The link runs on a thread of the library; every call may come from any\n"
         "Python thread and waits without holding the GIL. Ctrl+C ends any wait\n"
         "with KeyboardInterrupt, after sending STOP to a motion this session\n"
-        "started. Every blocking call takes `timeout` in seconds (None: 3 s for\n"
-        "an answer, the motion timeout, 60 s, for a motion). The Gripper closes\n"
-        "at the end of the `with` block, on close(), when it is freed, or at\n"
+        "started. Every blocking call takes `timeout` in seconds: 3 for an\n"
+        "answer, 60 for a motion unless given; None waits without limit. The\n"
+        "Gripper closes at the end of the `with` block, on close(), when it is freed, or at\n"
         "the interpreter's exit; a motion it started that still runs gets STOP\n"
         "first.");
     const auto open = [](const std::string& connection, std::optional<double> timeout) {
         return PyGripper::Open(connection, timeout);
     };
-    c.def(py::init(open), py::arg("connection"), py::arg("timeout") = py::none(),
-        "Connects (as Gripper.open), waiting up to `timeout` seconds (default\n"
-        "10) for the link; then asks the gripper to report its state by itself\n"
-        "and reads its limits. krm.ConnectionError when the string is\n"
-        "malformed (the message names the wrong part) or the link cannot be\n"
-        "made.");
-    c.def_static("open", open, py::arg("connection"), py::arg("timeout") = py::none(),
+    c.def(py::init(open), py::arg("connection"), py::arg("timeout") = OpenTimeout,
+        "Connects (as Gripper.open), waiting up to `timeout` seconds for the\n"
+        "link; then asks the gripper to report its state by itself and reads\n"
+        "its limits. krm.ConnectionStringError (a ValueError) when the string\n"
+        "is malformed (the message names the wrong part); krm.ConnectionError\n"
+        "when the link cannot be made.");
+    c.def_static("open", open, py::arg("connection"), py::arg("timeout") = OpenTimeout,
         "Connects and returns a krm.Gripper; see Gripper().");
     c.def("__enter__", [](py::object self) { return self; });
     c.def(
@@ -280,7 +128,8 @@ void BindGripper(py::module_& m)
         return "<krm.Gripper " + g.Get().connection() + (g.Get().is_open() ? " open>" : " closed>");
     });
 
-    const auto t = py::arg("timeout") = py::none();
+    const auto t = py::arg("timeout") = RequestTimeout;
+    const auto mt = py::arg("timeout") = MotionTimeout;
     c.def("info",
         [](PyGripper& g, std::optional<double> s) { return Unlocked([&] { return g.Get().info(ToTimeout(s)); }); },
         "System information (krm.Info).", t);
@@ -300,7 +149,7 @@ void BindGripper(py::module_& m)
 
     c.def("home",
         [](PyGripper& g, std::optional<double> s) { return Unlocked([&] { return g.Get().home(ToTimeout(s)); }); },
-        "Homes the fingers and waits for the end (krm.MotionResult).", t);
+        "Homes the fingers and waits for the end (krm.MotionResult).", mt);
     c.def("move",
         [](PyGripper& g, double position, double speed, std::optional<double> s) {
             return Unlocked([&] { return g.Get().move(position, speed, ToTimeout(s)); });
@@ -309,21 +158,21 @@ void BindGripper(py::module_& m)
         "the end (krm.MotionResult). krm.LimitError (a ValueError) for a value\n"
         "outside the gripper's limits; krm.StatusError when the gripper refuses\n"
         "to start; a motion that ran returns its final status, whatever it is.",
-        py::arg("position"), py::arg("speed"), t);
+        py::arg("position"), py::arg("speed"), mt);
     c.def("grasp",
         [](PyGripper& g, double width, double speed, std::optional<double> s) {
             return Unlocked([&] { return g.Get().grasp(width, speed, ToTimeout(s)); });
         },
         "Grasps a part of nominal `width` (mm) at `speed` (mm/s) and waits for\n"
         "the end; result.position is the width then (see move for errors).",
-        py::arg("width"), py::arg("speed"), t);
+        py::arg("width"), py::arg("speed"), mt);
     c.def("release",
         [](PyGripper& g, double width, double speed, std::optional<double> s) {
             return Unlocked([&] { return g.Get().release(width, speed, ToTimeout(s)); });
         },
         "Opens to `width` (mm) at `speed` (mm/s), letting the part go, and waits\n"
         "for the end (see move for errors).",
-        py::arg("width"), py::arg("speed"), t);
+        py::arg("width"), py::arg("speed"), mt);
     c.def("start_home",
         [](PyGripper& g, std::optional<double> s) {
             return g.Track(Unlocked([&] { return g.Get().start_home(ToTimeout(s)); }));
@@ -405,7 +254,7 @@ void BindGripper(py::module_& m)
         },
         py::arg("timeout") = py::none(),
         "An iterator over the reports the gripper sends from now on, for\n"
-        "`timeout` seconds (None: until the iterator is closed or dropped).\n\n"
+        "`timeout` seconds (None: until the iterator is closed or dropped)::\n\n"
         "    for report in g.reports(timeout=2.0):\n"
         "        print(report.position)\n\n"
         "It raises krm.ConnectionError when the link goes down; Ctrl+C ends\n"
@@ -415,14 +264,6 @@ void BindGripper(py::module_& m)
         "last_state", [](PyGripper& g) { return Unlocked([&] { return g.Get().last_state(); }); },
         "The latest values the gripper reported or answered, with their receive\n"
         "times (krm.State); no request is sent.");
-    c.def(
-        "set_motion_timeout",
-        [](PyGripper& g, double seconds) { g.Get().set_motion_timeout(ToTimeout(seconds).value()); },
-        py::arg("seconds"), "The default wait for the end of a motion, in seconds (60 at the start).");
-    c.def(
-        "motion_timeout",
-        [](PyGripper& g) { return std::chrono::duration<double>(g.Get().motion_timeout()).count(); },
-        "The default wait for the end of a motion, in seconds.");
 }
 
 void BindReportStream(py::module_& m)
@@ -436,22 +277,23 @@ void BindReportStream(py::module_& m)
         .def("__exit__", [](ReportStream& s, const py::args&) { s.Close(); })
         .def("close", &ReportStream::Close, "Stops taking reports; the iteration ends.")
         .def_property_readonly("dropped", &ReportStream::Dropped,
-            "Reports dropped because more than 10,000 waited to be taken.");
+            "Reports dropped because more than 10,000 waited to be taken.")
+        .def("__repr__", [](const ReportStream& s) {
+            return "<krm.ReportStream, " + std::to_string(s.Dropped()) + " reports dropped>";
+        });
 }
 
 } // namespace
 
-PYBIND11_MODULE(krm, m)
+PYBIND11_MODULE(_krm, m)
 {
-    m.doc() = "One gripper session from Python: krm.Gripper(\"tcp:127.0.0.1:1000\").\n\n"
-              "Units: mm, mm/s, mm/s², N; timeouts and durations in seconds.";
+    m.doc() = "The compiled part of the krm package; use it through krm.";
     m.attr("__version__") = version();
     krm::python::BindErrors(m);
-    BindEnums(m);
-    BindValues(m);
     BindMotion(m);
     BindReportStream(m);
     BindGripper(m);
+    krm::python::BindScan(m);
     m.def("version", &version, "The C++ library's version, as \"1.0.0\".");
     m.def("status_name", &status_name, py::arg("status"), "The protocol's name of a status (\"E_ACCESS_DENIED\").");
     m.def("status_text", &status_text, py::arg("status"), "The text of a status (\"Access denied\").");

@@ -1,5 +1,7 @@
 #include "PyErrors.h"
 
+#include "PyValues.h"
+
 #include <krm/krm.hpp>
 
 namespace py = pybind11;
@@ -13,6 +15,7 @@ struct ErrorTypes {
     PyObject* error = nullptr;
     PyObject* status = nullptr;
     PyObject* connection = nullptr;
+    PyObject* connection_string = nullptr;
     PyObject* timeout = nullptr;
     PyObject* limit = nullptr;
 };
@@ -54,6 +57,8 @@ void Translate(std::exception_ptr pending)
         Raise(types.status, e.what(),
             {{"command", py::str(e.command())}, {"code", py::cast(e.code())}, {"name", py::str(e.name())},
                 {"text", py::str(e.text())}, {"advice", py::str(e.advice())}});
+    } catch (const ConnectionStringError& e) {
+        Raise(types.connection_string, e.what(), {{"cause", py::str(e.cause())}});
     } catch (const ConnectionError& e) {
         Raise(types.connection, e.what(), {{"cause", py::str(e.cause())}});
     } catch (const TimeoutError& e) {
@@ -84,11 +89,15 @@ void BindErrors(py::module_& module)
         "next where the cause is known, else \"\").",
         py::make_tuple(error));
     types.connection = NewType(module, "ConnectionError",
-        "The connection could not be made or was lost, the Gripper is closed,\n"
-        "or the connection string is malformed (the message names the wrong\n"
-        "part). Attribute: cause (the transport's description). Also a\n"
+        "The connection could not be made or was lost, or the Gripper is\n"
+        "closed. Attribute: cause (the transport's description). Also a\n"
         "builtins.ConnectionError.",
         py::make_tuple(error, builtin("ConnectionError")));
+    types.connection_string = NewType(module, "ConnectionStringError",
+        "A malformed connection string; the message names the wrong part.\n"
+        "Attribute: cause. A ValueError, not a ConnectionError: trying again\n"
+        "cannot help.",
+        py::make_tuple(error, builtin("ValueError")));
     types.timeout = NewType(module, "TimeoutError",
         "An answer or a motion's end did not come within the timeout; a motion\n"
         "that timed out has been sent STOP. Also a builtins.TimeoutError.",

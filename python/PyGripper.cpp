@@ -1,5 +1,7 @@
 #include "PyGripper.h"
 
+#include "PyValues.h"
+
 #include <cmath>
 #include <set>
 
@@ -25,13 +27,18 @@ struct Callback {
 
 } // namespace
 
-Timeout ToTimeout(std::optional<double> seconds)
+std::chrono::milliseconds ToTimeout(std::optional<double> seconds)
 {
     if (!seconds)
-        return std::nullopt;
+        return NoLimit;
     if (!(*seconds >= 0))
-        throw py::value_error("timeout must be None or a number of seconds >= 0");
-    return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(*seconds * 1000.0)));
+        throw py::value_error("timeout must be None (no limit) or a number of seconds >= 0");
+    // Compared before converting: a double beyond the range of the count
+    // has no defined conversion.
+    const double ms = std::ceil(*seconds * 1000.0);
+    if (ms >= static_cast<double>(NoLimit.count()))
+        return NoLimit;
+    return std::chrono::milliseconds(static_cast<std::int64_t>(ms));
 }
 
 bool PythonInterrupted()
@@ -42,7 +49,7 @@ bool PythonInterrupted()
 
 std::unique_ptr<PyGripper> PyGripper::Open(const std::string& connection, std::optional<double> timeout)
 {
-    const Timeout limit = ToTimeout(timeout);
+    const auto limit = ToTimeout(timeout);
     auto gripper = Unlocked([&] { return Gripper::open(connection, limit, PythonInterrupted); });
     return std::unique_ptr<PyGripper>(new PyGripper(std::move(gripper)));
 }

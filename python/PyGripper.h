@@ -8,6 +8,7 @@
 
 #include <krm/krm.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,9 +19,19 @@
 
 namespace krm::python {
 
-// The library's timeout from Python's seconds (None: the default).
-// ValueError for a negative or NaN value.
-Timeout ToTimeout(std::optional<double> seconds);
+// The timeouts in the signatures, in seconds: an answer, a motion's end,
+// the whole open.
+constexpr double RequestTimeout = 3.0;
+constexpr double MotionTimeout = 60.0;
+constexpr double OpenTimeout = 10.0;
+
+// The longest wait the library is given: a wait "without limit". Far below
+// what the library's clocks can add to the present time without overflow.
+constexpr std::chrono::milliseconds NoLimit = std::chrono::hours(24 * 365 * 10);
+
+// The library's timeout from Python's seconds: None, infinity and anything
+// at or above NoLimit wait NoLimit. ValueError for a negative or NaN value.
+std::chrono::milliseconds ToTimeout(std::optional<double> seconds);
 
 // Runs `call` without the GIL, then raises a KeyboardInterrupt the interrupt
 // check took meanwhile (the call may have ended normally all the same).

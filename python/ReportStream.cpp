@@ -14,8 +14,8 @@ constexpr std::chrono::milliseconds Slice{20};
 ReportStream::ReportStream(py::object gripper, std::optional<double> timeout)
     : FOwner(std::move(gripper)), FGripper(FOwner.cast<PyGripper*>())
 {
-    if (const Timeout limit = ToTimeout(timeout))
-        FDeadline = std::chrono::steady_clock::now() + *limit;
+    if (timeout)
+        FDeadline = std::chrono::steady_clock::now() + ToTimeout(timeout);
     FHandler = FGripper->AddHandler([queue = FQueue](const Report& report) {
         std::lock_guard lock(queue->mutex);
         if (queue->reports.size() == Capacity) {

@@ -13,10 +13,27 @@
 #include <cstring>
 #include <fcntl.h>
 #include <termios.h>
+#include <utility>
 #include <unistd.h>
 
-TPtyTransport::TPtyTransport(TSimHost& host, const QString& linkPath, QObject* parent)
-    : QObject(parent), FHost(host), FLinkPath(linkPath)
+namespace {
+
+// The baud rate of a termios speed code; 0 for one not listed.
+int SpeedOfCode(speed_t code)
+{
+    static constexpr std::pair<speed_t, int> speeds[] = {{B1200, 1200}, {B2400, 2400}, {B4800, 4800},
+        {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+        {B460800, 460800}, {B921600, 921600}};
+    for (const auto& [c, baud] : speeds)
+        if (c == code)
+            return baud;
+    return 0;
+}
+
+} // namespace
+
+TPtyTransport::TPtyTransport(TSimHost& host, const QString& linkPath, int baudrate, QObject* parent)
+    : QObject(parent), FHost(host), FLinkPath(linkPath), FBaudrate(baudrate)
 {
 }
 
@@ -110,9 +127,19 @@ void TPtyTransport::ReadMaster()
         const ssize_t n = ::read(FMaster, buffer, sizeof buffer);
         if (n <= 0)
             break;
-        if (FSession)
+        if (FSession && LineSpeedMatches())
             FSession->Receive(buffer, n);
     }
+}
+
+bool TPtyTransport::LineSpeedMatches() const
+{
+    if (FBaudrate == 0)
+        return true;
+    // The client sets the speed on the terminal side, whose settings both
+    // descriptors share.
+    termios tio{};
+    return ::tcgetattr(FTerminal, &tio) == 0 && SpeedOfCode(::cfgetospeed(&tio)) == FBaudrate;
 }
 
 void TPtyTransport::Write(const QByteArray& bytes)

@@ -18,7 +18,9 @@ class TPtyTransport : public QObject {
 public:
     static constexpr int HangupGraceMs = 50;
 
-    TPtyTransport(TSimHost& host, const QString& linkPath, QObject* parent = nullptr);
+    // `baudrate` other than 0: bytes that arrive while the client's line
+    // speed is another are lost, as they would be on a real line.
+    TPtyTransport(TSimHost& host, const QString& linkPath, int baudrate = 0, QObject* parent = nullptr);
     ~TPtyTransport() override;
 
     // Creates the terminal pair and the link; false with a message on failure.
@@ -27,6 +29,7 @@ public:
 private:
     void Close();
     void ReadMaster();
+    bool LineSpeedMatches() const;
     void Write(const QByteArray& bytes);
     void NewSession();
     void DetachSession();
@@ -34,6 +37,7 @@ private:
 
     TSimHost& FHost;
     QString FLinkPath;
+    int FBaudrate;
     QString FTerminalPath;
     int FMaster = -1;
     int FTerminal = -1;

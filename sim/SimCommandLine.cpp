@@ -78,6 +78,8 @@ struct TOptionSet {
     QCommandLineOption tcp{"tcp", "Listen for TCP clients on [HOST:]PORT (host 127.0.0.1; port 0: any free port).",
         "[HOST:]PORT"};
     QCommandLineOption pty{"pty", "Create a pseudo-terminal and link its device at PATH.", "PATH"};
+    QCommandLineOption baud{"baud", "Line speed of the pseudo-terminal: bytes arrive only while its client has set N baud, as "
+        "on a real line at another speed; default: any.", "N", "0"};
     QCommandLineOption can{"can", "Join the CAN bus PLUGIN:INTERFACE (e.g. virtualcan:can0).", "PLUGIN:INTERFACE"};
     QCommandLineOption canId{"can-id", "CAN identifier of requests (answers use N + 1); default 100.", "N", "100"};
     QCommandLineOption type{"type", "Gripper type byte of GET_SYSINFO; default 1.", "N", "1"};
@@ -111,7 +113,7 @@ struct TOptionSet {
 
     void AddTo(QCommandLineParser& p)
     {
-        p.addOptions({help, version, tcp, pty, can, canId, type, hwRev, fwRev, serial, stroke, minSpeed, maxSpeed,
+        p.addOptions({help, version, tcp, pty, baud, can, canId, type, hwRev, fwRev, serial, stroke, minSpeed, maxSpeed,
             minAccel, maxAccel, minForce, maxForce, overdriveForce, homingSpeed, startPos, referenced, partWidth, partLost,
             drop, forceStatus, corruptRate, garbageRate, splitPause, delay, closeAfter, seed, verbose});
     }
@@ -218,6 +220,11 @@ void ReadTransports(const QCommandLineParser& p, const TOptionSet& o, TValueRead
             r.Fail(o.pty, p.value(o.pty), QStringLiteral("a path"));
         else
             s.ptyPath = p.value(o.pty);
+    }
+    if (p.isSet(o.baud)) {
+        s.ptyBaud = static_cast<int>(r.Integer(o.baud, 1, 4000000));
+        if (!s.ptyPath)
+            r.Fail(QStringLiteral("--baud needs --pty"));
     }
     if (p.isSet(o.can)) {
         const QString text = p.value(o.can);

@@ -24,6 +24,7 @@ struct TSimSettings {
     TFaultOptions faults;
     std::optional<TTcp> tcp;
     std::optional<QString> ptyPath;
+    int ptyBaud = 0; // line speed the pseudo-terminal's client must set; 0: any
     std::optional<TCan> can;
     bool verbose = false;
 };

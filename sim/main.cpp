@@ -68,7 +68,7 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     if (s.ptyPath) {
-        pty = std::make_unique<TPtyTransport>(host, *s.ptyPath);
+        pty = std::make_unique<TPtyTransport>(host, *s.ptyPath, s.ptyBaud);
         if (!pty->Open(error))
             return Fail(error);
     }

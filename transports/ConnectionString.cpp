@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int32_t DefaultBaudrate = 115200;
 constexpr int DefaultKbits = 250;
 constexpr int32_t DefaultCanId = 100;
 // Highest request identifier whose answer identifier (one more) still fits
@@ -66,7 +65,7 @@ TSerialParams ParseSerial(const QString& rest)
     const QString path = at < 0 ? rest : rest.left(at);
     if (path.isEmpty())
         Refuse(QStringLiteral("PATH is empty"));
-    int32_t baudrate = DefaultBaudrate;
+    int32_t baudrate = DefaultConnectionBaudrate;
     if (at >= 0) {
         const auto& speeds = TSerialDevice::LineSpeeds;
         const auto value = Decimal(rest.mid(at + 1), 1, INT32_MAX);

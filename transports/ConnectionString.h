@@ -11,6 +11,9 @@
 
 #include <stdexcept>
 
+// The line speed of a serial connection string without @BAUD.
+constexpr int32_t DefaultConnectionBaudrate = 115200;
+
 // A malformed connection string; what() names the part that is wrong.
 class TConnectionStringError : public std::runtime_error {
 public:

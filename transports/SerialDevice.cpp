@@ -18,24 +18,6 @@
 
 namespace {
 
-// Modem lines are not used for handshake and are held inactive. The port
-// layer refuses to set them before the port is open, and on Linux the tty
-// layer raises DTR and RTS inside open(2) whenever the line speed is not 0
-// (and again on the change away from speed 0), so a short pulse on open
-// cannot be avoided there; dropping both lines with one request as soon as
-// the port is open keeps it as short as possible. A port without modem lines
-// (a pseudo-terminal) refuses the request, which changes nothing.
-void HoldModemLinesInactive(QSerialPort& port)
-{
-#ifdef Q_OS_UNIX
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(static_cast<int>(port.handle()), TIOCMBIC, &lines);
-#else
-    port.setDataTerminalReady(false);
-    port.setRequestToSend(false);
-#endif
-}
-
 const QString SettingsSection = QStringLiteral("common");
 const QString BaudrateKey = QStringLiteral("baudrate");
 
@@ -62,29 +44,6 @@ bool MayReadAndWrite(const QString& path)
     Q_UNUSED(path);
     return true;
 #endif
-}
-
-// The cause of a port that would not open, with what the operator can do.
-// The port layer reports a port in use (locked by another program, or opened
-// exclusively) and a device without access rights alike as a permission
-// error; the device's access rights tell them apart.
-QString OpenFailureText(const QString& portName, QSerialPort::SerialPortError error, const QString& systemText)
-{
-    const QString path = DevicePath(portName);
-    if (error == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(path))
-        return QStringLiteral("The serial port %1 does not exist (unplugged?): plug the adapter in again or choose "
-                              "another port.")
-            .arg(path);
-    if (error == QSerialPort::PermissionError) {
-        if (!MayReadAndWrite(path))
-            return QStringLiteral("No permission to use %1: add the user to the group dialout (sudo adduser $USER "
-                                  "dialout) and log in again.")
-                .arg(path);
-        return QStringLiteral("%1 is in use by another program: close that program or choose another port.").arg(path);
-    }
-    if (error == QSerialPort::UnsupportedOperationError || QFileInfo(path).isFile())
-        return QStringLiteral("%1 is not a serial port: choose another port.").arg(path);
-    return QStringLiteral("%1 could not be opened: %2.").arg(path, systemText);
 }
 
 // Compares runs of digits by their number and everything else by text, case
@@ -130,6 +89,58 @@ bool NaturalLess(const QString& a, const QString& b)
 
 } // namespace
 
+// Modem lines are not used for handshake and are held inactive. The port
+// layer refuses to set them before the port is open, and on Linux the tty
+// layer raises DTR and RTS inside open(2) whenever the line speed is not 0
+// (and again on the change away from speed 0), so a short pulse on open
+// cannot be avoided there; dropping both lines with one request as soon as
+// the port is open keeps it as short as possible. A port without modem lines
+// (a pseudo-terminal) refuses the request, which changes nothing.
+void TSerialDevice::HoldModemLinesInactive(QSerialPort& port)
+{
+#ifdef Q_OS_UNIX
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(static_cast<int>(port.handle()), TIOCMBIC, &lines);
+#else
+    port.setDataTerminalReady(false);
+    port.setRequestToSend(false);
+#endif
+}
+
+// The port layer reports a port in use (locked by another program, or opened
+// exclusively) and a device without access rights alike as a permission
+// error; the device's access rights tell them apart.
+TSerialDevice::TOpenFailure TSerialDevice::DescribeOpenFailure(const QString& portName,
+    QSerialPort::SerialPortError error, const QString& systemText)
+{
+    const QString path = DevicePath(portName);
+    if (error == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(path))
+        return {TOpenFailureKind::Gone,
+            QStringLiteral("The serial port %1 does not exist (unplugged?): plug the adapter in again or choose "
+                           "another port.")
+                .arg(path)};
+    if (error == QSerialPort::PermissionError) {
+        if (!MayReadAndWrite(path))
+            return {TOpenFailureKind::NoPermission,
+                QStringLiteral("No permission to use %1: add the user to the group dialout (sudo adduser $USER "
+                               "dialout) and log in again.")
+                    .arg(path)};
+        return {TOpenFailureKind::InUse,
+            QStringLiteral("%1 is in use by another program: close that program or choose another port.").arg(path)};
+    }
+    if (error == QSerialPort::UnsupportedOperationError || QFileInfo(path).isFile())
+        return {TOpenFailureKind::NotSerial, QStringLiteral("%1 is not a serial port: choose another port.").arg(path)};
+    return {TOpenFailureKind::Other, QStringLiteral("%1 could not be opened: %2.").arg(path, systemText)};
+}
+
+void TSerialDevice::SetLineFormat(QSerialPort& port)
+{
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
 TSerialDevice::TSerialDevice(QObject* owner)
     : TDevice(QStringLiteral("uart"), owner)
     , FPort(new QSerialPort(this))
@@ -142,10 +153,7 @@ TSerialDevice::TSerialDevice(QObject* owner)
 
     FPort->setObjectName(QStringLiteral("SerialPort"));
     FPort->setPortName(QStringLiteral("ttyS0"));
-    FPort->setDataBits(QSerialPort::Data8);
-    FPort->setParity(QSerialPort::NoParity);
-    FPort->setStopBits(QSerialPort::OneStop);
-    FPort->setFlowControl(QSerialPort::NoFlowControl);
+    SetLineFormat(*FPort);
     connect(FPort, &QSerialPort::readyRead, this, &TSerialDevice::PortReadyRead);
     connect(FPort, &QSerialPort::errorOccurred, this, &TSerialDevice::PortError);
 
@@ -201,7 +209,7 @@ TStat TSerialDevice::OpenPort(const TSerialParams& params)
     FPort->setPortName(portName.trimmed());
     FPortBroken = false;
     if (!FPort->open(QIODevice::ReadWrite)) {
-        SetOpenFailure(OpenFailureText(portName.trimmed(), FPort->error(), FPort->errorString()));
+        SetOpenFailure(DescribeOpenFailure(portName.trimmed(), FPort->error(), FPort->errorString()).Text);
         return E_IO_ERROR;
     }
     HoldModemLinesInactive(*FPort);

@@ -56,6 +56,21 @@ public:
     // Sorts port names in natural ascending order: ttyS2 before ttyS10.
     static void SortPortNames(QStringList& names);
 
+    // The line format of every port the program opens (8 data bits, no
+    // parity, 1 stop bit, no flow control), set before opening; and the
+    // modem lines dropped, right after opening.
+    static void SetLineFormat(QSerialPort& port);
+    static void HoldModemLinesInactive(QSerialPort& port);
+
+    // Why `portName` would not open, with what the operator can do.
+    enum class TOpenFailureKind { Gone, NoPermission, InUse, NotSerial, Other };
+    struct TOpenFailure {
+        TOpenFailureKind Kind;
+        QString Text;
+    };
+    static TOpenFailure DescribeOpenFailure(const QString& portName, QSerialPort::SerialPortError error,
+        const QString& systemText);
+
 private:
     void PortReadyRead();
     void PortError(QSerialPort::SerialPortError error);

@@ -24,11 +24,17 @@
 #include <string>
 #include <vector>
 
-#if defined(KRM_BUILDING_LIBRARY)
+// The library's version at build time; krm::version() tells the version
+// a program runs with.
+#define KRM_VERSION_MAJOR 1
+#define KRM_VERSION_MINOR 0
+#define KRM_VERSION_PATCH 0
+
+// Marks what the library exports. Visible also where a program or library
+// builds against it with hidden visibility (-fvisibility=hidden): the
+// exceptions' type information must be one across the library and its
+// users, or a catch of krm::Error misses what the library throws.
 #define KRM_API __attribute__((visibility("default")))
-#else
-#define KRM_API
-#endif
 
 namespace krm {
 
@@ -234,6 +240,15 @@ private:
     std::string cause_;
 };
 
+// A malformed connection string; what() names the wrong part. It is a
+// ConnectionError too, but trying again cannot help: a retry loop should
+// let it through.
+class KRM_API ConnectionStringError : public ConnectionError {
+public:
+    ConnectionStringError(const std::string& message, std::string cause);
+    ~ConnectionStringError() override;
+};
+
 // An answer or a motion's end did not come within the timeout. A motion that
 // timed out has been sent STOP.
 class KRM_API TimeoutError : public Error {
@@ -301,9 +316,9 @@ public:
     // "serial:PATH[@BAUD]" (default 115200), "can:PLUGIN:INTERFACE[@KBITS][#ID]"
     // (default 250 kbit/s, identifier 100). Makes the link, asks the gripper
     // to report its state by itself and reads its limits, all within
-    // `timeout` (default 10 s). ConnectionError when the string is malformed
-    // (the message names the wrong part), the link cannot be made or the
-    // gripper does not answer in time.
+    // `timeout` (default 10 s). ConnectionStringError when the string is
+    // malformed (the message names the wrong part); ConnectionError when the
+    // link cannot be made or the gripper does not answer in time.
     // `interrupt_check` is installed as by set_interrupt_check before the
     // wait for the link begins.
     static Gripper open(const std::string& connection, Timeout timeout = {},
@@ -398,5 +413,61 @@ private:
     detail::Session& session() const;
     std::shared_ptr<detail::Session> session_;
 };
+
+// What scan() tries. Every field at its default: the serial ports the system
+// lists at every line speed, and the CAN interfaces of the available
+// plug-ins at 250 kbit/s with the identifiers 0 to 255.
+struct ScanOptions {
+    // The system's serial ports and CAN interfaces; false: only `connections`.
+    bool system_ports = true;
+    // Connection strings tried as well: "serial:PATH" (without @BAUD: at
+    // each of `line_speeds`), "tcp:HOST:PORT", "can:PLUGIN:INTERFACE[@KBITS]"
+    // (without #ID: with each identifier from first_can_id to last_can_id).
+    std::vector<std::string> connections;
+    // The line speeds tried, in this order; empty: all, 115200 first.
+    std::vector<int> line_speeds;
+    // At most 4096 identifiers, up to 0x1FFFFFFE.
+    std::uint32_t first_can_id = 0;
+    std::uint32_t last_can_id = 255;
+    // The bit rate of the system's CAN interfaces.
+    int can_kbits = 250;
+    // How long each attempt waits for the answer (a serial one adds the
+    // time the bytes take on the line).
+    std::chrono::milliseconds answer_time{250};
+};
+
+// A gripper that answered: `connection` opens it (Gripper::open).
+struct FoundGripper {
+    std::string connection;
+    Info info;
+};
+
+// A port or connection that could not be tried (in use by another program,
+// no permission, unreachable), or whose peer refused the request.
+struct ScanProblem {
+    enum class Kind : std::uint8_t { in_use, no_permission, unreachable, refused };
+    std::string connection;
+    Kind kind = Kind::unreachable;
+    std::string message; // what happened and what to do
+};
+
+struct ScanResult {
+    std::vector<FoundGripper> found; // in the order the ports were tried
+    std::vector<ScanProblem> problems;
+};
+
+// Finds grippers whose port, line speed or CAN identifier is unknown. Sends
+// nothing but the system-information request, once per line speed on a
+// port and once per identifier on a CAN interface (other devices may sit on
+// the ports it tries; that request changes nothing on a gripper). Ports are
+// tried in parallel: the default line speed on every port takes about a
+// quarter of a second, all eight line speeds about 2.5 s (scan_time). A port that
+// another program holds is reported and left alone.
+// ConnectionStringError for a malformed connection string (before anything
+// is sent); std::invalid_argument for a line speed or bit rate not offered.
+KRM_API ScanResult scan(const ScanOptions& options = {});
+// The longest that one port takes in a scan with `options`, at all its line
+// speeds (opening it aside).
+KRM_API std::chrono::milliseconds scan_time(const ScanOptions& options = {});
 
 } // namespace krm

@@ -32,8 +32,30 @@ cmake --build "$work/cell" >/dev/null
 pcdir="$(dirname "$(find "$prefix" -name krm.pc -print -quit)")"
 flags="$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs krm)"
 libdir="$(PKG_CONFIG_PATH="$pcdir" pkg-config --variable=libdir krm)"
+# A consumer that builds with hidden visibility still catches the
+# library's exceptions as its own types.
 # shellcheck disable=SC2086
-g++ -std=c++17 "$source/examples/cpp/cell.cpp" $flags -Wl,-rpath,"$libdir" -o "$work/cell-pc"
+g++ -std=c++17 -fvisibility=hidden -fvisibility-inlines-hidden "$source/examples/cpp/cell.cpp" $flags \
+  -Wl,-rpath,"$libdir" -o "$work/cell-pc"
+set +e
+"$work/cell-pc" "tcp:no-port" 2>"$work/caught.err"
+caught=$?
+set -e
+[ "$caught" -eq 1 ] && grep -q '^cell: connection string "tcp:no-port": ' "$work/caught.err" ||
+  { echo "a krm::Error thrown by the library was not caught (exit $caught):"; cat "$work/caught.err"; exit 1; }
+# The version macros are the version of the library built with them.
+cat >"$work/version.cpp" <<'CPP'
+#include <krm/krm.hpp>
+#include <cstdio>
+int main()
+{
+    std::printf("%d.%d.%d %s\n", KRM_VERSION_MAJOR, KRM_VERSION_MINOR, KRM_VERSION_PATCH, krm::version().c_str());
+}
+CPP
+# shellcheck disable=SC2086
+g++ -std=c++17 "$work/version.cpp" $flags -Wl,-rpath,"$libdir" -o "$work/version"
+read -r macros runtime < <("$work/version")
+[ "$macros" = "$runtime" ] || { echo "the header states $macros, the library $runtime"; exit 1; }
 
 "$build/sim/gripper-sim" --tcp 127.0.0.1:0 --part-width 30 >"$work/sim.out" 2>/dev/null &
 sim_pid=$!

@@ -44,7 +44,7 @@ help="$("$cli" --help)"
 for option in $(grep -oE '^  --[a-z-]+' <<<"$help"); do
   [[ " $options " == *" $option "* ]] || { echo "FAILED: option $option of --help not completed"; failures=$((failures + 1)); }
 done
-for command in $(grep -oE '^  [a-z][a-z-]+ ' <<<"$help") decode; do
+for command in $(grep -oE '^  [a-z][a-z-]+ ' <<<"$help") decode scan; do
   [[ " $commands " == *" $command "* ]] || { echo "FAILED: command $command not completed"; failures=$((failures + 1)); }
 done
 
@@ -59,6 +59,7 @@ check "no names for the payload of raw" "," "$(complete_line "krm-cli --tcp h:1 
 touch "$work/cycle.txt" "$work/capture.pcap"
 ln -s /dev/null "$work/gripper-tty"
 check "a script file after run" "$work/cycle.txt" "$(complete_line "krm-cli --tcp h:1 run $work/cy")"
+check "scan's options" "--only" "$(complete_line "krm-cli scan --on")"
 check "a capture after decode" "$work/capture.pcap" "$(complete_line "krm-cli decode $work/cap")"
 check "standard input after run" "-" "$(complete_line "krm-cli --tcp h:1 run -")"
 check "a log file after --log" "$work/cycle.txt" "$(complete_line "krm-cli --log $work/cy")"

@@ -75,11 +75,25 @@ field libkrm-dev Depends | grep -qF "libkrm1 (= $version)" || fail "libkrm-dev d
 modules="$root/usr/lib/python3/dist-packages"
 python="$(python3 -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')"
 next="${python%.*}.$((${python#*.} + 1))"
-ls "$modules"/krm.cpython-*.so >/dev/null 2>&1 && [ -f "$modules/krm.pyi" ] || fail "python3-krm lacks the module or its stub"
+for file in __init__.py _values.py aio.py _krm.pyi py.typed; do
+  [ -f "$modules/krm/$file" ] || fail "python3-krm lacks krm/$file"
+done
+ls "$modules"/krm/_krm.cpython-*.so >/dev/null 2>&1 || fail "python3-krm lacks the compiled part krm._krm"
 field python3-krm Depends | grep -qF "python3 (>= $python), python3 (<< $next)" || fail "python3-krm does not depend on python3 $python"
 field python3-krm Depends | grep -qF "libkrm1 (= $version)" || fail "python3-krm does not depend on its libkrm1"
 out="$(cd "$work" && env -u LD_LIBRARY_PATH LD_PRELOAD="${KRM_PYTHON_PRELOAD:-}" PYTHONPATH="$modules" python3 -c 'import krm; print(krm.__file__, krm.version())' 2>&1)"
-[ "$out" = "$modules/$(basename "$modules"/krm.cpython-*.so) $version" ] || fail "python3 does not import krm from the package: $out"
+[ "$out" = "$modules/krm/__init__.py $version" ] || fail "python3 does not import krm from the package: $out"
+# The references: C++ in libkrm-dev beside the guide, Python in python3-krm,
+# their JavaScript from Debian's packages.
+doc="$root/usr/share/doc"
+[ -f "$doc/libkrm-dev/api.md" ] && grep -q 'krm::Gripper::open' "$doc/libkrm-dev/html/classkrm_1_1Gripper.html" ||
+  fail "libkrm-dev lacks the guide or the C++ reference"
+grep -q 'krm.aio.Gripper' "$doc/python3-krm/html/aio.html" && grep -q 'krm.MotionResult' "$doc/python3-krm/html/index.html" ||
+  fail "python3-krm lacks the Python reference"
+[ "$(readlink "$doc/python3-krm/html/_static/jquery.js")" = ../../../../javascript/sphinxdoc/1.0/jquery.js ] ||
+  fail "the Python reference brings its own jquery.js"
+field python3-krm Depends | grep -qF "libjs-sphinxdoc" || fail "python3-krm does not depend on libjs-sphinxdoc"
+field libkrm-dev Depends | grep -qF "libjs-jquery" || fail "libkrm-dev does not depend on libjs-jquery"
 # Qt's private interface: only the Qt it was built against.
 qt="$(dpkg-query -W -f '${Provides}' libqt6core6 | grep -oE 'qt6-base-abi \(= [^)]*\)')"
 for package in krm-commander libkrm1; do

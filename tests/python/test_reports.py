@@ -15,7 +15,7 @@ def test_reports_iterator_follows_a_move(sim):
         with g.reports(timeout=1.0) as reports:
             for report in reports:
                 assert isinstance(report, krm.Report)
-                if report.kind == krm.Report.Kind.position:
+                if report.kind == krm.ReportKind.position:
                     positions.append(report.position)
         assert time.monotonic() - started >= 1.0
         assert len(positions) >= 3
@@ -42,7 +42,7 @@ def test_report_callbacks_run_on_another_thread(sim, monkeypatch):
         assert failing_called.wait(5)
         time.sleep(0.1)
         assert isinstance(unraisable[0], RuntimeError)
-        assert any(kind == krm.Report.Kind.position for kind, _ in seen)
+        assert any(kind == krm.ReportKind.position for kind, _ in seen)
         assert all(ident != threading.get_ident() for _, ident in seen)
 
         g.remove_report_handler(first)
@@ -127,4 +127,4 @@ def test_reports_from_another_thread_while_main_waits(sim):
         assert g.move(100, 100).ok()
         watcher.join(10)
         assert not watcher.is_alive()
-        assert krm.Report.Kind.position in kinds
+        assert krm.ReportKind.position in kinds

@@ -1,0 +1,79 @@
+"""krm.aio against the simulator: the calls as coroutines, reports as an
+asynchronous iterator, a cancelled task that sends STOP, and an event loop
+that keeps running while the gripper works."""
+import asyncio
+import time
+
+import pytest
+
+import krm
+
+
+@pytest.mark.asyncio
+async def test_calls_as_coroutines(sim):
+    async with krm.aio.Gripper(sim.connection) as g:
+        assert g.is_open()
+        assert (await g.info()).serial_number == 12345678
+        result = await g.grasp(30, 100)
+        assert result.ok() and result.position == pytest.approx(30, abs=0.5)
+        assert (await g.state()).grasping_state == krm.GraspingState.holding
+        motion = await g.start_release(60, 50)
+        kinds = set()
+        async for report in g.reports(timeout=1.0):
+            kinds.add(report.kind)
+            if report.kind == krm.ReportKind.position:
+                break
+        assert krm.ReportKind.position in kinds
+        assert (await motion.wait()).ok()
+        assert await g.raw(0x52) == b"GRIPPER"
+    assert not g.is_open()
+    with pytest.raises(krm.ConnectionStringError):
+        await krm.aio.Gripper.open("usb:1")
+
+
+@pytest.mark.asyncio
+async def test_cancelled_motion_sends_stop_and_the_loop_runs_on(sim):
+    async with krm.aio.Gripper(sim.connection) as g:
+        ticks = 0
+
+        async def ticker():
+            nonlocal ticks
+            while True:
+                await asyncio.sleep(0.01)
+                ticks += 1
+
+        counting = asyncio.create_task(ticker())
+        move = asyncio.create_task(g.move(0, 5))
+        assert await asyncio.to_thread(sim.wait_received, "GOTO")
+        await asyncio.sleep(0.2)
+        move.cancel()
+        with pytest.raises(asyncio.CancelledError):
+            await move
+        assert sim.received("STOP") == 1, "STOP is on the wire when the cancellation ends"
+        # The loop ran all along: the ticker advanced while the motion ran.
+        assert ticks >= 10
+        counting.cancel()
+        await asyncio.sleep(0.5)
+        state = await g.state()
+        assert krm.Flag.moving not in state.flags
+        assert state.position > 40, "stopped on its way to 0"
+
+
+
+@pytest.mark.asyncio
+async def test_cancelled_report_wait_ends_the_iterator(sim):
+    async with krm.aio.Gripper(sim.connection) as g:
+        reports = g.reports()
+
+        async def first():
+            return await reports.__anext__()
+
+        waiting = asyncio.create_task(first())
+        await asyncio.sleep(0.1)
+        started = time.monotonic()
+        waiting.cancel()
+        with pytest.raises(asyncio.CancelledError):
+            await waiting
+        assert time.monotonic() - started < 1
+        with pytest.raises(StopAsyncIteration):
+            await reports.__anext__()
