@@ -3,8 +3,11 @@
 #include "About.h"
 #include "AppResources.h"
 #include "CommLogForm.h"
+#include "ConnectionString.h"
 #include "ConnectionController.h"
 #include "CustomCmdForm.h"
+#include "DialogRunner.h"
+#include "FindGripperDialog.h"
 #include "FloatEdit.h"
 #include "GripperOperator.h"
 #include "HXTForm.h"
@@ -163,6 +166,7 @@ void TMainWin::ConnectMenu()
     connect(Disconnect1, &QAction::triggered, this, [this] { Disconnect1Click(); });
     connect(Reconnect1, &QAction::triggered, this, [this] { Reconnect1Click(); });
     connect(AutoReconnect1, &QAction::triggered, this, [this] { AutoReconnect1Click(); });
+    connect(FindGripper1, &QAction::triggered, this, [this] { FindGripper1Click(); });
     connect(Quit1, &QAction::triggered, this, &QWidget::close);
     connect(GetSystemInfo1, &QAction::triggered, this, [this] { GetSystemInfo1Click(); });
     connect(GetSystemLimits1, &QAction::triggered, this, [this] { GetSystemLimits1Click(); });
@@ -278,6 +282,26 @@ void TMainWin::Reconnect1Click()
 void TMainWin::AutoReconnect1Click()
 {
     FConnection->SetAutoReconnect(AutoReconnect1->isChecked());
+}
+
+void TMainWin::FindGripper1Click()
+{
+    TFindGripperDlg dialog(FindGripperOptions, this);
+    dialog.Search();
+    if (RunDialog(dialog) != QDialog::Accepted || dialog.Chosen().isEmpty())
+        return;
+    TConnectionParams params;
+    try {
+        params = ParseConnectionString(dialog.Chosen());
+    } catch (const TConnectionStringError& e) {
+        ShowError(QStringLiteral("Cannot connect to %1: %2").arg(dialog.Chosen(), QString::fromStdString(e.what())));
+        return;
+    }
+    // The operator chose this gripper over the one connected.
+    if (FGripper->IsConnected())
+        FConnection->Disconnect();
+    if (FConnection->Connect(params) != E_SUCCESS)
+        Connect1->setEnabled(true);
 }
 
 void TMainWin::UpdateConnectionItems()

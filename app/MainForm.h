@@ -17,6 +17,7 @@
 // the connection controller and the motion presenter do the work without
 // widgets, and the window shows what they tell.
 #include "FormState.h"
+#include "GripperScan.h"
 #include "MainMenu.h"
 #include "MotionPanels.h"
 #include "StatePanels.h"
@@ -67,6 +68,8 @@ public:
     void Disconnect1Click();
     void Reconnect1Click();
     void AutoReconnect1Click();
+    // Lists the grippers that answer and connects to the one chosen.
+    void FindGripper1Click();
     void About1Click();
     void KeyboardShortcuts1Click();
     void Commandlog1Click();
@@ -100,6 +103,8 @@ public:
 
     // Right side of the status bar: the link, its state and packet counts.
     QLabel* lbConnection;
+    // Where Find a Gripper looks (tests name their connections).
+    TScanOptions FindGripperOptions;
 
 protected:
     void showEvent(QShowEvent* event) override;

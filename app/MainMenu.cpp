@@ -35,6 +35,7 @@ void TMainMenu::CreateMenu(QMenuBar* bar)
     Reconnect1 = MakeAction(File1, QStringLiteral("Reconnect1"), QStringLiteral("&Reconnect"), QKeySequence(Qt::CTRL | Qt::Key_R));
     AutoReconnect1 = MakeAction(File1, QStringLiteral("AutoReconnect1"), QStringLiteral("Reconnect &automatically"));
     AutoReconnect1->setCheckable(true);
+    FindGripper1 = MakeAction(File1, QStringLiteral("FindGripper1"), QStringLiteral("&Find a Gripper..."));
     File1->addSeparator();
     Quit1 = MakeAction(File1, QStringLiteral("Quit1"), QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
 

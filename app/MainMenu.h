@@ -16,6 +16,7 @@ public:
     QAction* Disconnect1;
     QAction* Reconnect1;
     QAction* AutoReconnect1;
+    QAction* FindGripper1;
     QAction* Quit1;
     QMenu* Commands1;
     QAction* GetSystemInfo1;

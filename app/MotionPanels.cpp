@@ -25,10 +25,19 @@ namespace {
 constexpr int TrackMaximum = 1000;
 constexpr int AsyncLogOffset = 8;
 
-QPushButton* MakeButton(const QString& name, const QString& caption, QWidget* parent)
+TCommandPanel* MakePanel(const QString& stripCaption, int height, const QString& name, QWidget* parent)
 {
-    auto* button = new QPushButton(caption, parent);
+    auto* panel = new TCommandPanel(stripCaption, height, parent);
+    panel->setObjectName(name);
+    return panel;
+}
+
+// The panel's command button.
+QPushButton* AddButton(TCommandPanel* panel, const QString& name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, panel);
     button->setObjectName(name);
+    panel->SetButton(button);
     return button;
 }
 
@@ -121,10 +130,11 @@ QSlider* TMotionPanels::CreateTrackBar(const QString& name, QWidget* parent)
     return track;
 }
 
-void TMotionPanels::AddPair(TCommandPanel* panel, const QString& caption, TFloatEdit* edit, QSlider* track,
-                            const QString& unit)
+void TMotionPanels::AddPair(TCommandPanel* panel, const TPairDesign& design, TFloatEdit*& edit, QSlider*& track)
 {
-    panel->AddRow(caption, track, edit, unit);
+    edit = CreateFloatEdit(QLatin1String(design.edit), QLatin1String(design.text), design.maxValue, panel);
+    track = CreateTrackBar(QLatin1String(design.track), panel);
+    panel->AddRow(QLatin1String(design.caption), track, edit, design.unit);
     FPairs.push_back({edit, track});
 }
 
@@ -148,63 +158,39 @@ QWidget* TMotionPanels::CreateCommandPanels()
     const QString mm = QStringLiteral("mm");
     const QString mmPerS = QStringLiteral("mm/s");
 
-    pnAcc = new TCommandPanel(QStringLiteral("ACC  "), 49, holder);
-    pnAcc->setObjectName(QStringLiteral("pnAcc"));
-    edAcc = CreateFloatEdit(QStringLiteral("edAcc"), QStringLiteral("50"), 65, pnAcc);
-    tbAcc = CreateTrackBar(QStringLiteral("tbAcc"), pnAcc);
-    AddPair(pnAcc, QStringLiteral("Acceleration"), edAcc, tbAcc, QStringLiteral("mm/s²"));
-    btnApplyAcc = MakeButton(QStringLiteral("btnApplyAcc"), QStringLiteral("&Apply"), pnAcc);
-    pnAcc->SetButton(btnApplyAcc);
+    pnAcc = MakePanel(QStringLiteral("ACC  "), 49, QStringLiteral("pnAcc"), holder);
+    AddPair(pnAcc, {"edAcc", "50", 65, "tbAcc", "Acceleration", QStringLiteral("mm/s²")}, edAcc, tbAcc);
+    btnApplyAcc = AddButton(pnAcc, QStringLiteral("btnApplyAcc"), QStringLiteral("&Apply"));
 
-    pnForce = new TCommandPanel(QStringLiteral("FORCE  "), 65, holder);
-    pnForce->setObjectName(QStringLiteral("pnForce"));
-    edForce = CreateFloatEdit(QStringLiteral("edForce"), QStringLiteral("50"), 65, pnForce);
-    tbForce = CreateTrackBar(QStringLiteral("tbForce"), pnForce);
-    AddPair(pnForce, QStringLiteral("Grasping Force"), edForce, tbForce, QStringLiteral("N"));
-    btnApplyForce = MakeButton(QStringLiteral("btnApplyForce"), QStringLiteral("&Apply"), pnForce);
-    pnForce->SetButton(btnApplyForce);
+    pnForce = MakePanel(QStringLiteral("FORCE  "), 65, QStringLiteral("pnForce"), holder);
+    AddPair(pnForce, {"edForce", "50", 65, "tbForce", "Grasping Force", QStringLiteral("N")}, edForce, tbForce);
+    btnApplyForce = AddButton(pnForce, QStringLiteral("btnApplyForce"), QStringLiteral("&Apply"));
 
-    pnGoto = new TCommandPanel(QStringLiteral("GOTO "), 71, holder);
-    pnGoto->setObjectName(QStringLiteral("pnGoto"));
-    edGotoPos = CreateFloatEdit(QStringLiteral("edGotoPos"), QStringLiteral("50"), 65, pnGoto);
-    tbGotoPos = CreateTrackBar(QStringLiteral("tbGotoPos"), pnGoto);
-    edGotoSpeed = CreateFloatEdit(QStringLiteral("edGotoSpeed"), QStringLiteral("50"), 60, pnGoto);
-    tbGotoSpeed = CreateTrackBar(QStringLiteral("tbGotoSpeed"), pnGoto);
-    AddPair(pnGoto, QStringLiteral("Target position"), edGotoPos, tbGotoPos, mm);
-    AddPair(pnGoto, QStringLiteral("Speed"), edGotoSpeed, tbGotoSpeed, mmPerS);
-    btnGoto = MakeButton(QStringLiteral("btnGoto"), QStringLiteral("&Goto"), pnGoto);
-    pnGoto->SetButton(btnGoto);
+    pnGoto = MakePanel(QStringLiteral("GOTO "), 71, QStringLiteral("pnGoto"), holder);
+    AddPair(pnGoto, {"edGotoPos", "50", 65, "tbGotoPos", "Target position", mm}, edGotoPos, tbGotoPos);
+    AddPair(pnGoto, {"edGotoSpeed", "50", 60, "tbGotoSpeed", "Speed", mmPerS}, edGotoSpeed, tbGotoSpeed);
+    btnGoto = AddButton(pnGoto, QStringLiteral("btnGoto"), QStringLiteral("&Goto"));
 
-    pnGrasp = new TCommandPanel(QStringLiteral("GRASP  "), 71, holder);
-    pnGrasp->setObjectName(QStringLiteral("pnGrasp"));
-    edGraspingPos = CreateFloatEdit(QStringLiteral("edGraspingPos"), QStringLiteral("8"), 65, pnGrasp);
-    tbGraspingPos = CreateTrackBar(QStringLiteral("tbGraspingPos"), pnGrasp);
-    edGraspingSpeed = CreateFloatEdit(QStringLiteral("edGraspingSpeed"), QStringLiteral("50"), 60, pnGrasp);
-    tbGraspingSpeed = CreateTrackBar(QStringLiteral("tbGraspingSpeed"), pnGrasp);
-    AddPair(pnGrasp, QStringLiteral("Grasping position"), edGraspingPos, tbGraspingPos, mm);
-    AddPair(pnGrasp, QStringLiteral("Grasping speed"), edGraspingSpeed, tbGraspingSpeed, mmPerS);
-    btnGrasp = MakeButton(QStringLiteral("btnGrasp"), QStringLiteral("&Grasp"), pnGrasp);
-    pnGrasp->SetButton(btnGrasp);
+    pnGrasp = MakePanel(QStringLiteral("GRASP  "), 71, QStringLiteral("pnGrasp"), holder);
+    AddPair(pnGrasp, {"edGraspingPos", "8", 65, "tbGraspingPos", "Grasping position", mm}, edGraspingPos,
+            tbGraspingPos);
+    AddPair(pnGrasp, {"edGraspingSpeed", "50", 60, "tbGraspingSpeed", "Grasping speed", mmPerS}, edGraspingSpeed,
+            tbGraspingSpeed);
+    btnGrasp = AddButton(pnGrasp, QStringLiteral("btnGrasp"), QStringLiteral("&Grasp"));
 
-    pnRelease = new TCommandPanel(QStringLiteral("RELEASE  "), 71, holder);
-    pnRelease->setObjectName(QStringLiteral("pnRelease"));
-    edReleasePos = CreateFloatEdit(QStringLiteral("edReleasePos"), QStringLiteral("50"), 65, pnRelease);
-    tbReleasePos = CreateTrackBar(QStringLiteral("tbReleasePos"), pnRelease);
-    edReleaseSpeed = CreateFloatEdit(QStringLiteral("edReleaseSpeed"), QStringLiteral("50"), 60, pnRelease);
-    tbReleaseSpeed = CreateTrackBar(QStringLiteral("tbReleaseSpeed"), pnRelease);
-    AddPair(pnRelease, QStringLiteral("Release position"), edReleasePos, tbReleasePos, mm);
-    AddPair(pnRelease, QStringLiteral("Release speed"), edReleaseSpeed, tbReleaseSpeed, mmPerS);
-    btnRelease = MakeButton(QStringLiteral("btnRelease"), QStringLiteral("&Release"), pnRelease);
-    pnRelease->SetButton(btnRelease);
+    pnRelease = MakePanel(QStringLiteral("RELEASE  "), 71, QStringLiteral("pnRelease"), holder);
+    AddPair(pnRelease, {"edReleasePos", "50", 65, "tbReleasePos", "Release position", mm}, edReleasePos,
+            tbReleasePos);
+    AddPair(pnRelease, {"edReleaseSpeed", "50", 60, "tbReleaseSpeed", "Release speed", mmPerS}, edReleaseSpeed,
+            tbReleaseSpeed);
+    btnRelease = AddButton(pnRelease, QStringLiteral("btnRelease"), QStringLiteral("&Release"));
 
-    pnStop = new TCommandPanel(QStringLiteral("STOP "), 48, holder);
-    pnStop->setObjectName(QStringLiteral("pnStop"));
+    pnStop = MakePanel(QStringLiteral("STOP "), 48, QStringLiteral("pnStop"), holder);
     pnStop->AddText(QStringLiteral("Pressing \"Stop\" will immediately stop the movement of the gripper."));
-    btnStop = MakeButton(QStringLiteral("btnStop"), QStringLiteral("Stop"), pnStop);
+    btnStop = AddButton(pnStop, QStringLiteral("btnStop"), QStringLiteral("Stop"));
     btnStop->setIcon(holder->style()->standardIcon(QStyle::SP_DialogCancelButton));
     // The window's cancel button: Esc stops the fingers.
     btnStop->setShortcut(QKeySequence(Qt::Key_Escape));
-    pnStop->SetButton(btnStop);
     TCommandPanel::AlignColumns({pnAcc, pnForce, pnGoto, pnGrasp, pnRelease, pnStop});
 
     btnApplyAcc->setToolTip(QStringLiteral("Sets the acceleration (Enter in its field)"));

@@ -82,11 +82,22 @@ private:
         TFloatEdit* edit;
         QSlider* track;
     };
+    // The design of an edit/track bar pair: names, first text, largest value
+    // before the gripper's limits are known, caption and unit.
+    struct TPairDesign {
+        const char* edit;
+        const char* text;
+        double maxValue;
+        const char* track;
+        const char* caption;
+        QString unit;
+    };
 
     QWidget* CreateCommandPanels();
     TFloatEdit* CreateFloatEdit(const QString& name, const QString& text, double maxValue, QWidget* parent);
     QSlider* CreateTrackBar(const QString& name, QWidget* parent);
-    void AddPair(TCommandPanel* panel, const QString& caption, TFloatEdit* edit, QSlider* track, const QString& unit);
+    // Creates a pair in a new row of `panel`.
+    void AddPair(TCommandPanel* panel, const TPairDesign& design, TFloatEdit*& edit, QSlider*& track);
     void UpdateCommandButtons();
     // The pair `control` (an edit or a track bar) belongs to, or null.
     const TEditTrackPair* PairOf(const QWidget* control) const;

@@ -3,6 +3,7 @@
 // boxes recorded.
 #include "AppTestSupport.h"
 #include "CommLogForm.h"
+#include "FindGripperDialog.h"
 #include "FloatEdit.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
@@ -10,6 +11,7 @@
 #include "ListBoxDialog.h"
 #include "MainForm.h"
 #include "PlotWindow.h"
+#include "Reconnector.h"
 #include "SimulatorProcess.h"
 #include "ZLBListBox.h"
 
@@ -23,8 +25,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QTcpServer>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -370,6 +374,46 @@ TEST_F(SessionTest, FastStopHasAKeyNamedInItsTooltip)
     EXPECT_TRUE(w.btnEmergencyStop->isChecked());
     EXPECT_TRUE(WaitForFlag(QStringLiteral("Fast stop"), true));
     EXPECT_TRUE(WaitForLogLine(QStringLiteral("Command FAST_STOP finished: No error.")));
+}
+
+TEST_F(SessionTest, FindAGripperListsWhatAnsweredAndConnectsToTheChosenOne)
+{
+    Start();
+    TMainWin& w = *Window;
+    // A port nobody listens on, beside the simulator.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QString nobody = QStringLiteral("tcp:127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    const QString simulator = QStringLiteral("tcp:127.0.0.1:%1").arg(Simulator.TcpPort());
+    w.FindGripperOptions.SystemPorts = false;
+    w.FindGripperOptions.Connections = {nobody, simulator};
+    QStringList rows;
+    Driver.OtherDialog = [&](QDialog& dialog) {
+        auto* find = qobject_cast<TFindGripperDlg*>(&dialog);
+        if (!find)
+            return int(QDialog::Rejected);
+        EXPECT_TRUE(WaitFor([&] { return !find->Searching(); }, 10000));
+        for (int i = 0; i < find->lvFound->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* row = find->lvFound->topLevelItem(i);
+            rows << row->text(0) + QLatin1Char(';') + row->text(1);
+        }
+        EXPECT_EQ(find->lbStatus->text(), QStringLiteral("One gripper answered; choose one to connect to."));
+        EXPECT_EQ(find->Chosen(), simulator) << "the gripper found is chosen first";
+        EXPECT_TRUE(find->btnConnect->isEnabled());
+        find->btnConnect->click();
+        return find->result();
+    };
+    w.FindGripper1->trigger();
+    EXPECT_EQ(rows, (QStringList{simulator + QStringLiteral(";12345678"), nobody + QStringLiteral(";not reachable")}));
+    ASSERT_TRUE(WaitFor([&] { return w.Disconnect1->isEnabled(); }));
+    EXPECT_TRUE(w.btnGoto->isEnabled());
+    EXPECT_EQ(Driver.DialogRuns, 1) << "no interface dialog: the found connection's settings are used";
+    ASSERT_TRUE(w.Reconnector()->LastConnection().has_value());
+    const auto* tcp = std::get_if<TTCPParams>(&*w.Reconnector()->LastConnection());
+    ASSERT_NE(tcp, nullptr);
+    EXPECT_EQ(tcp->Port, Simulator.TcpPort());
+    EXPECT_TRUE(Driver.Messages.empty()) << MessageTexts().toStdString();
 }
 
 TEST_F(SessionTest, KeyboardShortcutsListsEveryShortcut)

@@ -16,6 +16,7 @@
 #include "CustomCmdForm.h"
 #include "DeviceDialog.h"
 #include "ElidedLabel.h"
+#include "FindGripperDialog.h"
 #include "FloatEdit.h"
 #include "HXTForm.h"
 #include "HXT_commands.h"
@@ -335,6 +336,8 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
     w.statusBar()->clearMessage();
 
     Driver.OtherDialog = [](QDialog& dialog) {
+        if (const auto* find = qobject_cast<TFindGripperDlg*>(&dialog))
+            EXPECT_TRUE(WaitFor([find] { return !find->Searching(); }, 10000));
         ExpectNothingCut(dialog, qPrintable(dialog.windowTitle()));
         return int(QDialog::Accepted);
     };
@@ -342,6 +345,11 @@ TEST_F(TextFit, EveryWindowHoldsItsTexts)
     w.GetSystemLimits1->trigger();
     w.GetGraspingStatistics1->trigger();
     w.KeyboardShortcuts1->trigger();
+    // The line the window is connected over is in use.
+    w.FindGripperOptions.SystemPorts = false;
+    w.FindGripperOptions.Connections = {QStringLiteral("serial:") + Link};
+    w.FindGripper1->trigger();
+    EXPECT_TRUE(w.Gripper()->IsConnected());
 
     w.Commandlog1->trigger();
     ExpectNothingCut(*Log, "command log");

@@ -286,10 +286,10 @@ TEST_F(CliDecode, LogWindowOpensKrmCliLogs)
     window.btnOpen->click();
     opened = window.findChildren<TCommLog*>();
     ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened[0]->LineText(1), QStringLiteral("[      14 ms] RX PACKET: ID=22h (STOP), Length=2: 00 00 = No error"));
+    EXPECT_EQ(opened[0]->LineText(1), QStringLiteral("[      14 ms] [+       2.2 ms] RX PACKET: ID=22h (STOP), Length=2: 00 00 = No error"));
     EXPECT_EQ(opened[0]->Record(0).sinceConnectUs, 12345);
     opened[0]->SetTimeMode(TCommLog::TTimeMode::WallClock);
-    EXPECT_TRUE(opened[0]->LineText(0).startsWith(QStringLiteral("[--:--:--.---] TX PACKET: ID=22h (STOP)")));
+    EXPECT_TRUE(opened[0]->LineText(0).startsWith(QStringLiteral("[--:--:--.---] [+        -- ms] TX PACKET: ID=22h (STOP)")));
     delete opened[0];
 
     path = WriteFile(*Dir, "old-window.csv", "time,direction,command byte,name,length,status,payload hex,decoded,ms since connect\n"
@@ -297,7 +297,7 @@ TEST_F(CliDecode, LogWindowOpensKrmCliLogs)
     window.btnOpen->click();
     opened = window.findChildren<TCommLog*>();
     ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened[0]->LineText(0), QStringLiteral("[     120 ms] RX PACKET: ID=43h (GET_POS), Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm"));
+    EXPECT_EQ(opened[0]->LineText(0), QStringLiteral("[     120 ms] [+        -- ms] RX PACKET: ID=43h (GET_POS), Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm"));
     SetMessageHandler(previous);
 }
 
