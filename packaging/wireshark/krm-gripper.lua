@@ -163,7 +163,7 @@ local f = {
     max_acceleration = ProtoField.float("krm.limits.max_acceleration", "Maximum acceleration"),
     min_force = ProtoField.float("krm.limits.min_force", "Minimum force"),
     max_force = ProtoField.float("krm.limits.max_force", "Maximum force"),
-    overdrive_force = ProtoField.float("krm.limits.overdrive_force", "Overdrive force"),
+    extra = ProtoField.float("krm.limits.extra", "Extra"),
 }
 local flag_fields = {}
 for _, flag in ipairs(system_flags) do
@@ -255,10 +255,14 @@ local function report_request(tree, r)
     return "reports every " .. r(1, 2):le_uint() .. " ms"
 end
 
-local function motion_request(tree, r)
-    return "position " .. fmt(add_float(tree, f.position, r(0, 4), "mm")) .. " mm, speed "
-        .. fmt(add_float(tree, f.speed, r(4, 4), "mm/s")) .. " mm/s"
+local function motion_request(field, label)
+    return function(tree, r)
+        return label .. " " .. fmt(add_float(tree, field, r(0, 4), "mm")) .. " mm, speed "
+            .. fmt(add_float(tree, f.speed, r(4, 4), "mm/s")) .. " mm/s"
+    end
 end
+local goto_request = motion_request(f.position, "position")
+local width_request = motion_request(f.width, "width")
 
 local function single(field, label, unit)
     return {size = 4, add = function(tree, r)
@@ -276,15 +280,15 @@ local requests = {
     [0x21] = {size = 9, add = function(tree, r)
         local flags = tree:add(f.goto_flags, r(0, 1))
         flags:add(f.goto_relative, r(0, 1))
-        return motion_request(tree, r(1, 8))
+        return goto_request(tree, r(1, 8))
     end},
     [0x22] = {size = 0}, [0x23] = {size = 0},
     [0x24] = {size = 3, add = function(tree, r)
         tree:add(f.ack, r(0, 3))
         return "\"" .. r(0, 3):string() .. "\""
     end},
-    [0x25] = {size = 8, add = motion_request},
-    [0x26] = {size = 8, add = motion_request},
+    [0x25] = {size = 8, add = width_request},
+    [0x26] = {size = 8, add = width_request},
     [0x27] = {size = 16, add = function(tree, r)
         add_float(tree, f.width, r(0, 4), "mm")
         add_float(tree, f.speed, r(4, 4), "mm/s")
@@ -368,7 +372,7 @@ local results = {
         add_float(tree, f.max_acceleration, r(16, 4), "mm/s²")
         add_float(tree, f.min_force, r(20, 4), "N")
         add_float(tree, f.max_force, r(24, 4), "N")
-        add_float(tree, f.overdrive_force, r(28, 4), "N")
+        add_float(tree, f.extra, r(28, 4), "N")
         return "stroke " .. fmt(r(0, 4):le_float()) .. " mm"
     end},
 }

@@ -106,7 +106,7 @@ check "requests and answers by direction" "Request Answer" \
 check "system limits" "110 5 420 100 5000 5 80 120" \
   "$(fields whole 'krm.command == 0x53 && krm.kind == "Answer"' "krm.limits.stroke krm.limits.min_speed
      krm.limits.max_speed krm.limits.min_acceleration krm.limits.max_acceleration krm.limits.min_force
-     krm.limits.max_force krm.limits.overdrive_force" | head -1)"
+     krm.limits.max_force krm.limits.extra" | head -1)"
 check "goto request: flags, position, speed" "0x00 50 200" \
   "$(fields whole 'krm.command == 0x21 && krm.kind == "Request"' "krm.goto.flags krm.position krm.speed")"
 check "goto answers: pending, then success" "26 0" \
@@ -114,7 +114,7 @@ check "goto answers: pending, then success" "26 0" \
 check "status name and text" "Answer GOTO E_CMD_PENDING Command pending..." \
   "$(fields whole 'krm.command == 0x21 && krm.status == 26' "_ws.col.Info krm.status.text")"
 check "grasp request: width and speed" "30 100" \
-  "$(fields whole 'krm.command == 0x25 && krm.kind == "Request"' "krm.position krm.speed")"
+  "$(fields whole 'krm.command == 0x25 && krm.kind == "Request"' "krm.width krm.speed")"
 check "grasping state holding" "4" \
   "$(fields whole 'krm.command == 0x41 && krm.kind == "Answer" && krm.grasping_state' krm.grasping_state | head -1)"
 check "system state flags by name" "0x00000001 1 0" \
