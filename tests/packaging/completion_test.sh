@@ -68,7 +68,7 @@ check "a serial port path typed by hand" "$work/gripper-tty" "$(complete_line "k
 check "Qt's virtual CAN bus" "virtualcan:can0" "$(complete_line "krm-cli --can virt")"
 check "connection-string prefixes after --connect" "can: serial: tcp:" "$(complete_line "krm-cli --connect ")"
 check "decode's options" "--can-id --format --json" "$(complete_line "krm-cli decode --")"
-check "decode's formats" "auto binary candump csv hex" "$(complete_line "krm-cli decode --format ")"
+check "decode's formats" "auto binary candump csv hex pcap" "$(complete_line "krm-cli decode --format ")"
 check "standard input after decode" "-" "$(complete_line "krm-cli decode -")"
 
 # Typed into bash and completed with Tab: the line krm-cli then runs with.
