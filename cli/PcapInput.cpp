@@ -231,12 +231,19 @@ private:
             SkipGap(flow);
     }
 
+    // The early segment that comes first after what was handed on (sequence
+    // numbers wrap, so the map's own order does not tell).
+    static auto Earliest(TFlow& flow)
+    {
+        return std::min_element(flow.early.begin(), flow.early.end(),
+            [&flow](const auto& a, const auto& b) { return After(a.first, *flow.next) < After(b.first, *flow.next); });
+    }
+
     // Hands on the early segments that now follow without a gap.
     void Release(TFlow& flow)
     {
         while (!flow.early.empty()) {
-            const auto first = std::min_element(flow.early.begin(), flow.early.end(),
-                [&flow](const auto& a, const auto& b) { return After(a.first, *flow.next) < After(b.first, *flow.next); });
+            const auto first = Earliest(flow);
             if (After(first->first, *flow.next) > 0)
                 return;
             const auto [bytes, timeUs] = first->second;
@@ -250,8 +257,7 @@ private:
     // Bytes that never came: reported, and the stream goes on after them.
     void SkipGap(TFlow& flow)
     {
-        const auto first = std::min_element(flow.early.begin(), flow.early.end(),
-            [&flow](const auto& a, const auto& b) { return After(a.first, *flow.next) < After(b.first, *flow.next); });
+        const auto first = Earliest(flow);
         FSink.Problem(QStringLiteral("%1: %2 bytes missing from the capture")
                           .arg(flow.name).arg(static_cast<uint32_t>(first->first - *flow.next)));
         flow.next = first->first;
