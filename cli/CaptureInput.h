@@ -1,7 +1,8 @@
 #pragma once
 // The inputs of `krm-cli decode`: a recorded byte stream in one of the forms
-// a field engineer has at hand, turned into byte streams (or, for the packet
-// log, into packets directly).
+// a field engineer has at hand, read in pieces and handed on as byte streams
+// (or, for the packet log, as packets directly), so an input of any size
+// takes bounded memory.
 //   binary   the raw bytes of a serial or TCP capture
 //   hex      hex text: bytes with or without blanks ("AA AA AA 20" or
 //            "AAAAAA20"), with or without a line offset ("0010:", "00000010"),
@@ -14,45 +15,50 @@
 //            its screen form ("can0  064   [8]  AA AA AA 20 ..."): the data of
 //            each identifier joined into one stream, requests on the gripper's
 //            identifier, answers on the next
+//   pcap     a pcap or pcapng capture (PcapInput.h): the TCP streams
+// What tells the forms apart, a hex dump's indenting and the identifiers of a
+// candump log is looked for in the first LookAheadBytes of the input.
 #include "PacketLogCsv.h"
 #include "types.h"
 
-#include <QByteArray>
+#include <QIODevice>
 #include <QString>
-#include <QStringList>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
-#include <vector>
 
-enum class TCaptureFormat { Auto, Binary, Hex, Csv, Candump };
+enum class TCaptureFormat { Auto, Binary, Hex, Csv, Candump, Pcap };
 
-// "binary", "hex", "csv", "candump"; "auto" for Auto.
+// "binary", "hex", "csv", "candump", "pcap"; "auto" for Auto.
 QString CaptureFormatName(TCaptureFormat format);
 std::optional<TCaptureFormat> CaptureFormatNamed(const QString& name);
 
-struct TCaptureStream {
-    QString name;                  // "TX", "RX", "bytes", "id 0x123"
-    std::optional<bool> received;  // the direction, when the input tells it
-    TByteArray bytes;
-    std::vector<int> lines;        // input line of each byte (empty for binary input)
-    std::vector<QString> times;    // candump: the time stamp of each byte's CAN frame
-};
-
-struct TCapture {
-    TCaptureFormat format = TCaptureFormat::Auto;
-    std::vector<TCaptureStream> streams;
-    std::vector<TLogRecord> records; // csv
-    // Input lines that could not be read, as "line N: what is wrong".
-    QStringList problems;
+// Where a reader hands what it reads, in input order.
+class TCaptureSink {
+public:
+    virtual ~TCaptureSink() = default;
+    // Bytes of the stream `name` ("TX", "RX", "bytes", "id 0x123", ...);
+    // `received` is its direction when the input tells it, `line` the input
+    // line they stand on (0: none), `timeUs` when they were recorded, in
+    // microseconds since the epoch.
+    virtual void Bytes(const QString& name, std::optional<bool> received, const uint8_t* data, size_t size, int line,
+                       std::optional<qint64> timeUs) = 0;
+    virtual void Record(TLogRecord&& record, int line) = 0;
+    // An input line or part that could not be read ("line N: what is wrong").
+    virtual void Problem(const QString& problem) = 0;
 };
 
 // The gripper's CAN request identifier; answers come on the next one.
 constexpr int DefaultCanId = 100;
+constexpr qint64 LookAheadBytes = 1 << 16;
+// Longest input line read whole; a longer hex line is read in pieces.
+constexpr qint64 MaxLineBytes = 1 << 16;
 
-// Reads `input` in `format` (Auto: told apart by its content). `canId` is
-// the gripper's identifier for candump input; without one it is 100, or the
-// lower of the first pair of neighbouring identifiers when 100 is not in the
-// log. False with `error` when the input cannot be read at all (a damaged
-// packet log).
-bool ReadCapture(const QByteArray& input, TCaptureFormat format, std::optional<int> canId, TCapture& capture,
-                 QString& error);
+// Reads `input` in `format` (Auto: told apart by its content; `format` is
+// then set to the form found). `canId` is the gripper's identifier for
+// candump input; without one it is 100, or the lower of the first pair of
+// neighbouring identifiers when 100 is not in the log. False with `error`
+// when the input cannot be read at all (a damaged packet log or capture);
+// what was read before the damage has been handed on.
+bool ReadCapture(QIODevice& input, TCaptureFormat& format, std::optional<int> canId, TCaptureSink& sink, QString& error);

@@ -2,6 +2,8 @@
 
 #include "CliOptions.h"
 #include "CliRunner.h"
+#include "CliSignals.h"
+#include "DecodeInput.h"
 #include "FrameScanner.h"
 #include "HXT_commands.h"
 #include "IntegerLiteral.h"
@@ -9,17 +11,25 @@
 #include "UsageError.h"
 #include "stat.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
 #include <bitset>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
 
 namespace {
 
-const QString Usage = QStringLiteral("usage: krm-cli decode [--json] [--format auto|binary|hex|csv|candump] [--can-id N] [FILE|-]");
+const QString Usage = QStringLiteral("usage: krm-cli decode [--json] [--format auto|binary|hex|csv|candump|pcap] [--can-id N] [FILE|-]");
 
 QString Hex(const uint8_t* bytes, size_t count)
 {
@@ -112,13 +122,6 @@ private:
     std::bitset<256> FAwaiting;
 };
 
-struct TOutputItem {
-    int line = 0; // input line of the first byte (0 for binary input)
-    QString time;
-    QString text;
-    QJsonObject json;
-};
-
 const char* KindName(TScanItem::TKind kind)
 {
     switch (kind) {
@@ -154,21 +157,164 @@ QString WithMeaning(const TPacket& p, bool received)
     return PacketText(p, received) + (meaning.empty() ? QString() : QStringLiteral(" = ") + QString::fromStdString(meaning));
 }
 
-void AddStreamItems(const TCaptureStream& stream, std::vector<TOutputItem>& out, int& faults)
+QString Plural(int count, const char* one, const char* many)
 {
-    TDirectionGuess guess;
-    for (const TScanItem& item : ScanFrames(stream.bytes)) {
-        TOutputItem o;
-        if (item.offset < stream.lines.size())
-            o.line = stream.lines[item.offset];
-        if (item.offset < stream.times.size())
-            o.time = stream.times[item.offset];
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+// A time as decode prints it, for every input alike: local time in ISO 8601
+// with microseconds and the offset from UTC ("2026-12-07T17:04:51.058123+01:00").
+QString IsoTime(qint64 us)
+{
+    const qint64 seconds = us >= 0 ? us / 1000000 : -((-us + 999999) / 1000000);
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(seconds);
+    const int offset = local.offsetFromUtc();
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QString::asprintf(".%06lld", us - seconds * 1000000)
+        + QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 3600, std::abs(offset) / 60 % 60);
+}
+
+// A run of bytes as hex, at most TFrameScanner::KeptBetweenBytes of them and
+// then its length: "01 02 ... (70000 bytes)".
+QString ShortHex(const uint8_t* bytes, size_t kept, size_t size)
+{
+    kept = std::min(kept, TFrameScanner::KeptBetweenBytes);
+    return Hex(bytes, kept) + (size > kept ? QStringLiteral(" ... (%1 bytes)").arg(size) : QString());
+}
+
+// Prints what the readers hand on as soon as it is decided: the items of
+// each byte stream (through a frame scanner of its own) and the packets of
+// a packet log, one line or JSON object each, with the time and the time
+// since the item before.
+class TDecodePrinter : public TCaptureSink {
+public:
+    TDecodePrinter(bool json, QString path) : FJson(json), FPath(std::move(path)) {}
+    ~TDecodePrinter() override { Flush(); }
+
+    void Bytes(const QString& name, std::optional<bool> received, const uint8_t* data, size_t size, int line,
+               std::optional<qint64> timeUs) override
+    {
+        TStream& stream = StreamNamed(name, received);
+        if (stream.marks.empty() || stream.marks.back().line != line || stream.marks.back().timeUs != timeUs)
+            stream.marks.push_back({stream.fed, line, timeUs});
+        stream.fed += size;
+        std::vector<TScanItem> items;
+        stream.scanner.Feed(data, size, items);
+        for (const TScanItem& item : items)
+            PrintItem(stream, item);
+    }
+
+    void Record(TLogRecord&& r, int line) override
+    {
+        const QString direction = r.received ? QStringLiteral("RX") : QStringLiteral("TX");
+        QJsonObject j;
+        j[QStringLiteral("kind")] = QStringLiteral("packet");
+        j[QStringLiteral("direction")] = direction;
+        j[QStringLiteral("line")] = line;
+        j[QStringLiteral("ms_since_connect")] = static_cast<double>(r.sinceConnectUs) / 1000.0;
+        const QString where = QStringLiteral("%1 line %2: ").arg(direction).arg(line);
+        QString text;
+        // Rows the logger marked as faulty: bytes that belonged to no frame,
+        // a frame with a wrong checksum.
+        if (r.fault == TLogFault::Stray) {
+            ++FFaults;
+            const size_t size = r.packet.data.size();
+            j[QStringLiteral("kind")] = QLatin1String(KindName(TScanItem::TKind::BetweenFrames));
+            j[QStringLiteral("bytes")] = ShortHex(r.packet.data.data(), size, size);
+            text = where + QStringLiteral("%1 between frames: ").arg(Plural(static_cast<int>(size), "byte", "bytes"))
+                + ShortHex(r.packet.data.data(), size, size);
+        } else {
+            DescribePacket(r.packet, r.received, j);
+            text = where + WithMeaning(r.packet, r.received);
+            if (r.fault == TLogFault::Checksum) {
+                ++FFaults;
+                j[QStringLiteral("kind")] = QLatin1String(KindName(TScanItem::TKind::ChecksumMismatch));
+                text = where + QStringLiteral("checksum mismatch: ") + WithMeaning(r.packet, r.received);
+            } else {
+                ++FPackets;
+            }
+        }
+        // Logs without the wall-clock time still tell the time between rows.
+        Print(j, r.wallMs ? std::optional<qint64>(*r.wallMs * 1000) : std::nullopt,
+              r.wallMs ? std::nullopt : std::optional<qint64>(r.sinceConnectUs), text);
+    }
+
+    void Problem(const QString& problem) override
+    {
+        ++FProblems;
+        Flush();
+        std::fprintf(stderr, "krm-cli: decode: %s: %s\n", qPrintable(FPath), qPrintable(problem));
+    }
+
+    // The input has ended: what the streams held back is decided.
+    void Finish()
+    {
+        for (auto& [name, stream] : FStreams) {
+            std::vector<TScanItem> items;
+            stream.scanner.Finish(items);
+            for (const TScanItem& item : items)
+                PrintItem(stream, item);
+        }
+        Flush();
+    }
+
+    int Packets() const { return FPackets; }
+    int Faults() const { return FFaults; }
+    int Problems() const { return FProblems; }
+
+    void Flush()
+    {
+        std::fwrite(FOut.constData(), 1, static_cast<size_t>(FOut.size()), stdout);
+        std::fflush(stdout);
+        FOut.clear();
+    }
+
+private:
+    // Where a stream's bytes came from: from its `offset` on, the input line
+    // and the time.
+    struct TMark {
+        size_t offset;
+        int line;
+        std::optional<qint64> timeUs;
+    };
+    struct TStream {
+        QString name;
+        std::optional<bool> received;
+        TFrameScanner scanner;
+        TDirectionGuess guess;
+        std::deque<TMark> marks;
+        size_t fed = 0;
+    };
+
+    TStream& StreamNamed(const QString& name, std::optional<bool> received)
+    {
+        const auto known = FStreams.find(name);
+        if (known != FStreams.end())
+            return known->second;
+        TStream& stream = FStreams[name];
+        stream.name = name;
+        stream.received = received;
+        return stream;
+    }
+
+    // The mark of the stream's byte at `offset`; the marks before it are
+    // dropped, as items come in stream order.
+    static TMark MarkAt(TStream& stream, size_t offset)
+    {
+        while (stream.marks.size() > 1 && stream.marks[1].offset <= offset)
+            stream.marks.pop_front();
+        return stream.marks.empty() ? TMark{offset, 0, std::nullopt} : stream.marks.front();
+    }
+
+    void PrintItem(TStream& stream, const TScanItem& item)
+    {
+        const QString& name = stream.name;
+        const TMark mark = MarkAt(stream, item.offset);
         const bool framed = item.kind == TScanItem::TKind::Packet || item.kind == TScanItem::TKind::ChecksumMismatch;
-        const bool received = stream.received ? *stream.received : framed && guess.Received(item.packet);
-        const QString direction = stream.received ? stream.name : (received ? QStringLiteral("RX?") : QStringLiteral("TX?"));
-        QJsonObject& j = o.json;
+        const bool received = stream.received ? *stream.received : framed && stream.guess.Received(item.packet);
+        const QString direction = stream.received ? name : (received ? QStringLiteral("RX?") : QStringLiteral("TX?"));
+        QJsonObject j;
         j[QStringLiteral("kind")] = QLatin1String(KindName(item.kind));
-        j[QStringLiteral("stream")] = stream.name;
+        j[QStringLiteral("stream")] = name;
         if (framed) {
             j[QStringLiteral("direction")] = received ? QStringLiteral("RX") : QStringLiteral("TX");
             if (!stream.received)
@@ -176,98 +322,90 @@ void AddStreamItems(const TCaptureStream& stream, std::vector<TOutputItem>& out,
         }
         j[QStringLiteral("offset")] = static_cast<qint64>(item.offset);
         j[QStringLiteral("size")] = static_cast<qint64>(item.size);
-        if (o.line > 0)
-            j[QStringLiteral("line")] = o.line;
-        if (!o.time.isEmpty())
-            j[QStringLiteral("time")] = o.time;
-        const QString where = QStringLiteral("%1 @%2").arg(framed ? direction : stream.name).arg(item.offset)
-            + (o.line > 0 ? QStringLiteral(" line %1").arg(o.line) : QString());
+        if (mark.line > 0)
+            j[QStringLiteral("line")] = mark.line;
+        const QString where = QStringLiteral("%1 @%2").arg(framed ? direction : name).arg(item.offset)
+            + (mark.line > 0 ? QStringLiteral(" line %1").arg(mark.line) : QString());
+        QString text;
         switch (item.kind) {
         case TScanItem::TKind::Packet:
+            ++FPackets;
             DescribePacket(item.packet, received, j);
-            o.text = where + QStringLiteral(": ") + WithMeaning(item.packet, received);
+            text = where + QStringLiteral(": ") + WithMeaning(item.packet, received);
             break;
         case TScanItem::TKind::ChecksumMismatch:
-            ++faults;
+            ++FFaults;
             DescribePacket(item.packet, received, j);
             j[QStringLiteral("checksum")] = QString::asprintf("0x%04X", item.checksum);
             j[QStringLiteral("expected_checksum")] = QString::asprintf("0x%04X", item.expected);
-            o.text = where + QString::asprintf(": checksum mismatch (received %04Xh, computed %04Xh): ", item.checksum, item.expected)
+            text = where + QString::asprintf(": checksum mismatch (received %04Xh, computed %04Xh): ", item.checksum, item.expected)
                 + WithMeaning(item.packet, received);
             break;
         case TScanItem::TKind::CutShort: {
-            ++faults;
-            const uint8_t* bytes = stream.bytes.data() + item.offset;
-            j[QStringLiteral("bytes")] = Hex(bytes, item.size);
+            ++FFaults;
+            const QString bytes = ShortHex(item.bytes.data(), item.bytes.size(), item.size);
+            j[QStringLiteral("bytes")] = bytes;
             if (item.frameSize > 0)
                 j[QStringLiteral("frame_size")] = static_cast<qint64>(item.frameSize);
-            o.text = where + QStringLiteral(": frame cut short after %1 ").arg(item.size)
+            text = where + QStringLiteral(": frame cut short after %1 ").arg(item.size)
                 + (item.frameSize > 0 ? QStringLiteral("of %1 bytes").arg(item.frameSize) : QStringLiteral("bytes, in its header"))
-                + QStringLiteral(": ") + Hex(bytes, item.size);
+                + QStringLiteral(": ") + bytes;
             break;
         }
-        case TScanItem::TKind::BetweenFrames:
-            ++faults;
-            j[QStringLiteral("bytes")] = Hex(item.packet);
-            o.text = where + QStringLiteral(": %1 byte%2 between frames: ").arg(item.size).arg(item.size == 1 ? "" : "s") + Hex(item.packet);
+        case TScanItem::TKind::BetweenFrames: {
+            ++FFaults;
+            const QString bytes = ShortHex(item.packet.data.data(), item.packet.data.size(), item.size);
+            j[QStringLiteral("bytes")] = bytes;
+            text = where + QStringLiteral(": %1 byte%2 between frames: ").arg(item.size).arg(item.size == 1 ? "" : "s") + bytes;
             break;
         }
-        out.push_back(std::move(o));
-    }
-}
-
-void AddRecordItems(const std::vector<TLogRecord>& records, std::vector<TOutputItem>& out, int& faults)
-{
-    int line = 1; // the header
-    for (const TLogRecord& r : records) {
-        TOutputItem o;
-        o.line = ++line;
-        if (r.wallMs)
-            o.time = PacketLogTime(*r.wallMs);
-        const QString direction = r.received ? QStringLiteral("RX") : QStringLiteral("TX");
-        QJsonObject& j = o.json;
-        j[QStringLiteral("kind")] = QStringLiteral("packet");
-        j[QStringLiteral("direction")] = direction;
-        j[QStringLiteral("line")] = o.line;
-        if (!o.time.isEmpty())
-            j[QStringLiteral("time")] = o.time;
-        j[QStringLiteral("ms_since_connect")] = static_cast<double>(r.sinceConnectUs) / 1000.0;
-        const QString where = QStringLiteral("%1 line %2: ").arg(direction).arg(o.line);
-        // Rows the logger marked as faulty: a frame with a wrong checksum,
-        // bytes that belonged to no frame.
-        if (r.fault == TLogFault::Stray) {
-            ++faults;
-            j[QStringLiteral("kind")] = QLatin1String(KindName(TScanItem::TKind::BetweenFrames));
-            j[QStringLiteral("bytes")] = Hex(r.packet.data.data(), r.packet.data.size());
-            o.text = where + QStringLiteral("%1 byte%2 between frames: ").arg(r.packet.data.size()).arg(r.packet.data.size() == 1 ? "" : "s")
-                + Hex(r.packet.data.data(), r.packet.data.size());
-            out.push_back(std::move(o));
-            continue;
         }
-        DescribePacket(r.packet, r.received, j);
-        o.text = where + WithMeaning(r.packet, r.received);
-        if (r.fault == TLogFault::Checksum) {
-            ++faults;
-            j[QStringLiteral("kind")] = QLatin1String(KindName(TScanItem::TKind::ChecksumMismatch));
-            o.text = where + QStringLiteral("checksum mismatch: ") + WithMeaning(r.packet, r.received);
-        }
-        out.push_back(std::move(o));
+        Print(j, mark.timeUs, std::nullopt, text);
     }
-}
 
-QString Plural(int count, const char* one, const char* many)
-{
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
-}
+    // Adds the time columns and prints the item. `sinceUs` stands in for
+    // the time where only the time since a start is known.
+    void Print(QJsonObject& j, std::optional<qint64> timeUs, std::optional<qint64> sinceUs, const QString& text)
+    {
+        QString columns;
+        const std::optional<qint64> at = timeUs ? timeUs : sinceUs;
+        if (timeUs) {
+            j[QStringLiteral("time")] = IsoTime(*timeUs);
+            columns = IsoTime(*timeUs) + QLatin1Char(' ');
+        }
+        if (at) {
+            const double dt = FLastUs ? static_cast<double>(*at - *FLastUs) / 1000.0 : 0.0;
+            j[QStringLiteral("dt_ms")] = dt;
+            columns += QString::asprintf("%+.3f ms ", dt);
+            FLastUs = at;
+        }
+        if (FJson)
+            FOut += QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n';
+        else
+            FOut += (columns + text + QLatin1Char('\n')).toUtf8();
+        if (FOut.size() >= (1 << 16))
+            Flush();
+    }
 
-QString ReadInput(const QString& path, QByteArray& input)
+    const bool FJson;
+    const QString FPath;
+    std::map<QString, TStream> FStreams;
+    std::optional<qint64> FLastUs;
+    QByteArray FOut;
+    int FPackets = 0;
+    int FFaults = 0;
+    int FProblems = 0;
+};
+
+// Opens the input: a file, or standard input for "-".
+int OpenInput(const QString& path, QString& error)
 {
-    QFile file;
-    const bool ok = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!ok)
-        return file.errorString();
-    input = file.readAll();
-    return file.error() == QFileDevice::NoError ? QString() : file.errorString();
+    if (path == QLatin1String("-"))
+        return STDIN_FILENO;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    return fd;
 }
 
 } // namespace
@@ -275,31 +413,6 @@ QString ReadInput(const QString& path, QByteArray& input)
 bool IsDecodeCommand(const QStringList& args)
 {
     return FirstCommandWord(args) == QLatin1String("decode");
-}
-
-QString DecodeCaptureText(const TCapture& capture, bool json, int& faults)
-{
-    faults = 0;
-    std::vector<TOutputItem> items;
-    for (const TCaptureStream& stream : capture.streams)
-        AddStreamItems(stream, items, faults);
-    AddRecordItems(capture.records, items, faults);
-    // Streams of one input interleave as their lines do.
-    std::stable_sort(items.begin(), items.end(), [](const TOutputItem& a, const TOutputItem& b) { return a.line < b.line; });
-    QString text;
-    int packets = 0;
-    for (const TOutputItem& item : items) {
-        packets += item.json[QStringLiteral("kind")] == QLatin1String("packet") ? 1 : 0;
-        if (json)
-            text += QString::fromUtf8(QJsonDocument(item.json).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
-        else
-            text += (item.time.isEmpty() ? QString() : item.time + QLatin1Char(' ')) + item.text + QLatin1Char('\n');
-    }
-    if (!json)
-        text += QStringLiteral("%1 (%2); %3 found\n")
-                    .arg(Plural(packets, "packet", "packets"), CaptureFormatName(capture.format),
-                         Plural(faults, "fault", "faults"));
-    return text;
 }
 
 int RunDecode(const QStringList& args)
@@ -330,7 +443,7 @@ int RunDecode(const QStringList& args)
                 const QString name = value();
                 const auto named = CaptureFormatNamed(name);
                 if (!named)
-                    throw TUsageError(QStringLiteral("decode: --format: \"%1\" is not one of auto, binary, hex, csv, candump").arg(name));
+                    throw TUsageError(QStringLiteral("decode: --format: \"%1\" is not one of auto, binary, hex, csv, candump, pcap").arg(name));
                 format = *named;
             } else if (arg == QLatin1String("--can-id")) {
                 const QString text = value();
@@ -352,19 +465,30 @@ int RunDecode(const QStringList& args)
     }
     if (path.isEmpty())
         path = QStringLiteral("-");
-    QByteArray input;
-    QString error = ReadInput(path, input);
-    TCapture capture;
-    if (error.isEmpty() && !ReadCapture(input, format, canId, capture, error))
-        error = QStringLiteral("not a packet log: ") + error;
-    if (!error.isEmpty()) {
+    QString error;
+    const int fd = OpenInput(path, error);
+    if (fd < 0) {
         std::fprintf(stderr, "krm-cli: decode: %s: %s\n", qPrintable(path), qPrintable(error));
         return ExitUsage;
     }
-    int faults = 0;
-    const QByteArray text = DecodeCaptureText(capture, json, faults).toUtf8();
-    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
-    for (const QString& problem : capture.problems)
-        std::fprintf(stderr, "krm-cli: decode: %s: %s\n", qPrintable(path), qPrintable(problem));
-    return faults > 0 || !capture.problems.isEmpty() ? ExitCommandFailed : ExitSuccess;
+    TDecodeInput input(fd);
+    TDecodePrinter printer(json, path);
+    const bool read = ReadCapture(input, format, canId, printer, error);
+    printer.Finish();
+    if (input.Interrupted()) {
+        std::fprintf(stderr, "krm-cli: decode: %s: interrupted by %s\n", qPrintable(path), CliSignalName(CliLastSignal()));
+        return ExitCommandFailed;
+    }
+    if (!read) {
+        std::fprintf(stderr, "krm-cli: decode: %s: %s%s\n", qPrintable(path),
+                     format == TCaptureFormat::Csv ? "not a packet log: " : "", qPrintable(error));
+        return ExitUsage;
+    }
+    if (!json) {
+        const QString summary = QStringLiteral("%1 (%2); %3 found\n")
+                                    .arg(Plural(printer.Packets(), "packet", "packets"), CaptureFormatName(format),
+                                         Plural(printer.Faults(), "fault", "faults"));
+        std::fputs(summary.toUtf8().constData(), stdout);
+    }
+    return printer.Faults() > 0 || printer.Problems() > 0 ? ExitCommandFailed : ExitSuccess;
 }

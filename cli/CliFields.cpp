@@ -39,9 +39,9 @@ std::vector<TCliField> SystemLimitsFields(const TSystemLimits& limits)
         ReadingField(QStringLiteral("MaxAcceleration"), limits.MaxAcceleration, "mm/s²"),
         ReadingField(QStringLiteral("MinForce"), limits.MinForce, "N"),
         ReadingField(QStringLiteral("MaxForce"), limits.MaxForce, "N")};
-    TCliField overdrive = ReadingField(QStringLiteral("OverdriveForce"), limits.Extra, "N");
-    overdrive.JsonOnly = true;
-    fields.push_back(std::move(overdrive));
+    TCliField extra = ReadingField(QStringLiteral("Extra"), limits.Extra, "N");
+    extra.JsonOnly = true;
+    fields.push_back(std::move(extra));
     return fields;
 }
 

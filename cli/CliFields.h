@@ -7,8 +7,8 @@
 #include <vector>
 
 std::vector<TCliField> SystemInfoFields(const TSystemInfo& info);
-// Every value of the answer; the eighth, the force limit in overdrive
-// mode (OverdriveForce), in JSON only.
+// Every value of the answer; the eighth (Extra, the gripper's largest force
+// in overdrive mode), in JSON only.
 std::vector<TCliField> SystemLimitsFields(const TSystemLimits& limits);
 std::vector<TCliField> GraspingStatsFields(const TGraspingStats& stats);
 // The state word in hex and the texts of its set flags.

@@ -54,7 +54,7 @@ std::string SystemLimits(const uint8_t* p)
     return Quantity("stroke", p, "mm") + ", " + Quantity("min speed", p + 4, "mm/s") + ", "
         + Quantity("max speed", p + 8, "mm/s") + ", " + Quantity("min acceleration", p + 12, "mm/s\u00B2") + ", "
         + Quantity("max acceleration", p + 16, "mm/s\u00B2") + ", " + Quantity("min force", p + 20, "N") + ", "
-        + Quantity("max force", p + 24, "N");
+        + Quantity("max force", p + 24, "N") + ", " + Quantity("extra", p + 28, "N");
 }
 
 std::string SystemInfo(const uint8_t* p)
@@ -169,12 +169,12 @@ std::string DecodeRequest(uint8_t command, const uint8_t* p, int length)
         break;
     case CMD_GRASP_PROFILE:
         if (length == 16)
-            return Quantity("position", p, "mm") + ", " + Quantity("speed", p + 4, "mm/s") + ", "
+            return Quantity("width", p, "mm") + ", " + Quantity("speed", p + 4, "mm/s") + ", "
                 + Quantity("acceleration", p + 8, "mm/s\u00B2") + ", " + Quantity("force", p + 12, "N");
         break;
     case CMD_RELEASE_PROFILE:
         if (length == 12)
-            return Quantity("position", p, "mm") + ", " + Quantity("speed", p + 4, "mm/s") + ", "
+            return Quantity("width", p, "mm") + ", " + Quantity("speed", p + 4, "mm/s") + ", "
                 + Quantity("acceleration", p + 8, "mm/s\u00B2");
         break;
     case CMD_SET_SOFT_LIMITS:
@@ -192,7 +192,7 @@ std::string DecodeRequest(uint8_t command, const uint8_t* p, int length)
     case CMD_GRASP_RAW:
     case CMD_RELEASE_RAW:
         if (length == 8)
-            return Quantity("position", p, "mm") + ", " + Quantity("speed", p + 4, "mm/s");
+            return Quantity("width", p, "mm") + ", " + Quantity("speed", p + 4, "mm/s");
         break;
     case CMD_SET_ACCELERATION:
         if (length == 4)

@@ -210,10 +210,20 @@ QString PacketLogRow(const TLogRecord& r)
 bool ReadPacketLog(QIODevice& in, std::vector<TLogRecord>& records, QString& error)
 {
     records.clear();
+    const bool read = ReadPacketLogRows(in, [&records](TLogRecord&& record, int) {
+        records.push_back(std::move(record));
+        return true;
+    }, error);
+    if (!read)
+        records.clear();
+    return read;
+}
+
+bool ReadPacketLogRows(QIODevice& in, const std::function<bool(TLogRecord&&, int)>& take, QString& error)
+{
     int lineNumber = 0;
     const TLayout* layout = nullptr;
     const auto fail = [&](const QString& what) {
-        records.clear();
         error = QStringLiteral("line %1: %2").arg(lineNumber).arg(what);
         return false;
     };
@@ -244,7 +254,8 @@ bool ReadPacketLog(QIODevice& in, std::vector<TLogRecord>& records, QString& err
         const QString problem = ParseRow(*layout, fields, record);
         if (!problem.isEmpty())
             return fail(problem);
-        records.push_back(std::move(record));
+        if (!take(std::move(record), lineNumber))
+            return true;
     }
     if (lineNumber == 0) {
         lineNumber = 1;

@@ -25,6 +25,7 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -58,6 +59,12 @@ QString PacketLogRow(const TLogRecord& record);
 // row, returns false, leaves `records` empty and sets `error` to a message
 // naming the line.
 bool ReadPacketLog(QIODevice& in, std::vector<TLogRecord>& records, QString& error);
+// Reads a log row by row, handing each record with its line number to
+// `take` as soon as it is read, so a log of any length takes little memory;
+// `take` returning false ends the reading (true is returned then). On a row
+// that is not a log row, returns false with `error` as ReadPacketLog does,
+// after the rows before it were handed on.
+bool ReadPacketLogRows(QIODevice& in, const std::function<bool(TLogRecord&&, int)>& take, QString& error);
 
 // A log file written as packets come: every row is flushed at once, so the
 // file is complete at any moment.

@@ -30,11 +30,34 @@ TCanTransport::~TCanTransport()
         FDevice->disconnectDevice();
 }
 
+bool TCanTransport::Offered(QString& error) const
+{
+    // Some plugins make a device for any name and quietly use another
+    // interface for one they cannot use (virtualcan joins can0): only a name
+    // the plugin lists is taken, unless it cannot list its interfaces.
+    QString why;
+    const QList<QCanBusDeviceInfo> offered = QCanBus::instance()->availableDevices(FPlugin, &why);
+    if (!why.isEmpty() || offered.isEmpty())
+        return true;
+    QStringList names;
+    for (const QCanBusDeviceInfo& info : offered) {
+        if (info.name() == FInterface)
+            return true;
+        names.append(info.name());
+    }
+    error = QStringLiteral("no CAN interface %1:%2; %1 offers %3").arg(FPlugin, FInterface, names.join(QStringLiteral(", ")));
+    return false;
+}
+
 bool TCanTransport::Open(QString& error)
 {
+    if (!Offered(error))
+        return false;
     QString why;
     FDevice.reset(QCanBus::instance()->createDevice(FPlugin, FInterface, &why));
-    if (!FDevice) {
+    if (FDevice && FDevice->error() != QCanBusDevice::NoError)
+        why = FDevice->errorString();
+    if (!FDevice || !why.isEmpty()) {
         error = QStringLiteral("cannot create CAN device %1:%2: %3").arg(FPlugin, FInterface, why);
         return false;
     }

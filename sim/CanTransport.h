@@ -27,6 +27,8 @@ public:
     bool Open(QString& error);
 
 private:
+    // Whether the plugin offers the interface (see Open); `error` says why not.
+    bool Offered(QString& error) const;
     bool WaitConnected();
     void ReadFrames();
     void Write(const QByteArray& bytes);

@@ -250,13 +250,15 @@ TStat TCANDevice::Close()
 {
     if (FNetHandle == -1)
         return E_NOT_OPENED;
-    // Release a read that is waiting, twice in case the thread was just
-    // about to start the next one.
-    FApi.Ioctl(FNetHandle, NTCAN_IOCTL_ABORT_RX, nullptr);
-    FApi.Ioctl(FNetHandle, NTCAN_IOCTL_ABORT_RX, nullptr);
     if (FRxThread) {
+        // The thread is told to end before its read is released, so it
+        // starts no new read once the waiting one returns. A read it was just
+        // starting when the first release came is released again until the
+        // thread has ended, so the close never waits out a read's timeout.
         FRxThread->Terminate();
-        FRxThread->wait();
+        do
+            FApi.Ioctl(FNetHandle, NTCAN_IOCTL_ABORT_RX, nullptr);
+        while (!FRxThread->wait(QDeadlineTimer(AbortRetryMs)));
         delete FRxThread;
         FRxThread = nullptr;
     }

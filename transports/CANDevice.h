@@ -130,6 +130,9 @@ public:
     static constexpr int32_t RxTimeoutMs = 100;
     static constexpr int HighestNet = 20;
     static constexpr uint32_t RxQueueCapacity = 512;
+    // How long Close waits for the receive thread before releasing its read
+    // again.
+    static constexpr int AbortRetryMs = 5;
 
 private:
     TStat OpenOnNet(int net, const TCANParams& params);

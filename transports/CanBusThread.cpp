@@ -7,6 +7,13 @@
 namespace {
 std::mutex InstanceLock;
 TCanBusThread* TheInstance = nullptr;
+TCanBusThread::TThreadMaker Maker = nullptr;
+}
+
+void TCanBusThread::SetThreadMaker(TThreadMaker maker)
+{
+    std::lock_guard lock(InstanceLock);
+    Maker = maker;
 }
 
 TCanBusThread& TCanBusThread::Instance()
@@ -20,20 +27,21 @@ TCanBusThread& TCanBusThread::Instance()
 }
 
 TCanBusThread::TCanBusThread()
-    : FContext(new QObject)
+    : FThread(Maker ? Maker() : new QThread)
+    , FContext(new QObject)
 {
-    FThread.setObjectName(QStringLiteral("CAN bus"));
-    FContext->moveToThread(&FThread);
-    FThread.start();
+    FThread->setObjectName(QStringLiteral("CAN bus"));
+    FContext->moveToThread(FThread.get());
+    FThread->start();
 }
 
 bool TCanBusThread::Run(const std::function<void()>& work)
 {
-    if (QThread::currentThread() == &FThread) {
+    if (QThread::currentThread() == FThread.get()) {
         work();
         return true;
     }
-    if (!FThread.isRunning())
+    if (!FThread->isRunning())
         return false;
     return QMetaObject::invokeMethod(FContext, work, Qt::BlockingQueuedConnection);
 }
@@ -44,8 +52,8 @@ void TCanBusThread::Stop()
         delete FContext;
         FContext = nullptr;
     });
-    FThread.quit();
-    FThread.wait();
+    FThread->quit();
+    FThread->wait();
 }
 
 void TCanBusThread::StopInstance()

@@ -8,15 +8,23 @@
 // interface opened in the process, and that server has to keep running after
 // that one interface is closed again (for example after a port scan).
 #include <QObject>
-#include <QtCore/private/qthread_p.h>
+#include <QThread>
 
 #include <functional>
+#include <memory>
 
 class TCanBusThread {
 public:
     // The thread, started at first use; it is stopped when the application
     // object is destroyed.
     static TCanBusThread& Instance();
+
+    // Makes the thread the first Instance() starts. A plain QThread delivers
+    // events only while a QCoreApplication exists; a program without one
+    // (the C++ library's sessions) sets a maker of a thread that needs none
+    // before it opens a CAN net.
+    using TThreadMaker = QThread* (*)();
+    static void SetThreadMaker(TThreadMaker maker);
 
     // Runs `work` on the thread and returns when it has run; false (and
     // nothing run) once the thread has been stopped.
@@ -31,9 +39,6 @@ private:
     void Stop();
     static void StopInstance();
 
-    // Qt delivers events without a QCoreApplication (as in the C++ library's
-    // sessions) only on a thread marked as not needing one, as its daemon
-    // thread is; with an application object it is a plain QThread.
-    QDaemonThread FThread;
+    std::unique_ptr<QThread> FThread;
     QObject* FContext;
 };

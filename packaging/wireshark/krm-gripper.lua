@@ -3,13 +3,31 @@
 -- Frame: preamble AA AA AA, command byte, 16-bit payload length (low byte
 -- first), payload, CRC-16 (low byte first) over everything before it.
 -- Answers begin their payload with a 16-bit status word; the gripper sends
--- them, and its reports, from its own TCP port.
+-- them, and its reports, to the client that connected to it.
 --
 -- Registered on TCP port 1000 (preference "krm.port") and as a heuristic
 -- dissector on every TCP port: a segment that starts with the preamble and
 -- holds a complete frame with a matching checksum claims its conversation.
--- Frames split across segments are reassembled; one segment may carry
--- several frames; bytes between frames are shown and skipped.
+--
+-- Which side is the gripper: the side that did not send the TCP handshake's
+-- SYN; without a handshake in the capture, the side that answered a request
+-- of the other (same command byte, a request's payload one way and an
+-- answer's the other); until one of these is known, the side on the port of
+-- the preference, then what the frame's own payload fits, then the lower port.
+--
+-- The bytes of each direction are read as one stream: a frame split across
+-- segments is shown in the segment that completes it, one segment may carry
+-- several frames, bytes between frames are shown and skipped, and a false
+-- preamble (a frame whose checksum does not match, or that cannot be
+-- complete, before the next preamble that starts a good frame) is cut short
+-- there, as `krm-cli decode` does. A frame that the capture ends inside gets
+-- an expert warning.
+--
+-- Requests are linked with their answers, a motion's pending answer with its
+-- final answer, both ways, with the response time; an answer without a
+-- request and a request without an answer get expert notes. Links forward in
+-- the capture and the notes that need its end appear from the second pass on
+-- (Wireshark's window, tshark -2).
 --
 -- Installed by the krm-commander package into Wireshark's global Lua plugin
 -- folder; for a single run: tshark -X lua_script:krm-gripper.lua
@@ -99,6 +117,14 @@ local f = {
     checksum_calculated = ProtoField.uint16("krm.checksum.calculated", "Calculated checksum", base.HEX),
     checksum_status = ProtoField.uint8("krm.checksum.status", "Checksum status", base.DEC, checksum_states),
     between = ProtoField.bytes("krm.between_frames", "Bytes between frames"),
+    cut_short = ProtoField.bytes("krm.cut_short", "Frame cut short"),
+    continued = ProtoField.framenum("krm.continued_in", "Frame continued in", base.NONE),
+    request_in = ProtoField.framenum("krm.request_in", "Request in", base.NONE, frametype.REQUEST),
+    response_in = ProtoField.framenum("krm.response_in", "Answer in", base.NONE, frametype.RESPONSE),
+    pending_in = ProtoField.framenum("krm.pending_in", "Pending answer in", base.NONE, frametype.RESPONSE),
+    final_in = ProtoField.framenum("krm.final_in", "Final answer in", base.NONE, frametype.RESPONSE),
+    response_time = ProtoField.relative_time("krm.time", "Response time"),
+    report = ProtoField.bool("krm.report", "Report sent by the gripper on its own"),
 
     homing_direction = ProtoField.uint8("krm.homing.direction", "Homing direction", base.DEC,
         {[0] = "default", [1] = "opening", [2] = "closing"}),
@@ -137,7 +163,7 @@ local f = {
     max_acceleration = ProtoField.float("krm.limits.max_acceleration", "Maximum acceleration"),
     min_force = ProtoField.float("krm.limits.min_force", "Minimum force"),
     max_force = ProtoField.float("krm.limits.max_force", "Maximum force"),
-    overdrive_force = ProtoField.float("krm.limits.overdrive_force", "Overdrive force"),
+    extra = ProtoField.float("krm.limits.extra", "Extra"),
 }
 local flag_fields = {}
 for _, flag in ipairs(system_flags) do
@@ -156,6 +182,14 @@ local ef = {
         expert.group.PROTOCOL, expert.severity.NOTE),
     error_status = ProtoExpert.new("krm.status.error", "Gripper answered with an error",
         expert.group.RESPONSE_CODE, expert.severity.NOTE),
+    cut_short = ProtoExpert.new("krm.cut_short.expert", "Frame cut short by the next preamble",
+        expert.group.MALFORMED, expert.severity.WARN),
+    capture_end = ProtoExpert.new("krm.capture_end", "Frame cut off by the end of the capture",
+        expert.group.MALFORMED, expert.severity.WARN),
+    no_request = ProtoExpert.new("krm.no_request", "Answer without a request",
+        expert.group.SEQUENCE, expert.severity.NOTE),
+    no_answer = ProtoExpert.new("krm.no_answer", "Request without an answer",
+        expert.group.SEQUENCE, expert.severity.NOTE),
 }
 krm.experts = ef
 
@@ -179,23 +213,12 @@ for i = 0, 255 do
     crc_table[i] = value
 end
 
-local function crc16(tvb, offset, count)
+local function crc16(bytes)
     local crc = 0xFFFF
-    local bytes = tvb:bytes(offset, count)
-    for i = 0, count - 1 do
-        crc = bit.bxor(crc_table[bit.band(bit.bxor(crc, bytes:get_index(i)), 0xFF)], bit.rshift(crc, 8))
+    for i = 1, #bytes do
+        crc = bit.bxor(crc_table[bit.band(bit.bxor(crc, bytes:byte(i)), 0xFF)], bit.rshift(crc, 8))
     end
     return crc
-end
-
--- The gripper is the side on the configured port; on another port (found by
--- the heuristic) it is the side with the lower port number, as servers
--- usually have.
-local function from_gripper(pinfo)
-    local port = krm.prefs.port
-    if pinfo.src_port == port then return true end
-    if pinfo.dst_port == port then return false end
-    return pinfo.src_port < pinfo.dst_port
 end
 
 local function fmt(value)
@@ -232,10 +255,14 @@ local function report_request(tree, r)
     return "reports every " .. r(1, 2):le_uint() .. " ms"
 end
 
-local function motion_request(tree, r)
-    return "position " .. fmt(add_float(tree, f.position, r(0, 4), "mm")) .. " mm, speed "
-        .. fmt(add_float(tree, f.speed, r(4, 4), "mm/s")) .. " mm/s"
+local function motion_request(field, label)
+    return function(tree, r)
+        return label .. " " .. fmt(add_float(tree, field, r(0, 4), "mm")) .. " mm, speed "
+            .. fmt(add_float(tree, f.speed, r(4, 4), "mm/s")) .. " mm/s"
+    end
 end
+local goto_request = motion_request(f.position, "position")
+local width_request = motion_request(f.width, "width")
 
 local function single(field, label, unit)
     return {size = 4, add = function(tree, r)
@@ -253,15 +280,15 @@ local requests = {
     [0x21] = {size = 9, add = function(tree, r)
         local flags = tree:add(f.goto_flags, r(0, 1))
         flags:add(f.goto_relative, r(0, 1))
-        return motion_request(tree, r(1, 8))
+        return goto_request(tree, r(1, 8))
     end},
     [0x22] = {size = 0}, [0x23] = {size = 0},
     [0x24] = {size = 3, add = function(tree, r)
         tree:add(f.ack, r(0, 3))
         return "\"" .. r(0, 3):string() .. "\""
     end},
-    [0x25] = {size = 8, add = motion_request},
-    [0x26] = {size = 8, add = motion_request},
+    [0x25] = {size = 8, add = width_request},
+    [0x26] = {size = 8, add = width_request},
     [0x27] = {size = 16, add = function(tree, r)
         add_float(tree, f.width, r(0, 4), "mm")
         add_float(tree, f.speed, r(4, 4), "mm/s")
@@ -345,7 +372,7 @@ local results = {
         add_float(tree, f.max_acceleration, r(16, 4), "mm/s²")
         add_float(tree, f.min_force, r(20, 4), "N")
         add_float(tree, f.max_force, r(24, 4), "N")
-        add_float(tree, f.overdrive_force, r(28, 4), "N")
+        add_float(tree, f.extra, r(28, 4), "N")
         return "stroke " .. fmt(r(0, 4):le_float()) .. " mm"
     end},
 }
@@ -379,14 +406,13 @@ local function add_payload(tree, layout, range, size)
     return layout.add(tree, range(0, size)) or ""
 end
 
--- Dissects the complete frame at offset; returns a summary for the Info
--- column.
-local function dissect_frame(tvb, pinfo, tree, offset)
+-- Dissects the complete frame at offset, a request or an answer; returns
+-- its tree item and a summary for the Info column.
+local function dissect_frame(tvb, tree, offset, answer)
     local command = tvb(offset + 3, 1):uint()
     local length = tvb(offset + 4, 2):le_uint()
     local frame_size = length + FRAME_OVERHEAD
     local name = command_names[command] or string.format("unknown ID(%d)", command)
-    local answer = from_gripper(pinfo)
     local kind = answer and "Answer" or "Request"
     local subtree = tree:add(krm, tvb(offset, frame_size), "KRM gripper protocol, " .. name .. " " .. kind:lower())
 
@@ -427,7 +453,7 @@ local function dissect_frame(tvb, pinfo, tree, offset)
 
     local checksum_offset = payload_offset + length
     local sent = tvb(checksum_offset, 2):le_uint()
-    local calculated = crc16(tvb, offset, HEADER_SIZE + length)
+    local calculated = crc16(tvb:raw(offset, HEADER_SIZE + length))
     local checksum_item = subtree:add_le(f.checksum, tvb(checksum_offset, 2))
     subtree:add(f.checksum_calculated, calculated):set_generated()
     subtree:add(f.checksum_status, sent == calculated and 1 or 0):set_generated()
@@ -436,59 +462,295 @@ local function dissect_frame(tvb, pinfo, tree, offset)
             string.format("Checksum 0x%04x does not match, 0x%04x expected", sent, calculated))
         summary = summary .. " [bad checksum]"
     end
-    return kind .. " " .. summary
+    return subtree, kind .. " " .. summary
 end
 
--- Length of the run of bytes from offset on that cannot start a frame.
-local function bytes_before_preamble(tvb, offset)
-    local available = tvb:len()
-    local i = offset
-    while i < available do
-        local run = 0
-        while i + run < available and run < 3 and tvb(i + run, 1):uint() == PREAMBLE do
-            run = run + 1
-        end
-        -- A preamble, or the start of one cut off by the segment's end.
-        if run == 3 or i + run == available then return i - offset end
-        i = i + 1
+-- ---------------------------------------------------------------------------
+-- Each direction of a conversation read as one byte stream.
+
+local AA = string.char(PREAMBLE)
+
+local function le16(data, at)
+    return data:byte(at) + data:byte(at + 1) * 256
+end
+
+-- Whether a preamble starts at `at` of `data` (a string, from 1 on): the
+-- last three of a run of AA bytes, so AA AA AA AA 20 is one stray byte
+-- before a frame. Nil when only later bytes can tell.
+local function preamble_at(data, at)
+    for i = at, math.min(at + 2, #data) do
+        if data:byte(i) ~= PREAMBLE then return false end
     end
-    return available - offset
+    if at + 3 > #data then return nil end
+    return data:byte(at + 3) ~= PREAMBLE
+end
+
+-- The first place at or after `from` where a preamble starts, or nil; with
+-- `or_maybe`, also a run of AA bytes at the end that may still become one.
+local function next_preamble(data, from, or_maybe)
+    local at = data:find(AA, from, true)
+    while at do
+        local found = preamble_at(data, at)
+        if found or (found == nil and or_maybe) then return at end
+        at = data:find(AA, at + 1, true)
+    end
+    return nil
+end
+
+-- Whether a complete frame with a matching checksum starts at `at`.
+local function good_frame_at(data, at)
+    if at + HEADER_SIZE - 1 > #data then return false end
+    local size = le16(data, at + 4) + FRAME_OVERHEAD
+    if at + size - 1 > #data then return false end
+    return crc16(data:sub(at, at + size - 3)) == le16(data, at + size - 2)
+end
+
+-- The first preamble after the one at `start` that starts a good frame and
+-- lies before `stop` (nil: anywhere in the data).
+local function good_frame_after(data, start, stop)
+    local at = next_preamble(data, start + 3)
+    while at and (stop == nil or at < stop) do
+        if good_frame_at(data, at) then return at end
+        at = next_preamble(data, at + 1)
+    end
+    return nil
+end
+
+-- Splits the stream's bytes into frames, bytes between frames and frames cut
+-- short by a false preamble, each {kind, from, size}. The second result is
+-- where the bytes that have to wait for the next segment begin, or nil.
+--
+-- A frame ends at its checksum. A frame whose checksum does not match is cut
+-- short at the next preamble inside it; one that the data does not yet hold
+-- whole, at the next preamble that starts a good frame (a false length would
+-- otherwise hide every frame up to it).
+local function scan(data)
+    local items = {}
+    local at = 1
+    while at <= #data do
+        local start = next_preamble(data, at, true)
+        local stop = start or #data + 1
+        if stop > at then items[#items + 1] = {kind = "between", from = at, size = stop - at} end
+        if not start or not preamble_at(data, start) or start + HEADER_SIZE - 1 > #data then
+            return items, start
+        end
+        local size = le16(data, start + 4) + FRAME_OVERHEAD
+        local cut
+        if start + size - 1 <= #data then
+            local inside = next_preamble(data, start + 3)
+            if not good_frame_at(data, start) and inside and inside < start + size then cut = inside end
+        else
+            cut = good_frame_after(data, start)
+            if not cut then return items, start end
+        end
+        if cut then
+            items[#items + 1] = {kind = "cut", from = start, size = cut - start}
+            at = cut
+        else
+            items[#items + 1] = {kind = "frame", from = start, size = size}
+            at = start + size
+        end
+    end
+    return items, nil
+end
+
+-- ---------------------------------------------------------------------------
+-- What the first pass learns of each conversation and packet.
+
+local tcp_stream = Field.new("tcp.stream")
+local conversations = {} -- by TCP stream: client side, carried bytes, open requests
+local packets = {}       -- by frame number: the packet's bytes, frames and links
+
+-- The readings a gripper also sends on its own, as reports.
+local reportable = {[0x40] = true, [0x41] = true, [0x43] = true, [0x44] = true, [0x45] = true}
+local STATUS_PENDING = 26
+local HIGHEST_STATUS = 31
+
+local function side(address, port)
+    return tostring(address) .. ":" .. port
+end
+
+local function conversation_of(pinfo)
+    local stream = tcp_stream()
+    local key = stream and stream.value or side(pinfo.src, pinfo.src_port) .. "/" .. side(pinfo.dst, pinfo.dst_port)
+    local c = conversations[key]
+    if not c then
+        c = {carry = {}, asked = {}, waiting = {}, motions = {}}
+        conversations[key] = c
+    end
+    return c
+end
+
+-- The TCP handshake names the client: the side that sends SYN without ACK.
+local handshake = Listener.new("tcp", "tcp.flags.syn == 1 && tcp.flags.ack == 0")
+function handshake.packet(pinfo)
+    if not pinfo.visited then conversation_of(pinfo).client = side(pinfo.src, pinfo.src_port) end
+end
+
+local function fits_request(command, length)
+    local layout = requests[command]
+    return layout ~= nil and fits(layout, length)
+end
+
+local function fits_answer(data, at, command, length)
+    if length < 2 then return false end
+    local status = le16(data, at + HEADER_SIZE)
+    if status > HIGHEST_STATUS then return false end
+    return status ~= 0 or results[command] == nil or fits(results[command], length - 2)
+end
+
+-- Whether the frame at `at` came from the gripper, by what is known so far.
+local function from_gripper(c, pinfo, data, at)
+    local sender = side(pinfo.src, pinfo.src_port)
+    if c.client then return sender ~= c.client end
+    local port = krm.prefs.port
+    if pinfo.src_port == port and pinfo.dst_port ~= port then return true end
+    if pinfo.dst_port == port and pinfo.src_port ~= port then return false end
+    local command, length = data:byte(at + 3), le16(data, at + 4)
+    local request, answer = fits_request(command, length), fits_answer(data, at, command, length)
+    if request ~= answer then return answer end
+    return pinfo.src_port < pinfo.dst_port
+end
+
+-- A frame answers a request of the other side when that side sent the same
+-- command byte as a request and this one fits an answer: the other side is
+-- then the client.
+local function learn_client(c, pinfo, data, at)
+    local sender, receiver = side(pinfo.src, pinfo.src_port), side(pinfo.dst, pinfo.dst_port)
+    local command, length = data:byte(at + 3), le16(data, at + 4)
+    c.asked[sender] = c.asked[sender] or {}
+    c.asked[receiver] = c.asked[receiver] or {}
+    if not c.client and c.asked[receiver][command] and fits_answer(data, at, command, length) then
+        c.client = receiver
+    end
+    c.asked[receiver][command] = nil
+    if fits_request(command, length) then c.asked[sender][command] = true end
+end
+
+-- Links the frame's record with the request it answers or the pending
+-- answer it ends: first answers go to the oldest request of the command
+-- that has none, later ones to the oldest motion still pending.
+local function link(c, record, data, at)
+    local command = record.command
+    if not record.answer then
+        c.waiting[command] = c.waiting[command] or {}
+        table.insert(c.waiting[command], record)
+        return
+    end
+    local length = le16(data, at + 4)
+    local status = length >= 2 and le16(data, at + HEADER_SIZE) or nil
+    local waiting, motions = c.waiting[command] or {}, c.motions[command] or {}
+    if #waiting > 0 then
+        local request = table.remove(waiting, 1)
+        record.request, request.response = request, record
+        if status == STATUS_PENDING then
+            c.motions[command] = motions
+            table.insert(motions, record)
+        end
+    elseif #motions > 0 and status ~= STATUS_PENDING then
+        local pending = table.remove(motions, 1)
+        record.request, record.pending, pending.final = pending.request, pending, record
+    elseif reportable[command] then
+        record.report = true
+    else
+        record.orphan = true
+    end
+end
+
+-- First pass: the packet's bytes after those its direction carried over, cut
+-- into items, each frame with its direction and links.
+local function read_packet(tvb, pinfo)
+    local c = conversation_of(pinfo)
+    local sender = side(pinfo.src, pinfo.src_port)
+    local carried = c.carry[sender]
+    local data = tvb:raw()
+    local packet = {conversation = c, sender = sender}
+    if carried then
+        data = carried.data .. data
+        packet.data = data
+        carried.packet.continued_in = pinfo.number
+    end
+    local items, waiting_from = scan(data)
+    for _, item in ipairs(items) do
+        if item.kind == "frame" then
+            learn_client(c, pinfo, data, item.from)
+            local record = {packet = pinfo.number, time = pinfo.abs_ts, command = data:byte(item.from + 3),
+                answer = from_gripper(c, pinfo, data, item.from)}
+            link(c, record, data, item.from)
+            item.record = record
+        end
+    end
+    packet.items = items
+    if waiting_from then
+        packet.waiting = {from = waiting_from, size = #data - waiting_from + 1}
+        c.carry[sender] = {data = data:sub(waiting_from), packet = packet}
+    else
+        c.carry[sender] = nil
+    end
+    packets[pinfo.number] = packet
+    return packet
+end
+
+local function seconds(value)
+    local whole = math.floor(value)
+    return NSTime.new(whole, math.floor((value - whole) * 1e9 + 0.5))
+end
+
+local function add_links(tree, record, answer, visited)
+    local generated = {}
+    if record.request then
+        generated[#generated + 1] = tree:add(f.request_in, record.request.packet)
+        generated[#generated + 1] = tree:add(f.response_time, seconds(record.time - record.request.time))
+    end
+    if record.pending then generated[#generated + 1] = tree:add(f.pending_in, record.pending.packet) end
+    if record.response then generated[#generated + 1] = tree:add(f.response_in, record.response.packet) end
+    if record.final then generated[#generated + 1] = tree:add(f.final_in, record.final.packet) end
+    if record.report then generated[#generated + 1] = tree:add(f.report, true) end
+    for _, item in ipairs(generated) do item:set_generated() end
+    if record.orphan then tree:add_proto_expert_info(ef.no_request) end
+    if not answer and not record.response and visited then tree:add_proto_expert_info(ef.no_answer) end
 end
 
 function krm.dissector(tvb, pinfo, tree)
-    local available = tvb:len()
-    local offset = 0
+    local packet = packets[pinfo.number]
+    if not pinfo.visited or not packet then packet = read_packet(tvb, pinfo) end
+    local bytes = tvb
+    if packet.data then bytes = ByteArray.new(packet.data, true):tvb("KRM stream") end
+    local client = packet.conversation.client
     local summaries = {}
-    while offset < available do
-        local skip = bytes_before_preamble(tvb, offset)
-        if skip > 0 then
-            local item = tree:add(f.between, tvb(offset, skip))
-            item:add_proto_expert_info(ef.between, "Bytes between frames skipped: " .. skip)
-            summaries[#summaries + 1] = skip .. (skip == 1 and " byte" or " bytes") .. " between frames"
-            offset = offset + skip
+    for _, item in ipairs(packet.items) do
+        local range = bytes(item.from - 1, item.size)
+        if item.kind == "between" then
+            tree:add(f.between, range):add_proto_expert_info(ef.between,
+                "Bytes between frames skipped: " .. item.size)
+            summaries[#summaries + 1] = item.size .. (item.size == 1 and " byte" or " bytes") .. " between frames"
+        elseif item.kind == "cut" then
+            tree:add(f.cut_short, range):add_proto_expert_info(ef.cut_short,
+                "Frame cut short by the next preamble after " .. item.size .. " bytes")
+            summaries[#summaries + 1] = "frame cut short"
+        else
+            local record = item.record
+            local answer = record.answer
+            if client then answer = packet.sender ~= client end
+            local subtree, summary = dissect_frame(bytes, tree, item.from - 1, answer)
+            add_links(subtree, record, answer, pinfo.visited)
+            summaries[#summaries + 1] = summary
         end
-        if offset >= available then break end
-        local remaining = available - offset
-        if remaining < HEADER_SIZE then
-            pinfo.desegment_offset = offset
-            pinfo.desegment_len = DESEGMENT_ONE_MORE_SEGMENT
-            break
-        end
-        local frame_size = tvb(offset + 4, 2):le_uint() + FRAME_OVERHEAD
-        if remaining < frame_size then
-            pinfo.desegment_offset = offset
-            pinfo.desegment_len = frame_size - remaining
-            break
-        end
-        summaries[#summaries + 1] = dissect_frame(tvb, pinfo, tree, offset)
-        offset = offset + frame_size
     end
-    if #summaries > 0 then
-        pinfo.cols.protocol = "KRM"
-        pinfo.cols.info = table.concat(summaries, "; ")
+    if packet.waiting then
+        local item = tree:add(krm, bytes(packet.waiting.from - 1, packet.waiting.size),
+            "KRM gripper protocol, start of a frame")
+        if packet.continued_in then
+            item:add(f.continued, packet.continued_in):set_generated()
+        elseif pinfo.visited then
+            item:add_proto_expert_info(ef.capture_end)
+            summaries[#summaries + 1] = "frame cut off by the end of the capture"
+        end
+        if not packet.continued_in then summaries[#summaries + 1] = "start of a frame" end
     end
-    -- Every byte is taken: dissected, skipped, or kept for reassembly.
-    return available
+    pinfo.cols.protocol = "KRM"
+    pinfo.cols.info = table.concat(summaries, "; ")
+    return tvb:len()
 end
 
 -- Heuristic: the segment starts with the preamble and holds a complete frame
@@ -500,7 +762,7 @@ local function heuristic(tvb, pinfo, tree)
     if tvb(0, 3):bytes():tohex() ~= "AAAAAA" then return false end
     local length = tvb(4, 2):le_uint()
     if available < length + FRAME_OVERHEAD then return false end
-    if crc16(tvb, 0, HEADER_SIZE + length) ~= tvb(HEADER_SIZE + length, 2):le_uint() then return false end
+    if crc16(tvb:raw(0, HEADER_SIZE + length)) ~= tvb(HEADER_SIZE + length, 2):le_uint() then return false end
     pinfo.conversation = krm
     krm.dissector(tvb, pinfo, tree)
     return true

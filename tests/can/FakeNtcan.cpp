@@ -16,6 +16,7 @@ void TFakeNtcan::Reset()
     for (int net = 0; net <= 20; ++net)
         PresentNets.insert(net);
     OpenResult = BaudrateResult = IdAddResult = SendResult = NTCAN_SUCCESS;
+    RxWaitMs = 0;
     Opens.clear();
     Baudrates.clear();
     IdsAdded.clear();
@@ -25,6 +26,7 @@ void TFakeNtcan::Reset()
     FReads.clear();
     FOpen.clear();
     FReadCalls = 0;
+    FTimedOutReads = 0;
 }
 
 void TFakeNtcan::QueueRead(const CMSG& msg, NTCAN_RESULT result)
@@ -46,6 +48,12 @@ int TFakeNtcan::ReadCalls() const
 {
     std::lock_guard lock(FLock);
     return FReadCalls;
+}
+
+int TFakeNtcan::TimedOutReads() const
+{
+    std::lock_guard lock(FLock);
+    return FTimedOutReads;
 }
 
 size_t TFakeNtcan::PendingReads() const
@@ -111,11 +119,15 @@ NTCAN_RESULT FakeRead(NTCAN_HANDLE handle, CMSG* cmsg, int32_t* len, void*)
     if (fake.FOpen.count(handle) == 0 || *len != 1)
         return NTCAN_INVALID_HANDLE;
     const uint64_t generation = fake.FAbortGeneration;
-    fake.FChanged.wait_for(lock, std::chrono::milliseconds(fake.FRxTimeout),
+    const int32_t wait = fake.RxWaitMs > 0 ? fake.RxWaitMs : fake.FRxTimeout;
+    fake.FChanged.wait_for(lock, std::chrono::milliseconds(wait),
         [&] { return !fake.FReads.empty() || fake.FAbortGeneration != generation || fake.FOpen.count(handle) == 0; });
     if (fake.FReads.empty()) {
         *len = 0;
-        return fake.FAbortGeneration != generation ? NTCAN_OPERATION_ABORTED : NTCAN_RX_TIMEOUT;
+        if (fake.FAbortGeneration != generation)
+            return NTCAN_OPERATION_ABORTED;
+        ++fake.FTimedOutReads;
+        return NTCAN_RX_TIMEOUT;
     }
     const TFakeNtcan::TQueuedRead read = fake.FReads.front();
     fake.FReads.pop_front();

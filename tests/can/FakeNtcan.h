@@ -36,6 +36,9 @@ public:
     NTCAN_RESULT BaudrateResult = NTCAN_SUCCESS;
     NTCAN_RESULT IdAddResult = NTCAN_SUCCESS;
     NTCAN_RESULT SendResult = NTCAN_SUCCESS;
+    // When positive, canRead waits this long for a frame instead of the
+    // receive timeout canOpen was given.
+    int32_t RxWaitMs = 0;
     // Queues a frame for canRead; a non-zero `result` makes that read fail
     // with it instead (frame ignored).
     void QueueRead(const CMSG& msg, NTCAN_RESULT result = NTCAN_SUCCESS);
@@ -49,6 +52,8 @@ public:
     std::vector<uint32_t> Ioctls;
     std::set<NTCAN_HANDLE> OpenHandles() const;
     int ReadCalls() const;
+    // Reads that ended because their wait ran out.
+    int TimedOutReads() const;
     // Queued reads not yet taken by canRead.
     size_t PendingReads() const;
 
@@ -76,6 +81,7 @@ private:
     int32_t FRxTimeout = 0;
     uint64_t FAbortGeneration = 0;
     int FReadCalls = 0;
+    int FTimedOutReads = 0;
 };
 
 // The interface the fake names net `net` after: plugin "fake", name "net<n>".

@@ -87,8 +87,8 @@ TEST_F(CliCommands, JsonResultsCarryStartDurationAndFinalPosition)
     EXPECT_NEAR(o[2]["Width"].toDouble(), 15.0, 0.01); // the part
     EXPECT_NEAR(o[3]["Width"].toDouble(), 60.0, 0.01);
     EXPECT_GE(o[4]["duration_ms"].toDouble(), 99.0);
-    // Every value of the limits' answer, the overdrive force too.
-    EXPECT_DOUBLE_EQ(o[5]["OverdriveForce"].toDouble(), 120.0);
+    // Every value of the limits' answer, the eighth too.
+    EXPECT_DOUBLE_EQ(o[5]["Extra"].toDouble(), 120.0);
     EXPECT_EQ(o[5].size(), 4 + 2 + 8);
 
     // The text lines stay as they were.

@@ -14,6 +14,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -71,6 +74,84 @@ QStringList Expected(const std::vector<TWireFrame>& frames)
         packets.append(QString(f.received ? "RX " : "TX ") + QString::asprintf("%02X ", f.bytes[3])
                        + HexText(TByteArray(f.bytes.begin() + 6, f.bytes.end() - 2)));
     return packets;
+}
+
+// A pcapng capture of one TCP connection carrying the frames, raw IPv4
+// (link type 101) with the handshake: the client on port 40000, the
+// gripper on the higher port 50000. Every frame is a segment of its own,
+// but the first request, which is cut in two with its second half captured
+// before the first, and the first answer, which is captured twice.
+QByteArray Pcapng(const std::vector<TWireFrame>& frames)
+{
+    QByteArray out;
+    const auto u16 = [&out](uint16_t v) { out.append(reinterpret_cast<const char*>(&v), 2); };
+    const auto u32 = [&out](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
+    const auto block = [&](uint32_t type, const QByteArray& body) {
+        const QByteArray padded = body + QByteArray((4 - body.size() % 4) % 4, '\0');
+        u32(type);
+        u32(static_cast<uint32_t>(padded.size() + 12));
+        out += padded;
+        u32(static_cast<uint32_t>(padded.size() + 12));
+    };
+    QByteArray header;
+    const auto put32 = [](QByteArray& to, uint32_t v) { to.append(reinterpret_cast<const char*>(&v), 4); };
+    put32(header, 0x1A2B3C4D);
+    header.append("\x01\x00\x00\x00", 4); // version 1.0
+    header.append(QByteArray(8, '\xFF'));   // section length unknown
+    block(0x0A0D0D0A, header);
+    QByteArray interface;
+    interface.append("\x65\x00\x00\x00", 4); // link type 101, reserved
+    put32(interface, 65535);
+    block(1, interface);
+    uint32_t seq[2] = {1000, 5000};
+    uint64_t timeUs = 1712345678000000;
+    const auto segment = [&](bool fromGripper, uint8_t flags, const QByteArray& data, uint32_t at) {
+        QByteArray tcp;
+        const auto be16 = [&tcp](uint16_t v) { tcp.append(char(v >> 8)).append(char(v & 0xFF)); };
+        const auto be32 = [&](uint32_t v) { be16(uint16_t(v >> 16)); be16(uint16_t(v & 0xFFFF)); };
+        be16(fromGripper ? 50000 : 40000);
+        be16(fromGripper ? 40000 : 50000);
+        be32(at);
+        be32(seq[!fromGripper]);
+        tcp.append(char(5 << 4)).append(char(flags));
+        be16(65535);
+        be32(0);
+        tcp += data;
+        QByteArray ip("\x45\x00", 2);
+        ip.append(char((20 + tcp.size()) >> 8)).append(char((20 + tcp.size()) & 0xFF));
+        ip.append("\x00\x00\x00\x00\x40\x06\x00\x00", 8);
+        ip.append(fromGripper ? "\x7F\x00\x00\x02\x7F\x00\x00\x01" : "\x7F\x00\x00\x01\x7F\x00\x00\x02", 8);
+        ip += tcp;
+        QByteArray body;
+        put32(body, 0);
+        put32(body, uint32_t(timeUs >> 32));
+        put32(body, uint32_t(timeUs & 0xFFFFFFFF));
+        put32(body, uint32_t(ip.size()));
+        put32(body, uint32_t(ip.size()));
+        body += ip;
+        block(6, body);
+        timeUs += 500;
+    };
+    segment(false, 0x02, {}, seq[0]++);
+    segment(true, 0x12, {}, seq[1]++);
+    bool firstRequest = true;
+    bool firstAnswer = true;
+    for (const TWireFrame& f : frames) {
+        const QByteArray data(reinterpret_cast<const char*>(f.bytes.data()), static_cast<qsizetype>(f.bytes.size()));
+        uint32_t& next = seq[f.received];
+        if (!f.received && firstRequest) {
+            segment(false, 0x18, data.mid(4), next + 4);
+            segment(false, 0x18, data.left(4), next);
+            firstRequest = false;
+        } else {
+            segment(f.received, 0x18, data, next);
+            if (f.received && firstAnswer)
+                segment(true, 0x18, data, next);
+            firstAnswer = firstAnswer && !f.received;
+        }
+        next += static_cast<uint32_t>(data.size());
+    }
+    return out;
 }
 
 class CliDecode : public ::testing::Test {
@@ -164,7 +245,12 @@ TEST_F(CliDecode, EveryInputFormReadsBackTheSession)
     EXPECT_EQ(can.ExitCode, 0) << can.Err.toStdString();
     EXPECT_EQ(Packets(can), expected);
     ASSERT_FALSE(can.Objects().isEmpty());
-    EXPECT_EQ(can.Objects().front()["time"].toString(), QStringLiteral("1712345678.000000"));
+    // candump times in the one time style of decode: ISO 8601 with microseconds.
+    const QString first = can.Objects().front()["time"].toString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.000000[+-]\\d\\d:\\d\\d$")).match(first).hasMatch())
+        << first.toStdString();
+    EXPECT_EQ(QDateTime::fromString(QString(first).remove(19, 7), Qt::ISODate).toSecsSinceEpoch(), 1712345678);
+    EXPECT_DOUBLE_EQ(can.Objects()[1]["dt_ms"].toDouble(), 0.5);
 
     // The same with another identifier, given on the command line.
     candump.replace(" vcan0 064#", " vcan0 1F0#").replace(" vcan0 065#", " vcan0 1F1#");
@@ -243,7 +329,7 @@ TEST_F(CliDecode, FaultsAreReportedWithTheirOffsets)
     EXPECT_TRUE(text.Lines().last().startsWith(QStringLiteral("2 packets (binary); 3 faults found")));
 
     // Bad usage and unreadable input.
-    EXPECT_EQ(RunCli({QStringLiteral("decode"), QStringLiteral("--format"), QStringLiteral("pcap")}).ExitCode, 2);
+    EXPECT_EQ(RunCli({QStringLiteral("decode"), QStringLiteral("--format"), QStringLiteral("pcapx")}).ExitCode, 2);
     const TCliRun connected = RunCli({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1"), QStringLiteral("decode")});
     EXPECT_EQ(connected.ExitCode, 2);
     EXPECT_TRUE(connected.Err.contains(QStringLiteral("decode: --tcp: decode reads a recording and needs no connection")))
@@ -299,6 +385,79 @@ TEST_F(CliDecode, LogWindowOpensKrmCliLogs)
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened[0]->LineText(0), QStringLiteral("[     120 ms] [+        -- ms] RX PACKET: ID=43h (GET_POS), Length=6: 00 00 00 00 48 41 = No error; position 12.50 mm"));
     SetMessageHandler(previous);
+}
+
+TEST_F(CliDecode, PcapngOfTheSessionReadsItsTcpStreamsInOrder)
+{
+    const QString path = WriteFile(*Dir, "session.pcapng", Pcapng(*Frames));
+    const TCliRun run = RunCli({QStringLiteral("--json"), QStringLiteral("decode"), path});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_EQ(Packets(run), Expected(*Frames));
+    // The handshake names the client: no direction is guessed.
+    const QList<QJsonObject> items = run.Objects();
+    ASSERT_FALSE(items.isEmpty());
+    EXPECT_FALSE(items.front().contains(QStringLiteral("direction_guessed")));
+    EXPECT_TRUE(items.front()["time"].toString().contains(QStringLiteral(":38.001")))
+        << items.front()["time"].toString().toStdString();
+    // Every segment after the handshake is 0.5 ms after the one before;
+    // the first request is complete in its second segment.
+    EXPECT_DOUBLE_EQ(items[1]["dt_ms"].toDouble(), 0.5);
+
+    const TCliRun text = RunCli({QStringLiteral("decode"), path});
+    EXPECT_TRUE(text.Lines().last().startsWith(QStringLiteral("%1 packets (pcap); 0 faults found").arg(Frames->size())))
+        << text.Out.toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT[0-9:]{8}\\.\\d{6}[+-]\\d\\d:\\d\\d \\+0\\.500 ms RX @0: "))
+                    .match(text.Lines()[1]).hasMatch()) << text.Lines()[1].toStdString();
+}
+
+TEST_F(CliDecode, LongInputsArePrintedShortenedAndACanIdMatchingNothingIsNamed)
+{
+    // 100000 stray bytes, then every request: the run is one item, shortened.
+    QByteArray bytes(100000, '\x01');
+    QByteArray hex("TX ");
+    for (const TWireFrame& f : *Frames)
+        if (!f.received) {
+            bytes.append(reinterpret_cast<const char*>(f.bytes.data()), static_cast<qsizetype>(f.bytes.size()));
+            for (int copy = 0; copy < 2000; ++copy)
+                hex += HexText(f.bytes, {}).toLatin1();
+        }
+    const TCliRun stray = RunCli({QStringLiteral("decode"), WriteFile(*Dir, "stray.bin", bytes)});
+    EXPECT_EQ(stray.ExitCode, 1);
+    EXPECT_TRUE(stray.Out.startsWith(QStringLiteral("bytes @0: 100000 bytes between frames: 01 01 ")))
+        << stray.Out.left(300).toStdString();
+    EXPECT_TRUE(stray.Lines().front().endsWith(QStringLiteral(" 01 ... (100000 bytes)")));
+    EXPECT_TRUE(stray.Lines().last().endsWith(QStringLiteral("; 1 fault found")));
+
+    // One hex line far longer than a line is read at once.
+    ASSERT_GT(hex.size(), 4 * (1 << 16)); // four times the longest line decode reads at once
+    const TCliRun line = RunCli({QStringLiteral("decode"), WriteFile(*Dir, "line.txt", hex + '\n')});
+    EXPECT_EQ(line.ExitCode, 0) << line.Err.toStdString();
+    const qsizetype requests = std::count_if(Frames->begin(), Frames->end(), [](const TWireFrame& f) { return !f.received; });
+    EXPECT_TRUE(line.Lines().last().startsWith(QStringLiteral("%1 packets (hex); 0 faults found").arg(requests * 2000)))
+        << line.Lines().last().toStdString();
+
+    const TCliRun none = RunCli({QStringLiteral("decode"), QStringLiteral("--can-id"), QStringLiteral("0x300"),
+                                 WriteFile(*Dir, "can.log", "(1712345678.000000) vcan0 064#AAAAAA5000000DB87\n")});
+    EXPECT_EQ(none.ExitCode, 1);
+    EXPECT_TRUE(none.Err.contains(QStringLiteral("--can-id 768: no CAN frame has the identifier 0x300 or its answers' 0x301")))
+        << none.Err.toStdString();
+}
+
+TEST_F(CliDecode, TerminationSignalEndsAWaitForInput)
+{
+    for (const auto signal : {SIGINT, SIGTERM}) {
+        QProcess process;
+        ASSERT_TRUE(StartCli(process, {QStringLiteral("decode"), QStringLiteral("-")}));
+        // Standard input stays open and silent: decode waits for it.
+        process.write("TX AA AA AA 22 00 00 ");
+        ASSERT_TRUE(process.waitForBytesWritten(5000));
+        QThread::msleep(300);
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitCode(), 1);
+        EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError())
+                        .contains(QStringLiteral("interrupted by %1").arg(signal == SIGINT ? "SIGINT" : "SIGTERM")));
+    }
 }
 
 } // namespace

@@ -2,9 +2,11 @@
 # The bash completion of krm-cli: every option and command that --help lists
 # (and decode), commands again after a lone ",", --reset after stats, command
 # names after raw, files after run, decode and --log, a hand-typed serial port
-# path and its line speeds, the virtual CAN bus, and the connection-string
-# prefixes after --connect with the same ports and buses after them. Files
-# live in a temporary folder.
+# path and its line speeds, the virtual CAN bus, the connection-string
+# prefixes after --connect with the same ports and buses after them, and
+# decode's options and formats. Words with ':' or '@' (which readline breaks
+# words at) are completed by a real interactive bash, where a completion made
+# for the whole word would double its start. Files live in a temporary folder.
 #   completion_test.sh COMPLETION_FILE KRM_CLI
 set -uo pipefail
 completion="$1"
@@ -64,16 +66,35 @@ check "a capture after decode" "$work/capture.pcap" "$(complete_line "krm-cli de
 check "standard input after run" "-" "$(complete_line "krm-cli --tcp h:1 run -")"
 check "a log file after --log" "$work/cycle.txt" "$(complete_line "krm-cli --log $work/cy")"
 check "a serial port path typed by hand" "$work/gripper-tty" "$(complete_line "krm-cli --serial $work/gri")"
-check "line speeds after a serial port" "$work/gripper-tty@115200" \
-  "$(complete_line "krm-cli --serial $work/gripper-tty@11")"
 check "Qt's virtual CAN bus" "virtualcan:can0" "$(complete_line "krm-cli --can virt")"
 check "connection-string prefixes after --connect" "can: serial: tcp:" "$(complete_line "krm-cli --connect ")"
-check "a serial port in a connection string" "serial:$work/gripper-tty" \
-  "$(complete_line "krm-cli --connect serial:$work/gri")"
-check "line speeds in a connection string" "serial:$work/gripper-tty@115200" \
-  "$(complete_line "krm-cli --connect serial:$work/gripper-tty@11")"
-check "the virtual CAN bus in a connection string" "can:virtualcan:can0" "$(complete_line "krm-cli --connect can:virt")"
-check "commands after a connection string" "home" "$(complete_line "krm-cli --connect tcp:h:1 ho")"
+check "decode's options" "--can-id --format --json" "$(complete_line "krm-cli decode --")"
+check "decode's formats" "auto binary candump csv hex pcap" "$(complete_line "krm-cli decode --format ")"
+check "standard input after decode" "-" "$(complete_line "krm-cli decode -")"
+
+# Typed into bash and completed with Tab: the line krm-cli then runs with.
+typed=(
+  "krm-cli --connect serial:$work/gri"
+  "krm-cli --connect serial:$work/gripper-tty@11"
+  "krm-cli --serial $work/gripper-tty@11"
+  "krm-cli --connect can:virt"
+  "krm-cli --connect tcp:h:1 ho"
+  "krm-cli --tcp 127.0.0.1:1000 in"
+  "krm-cli decode --format cs"
+)
+expected=(
+  "--connect serial:$work/gripper-tty"
+  "--connect serial:$work/gripper-tty@115200"
+  "--serial $work/gripper-tty@115200"
+  "--connect can:virtualcan:can0"
+  "--connect tcp:h:1 home"
+  "--tcp 127.0.0.1:1000 info"
+  "decode --format csv"
+)
+mapfile -t ran < <(python3 "$(dirname "$0")/complete_in_bash.py" "$completion" "${typed[@]}")
+for i in "${!typed[@]}"; do
+  check "bash completes \"${typed[i]}\"" "${expected[i]}" "${ran[i]:-(no line)}"
+done
 
 [ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
 echo "all checks passed"

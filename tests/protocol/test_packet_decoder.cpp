@@ -49,11 +49,24 @@ TEST(PacketDecoder, EveryRequestPayloadIsRead)
     EXPECT_EQ(DecodePacket(Packet(0x24, {0x61, 0x63, 0x6B}), false), "\"ack\"");
     EXPECT_EQ(DecodePacket(Packet(0x51, {'G', '"', 0x01}), false), "tag \"G\\x22\\x01\"");
     EXPECT_EQ(DecodePacket(Packet(0x27, {0, 0, 0x20, 0x41, 0, 0, 0x48, 0x42, 0, 0, 0x7A, 0x44, 0, 0, 0x20, 0x41}), false),
-              "position 10.00 mm, speed 50.00 mm/s, acceleration 1000.00 mm/s\u00B2, force 10.00 N");
+              "width 10.00 mm, speed 50.00 mm/s, acceleration 1000.00 mm/s\u00B2, force 10.00 N");
+    EXPECT_EQ(DecodePacket(Packet(0x25, {0, 0, 0xF0, 0x41, 0, 0, 0xC8, 0x42}), false), "width 30.00 mm, speed 100.00 mm/s");
     EXPECT_EQ(DecodePacket(Packet(0x34, {0, 0, 0x20, 0x41, 0, 0, 0x48, 0x42}), false), "minus 10.00 mm, plus 50.00 mm");
     EXPECT_EQ(DecodePacket(Packet(0x37, {1}), false), "overdrive on");
     EXPECT_EQ(DecodePacket(Packet(0x42, {1}), false), "read and reset");
     EXPECT_EQ(DecodePacket(Packet(0x52, {0, 0, 'G', 'R'}), true), "No error; tag \"GR\"");
+}
+
+TEST(PacketDecoder, SystemLimitsGiveAllEightValues)
+{
+    TByteArray answer{0, 0};
+    for (const uint8_t high : {0x3F, 0x40, 0x40, 0x40, 0x40, 0x40, 0x40, 0x41}) {
+        static const uint8_t third[] = {0x80, 0x00, 0x40, 0x80, 0xA0, 0xC0, 0xE0, 0x00};
+        answer.insert(answer.end(), {0, 0, third[(answer.size() - 2) / 4], high});
+    }
+    EXPECT_EQ(DecodePacket(Packet(0x53, answer), true),
+              "No error; stroke 1.00 mm, min speed 2.00 mm/s, max speed 3.00 mm/s, min acceleration 4.00 mm/s\u00B2, "
+              "max acceleration 5.00 mm/s\u00B2, min force 6.00 N, max force 7.00 N, extra 8.00 N");
 }
 
 // Two frames, the first cut short by the second's preamble, then a run of

@@ -7,6 +7,7 @@
 
 #include <QCanBus>
 #include <QCanBusDevice>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -126,4 +127,19 @@ TEST_F(SimCanClosing, LeavesTheBusAfterTheGivenNumberOfFramesAndRejoins)
     EXPECT_FALSE(client.Call(CMD_GET_SYSINFO, {}, 500).has_value()) << "off the bus";
     client.Pump(700); // back on the bus after a second
     EXPECT_TRUE(client.Call(CMD_GET_SYSINFO).has_value());
+}
+
+TEST(SimCanNames, InterfaceThePluginCannotUseIsRefusedWithExitStatus1)
+{
+    // virtualcan would join can0 for either name.
+    for (const QString name : {QStringLiteral("virtualcan:can5"), QStringLiteral("virtualcan:vcan0")}) {
+        QProcess sim;
+        sim.start(TSimulatorProcess::ExecutablePath(), {QStringLiteral("--can"), name});
+        ASSERT_TRUE(sim.waitForFinished(10000)) << name.toStdString();
+        const QString errors = QString::fromUtf8(sim.readAllStandardError());
+        EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(sim.exitCode(), 1) << name.toStdString();
+        EXPECT_TRUE(errors.contains(name)) << errors.toStdString();
+        EXPECT_FALSE(QString::fromUtf8(sim.readAllStandardOutput()).contains(QStringLiteral("can virtualcan")));
+    }
 }
