@@ -57,7 +57,7 @@ std::string StatusWords(Status status) { return status_name(status) + " (" + sta
 
 SteadyClock::time_point DeadlineIn(Timeout timeout, std::chrono::milliseconds otherwise)
 {
-    return SteadyClock::now() + timeout.value_or(otherwise);
+    return After(timeout.value_or(otherwise));
 }
 
 } // namespace
@@ -515,7 +515,7 @@ std::optional<MotionResult> Session::WaitMotionFor(MotionState& motion, std::chr
         if (motion.Result)
             return motion.Result;
     }
-    switch (motion.Request->Final.Wait(SteadyClock::now() + timeout, InterruptCheck())) {
+    switch (motion.Request->Final.Wait(After(timeout), InterruptCheck())) {
     case WaitEnd::Ready:
         return WaitMotion(motion, timeout);
     case WaitEnd::Interrupted:

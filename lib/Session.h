@@ -37,6 +37,17 @@ inline std::chrono::milliseconds Remaining(SteadyClock::time_point deadline)
         std::chrono::milliseconds(0));
 }
 
+// The longest wait a clock is given: a century. Longer ones, krm::forever
+// among them, wait that long, so no deadline overflows (adding StopGrace to
+// it neither).
+inline constexpr std::chrono::milliseconds LongestWait = std::chrono::hours(24 * 365 * 100);
+
+// The time `wait` from now; a negative wait has run out already.
+inline SteadyClock::time_point After(std::chrono::milliseconds wait)
+{
+    return SteadyClock::now() + std::clamp(wait, std::chrono::milliseconds(0), LongestWait);
+}
+
 // How STOP went, in words for error messages.
 std::string StopText(const StopOutcome& stop);
 
@@ -114,6 +125,8 @@ public:
     void SetInterruptCheck(std::function<bool()> check);
     void SetMotionTimeout(std::chrono::milliseconds timeout) { FMotionTimeoutMs = timeout.count(); }
     std::chrono::milliseconds MotionTimeout() const { return std::chrono::milliseconds(FMotionTimeoutMs.load()); }
+    // The check that ends the caller's waits (set_interrupt_check).
+    std::function<bool()> InterruptCheck() const;
 
 private:
     // Link thread.
@@ -122,7 +135,6 @@ private:
     void Notify(Notice level, const std::string& text, bool alwaysShown = false);
 
     // Caller's thread.
-    std::function<bool()> InterruptCheck() const;
     void EnsureOpen(const std::string& name) const;
     // The first answer of `request`, waited for until `deadline`. On the
     // deadline or an interrupt the request is given up on (a motion sent
