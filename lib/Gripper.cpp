@@ -70,6 +70,14 @@ Gripper Gripper::open(const std::string& connection, const Options& options)
     return Gripper(std::move(session));
 }
 
+Gripper Gripper::open(const std::string& connection, const Options& options, const Reconnect& reconnect)
+{
+    const TConnectionParams params = detail::ParseConnection(connection);
+    auto session = std::make_shared<detail::Session>(connection);
+    session->Open(params, options, reconnect);
+    return Gripper(std::move(session));
+}
+
 Gripper::Gripper() noexcept = default;
 Gripper::Gripper(std::shared_ptr<detail::Session> session) : session_(std::move(session)) {}
 Gripper::Gripper(Gripper&&) noexcept = default;
@@ -96,6 +104,8 @@ void Gripper::close()
         session_->Close();
 }
 bool Gripper::is_open() const { return session_ && session_->IsOpen(); }
+LinkState Gripper::link_state() const { return session_ ? session_->LinkNow() : LinkState::closed; }
+void Gripper::on_link(LinkHandler handler) { Held(session_)->SetLinkHandler(std::move(handler)); }
 std::string Gripper::connection() const { return Held(session_)->Connection(); }
 
 Info Gripper::info(Timeout timeout)

@@ -22,6 +22,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -80,10 +82,13 @@ public:
     Session& operator=(const Session&) = delete;
 
     // Opens the link, switches on the reports chosen and reads the limits;
-    // throws ConnectionError.
-    void Open(const TConnectionParams& params, const Options& options);
+    // throws ConnectionError. With `reconnect`, a lost link is made again in
+    // the background (see krm::Reconnect).
+    void Open(const TConnectionParams& params, const Options& options, std::optional<Reconnect> reconnect = {});
     void Close();
     bool IsOpen() const;
+    LinkState LinkNow() const;
+    void SetLinkHandler(LinkHandler handler);
     const std::string& Connection() const { return FConnection; }
 
     // Sends a request and returns its answer, whatever its status; for a
@@ -131,6 +136,14 @@ public:
 private:
     // Link thread.
     void Reported(uint8_t command, const TByteArray& value, Clock::time_point time);
+    // The connection attempt under way or made last, and a new one.
+    std::shared_ptr<Completion<std::monostate>> Attempt() const;
+    std::shared_ptr<Completion<std::monostate>> StartConnect();
+    // The reconnecting thread: after each loss, attempts with a growing
+    // delay until one is made (Reconnected) or the session closes.
+    void KeepLink(Reconnect policy);
+    bool Reconnected();
+    void TellLink(LinkState state, const std::string& text);
     // To the notice handler; without one, to standard error if `alwaysShown`.
     void Notify(Notice level, const std::string& text, bool alwaysShown = false);
 
@@ -175,7 +188,17 @@ private:
     NoticeHandler FNotice;
     std::string FLostCause;
     std::set<uint8_t> FReportsOn; // report bytes this session switched on
+    std::vector<Report::Kind> FReportKinds; // as last set, for a reconnect
+    std::chrono::milliseconds FReportPeriod{0};
+    std::shared_ptr<Completion<std::monostate>> FAttempt;
+    LinkHandler FLinkHandler;
     std::uint64_t FLogHandler = 0;
+
+    TConnectionParams FParams;
+    std::mutex FReconnectMutex; // guards FLost, with FReconnectWake
+    std::condition_variable FReconnectWake;
+    bool FLost = false;
+    std::thread FReconnector;
 
     Delivery<Report> FReports;
     Delivery<Packet> FPackets;

@@ -61,10 +61,11 @@ bool PythonInterrupted();
 
 class PyGripper {
 public:
-    // `options` as the library takes them, but for the interrupt check and
+    // `options` as the library takes them (`reconnect`: with the default
+    // krm::Reconnect policy), but for the interrupt check and
     // the notices, which go to Python's logger "krm" (the packets too, at
     // DEBUG, when that logger takes DEBUG at open).
-    static std::unique_ptr<PyGripper> Open(const std::string& connection, Options options);
+    static std::unique_ptr<PyGripper> Open(const std::string& connection, Options options, bool reconnect);
     // Closes without holding the GIL.
     ~PyGripper();
     PyGripper(const PyGripper&) = delete;

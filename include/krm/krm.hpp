@@ -292,6 +292,29 @@ struct Options {
     bool read_limits = true;
 };
 
+// The state of a session's link, as Gripper::link_state and the link
+// handler tell it.
+enum class LinkState : std::uint8_t {
+    up,     // connected
+    down,   // lost; a session with a Reconnect policy is trying again
+    closed, // closed by the program (or never opened)
+};
+// Called when the link goes down or comes up again, with the cause in
+// words; on a thread of the library: the handler must not call the Gripper.
+using LinkHandler = std::function<void(LinkState state, const std::string& text)>;
+
+// A session that keeps its link (Gripper::open with a Reconnect): after a
+// lost link its calls throw ConnectionError at once while it connects again
+// in the background, waiting `first_delay` before the first attempt and
+// twice as long after each failed one, up to `longest_delay`. Once
+// connected it reads the limits again and switches on the reports it had,
+// then the link is up. A motion that the loss ended stays ended: nothing is
+// sent again by itself.
+struct Reconnect {
+    std::chrono::milliseconds first_delay{200};
+    std::chrono::milliseconds longest_delay{5000};
+};
+
 enum class MotionKind : std::uint8_t { home, move, grasp, release, raw };
 // "home", "move", "grasp", "release", "raw".
 KRM_API std::string motion_name(MotionKind kind);
@@ -559,6 +582,8 @@ public:
 
     // As above, with the reports and the rest chosen by `options`.
     static Gripper open(const std::string& connection, const Options& options);
+    // As above, keeping the link as `reconnect` says.
+    static Gripper open(const std::string& connection, const Options& options, const Reconnect& reconnect);
 
     Gripper(Gripper&&) noexcept;
     Gripper& operator=(Gripper&&) noexcept;
@@ -578,6 +603,10 @@ public:
     void close();
     // True while the link is up.
     bool is_open() const;
+    // Up, down (lost, perhaps reconnecting) or closed.
+    LinkState link_state() const;
+    // Replaces the handler told of the link going down and coming up.
+    void on_link(LinkHandler handler);
     // The connection string this Gripper was opened with.
     std::string connection() const;
 

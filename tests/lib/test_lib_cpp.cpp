@@ -15,6 +15,8 @@
 #include <cstring>
 #include <future>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -200,4 +202,64 @@ TEST(LibCpp, DestroyingAGripperEndsTheCallsOfOtherThreads)
         EXPECT_THROW(request.get(), krm::ConnectionError);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     }
+}
+
+// A session with a Reconnect policy outlives a simulator that ends and is
+// started again: calls fail at once while the link is down, the link comes
+// back with the limits and reports it had, and the motion the loss ended is
+// never sent again.
+TEST(LibCpp, ReconnectsAfterTheSimulatorRestarts)
+{
+    auto sim = std::make_unique<SimChild>(std::vector<std::string>{"--referenced"});
+    ASSERT_TRUE(sim->Started());
+    const int port = sim->Port();
+    krm::Options options;
+    options.reports = {krm::Report::Kind::position};
+    options.report_period = 20ms;
+    krm::Gripper g = krm::Gripper::open(sim->Tcp(), options, krm::Reconnect{50ms, 400ms});
+    std::mutex mutex;
+    std::vector<std::pair<krm::LinkState, std::string>> changes;
+    g.on_link([&](krm::LinkState state, const std::string& text) {
+        std::lock_guard lock(mutex);
+        changes.emplace_back(state, text);
+    });
+    std::atomic<int> motions{0};
+    const auto packets = g.on_packet([&](const krm::Packet& packet) {
+        if (packet.direction == krm::Packet::Direction::sent && packet.command == CMD_GOTO)
+            ++motions;
+    });
+    g.move(0, 400);
+    krm::Motion m = g.start_move(110, 10);
+    sim->Kill();
+    EXPECT_THROW(m.wait(5s), krm::ConnectionError);
+    for (int i = 0; i < 100 && g.link_state() == krm::LinkState::up; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(g.link_state(), krm::LinkState::down);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(g.info(), krm::ConnectionError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << "a call while the link is down fails at once";
+    sim.reset();
+    std::this_thread::sleep_for(600ms); // attempts against a closed port fail and back off
+
+    sim = std::make_unique<SimChild>(std::vector<std::string>{"--referenced"}, false, port);
+    ASSERT_TRUE(sim->Started());
+    for (int i = 0; i < 500 && g.link_state() != krm::LinkState::up; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(g.link_state(), krm::LinkState::up);
+    EXPECT_TRUE(g.is_open());
+    EXPECT_EQ(motions.load(), 2) << "the motion the loss ended is not sent again";
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_GE(changes.size(), 2u);
+        EXPECT_EQ(changes.front().first, krm::LinkState::down);
+        EXPECT_EQ(changes.back().first, krm::LinkState::up);
+    }
+    // The reports it had are on again, and the limits were read again.
+    krm::ReportQueue q = g.reports();
+    EXPECT_TRUE(g.move(50, 400).ok());
+    EXPECT_TRUE(q.next(2s).has_value());
+    EXPECT_GT(g.limits().stroke, 0);
+    g.remove_packet_handler(packets);
+    g.close();
+    EXPECT_EQ(g.link_state(), krm::LinkState::closed);
 }
