@@ -8,6 +8,7 @@
 #include "stat.h"
 
 #include <QTemporaryDir>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,6 +32,56 @@ void KeepSettingsPrivate()
         return true;
     }();
     (void)once;
+}
+
+// The session whose link thread this is; set first thing on it.
+thread_local Session* LinkSession = nullptr;
+QtMessageHandler OtherMessages = nullptr;
+// The open CAN sessions, the latest last: the CAN plug-ins speak on threads
+// of their own.
+std::mutex CanSessionsMutex;
+std::vector<Session*> CanSessions;
+
+// Qt's own messages of a session (on its link thread, and the CAN plug-ins'
+// while a CAN session is open: a plug-in that cannot load its driver, the
+// virtual bus's lines) are its notices, not lines on the program's standard
+// error: they reach its notice handler (Python's logger "krm") or nobody.
+// Other messages go where they went.
+void RouteQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const std::string category = context.category ? context.category : "";
+    const auto deliver = [&](Session& session) {
+        session.QtMessage(type == QtDebugMsg || type == QtInfoMsg ? Notice::info : Notice::warning,
+            "Qt: " + (category.empty() || category == "default" ? std::string() : category + ": ") + message.toStdString());
+    };
+    if (LinkSession) {
+        deliver(*LinkSession);
+        return;
+    }
+    if (category.rfind("qt.canbus", 0) == 0) {
+        std::lock_guard lock(CanSessionsMutex);
+        if (!CanSessions.empty()) {
+            deliver(*CanSessions.back());
+            return;
+        }
+    }
+    if (OtherMessages)
+        OtherMessages(type, context, message);
+}
+
+void InstallQtMessageRoute()
+{
+    static const bool once = [] {
+        OtherMessages = qInstallMessageHandler(RouteQtMessage);
+        return true;
+    }();
+    (void)once;
+}
+
+void KeepQtMessages(Session* session)
+{
+    InstallQtMessageRoute();
+    LinkSession = session;
 }
 
 // How long a STOP given up on is waited for to reach the wire before the
@@ -72,6 +123,11 @@ void Session::Open(const TConnectionParams& params, const Options& options, std:
     SetInterruptCheck(options.interrupt_check);
     SetNoticeHandler(options.notice);
     FCan = std::holds_alternative<TCANParams>(params);
+    if (FCan) {
+        InstallQtMessageRoute();
+        std::lock_guard lock(CanSessionsMutex);
+        CanSessions.push_back(this);
+    }
     const auto deadline = DeadlineIn(options.timeout, OpenTimeout);
     if (options.report_period < MinReportPeriod && !options.reports.empty())
         throw ConnectionError(FConnection + ": the report period must be at least 10 ms", "report period");
@@ -162,6 +218,7 @@ std::shared_ptr<Completion<std::monostate>> Session::StartConnect()
     }
     const bool posted = FLink.Post([this, attempt] {
         KeepSettingsPrivate();
+        KeepQtMessages(this);
         // What a lost link left behind goes first.
         FEngine.Release();
         const TStat status = FEngine.Connect(FParams);
@@ -277,6 +334,10 @@ void Session::Close()
     FLinkUp = false;
     FReports.Stop();
     FPackets.Stop(true);
+    if (FCan) {
+        std::lock_guard lock(CanSessionsMutex);
+        std::erase(CanSessions, this);
+    }
     {
         std::lock_guard lock(FReconnectMutex);
         FReconnectWake.notify_all();
@@ -313,6 +374,8 @@ void Session::Notify(Notice level, const std::string& text, bool alwaysShown)
     else if (alwaysShown)
         std::fprintf(stderr, "krm: %s\n", text.c_str());
 }
+
+void Session::QtMessage(Notice level, const std::string& text) { Notify(level, FConnection + ": " + text); }
 
 void Session::SetNoticeHandler(NoticeHandler handler)
 {

@@ -127,6 +127,8 @@ public:
     void WritePacketLog(const std::string& path);
     std::uint64_t StrayAnswers() const { return FEngine.StrayCount(); }
     void SetNoticeHandler(NoticeHandler handler);
+    // Link thread: a message of Qt's, as a notice (dropped without a handler).
+    void QtMessage(Notice level, const std::string& text);
     void SetInterruptCheck(std::function<bool()> check);
     void SetMotionTimeout(std::chrono::milliseconds timeout) { FMotionTimeoutMs = timeout.count(); }
     std::chrono::milliseconds MotionTimeout() const { return std::chrono::milliseconds(FMotionTimeoutMs.load()); }

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <cstdio>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -262,4 +264,40 @@ TEST(LibCpp, ReconnectsAfterTheSimulatorRestarts)
     g.remove_packet_handler(packets);
     g.close();
     EXPECT_EQ(g.link_state(), krm::LinkState::closed);
+}
+
+// The serial port's faults in the words krm-cli uses: what is wrong and what
+// to do, and nothing on standard error.
+TEST(LibCpp, SerialConnectionErrorsNameCauseAndRemedy)
+{
+    SimChild sim({"--referenced"}, true);
+    ASSERT_TRUE(sim.Started());
+    char folderTemplate[] = "/tmp/krm-serial-XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    const std::string folder = folderTemplate;
+    const std::string plain = folder + "/plain-file";
+    std::fclose(std::fopen(plain.c_str(), "w"));
+    krm::Gripper holder = krm::Gripper::open(sim.Serial());
+    const auto failure = [](const std::string& connection) {
+        testing::internal::CaptureStderr();
+        std::string text = "opened";
+        try {
+            krm::Gripper::open(connection, 3s);
+        } catch (const krm::ConnectionError& error) {
+            text = error.what();
+            EXPECT_NE(text.find(error.cause()), std::string::npos) << text;
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        return text;
+    };
+    const std::string gone = failure("serial:" + folder + "/ttyUSB9");
+    EXPECT_NE(gone.find("does not exist (unplugged?): plug the adapter in again or choose another port"), std::string::npos)
+        << gone;
+    const std::string file = failure("serial:" + plain);
+    EXPECT_NE(file.find(plain + " is not a serial port: choose another port"), std::string::npos) << file;
+    const std::string busy = failure(sim.Serial());
+    EXPECT_NE(busy.find("is in use by another program: close that program or choose another port"), std::string::npos)
+        << busy;
+    std::remove(plain.c_str());
+    rmdir(folder.c_str());
 }
