@@ -149,7 +149,7 @@ int main(int argc, char** argv)
         std::vector<krm::Motion> motions;
         for (const auto& sim : sims) {
             sessions.push_back(krm::Gripper::open("tcp:127.0.0.1:" + std::to_string(sim->TcpPort())));
-            sessions.back().on_report([](const krm::Report&) {});
+            sessions.back().on_report([](const krm::Report&) {}).release();
         }
         for (size_t i = 0; i < sessions.size(); ++i)
             motions.push_back(sessions[i].start_move(i % 2 ? 110 : 0, 5));

@@ -175,7 +175,7 @@ bool TCliRunner::Connect()
         FGripper->on_packet(OnPacket);
     FGripper->on_report([this](const krm::Report& report) {
         QMetaObject::invokeMethod(this, [this, report] { PrintReport(report); }, Qt::QueuedConnection);
-    });
+    }).release();
     return true;
 }
 

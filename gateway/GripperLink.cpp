@@ -99,7 +99,7 @@ void TGripperLink::Connect()
                 gripper->on_report([this](const krm::Report& report) {
                     if (OnReport)
                         OnReport(report);
-                });
+                }).release();
             std::lock_guard lock(FMutex);
             FGripper = gripper;
             FLimits = limits;

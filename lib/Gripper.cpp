@@ -2,6 +2,7 @@
 // call as a request of its session on the link thread.
 #include "HXT_commands.h"
 #include "ParseConnection.h"
+#include "ReportQueueState.h"
 #include "Session.h"
 #include "MotionRequests.h"
 #include "convert.h"
@@ -40,6 +41,17 @@ void CheckMotion(detail::Session& s, const std::string& name, const char* what, 
 
 float Float(double value) { return static_cast<float>(value); }
 
+// The session of a call, held for the whole call: a Gripper destroyed
+// meanwhile on another thread closes it, and the call ends with
+// ConnectionError instead of using a freed session.
+std::shared_ptr<detail::Session> Held(const std::shared_ptr<detail::Session>& session)
+{
+    if (!session)
+        throw ConnectionError("this Gripper is not open: it was made empty or moved from; krm::Gripper::open opens one",
+            "not open");
+    return session;
+}
+
 } // namespace
 
 Gripper Gripper::open(const std::string& connection, Timeout timeout, std::function<bool()> interrupt_check)
@@ -58,6 +70,15 @@ Gripper Gripper::open(const std::string& connection, const Options& options)
     return Gripper(std::move(session));
 }
 
+Gripper Gripper::open(const std::string& connection, const Options& options, const Reconnect& reconnect)
+{
+    const TConnectionParams params = detail::ParseConnection(connection);
+    auto session = std::make_shared<detail::Session>(connection);
+    session->Open(params, options, reconnect);
+    return Gripper(std::move(session));
+}
+
+Gripper::Gripper() noexcept = default;
 Gripper::Gripper(std::shared_ptr<detail::Session> session) : session_(std::move(session)) {}
 Gripper::Gripper(Gripper&&) noexcept = default;
 
@@ -77,29 +98,29 @@ Gripper::~Gripper()
         session_->Close();
 }
 
-detail::Session& Gripper::session() const
+void Gripper::close()
 {
-    if (!session_)
-        throw ConnectionError("this Gripper was moved from", "moved from");
-    return *session_;
+    if (session_)
+        session_->Close();
 }
-
-void Gripper::close() { session().Close(); }
 bool Gripper::is_open() const { return session_ && session_->IsOpen(); }
-std::string Gripper::connection() const { return session().Connection(); }
+LinkState Gripper::link_state() const { return session_ ? session_->LinkNow() : LinkState::closed; }
+void Gripper::on_link(LinkHandler handler) { Held(session_)->SetLinkHandler(std::move(handler)); }
+std::string Gripper::connection() const { return Held(session_)->Connection(); }
 
 Info Gripper::info(Timeout timeout)
 {
     TSystemInfo i;
-    DecodeSystemInfo(session().Read("info", CMD_GET_SYSINFO, {}, 8, timeout), i);
+    DecodeSystemInfo(Held(session_)->Read("info", CMD_GET_SYSINFO, {}, 8, timeout), i);
     return Info{i.GripperType, i.HardwareRevision, i.FirmwareRevision, static_cast<std::uint32_t>(i.SerialNumber)};
 }
 
-Limits Gripper::limits(Timeout timeout) { return session().ReadLimits("limits", timeout); }
+Limits Gripper::limits(Timeout timeout) { return Held(session_)->ReadLimits("limits", timeout); }
 
 State Gripper::state(Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     // Speed and force are the latest reported.
     State state = s.LastState();
     const auto now = Clock::now();
@@ -115,89 +136,101 @@ State Gripper::state(Timeout timeout)
 Stats Gripper::stats(bool reset, Timeout timeout)
 {
     TGraspingStats st;
-    DecodeGraspingStats(session().Read("stats", CMD_GET_GRASPING_STATS, {static_cast<uint8_t>(reset ? 1 : 0)}, 8, timeout), st);
+    DecodeGraspingStats(Held(session_)->Read("stats", CMD_GET_GRASPING_STATS, {static_cast<uint8_t>(reset ? 1 : 0)}, 8, timeout), st);
     return Stats{static_cast<std::uint32_t>(st.NumGrasps), static_cast<std::uint32_t>(st.NumNotFound),
         static_cast<std::uint32_t>(st.NumLost)};
 }
 
-Motion Gripper::start_home(Timeout timeout)
+Motion Gripper::start_home(Timeout timeout) { return start_home(HomeDirection::configured, timeout); }
+
+Motion Gripper::start_home(HomeDirection direction, Timeout timeout)
 {
-    // Homing in the gripper's own default direction.
-    auto& s = session();
-    return Motion(session_,
-        s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(0), s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
+    const auto held = Held(session_);
+    auto& s = *held;
+    return Motion(held, s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(static_cast<uint8_t>(direction)),
+                            s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
 Motion Gripper::start_move(double position, double speed, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     CheckMotion(s, "move", "position", TLimitedValue::Position, position, speed);
-    return Motion(session_, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)),
+    return Motion(held, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)),
                                 s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
 Motion Gripper::start_grasp(double width, double speed, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     CheckMotion(s, "grasp", "width", TLimitedValue::Width, width, speed);
-    return Motion(session_, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)),
+    return Motion(held, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)),
                                 s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
 Motion Gripper::start_release(double width, double speed, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     CheckMotion(s, "release", "width", TLimitedValue::Width, width, speed);
-    return Motion(session_, s.StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW,
+    return Motion(held, s.StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW,
                                 ReleasePayload(Float(width), Float(speed)), s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
 }
 
+MotionResult Gripper::home(Timeout timeout) { return home(HomeDirection::configured, timeout); }
+
 // The caller's time covers the start as well as the end.
-MotionResult Gripper::home(Timeout timeout)
+MotionResult Gripper::home(HomeDirection direction, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     const auto deadline = s.MotionDeadline(timeout);
-    Motion motion(session_, s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(0), deadline));
+    Motion motion(held, s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(static_cast<uint8_t>(direction)), deadline));
     return motion.wait(detail::Remaining(deadline));
 }
 
 MotionResult Gripper::move(double position, double speed, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     const auto deadline = s.MotionDeadline(timeout);
     CheckMotion(s, "move", "position", TLimitedValue::Position, position, speed);
-    Motion motion(session_, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)), deadline));
+    Motion motion(held, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)), deadline));
     return motion.wait(detail::Remaining(deadline));
 }
 
 MotionResult Gripper::grasp(double width, double speed, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     const auto deadline = s.MotionDeadline(timeout);
     CheckMotion(s, "grasp", "width", TLimitedValue::Width, width, speed);
-    Motion motion(session_, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)), deadline));
+    Motion motion(held, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)), deadline));
     return motion.wait(detail::Remaining(deadline));
 }
 
 MotionResult Gripper::release(double width, double speed, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     const auto deadline = s.MotionDeadline(timeout);
     CheckMotion(s, "release", "width", TLimitedValue::Width, width, speed);
-    Motion motion(session_,
+    Motion motion(held,
         s.StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW, ReleasePayload(Float(width), Float(speed)), deadline));
     return motion.wait(detail::Remaining(deadline));
 }
 
-void Gripper::stop(Timeout timeout) { session().Command("stop", CMD_STOP, {}, timeout); }
+void Gripper::stop(Timeout timeout) { Held(session_)->Command("stop", CMD_STOP, {}, timeout); }
 
-void Gripper::fast_stop(Timeout timeout) { session().Command("fast_stop", CMD_FAST_STOP, {}, timeout); }
+void Gripper::fast_stop(Timeout timeout) { Held(session_)->Command("fast_stop", CMD_FAST_STOP, {}, timeout); }
 
-void Gripper::acknowledge(Timeout timeout) { session().Command("acknowledge", CMD_FAST_STOP_ACK, {0x61, 0x63, 0x6B}, timeout); }
+void Gripper::acknowledge(Timeout timeout) { Held(session_)->Command("acknowledge", CMD_FAST_STOP_ACK, {0x61, 0x63, 0x6B}, timeout); }
 
 void Gripper::set_acceleration(double acceleration, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     Check("set_acceleration", "acceleration", acceleration, TLimitedValue::Acceleration, s.CheckedLimits("set_acceleration"));
     const auto bytes = SingleToBytes(Float(acceleration));
     s.Command("set_acceleration", CMD_SET_ACCELERATION, TByteArray(bytes.begin(), bytes.end()), timeout);
@@ -205,12 +238,13 @@ void Gripper::set_acceleration(double acceleration, Timeout timeout)
 
 double Gripper::acceleration(Timeout timeout)
 {
-    return SingleAt(session().Read("acceleration", CMD_GET_ACCELERATION, {}, 4, timeout).data());
+    return SingleAt(Held(session_)->Read("acceleration", CMD_GET_ACCELERATION, {}, 4, timeout).data());
 }
 
 void Gripper::set_force_limit(double force, Timeout timeout)
 {
-    auto& s = session();
+    const auto held = Held(session_);
+    auto& s = *held;
     Check("set_force_limit", "force", force, TLimitedValue::Force, s.CheckedLimits("set_force_limit"));
     const auto bytes = SingleToBytes(Float(force));
     s.Command("set_force_limit", CMD_SET_FORCE_LIMIT, TByteArray(bytes.begin(), bytes.end()), timeout);
@@ -218,7 +252,7 @@ void Gripper::set_force_limit(double force, Timeout timeout)
 
 double Gripper::force_limit(Timeout timeout)
 {
-    return SingleAt(session().Read("force_limit", CMD_GET_FORCE_LIMIT, {}, 4, timeout).data());
+    return SingleAt(Held(session_)->Read("force_limit", CMD_GET_FORCE_LIMIT, {}, 4, timeout).data());
 }
 
 Answer Gripper::request(std::uint8_t command, const std::vector<std::uint8_t>& payload, Timeout timeout)
@@ -226,7 +260,7 @@ Answer Gripper::request(std::uint8_t command, const std::vector<std::uint8_t>& p
     const std::string name = CommandName(command);
     if (payload.size() > 0xFFFF)
         throw Error(name + ": a payload holds at most 65535 bytes");
-    return session().Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
+    return Held(session_)->Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
 }
 
 std::vector<std::uint8_t> Gripper::raw(std::uint8_t command, const std::vector<std::uint8_t>& payload, Timeout timeout)
@@ -235,7 +269,7 @@ std::vector<std::uint8_t> Gripper::raw(std::uint8_t command, const std::vector<s
     if (payload.size() > 0xFFFF)
         throw Error(name + ": a payload holds at most 65535 bytes");
     const Answer answer =
-        session().Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
+        Held(session_)->Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
     if (!answer.ok())
         throw StatusError(name, answer.status, {});
     return answer.data;
@@ -243,20 +277,31 @@ std::vector<std::uint8_t> Gripper::raw(std::uint8_t command, const std::vector<s
 
 void Gripper::set_reports(const std::vector<Report::Kind>& kinds, std::chrono::milliseconds period, Timeout timeout)
 {
-    session().SetReports(kinds, period, timeout);
+    Held(session_)->SetReports(kinds, period, timeout);
 }
 
-std::uint64_t Gripper::on_packet(PacketHandler handler) { return session().AddPacketHandler(std::move(handler)); }
-void Gripper::remove_packet_handler(std::uint64_t id) { session().RemovePacketHandler(id); }
-void Gripper::write_packet_log(const std::string& path) { session().WritePacketLog(path); }
-std::uint64_t Gripper::stray_answers() const { return session().StrayAnswers(); }
-void Gripper::on_notice(NoticeHandler handler) { session().SetNoticeHandler(std::move(handler)); }
+std::uint64_t Gripper::on_packet(PacketHandler handler) { return Held(session_)->AddPacketHandler(std::move(handler)); }
+void Gripper::remove_packet_handler(std::uint64_t id) { Held(session_)->RemovePacketHandler(id); }
+void Gripper::write_packet_log(const std::string& path) { Held(session_)->WritePacketLog(path); }
+std::uint64_t Gripper::stray_answers() const { return Held(session_)->StrayAnswers(); }
+void Gripper::on_notice(NoticeHandler handler) { Held(session_)->SetNoticeHandler(std::move(handler)); }
 
-std::uint64_t Gripper::on_report(ReportHandler handler) { return session().AddReportHandler(std::move(handler)); }
-void Gripper::remove_report_handler(std::uint64_t id) { session().RemoveReportHandler(id); }
-State Gripper::last_state() const { return session().LastState(); }
-void Gripper::set_interrupt_check(std::function<bool()> check) { session().SetInterruptCheck(std::move(check)); }
-void Gripper::set_motion_timeout(std::chrono::milliseconds timeout) { session().SetMotionTimeout(timeout); }
-std::chrono::milliseconds Gripper::motion_timeout() const { return session().MotionTimeout(); }
+Subscription Gripper::on_report(const ReportHandler& handler)
+{
+    const auto held = Held(session_);
+    return Subscription(held, held->AddReportHandler(handler));
+}
+
+ReportQueue Gripper::reports()
+{
+    const auto held = Held(session_);
+    auto state = std::make_shared<ReportQueue::State>(held);
+    state->subscription = on_report([inbox = state->inbox](const Report& report) { inbox->Put(report); });
+    return ReportQueue(std::move(state));
+}
+State Gripper::last_state() const { return Held(session_)->LastState(); }
+void Gripper::set_interrupt_check(std::function<bool()> check) { Held(session_)->SetInterruptCheck(std::move(check)); }
+void Gripper::set_motion_timeout(std::chrono::milliseconds timeout) { Held(session_)->SetMotionTimeout(timeout); }
+std::chrono::milliseconds Gripper::motion_timeout() const { return Held(session_)->MotionTimeout(); }
 
 } // namespace krm

@@ -8,6 +8,7 @@
 #include "stat.h"
 
 #include <QTemporaryDir>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,6 +32,56 @@ void KeepSettingsPrivate()
         return true;
     }();
     (void)once;
+}
+
+// The session whose link thread this is; set first thing on it.
+thread_local Session* LinkSession = nullptr;
+QtMessageHandler OtherMessages = nullptr;
+// The open CAN sessions, the latest last: the CAN plug-ins speak on threads
+// of their own.
+std::mutex CanSessionsMutex;
+std::vector<Session*> CanSessions;
+
+// Qt's own messages of a session (on its link thread, and the CAN plug-ins'
+// while a CAN session is open: a plug-in that cannot load its driver, the
+// virtual bus's lines) are its notices, not lines on the program's standard
+// error: they reach its notice handler (Python's logger "krm") or nobody.
+// Other messages go where they went.
+void RouteQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const std::string category = context.category ? context.category : "";
+    const auto deliver = [&](Session& session) {
+        session.QtMessage(type == QtDebugMsg || type == QtInfoMsg ? Notice::info : Notice::warning,
+            "Qt: " + (category.empty() || category == "default" ? std::string() : category + ": ") + message.toStdString());
+    };
+    if (LinkSession) {
+        deliver(*LinkSession);
+        return;
+    }
+    if (category.rfind("qt.canbus", 0) == 0) {
+        std::lock_guard lock(CanSessionsMutex);
+        if (!CanSessions.empty()) {
+            deliver(*CanSessions.back());
+            return;
+        }
+    }
+    if (OtherMessages)
+        OtherMessages(type, context, message);
+}
+
+void InstallQtMessageRoute()
+{
+    static const bool once = [] {
+        OtherMessages = qInstallMessageHandler(RouteQtMessage);
+        return true;
+    }();
+    (void)once;
+}
+
+void KeepQtMessages(Session* session)
+{
+    InstallQtMessageRoute();
+    LinkSession = session;
 }
 
 // How long a STOP given up on is waited for to reach the wire before the
@@ -57,7 +108,7 @@ std::string StatusWords(Status status) { return status_name(status) + " (" + sta
 
 SteadyClock::time_point DeadlineIn(Timeout timeout, std::chrono::milliseconds otherwise)
 {
-    return SteadyClock::now() + timeout.value_or(otherwise);
+    return After(timeout.value_or(otherwise));
 }
 
 } // namespace
@@ -66,23 +117,28 @@ Session::Session(std::string connection) : FConnection(std::move(connection)) {}
 
 Session::~Session() { Close(); }
 
-void Session::Open(const TConnectionParams& params, const Options& options)
+void Session::Open(const TConnectionParams& params, const Options& options, std::optional<Reconnect> reconnect)
 {
+    FParams = params;
     SetInterruptCheck(options.interrupt_check);
     SetNoticeHandler(options.notice);
     FCan = std::holds_alternative<TCANParams>(params);
+    if (FCan) {
+        InstallQtMessageRoute();
+        std::lock_guard lock(CanSessionsMutex);
+        CanSessions.push_back(this);
+    }
     const auto deadline = DeadlineIn(options.timeout, OpenTimeout);
     if (options.report_period < MinReportPeriod && !options.reports.empty())
         throw ConnectionError(FConnection + ": the report period must be at least 10 ms", "report period");
-    auto connected = std::make_shared<Completion<std::monostate>>();
-    FEngine.OnConnected = [this, connected] {
+    FEngine.OnConnected = [this] {
         FLinkUp = true;
-        connected->SetValue({});
+        Attempt()->SetValue({});
         Notify(Notice::info, FConnection + ": connected");
     };
-    FEngine.OnLinkLost = [this, connected](const std::string& cause) {
-        if (!connected->Ready()) {
-            connected->SetError(std::make_exception_ptr(ConnectionError(FConnection + ": cannot connect: " + cause, cause)));
+    FEngine.OnLinkLost = [this](const std::string& cause) {
+        if (const auto attempt = Attempt(); !attempt->Ready()) {
+            attempt->SetError(std::make_exception_ptr(ConnectionError(FConnection + ": cannot connect: " + cause, cause)));
             return;
         }
         FLinkUp = false;
@@ -91,6 +147,12 @@ void Session::Open(const TConnectionParams& params, const Options& options)
             FLostCause = cause;
         }
         Notify(Notice::warning, FConnection + ": " + cause);
+        TellLink(LinkState::down, cause);
+        if (FReconnector.joinable()) {
+            std::lock_guard lock(FReconnectMutex);
+            FLost = true;
+            FReconnectWake.notify_all();
+        }
     };
     FEngine.OnReport = [this](uint8_t command, const TByteArray& value, Clock::time_point time) { Reported(command, value, time); };
     FEngine.OnSeen = [this](const Seen& seen) {
@@ -110,13 +172,7 @@ void Session::Open(const TConnectionParams& params, const Options& options)
                                     (FCan ? "CAN identifier" : "line") + " (further ones are only counted)",
             true);
     };
-    FLink.Post([this, params, connected] {
-        KeepSettingsPrivate();
-        const TStat status = FEngine.Connect(params);
-        if (status != E_SUCCESS)
-            connected->SetError(std::make_exception_ptr(
-                ConnectionError(FConnection + ": cannot connect: " + StatusText(status), StatusText(status))));
-    });
+    const auto connected = StartConnect();
     try {
         switch (connected->Wait(deadline, InterruptCheck())) {
         case WaitEnd::Ready:
@@ -143,6 +199,114 @@ void Session::Open(const TConnectionParams& params, const Options& options)
         Close();
         throw;
     }
+    if (reconnect)
+        FReconnector = std::thread([this, policy = *reconnect] { KeepLink(policy); });
+}
+
+std::shared_ptr<Completion<std::monostate>> Session::Attempt() const
+{
+    std::lock_guard lock(FMutex);
+    return FAttempt;
+}
+
+std::shared_ptr<Completion<std::monostate>> Session::StartConnect()
+{
+    auto attempt = std::make_shared<Completion<std::monostate>>();
+    {
+        std::lock_guard lock(FMutex);
+        FAttempt = attempt;
+    }
+    const bool posted = FLink.Post([this, attempt] {
+        KeepSettingsPrivate();
+        KeepQtMessages(this);
+        // What a lost link left behind goes first.
+        FEngine.Release();
+        const TStat status = FEngine.Connect(FParams);
+        if (status != E_SUCCESS)
+            attempt->SetError(std::make_exception_ptr(
+                ConnectionError(FConnection + ": cannot connect: " + StatusText(status), StatusText(status))));
+    });
+    if (!posted)
+        attempt->SetError(std::make_exception_ptr(ConnectionError(FConnection + ": the gripper is closed", "closed")));
+    return attempt;
+}
+
+void Session::KeepLink(Reconnect policy)
+{
+    const auto first = std::max(policy.first_delay, std::chrono::milliseconds(0));
+    const auto longest = std::max(policy.longest_delay, first);
+    std::unique_lock lock(FReconnectMutex);
+    for (;;) {
+        FReconnectWake.wait(lock, [this] { return FClosed || FLost; });
+        auto delay = first;
+        while (!FClosed) {
+            FLost = false;
+            if (FReconnectWake.wait_for(lock, delay, [this] { return FClosed.load(); }))
+                break;
+            lock.unlock();
+            const bool up = Reconnected();
+            lock.lock();
+            if (up)
+                break;
+            delay = std::min(delay * 2, longest);
+        }
+        if (FClosed)
+            return;
+    }
+}
+
+bool Session::Reconnected()
+{
+    const auto attempt = StartConnect();
+    if (attempt->Wait(After(OpenTimeout), [this] { return FClosed.load(); }) != WaitEnd::Ready)
+        return false;
+    std::vector<Report::Kind> reports;
+    std::chrono::milliseconds period{};
+    {
+        std::lock_guard lock(FMutex);
+        reports = FReportKinds;
+        period = FReportPeriod;
+    }
+    try {
+        attempt->Take();
+        // What the session had: the limits (the gripper may be another now)
+        // and the reports.
+        if (!reports.empty())
+            SetReports(reports, period, Engine::AnswerTime);
+        ReadLimits("reconnect", Engine::AnswerTime);
+    } catch (const StatusError&) {
+        // Refused reports or limits: the calls that need them tell.
+    } catch (const LimitError&) {
+    } catch (const Error&) {
+        return false;
+    }
+    Notify(Notice::info, FConnection + ": the link is up again");
+    TellLink(LinkState::up, "connected again");
+    return true;
+}
+
+void Session::TellLink(LinkState state, const std::string& text)
+{
+    LinkHandler handler;
+    {
+        std::lock_guard lock(FMutex);
+        handler = FLinkHandler;
+    }
+    if (handler)
+        handler(state, text);
+}
+
+void Session::SetLinkHandler(LinkHandler handler)
+{
+    std::lock_guard lock(FMutex);
+    FLinkHandler = std::move(handler);
+}
+
+LinkState Session::LinkNow() const
+{
+    if (FClosed)
+        return LinkState::closed;
+    return FLinkUp ? LinkState::up : LinkState::down;
 }
 
 void Session::Close()
@@ -170,6 +334,16 @@ void Session::Close()
     FLinkUp = false;
     FReports.Stop();
     FPackets.Stop(true);
+    if (FCan) {
+        std::lock_guard lock(CanSessionsMutex);
+        std::erase(CanSessions, this);
+    }
+    {
+        std::lock_guard lock(FReconnectMutex);
+        FReconnectWake.notify_all();
+    }
+    if (FReconnector.joinable())
+        FReconnector.join();
 }
 
 void Session::SwitchOffReports(SteadyClock::time_point deadline)
@@ -200,6 +374,8 @@ void Session::Notify(Notice level, const std::string& text, bool alwaysShown)
     else if (alwaysShown)
         std::fprintf(stderr, "krm: %s\n", text.c_str());
 }
+
+void Session::QtMessage(Notice level, const std::string& text) { Notify(level, FConnection + ": " + text); }
 
 void Session::SetNoticeHandler(NoticeHandler handler)
 {
@@ -515,7 +691,7 @@ std::optional<MotionResult> Session::WaitMotionFor(MotionState& motion, std::chr
         if (motion.Result)
             return motion.Result;
     }
-    switch (motion.Request->Final.Wait(SteadyClock::now() + timeout, InterruptCheck())) {
+    switch (motion.Request->Final.Wait(After(timeout), InterruptCheck())) {
     case WaitEnd::Ready:
         return WaitMotion(motion, timeout);
     case WaitEnd::Interrupted:
@@ -593,6 +769,9 @@ void Session::SetReports(const std::vector<Report::Kind>& kinds, std::chrono::mi
         std::lock_guard lock(FMutex);
         FReportsOn.erase(command);
     }
+    std::lock_guard lock(FMutex);
+    FReportKinds = kinds;
+    FReportPeriod = period;
 }
 
 void Session::Reported(uint8_t command, const TByteArray& value, Clock::time_point time)

@@ -22,6 +22,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +37,17 @@ inline std::chrono::milliseconds Remaining(SteadyClock::time_point deadline)
 {
     return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()),
         std::chrono::milliseconds(0));
+}
+
+// The longest wait a clock is given: a century. Longer ones, krm::forever
+// among them, wait that long, so no deadline overflows (adding StopGrace to
+// it neither).
+inline constexpr std::chrono::milliseconds LongestWait = std::chrono::hours(24 * 365 * 100);
+
+// The time `wait` from now; a negative wait has run out already.
+inline SteadyClock::time_point After(std::chrono::milliseconds wait)
+{
+    return SteadyClock::now() + std::clamp(wait, std::chrono::milliseconds(0), LongestWait);
 }
 
 // How STOP went, in words for error messages.
@@ -69,10 +82,13 @@ public:
     Session& operator=(const Session&) = delete;
 
     // Opens the link, switches on the reports chosen and reads the limits;
-    // throws ConnectionError.
-    void Open(const TConnectionParams& params, const Options& options);
+    // throws ConnectionError. With `reconnect`, a lost link is made again in
+    // the background (see krm::Reconnect).
+    void Open(const TConnectionParams& params, const Options& options, std::optional<Reconnect> reconnect = {});
     void Close();
     bool IsOpen() const;
+    LinkState LinkNow() const;
+    void SetLinkHandler(LinkHandler handler);
     const std::string& Connection() const { return FConnection; }
 
     // Sends a request and returns its answer, whatever its status; for a
@@ -111,18 +127,29 @@ public:
     void WritePacketLog(const std::string& path);
     std::uint64_t StrayAnswers() const { return FEngine.StrayCount(); }
     void SetNoticeHandler(NoticeHandler handler);
+    // Link thread: a message of Qt's, as a notice (dropped without a handler).
+    void QtMessage(Notice level, const std::string& text);
     void SetInterruptCheck(std::function<bool()> check);
     void SetMotionTimeout(std::chrono::milliseconds timeout) { FMotionTimeoutMs = timeout.count(); }
     std::chrono::milliseconds MotionTimeout() const { return std::chrono::milliseconds(FMotionTimeoutMs.load()); }
+    // The check that ends the caller's waits (set_interrupt_check).
+    std::function<bool()> InterruptCheck() const;
 
 private:
     // Link thread.
     void Reported(uint8_t command, const TByteArray& value, Clock::time_point time);
+    // The connection attempt under way or made last, and a new one.
+    std::shared_ptr<Completion<std::monostate>> Attempt() const;
+    std::shared_ptr<Completion<std::monostate>> StartConnect();
+    // The reconnecting thread: after each loss, attempts with a growing
+    // delay until one is made (Reconnected) or the session closes.
+    void KeepLink(Reconnect policy);
+    bool Reconnected();
+    void TellLink(LinkState state, const std::string& text);
     // To the notice handler; without one, to standard error if `alwaysShown`.
     void Notify(Notice level, const std::string& text, bool alwaysShown = false);
 
     // Caller's thread.
-    std::function<bool()> InterruptCheck() const;
     void EnsureOpen(const std::string& name) const;
     // The first answer of `request`, waited for until `deadline`. On the
     // deadline or an interrupt the request is given up on (a motion sent
@@ -163,7 +190,17 @@ private:
     NoticeHandler FNotice;
     std::string FLostCause;
     std::set<uint8_t> FReportsOn; // report bytes this session switched on
+    std::vector<Report::Kind> FReportKinds; // as last set, for a reconnect
+    std::chrono::milliseconds FReportPeriod{0};
+    std::shared_ptr<Completion<std::monostate>> FAttempt;
+    LinkHandler FLinkHandler;
     std::uint64_t FLogHandler = 0;
+
+    TConnectionParams FParams;
+    std::mutex FReconnectMutex; // guards FLost, with FReconnectWake
+    std::condition_variable FReconnectWake;
+    bool FLost = false;
+    std::thread FReconnector;
 
     Delivery<Report> FReports;
     Delivery<Packet> FPackets;

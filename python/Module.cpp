@@ -171,7 +171,7 @@ void BindGripper(py::module_& m)
         "the interpreter's exit; a motion it started that still runs gets STOP\n"
         "first.");
     const auto open = [](const std::string& connection, std::optional<double> timeout, const py::object& reports,
-                          double reportPeriod) {
+                          double reportPeriod, bool reconnect) {
         Options options;
         options.timeout = ToTimeout(timeout);
         if (!reports.is_none() && !py::isinstance<py::str>(reports))
@@ -181,7 +181,7 @@ void BindGripper(py::module_& m)
         if (reports.is_none())
             options.reports.clear();
         options.report_period = ReportPeriod(reportPeriod);
-        return PyGripper::Open(connection, std::move(options));
+        return PyGripper::Open(connection, std::move(options), reconnect);
     };
     const char* openDoc =
         "Connects, waiting up to `timeout` seconds (default 10) for the link;\n"
@@ -190,15 +190,20 @@ void BindGripper(py::module_& m)
         "or their names (\"flags\", \"grasping_state\", \"position\",\n"
         "\"speed\", \"force\"), None for none; \"default\" is all five.\n"
         "`report_period`: seconds, at least 0.01 (default 0.05). close()\n"
-        "switches them off again. krm.ConnectionStringError (a ValueError)\n"
+        "switches them off again. `reconnect`: after a lost link, calls raise\n"
+        "krm.ConnectionError at once while the session connects again in the\n"
+        "background (0.2 s, then twice as long after each failed attempt, up\n"
+        "to 5 s), reads the limits again and switches on the reports it had;\n"
+        "a motion the loss ended is not sent again (see link_state).\n"
+        "krm.ConnectionStringError (a ValueError)\n"
         "when the string is malformed (the message names the wrong part);\n"
         "krm.ConnectionError when the link cannot be made. Notices (connected, link lost, STOP sent because a motion was\n"
         "given up on, stray answers) go to the logger \"krm\"; when it takes\n"
         "DEBUG at open, every packet too.";
     c.def(py::init(open), py::arg("connection"), py::arg("timeout") = OpenTimeout, py::kw_only(),
-        py::arg("reports") = "default", py::arg("report_period") = 0.05, openDoc);
+        py::arg("reports") = "default", py::arg("report_period") = 0.05, py::arg("reconnect") = false, openDoc);
     c.def_static("open", open, py::arg("connection"), py::arg("timeout") = OpenTimeout, py::kw_only(),
-        py::arg("reports") = "default", py::arg("report_period") = 0.05,
+        py::arg("reports") = "default", py::arg("report_period") = 0.05, py::arg("reconnect") = false,
         "Connects and returns a krm.Gripper; see Gripper().");
     c.def("__enter__", [](py::object self) { return self; });
     c.def(
@@ -209,6 +214,14 @@ void BindGripper(py::module_& m)
         "already closed.");
     c.def(
         "is_open", [](PyGripper& g) { return g.Get().is_open(); }, "True while the link is up.");
+    c.def_property_readonly(
+        "link_state",
+        [](PyGripper& g) {
+            static const char* const names[] = {"up", "down", "closed"};
+            return py::module_::import("krm._values").attr("LinkState")(names[static_cast<int>(g.Get().link_state())]);
+        },
+        "The link: krm.LinkState.up, .down (lost; with reconnect=True the\n"
+        "session is connecting again) or .closed.");
     c.def(
         "connection", [](PyGripper& g) { return g.Get().connection(); },
         "The connection string this Gripper was opened with.");

@@ -31,15 +31,10 @@ struct Callback {
 std::chrono::milliseconds ToTimeout(std::optional<double> seconds)
 {
     if (!seconds)
-        return NoLimit;
+        return forever;
     if (!(*seconds >= 0))
         throw py::value_error("timeout must be None (no limit) or a number of seconds >= 0");
-    // Compared before converting: a double beyond the range of the count
-    // has no defined conversion.
-    const double ms = std::ceil(*seconds * 1000.0);
-    if (ms >= static_cast<double>(NoLimit.count()))
-        return NoLimit;
-    return std::chrono::milliseconds(static_cast<std::int64_t>(ms));
+    return to_milliseconds(std::chrono::duration<double>(*seconds));
 }
 
 bool PythonInterrupted()
@@ -84,7 +79,7 @@ std::string PacketLine(const Packet& packet)
 
 } // namespace
 
-std::unique_ptr<PyGripper> PyGripper::Open(const std::string& connection, Options options)
+std::unique_ptr<PyGripper> PyGripper::Open(const std::string& connection, Options options, bool reconnect)
 {
     options.interrupt_check = PythonInterrupted;
     options.notice = [](Notice level, const std::string& text) {
@@ -99,7 +94,9 @@ std::unique_ptr<PyGripper> PyGripper::Open(const std::string& connection, Option
         PyErr_Restore(type, value, traceback);
     };
     const bool debug = Logger().attr("isEnabledFor")(py::module_::import("logging").attr("DEBUG")).cast<bool>();
-    auto gripper = Unlocked([&] { return Gripper::open(connection, options); });
+    auto gripper = Unlocked([&] {
+        return reconnect ? Gripper::open(connection, options, Reconnect{}) : Gripper::open(connection, options);
+    });
     auto opened = std::unique_ptr<PyGripper>(new PyGripper(std::move(gripper)));
     if (debug)
         opened->AddHandler(Gripper::PacketHandler([](const Packet& packet) {
@@ -134,11 +131,11 @@ void PyGripper::Close()
 
 void PyGripper::DropHandlers()
 {
-    const auto ids = std::exchange(FHandlers, {});
+    auto subscriptions = std::exchange(FSubscriptions, {});
     const auto packetIds = std::exchange(FPacketHandlers, {});
+    // Ending a subscription waits for its callback, which takes the GIL.
     py::gil_scoped_release release;
-    for (const auto id : ids)
-        FGripper.remove_report_handler(id);
+    subscriptions.clear();
     for (const auto id : packetIds)
         FGripper.remove_packet_handler(id);
 }
@@ -173,20 +170,18 @@ std::uint64_t PyGripper::OnReport(py::object callback)
         throw py::type_error("on_report needs a callable taking one krm.Report");
     auto held = std::make_shared<Callback>();
     held->callable = std::move(callback);
-    return AddHandler([held](const Report& report) {
-        py::gil_scoped_acquire gil;
-        try {
-            held->callable(report);
-        } catch (py::error_already_set& error) {
-            error.discard_as_unraisable(held->callable);
-        }
+    auto subscription = Unlocked([&] {
+        return FGripper.on_report([held](const Report& report) {
+            py::gil_scoped_acquire gil;
+            try {
+                held->callable(report);
+            } catch (py::error_already_set& error) {
+                error.discard_as_unraisable(held->callable);
+            }
+        });
     });
-}
-
-std::uint64_t PyGripper::AddHandler(Gripper::ReportHandler handler)
-{
-    const auto id = Unlocked([&] { return FGripper.on_report(std::move(handler)); });
-    FHandlers.push_back(id);
+    const auto id = FNextSubscription++;
+    FSubscriptions.emplace(id, std::move(subscription));
     return id;
 }
 
@@ -215,9 +210,13 @@ std::uint64_t PyGripper::OnPacket(py::object callback)
 
 void PyGripper::RemoveReportHandler(std::uint64_t id)
 {
-    std::erase(FHandlers, id);
+    const auto found = FSubscriptions.find(id);
+    if (found == FSubscriptions.end())
+        return;
+    Subscription subscription = std::move(found->second);
+    FSubscriptions.erase(found);
     py::gil_scoped_release release;
-    FGripper.remove_report_handler(id);
+    subscription.reset();
 }
 
 void PyGripper::RemovePacketHandler(std::uint64_t id)

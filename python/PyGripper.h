@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,12 +26,9 @@ constexpr double RequestTimeout = 3.0;
 constexpr double MotionTimeout = 60.0;
 constexpr double OpenTimeout = 10.0;
 
-// The longest wait the library is given: a wait "without limit". Far below
-// what the library's clocks can add to the present time without overflow.
-constexpr std::chrono::milliseconds NoLimit = std::chrono::hours(24 * 365 * 10);
-
-// The library's timeout from Python's seconds: None, infinity and anything
-// at or above NoLimit wait NoLimit. ValueError for a negative or NaN value.
+// The library's timeout from Python's seconds: None is krm::forever, and so
+// is anything too large to count (see krm::to_milliseconds). ValueError for
+// a negative or NaN value.
 std::chrono::milliseconds ToTimeout(std::optional<double> seconds);
 
 // Runs `call` without the GIL, then raises a KeyboardInterrupt the interrupt
@@ -63,10 +61,11 @@ bool PythonInterrupted();
 
 class PyGripper {
 public:
-    // `options` as the library takes them, but for the interrupt check and
+    // `options` as the library takes them (`reconnect`: with the default
+    // krm::Reconnect policy), but for the interrupt check and
     // the notices, which go to Python's logger "krm" (the packets too, at
     // DEBUG, when that logger takes DEBUG at open).
-    static std::unique_ptr<PyGripper> Open(const std::string& connection, Options options);
+    static std::unique_ptr<PyGripper> Open(const std::string& connection, Options options, bool reconnect);
     // Closes without holding the GIL.
     ~PyGripper();
     PyGripper(const PyGripper&) = delete;
@@ -89,8 +88,7 @@ public:
     std::uint64_t OnReport(pybind11::object callback);
     // `callback(packet)` for every frame sent and received, likewise.
     std::uint64_t OnPacket(pybind11::object callback);
-    // A C++ handler that needs no GIL (the reports iterator).
-    std::uint64_t AddHandler(Gripper::ReportHandler handler);
+    // A C++ handler that needs no GIL.
     std::uint64_t AddHandler(Gripper::PacketHandler handler);
     void RemoveReportHandler(std::uint64_t id);
     void RemovePacketHandler(std::uint64_t id);
@@ -105,7 +103,9 @@ private:
 
     Gripper FGripper;
     bool FClosed = false;
-    std::vector<std::uint64_t> FHandlers;
+    // The on_report callbacks by the ids Python knows them by.
+    std::map<std::uint64_t, Subscription> FSubscriptions;
+    std::uint64_t FNextSubscription = 1;
     std::vector<std::uint64_t> FPacketHandlers;
     std::vector<std::shared_ptr<Motion>> FMotions;
 };

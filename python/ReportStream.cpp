@@ -6,79 +6,44 @@ namespace py = pybind11;
 
 namespace krm::python {
 
-namespace {
-// Longest wait without looking at the signal handlers.
-constexpr std::chrono::milliseconds Slice{20};
-} // namespace
-
 ReportStream::ReportStream(py::object gripper, std::optional<double> timeout)
-    : FOwner(std::move(gripper)), FGripper(FOwner.cast<PyGripper*>())
+    : FOwner(std::move(gripper)), FGripper(FOwner.cast<PyGripper*>()), FQueue(FGripper->Get().reports())
 {
     if (timeout)
-        FDeadline = std::chrono::steady_clock::now() + ToTimeout(timeout);
-    FHandler = FGripper->AddHandler([queue = FQueue](const Report& report) {
-        std::lock_guard lock(queue->mutex);
-        if (queue->reports.size() == Capacity) {
-            queue->reports.pop_front();
-            ++queue->dropped;
-        }
-        queue->reports.push_back(report);
-        queue->arrived.notify_one();
-    });
+        FLimit = ToTimeout(timeout);
 }
-
-ReportStream::~ReportStream() { Close(); }
 
 void ReportStream::Close()
 {
-    if (!FHandler)
-        return;
-    FGripper->RemoveReportHandler(*FHandler);
-    FHandler.reset();
-}
-
-std::uint64_t ReportStream::Dropped() const
-{
-    std::lock_guard lock(FQueue->mutex);
-    return FQueue->dropped;
+    FClosed = true;
+    py::gil_scoped_release release;
+    FQueue.close();
 }
 
 Report ReportStream::Next()
 {
-    for (;;) {
-        if (!FHandler)
-            throw py::stop_iteration();
-        std::optional<Report> next;
-        bool timeUp = false;
-        {
-            py::gil_scoped_release release;
-            std::unique_lock lock(FQueue->mutex);
-            auto until = std::chrono::steady_clock::now() + Slice;
-            if (FDeadline && *FDeadline < until)
-                until = *FDeadline;
-            FQueue->arrived.wait_until(lock, until, [this] { return !FQueue->reports.empty(); });
-            if (!FQueue->reports.empty()) {
-                next = FQueue->reports.front();
-                FQueue->reports.pop_front();
-            } else {
-                timeUp = FDeadline && std::chrono::steady_clock::now() >= *FDeadline;
-            }
-        }
-        if (next)
-            return *next;
-        if (PyErr_CheckSignals() != 0) {
-            FGripper->StopOwnMotions();
-            throw py::error_already_set();
-        }
-        if (timeUp) {
-            Close();
-            throw py::stop_iteration();
-        }
-        if (!FGripper->Get().is_open()) {
-            Close();
-            throw ConnectionError("reports: the link is down or the gripper is closed", "closed");
-        }
+    if (FClosed)
+        throw py::stop_iteration();
+    // What is left of the stream's time; counted from the start, so that no
+    // limit, however large, overflows the clock.
+    Timeout limit = forever;
+    if (FLimit)
+        limit = *FLimit - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FStart);
+    std::optional<Report> next;
+    try {
+        next = Unlocked([&] { return FQueue.next(limit); });
+    } catch (const InterruptedError&) {
+        // Ctrl+C: the signal handler's error is set.
+        FGripper->StopOwnMotions();
+        throw py::error_already_set();
+    } catch (const ConnectionError&) {
+        Close();
+        throw;
     }
+    if (next)
+        return *next;
+    Close();
+    throw py::stop_iteration();
 }
 
 } // namespace krm::python

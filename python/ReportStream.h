@@ -1,18 +1,14 @@
 #pragma once
 // The iterator of Gripper.reports(): the reports the gripper sends from its
-// start on, for `timeout` seconds (or until closed). The library's handler
-// only queues them; __next__ waits for the next one without the GIL, in
-// slices, looking at Python's signal handlers between them.
+// start on, for `timeout` seconds (or until closed), taken from a
+// krm::ReportQueue. __next__ waits without the GIL; the queue's wait looks
+// at Python's signal handlers (the session's interrupt check).
 #include <pybind11/pybind11.h>
 
 #include <krm/krm.hpp>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <memory>
-#include <mutex>
 #include <optional>
 
 namespace krm::python {
@@ -21,11 +17,7 @@ class PyGripper;
 
 class ReportStream {
 public:
-    // Reports kept for a consumer that falls behind; older ones are dropped.
-    static constexpr std::size_t Capacity = 10000;
-
     ReportStream(pybind11::object gripper, std::optional<double> timeout);
-    ~ReportStream();
     ReportStream(const ReportStream&) = delete;
     ReportStream& operator=(const ReportStream&) = delete;
 
@@ -35,21 +27,15 @@ public:
     // Stops taking reports; harmless when done already.
     void Close();
     // Reports dropped because the consumer fell behind.
-    std::uint64_t Dropped() const;
+    std::uint64_t Dropped() const { return FQueue.dropped(); }
 
 private:
-    struct Queue {
-        mutable std::mutex mutex;
-        std::condition_variable arrived;
-        std::deque<Report> reports;
-        std::uint64_t dropped = 0;
-    };
-
     pybind11::object FOwner; // keeps the krm.Gripper alive
     PyGripper* FGripper;
-    std::shared_ptr<Queue> FQueue = std::make_shared<Queue>();
-    std::optional<std::chrono::steady_clock::time_point> FDeadline;
-    std::optional<std::uint64_t> FHandler;
+    ReportQueue FQueue;
+    bool FClosed = false;
+    const std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+    std::optional<std::chrono::milliseconds> FLimit;
 };
 
 } // namespace krm::python

@@ -10,12 +10,14 @@
 // thread: its requests go to the gripper one after the other. Units: mm,
 // mm/s, mm/s², N; durations in seconds where they are results.
 //
-// Every blocking call takes an optional timeout. Left out, a request waits
-// for the link's answer time (3 s) and a motion for the motion timeout
+// Every blocking call takes an optional timeout, any std::chrono duration
+// (`g.home(2.5s)`); krm::forever waits without limit. Left out, a request
+// waits for the link's answer time (3 s) and a motion for the motion timeout
 // (60 s unless set_motion_timeout changed it).
 //
 // Errors are exceptions derived from krm::Error.
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,9 +43,62 @@ namespace krm {
 // The library's version, as "1.0.0".
 KRM_API std::string version();
 
-// An optional limit for the wait of a blocking call; empty: the default.
-// Every call takes its limit through this one type.
-using Timeout = std::optional<std::chrono::milliseconds>;
+// Qt's keyword macro `forever` (for (;;)) would hide krm::forever: it is
+// replaced by one that stands for itself, which also keeps Qt headers
+// included later from defining it. Qt code writes Q_FOREVER instead.
+#ifdef forever
+#undef forever
+#endif
+#define forever forever
+
+// A wait without limit. Any duration of that length or more counts as
+// forever, so no huge duration overflows (milliseconds::max(),
+// hours::max(), a double's infinity).
+inline constexpr std::chrono::milliseconds forever = std::chrono::milliseconds::max();
+
+// `duration` in whole milliseconds, rounded up: forever at or beyond
+// forever, none for a negative one (the wait has run out already).
+// std::invalid_argument for NaN.
+template <class Rep, class Period>
+constexpr std::chrono::milliseconds to_milliseconds(std::chrono::duration<Rep, Period> duration)
+{
+    // Compared as a double: no integer duration overflows on the way.
+    const double ms = std::chrono::duration<double, std::milli>(duration).count();
+    if (std::isnan(ms))
+        throw std::invalid_argument("krm: a timeout is NaN");
+    if (ms >= static_cast<double>(forever.count()))
+        return forever;
+    if (ms <= 0)
+        return std::chrono::milliseconds(0);
+    return std::chrono::milliseconds(static_cast<std::chrono::milliseconds::rep>(std::ceil(ms)));
+}
+
+// The limit for the wait of a blocking call: any std::chrono duration
+// (rounded up to milliseconds, see to_milliseconds), krm::forever, or
+// empty (`{}`, std::nullopt) for the call's default. Every call takes its
+// limit through this one type.
+class Timeout {
+public:
+    constexpr Timeout() noexcept = default;
+    constexpr Timeout(std::nullopt_t) noexcept {}
+    template <class Rep, class Period>
+    constexpr Timeout(std::chrono::duration<Rep, Period> duration) : limit_(to_milliseconds(duration))
+    {
+    }
+    constexpr Timeout(std::optional<std::chrono::milliseconds> limit) noexcept : limit_(limit) {}
+
+    constexpr bool has_value() const noexcept { return limit_.has_value(); }
+    // The limit; std::bad_optional_access when empty.
+    constexpr std::chrono::milliseconds value() const { return limit_.value(); }
+    constexpr std::chrono::milliseconds value_or(std::chrono::milliseconds otherwise) const noexcept
+    {
+        return limit_.value_or(otherwise);
+    }
+    constexpr bool is_forever() const noexcept { return limit_ == forever; }
+
+private:
+    std::optional<std::chrono::milliseconds> limit_;
+};
 // Receive times are wall-clock times.
 using Clock = std::chrono::system_clock;
 
@@ -237,6 +292,29 @@ struct Options {
     bool read_limits = true;
 };
 
+// The state of a session's link, as Gripper::link_state and the link
+// handler tell it.
+enum class LinkState : std::uint8_t {
+    up,     // connected
+    down,   // lost; a session with a Reconnect policy is trying again
+    closed, // closed by the program (or never opened)
+};
+// Called when the link goes down or comes up again, with the cause in
+// words; on a thread of the library: the handler must not call the Gripper.
+using LinkHandler = std::function<void(LinkState state, const std::string& text)>;
+
+// A session that keeps its link (Gripper::open with a Reconnect): after a
+// lost link its calls throw ConnectionError at once while it connects again
+// in the background, waiting `first_delay` before the first attempt and
+// twice as long after each failed one, up to `longest_delay`. Once
+// connected it reads the limits again and switches on the reports it had,
+// then the link is up. A motion that the loss ended stays ended: nothing is
+// sent again by itself.
+struct Reconnect {
+    std::chrono::milliseconds first_delay{200};
+    std::chrono::milliseconds longest_delay{5000};
+};
+
 enum class MotionKind : std::uint8_t { home, move, grasp, release, raw };
 // "home", "move", "grasp", "release", "raw".
 KRM_API std::string motion_name(MotionKind kind);
@@ -393,9 +471,21 @@ public:
     // Waits at most `timeout`; empty when the motion has not ended by then
     // (nothing is sent).
     std::optional<MotionResult> wait_for(std::chrono::milliseconds timeout);
+    template <class Rep, class Period>
+    std::optional<MotionResult> wait_for(std::chrono::duration<Rep, Period> timeout)
+    {
+        return wait_for(to_milliseconds(timeout));
+    }
     // Sends STOP if the motion is still running; the motion then ends with
     // Status::cmd_aborted (wait() tells).
     void cancel(Timeout timeout = {});
+
+#ifdef KRM_BUILDING_COMPAT
+    // The signatures of 1.0.0, kept for the programs built against it
+    // (lib/Compat.cpp).
+    MotionResult wait(std::optional<std::chrono::milliseconds> timeout);
+    void cancel(std::optional<std::chrono::milliseconds> timeout);
+#endif
 
 private:
     friend class Gripper;
@@ -404,9 +494,80 @@ private:
     std::shared_ptr<detail::MotionState> state_;
 };
 
+// Where homing drives the fingers; the gripper's configured direction
+// unless chosen.
+enum class HomeDirection : std::uint8_t { configured = 0, positive = 1, negative = 2 };
+
+// A report handler added by Gripper::on_report. Destroying the subscription
+// (or reset()) ends it: once that returns, the handler runs no more (a call
+// under way has ended; called from the handler itself, it only keeps
+// further calls away). It may outlive its Gripper.
+class KRM_API Subscription {
+public:
+    // Subscribed to nothing.
+    Subscription() noexcept;
+    Subscription(Subscription&&) noexcept;
+    Subscription& operator=(Subscription&&) noexcept;
+    Subscription(const Subscription&) = delete;
+    Subscription& operator=(const Subscription&) = delete;
+    ~Subscription();
+
+    // Ends the subscription now; harmless when it has ended.
+    void reset();
+    // Lets the handler run until its Gripper closes; this object then
+    // subscribes to nothing.
+    void release() noexcept;
+    // True until reset, released, moved from or its Gripper is gone.
+    bool active() const;
+
+private:
+    friend class Gripper;
+    Subscription(std::weak_ptr<detail::Session> session, std::uint64_t id);
+    std::weak_ptr<detail::Session> session_;
+    std::uint64_t id_ = 0;
+};
+
+// The reports of one Gripper from its creation on, taken one by one
+// (Gripper::reports): `while (auto r = q.next(1s)) ...`. Up to 10,000
+// reports wait to be taken; beyond that the oldest are dropped and counted.
+// Destroying the queue ends its subscription. It may outlive its Gripper.
+class KRM_API ReportQueue {
+public:
+    // Takes no reports; next() throws ConnectionError.
+    ReportQueue() noexcept;
+    ReportQueue(ReportQueue&&) noexcept;
+    ReportQueue& operator=(ReportQueue&&) noexcept;
+    ReportQueue(const ReportQueue&) = delete;
+    ReportQueue& operator=(const ReportQueue&) = delete;
+    ~ReportQueue();
+
+    // The oldest report not taken yet, waiting up to `timeout` for one
+    // (default: without limit); empty when none came in time.
+    // ConnectionError once the Gripper is closed or its link is down and no
+    // report waits; InterruptedError as for every wait (set_interrupt_check).
+    std::optional<Report> next(Timeout timeout = {});
+    // Reports dropped because more than 10,000 waited.
+    std::uint64_t dropped() const;
+    // Reports waiting to be taken.
+    std::size_t size() const;
+    // Ends the subscription; the reports waiting can still be taken.
+    void close();
+
+private:
+    friend class Gripper;
+    struct State;
+    explicit ReportQueue(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
+};
+
 // One session with one gripper.
 class KRM_API Gripper {
 public:
+    // An empty Gripper, for a member that is opened later
+    // (`gripper_ = krm::Gripper::open(...)`). Its calls throw
+    // ConnectionError until then; close() and is_open() are harmless.
+    Gripper() noexcept;
+
     // Connects: "tcp:HOST:PORT" ("tcp:[::1]:1000" for IPv6),
     // "serial:PATH[@BAUD]" (default 115200), "can:PLUGIN:INTERFACE[@KBITS][#ID]"
     // (default 250 kbit/s, identifier 100). Makes the link, asks the gripper
@@ -418,14 +579,18 @@ public:
     // wait for the link begins.
     static Gripper open(const std::string& connection, Timeout timeout = {},
         std::function<bool()> interrupt_check = {});
+
     // As above, with the reports and the rest chosen by `options`.
     static Gripper open(const std::string& connection, const Options& options);
+    // As above, keeping the link as `reconnect` says.
+    static Gripper open(const std::string& connection, const Options& options, const Reconnect& reconnect);
 
     Gripper(Gripper&&) noexcept;
     Gripper& operator=(Gripper&&) noexcept;
     Gripper(const Gripper&) = delete;
     Gripper& operator=(const Gripper&) = delete;
-    // Closes the session as close() does.
+    // Closes the session as close() does. Safe while other threads are
+    // inside calls of this Gripper: those end with ConnectionError.
     ~Gripper();
 
     // Sends STOP if a motion this session started is still running (and
@@ -438,6 +603,10 @@ public:
     void close();
     // True while the link is up.
     bool is_open() const;
+    // Up, down (lost, perhaps reconnecting) or closed.
+    LinkState link_state() const;
+    // Replaces the handler told of the link going down and coming up.
+    void on_link(LinkHandler handler);
     // The connection string this Gripper was opened with.
     std::string connection() const;
 
@@ -452,12 +621,14 @@ public:
     // gripper refuses to start throws StatusError; one that ran returns its
     // final status in the result, whatever it is.
     MotionResult home(Timeout timeout = {});
+    MotionResult home(HomeDirection direction, Timeout timeout = {});
     MotionResult move(double position, double speed, Timeout timeout = {});
     MotionResult grasp(double width, double speed, Timeout timeout = {});
     MotionResult release(double width, double speed, Timeout timeout = {});
     // Starts a motion and returns at once (after the gripper accepted it);
     // `timeout` bounds the wait for that acceptance.
     Motion start_home(Timeout timeout = {});
+    Motion start_home(HomeDirection direction, Timeout timeout = {});
     Motion start_move(double position, double speed, Timeout timeout = {});
     Motion start_grasp(double width, double speed, Timeout timeout = {});
     Motion start_release(double width, double speed, Timeout timeout = {});
@@ -485,18 +656,18 @@ public:
     std::vector<std::uint8_t> raw(std::uint8_t command, const std::vector<std::uint8_t>& payload,
         Timeout timeout = {});
 
-    // Calls `handler` for every report the gripper sends by itself. Handlers
+    // Calls `handler` for every report the gripper sends by itself, until
+    // the returned Subscription ends (so keep it). Handlers
     // run on a thread of their own, one report at a time in the order the
     // reports came: reports that arrive while one runs wait for it to
     // return (more than 10,000 waiting: the oldest are dropped). A handler
-    // may call this Gripper as any thread may. Returns an id for
-    // remove_report_handler.
+    // may call this Gripper as any thread may. Do not end a subscription
+    // holding a lock that its handler waits for.
     using ReportHandler = std::function<void(const Report& report)>;
-    std::uint64_t on_report(ReportHandler handler);
-    // Once this returns, the handler runs no more: a call under way has
-    // ended (so do not call it holding a lock that handler
-    // waits for). Called from a handler, it only keeps further calls away.
-    void remove_report_handler(std::uint64_t id);
+    [[nodiscard]] Subscription on_report(const ReportHandler& handler);
+    // The reports from now on, to take one by one where the program wants
+    // them (see ReportQueue).
+    ReportQueue reports();
 
     // The latest values the gripper reported by itself, with their receive
     // times; no request is sent.
@@ -534,7 +705,42 @@ public:
 
     // The default wait for the end of a motion (60 s at the start).
     void set_motion_timeout(std::chrono::milliseconds timeout);
+    template <class Rep, class Period> void set_motion_timeout(std::chrono::duration<Rep, Period> timeout)
+    {
+        set_motion_timeout(to_milliseconds(timeout));
+    }
     std::chrono::milliseconds motion_timeout() const;
+
+#ifdef KRM_BUILDING_COMPAT
+    // The signatures of 1.0.0, kept for the programs built against it
+    // (lib/Compat.cpp).
+    using Limit_1_0 = std::optional<std::chrono::milliseconds>;
+    static Gripper open(const std::string& connection, Limit_1_0 timeout, std::function<bool()> interrupt_check);
+    Info info(Limit_1_0 timeout);
+    Limits limits(Limit_1_0 timeout);
+    State state(Limit_1_0 timeout);
+    Stats stats(bool reset, Limit_1_0 timeout);
+    MotionResult home(Limit_1_0 timeout);
+    MotionResult move(double position, double speed, Limit_1_0 timeout);
+    MotionResult grasp(double width, double speed, Limit_1_0 timeout);
+    MotionResult release(double width, double speed, Limit_1_0 timeout);
+    Motion start_home(Limit_1_0 timeout);
+    Motion start_move(double position, double speed, Limit_1_0 timeout);
+    Motion start_grasp(double width, double speed, Limit_1_0 timeout);
+    Motion start_release(double width, double speed, Limit_1_0 timeout);
+    void stop(Limit_1_0 timeout);
+    void fast_stop(Limit_1_0 timeout);
+    void acknowledge(Limit_1_0 timeout);
+    void set_acceleration(double acceleration, Limit_1_0 timeout);
+    double acceleration(Limit_1_0 timeout);
+    void set_force_limit(double force, Limit_1_0 timeout);
+    double force_limit(Limit_1_0 timeout);
+    Answer request(std::uint8_t command, const std::vector<std::uint8_t>& payload, Limit_1_0 timeout);
+    std::vector<std::uint8_t> raw(std::uint8_t command, const std::vector<std::uint8_t>& payload, Limit_1_0 timeout);
+    void set_reports(const std::vector<Report::Kind>& kinds, std::chrono::milliseconds period, Limit_1_0 timeout);
+    std::uint64_t on_report(ReportHandler handler);
+    void remove_report_handler(std::uint64_t id);
+#endif
 
 private:
     explicit Gripper(std::shared_ptr<detail::Session> session);

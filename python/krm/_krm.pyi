@@ -7,6 +7,7 @@ from ._values import (
     GraspingState,
     Info,
     Limits,
+    LinkState,
     MotionKind,
     MotionResult,
     Report,
@@ -109,6 +110,7 @@ class Gripper:
         *,
         reports: _ReportKinds = "default",
         report_period: float = 0.05,
+        reconnect: bool = False,
     ) -> None:
         """Connects: "tcp:HOST:PORT", "serial:PATH[@BAUD]", "can:PLUGIN:INTERFACE[@KBITS][#ID]"."""
     @staticmethod
@@ -118,6 +120,7 @@ class Gripper:
         *,
         reports: _ReportKinds = "default",
         report_period: float = 0.05,
+        reconnect: bool = False,
     ) -> Gripper:
         """Connects and returns a krm.Gripper."""
     def __enter__(self) -> Gripper: ...
@@ -130,6 +133,9 @@ class Gripper:
     def close(self) -> None:
         """Sends STOP to a motion this session started that still runs, then closes the link."""
     def is_open(self) -> bool: ...
+    @property
+    def link_state(self) -> LinkState:
+        """The link: up, down (lost; with reconnect=True connecting again) or closed."""
     def connection(self) -> str: ...
     def info(self, timeout: Optional[float] = 3.0) -> Info: ...
     def limits(self, timeout: Optional[float] = 3.0) -> Limits: ...

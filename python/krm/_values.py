@@ -108,6 +108,14 @@ class ScanProblemKind(enum.Enum):
     refused = "refused"
 
 
+class LinkState(enum.Enum):
+    """The state of a session's link (krm.Gripper.link_state)."""
+
+    up = "up"
+    down = "down"  # lost; with reconnect=True the session connects again
+    closed = "closed"
+
+
 # The unit of every field that has one, by the field's name.
 _UNITS = {
     "position": "mm", "stroke": "mm",

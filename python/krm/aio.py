@@ -22,7 +22,7 @@ import typing
 from typing import Any, Callable, Optional, Tuple, TypeVar, Union
 
 from . import _krm
-from ._values import Info, Limits, MotionKind, MotionResult, Report, ScanResult, State, Stats
+from ._values import Info, Limits, LinkState, MotionKind, MotionResult, Report, ScanResult, State, Stats
 
 _T = TypeVar("_T")
 
@@ -170,6 +170,12 @@ class Gripper:
     def is_open(self) -> bool:
         """True while the link is up."""
         return self._gripper is not None and self._gripper.is_open()
+
+    @property
+    def link_state(self) -> LinkState:
+        """The link: up, down (lost; with reconnect=True connecting again) or
+        closed (also before it is opened)."""
+        return LinkState.closed if self._gripper is None else self._gripper.link_state
 
     def connection(self) -> str:
         """The connection string this Gripper was opened with."""

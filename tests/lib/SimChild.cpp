@@ -14,13 +14,13 @@
 
 extern char** environ;
 
-SimChild::SimChild(const std::vector<std::string>& args, bool pty) : pty_(pty)
+SimChild::SimChild(const std::vector<std::string>& args, bool pty, int port) : pty_(pty)
 {
     char folder[] = "/tmp/krm-lib-test-XXXXXX";
     if (mkdtemp(folder) == nullptr)
         return;
     folder_ = folder;
-    std::vector<std::string> words{GRIPPER_SIM_PATH, "--tcp", "127.0.0.1:0"};
+    std::vector<std::string> words{GRIPPER_SIM_PATH, "--tcp", "127.0.0.1:" + std::to_string(port)};
     if (pty) {
         words.emplace_back("--pty");
         words.push_back(folder_ + "/tty");

@@ -12,7 +12,8 @@ public:
     // Starts gripper-sim with "--tcp 127.0.0.1:0", "--pty <folder>/tty" when
     // `pty` is set, and `args`; waits up to 10 s for its ready lines (also
     // the CAN one when `args` hold --can).
-    explicit SimChild(const std::vector<std::string>& args = {}, bool pty = false);
+    // `port`: that TCP port instead of a free one (a simulator started again).
+    explicit SimChild(const std::vector<std::string>& args = {}, bool pty = false, int port = 0);
     // SIGTERM, then waits for it.
     ~SimChild();
     SimChild(const SimChild&) = delete;

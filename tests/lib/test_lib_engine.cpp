@@ -302,7 +302,7 @@ TEST(LibEngine, ReportsAreOnlyWhatTheGripperSentByItselfAndGoOffAtClose)
     {
         krm::Gripper g = krm::Gripper::open(peer.Tcp(), options);
         std::atomic<int> reports{0};
-        g.on_report([&](const krm::Report&) { ++reports; });
+        const krm::Subscription subscription = g.on_report([&](const krm::Report&) { ++reports; });
         // The library's own reads are no reports.
         EXPECT_EQ(g.state().position, 42);
         std::this_thread::sleep_for(100ms);

@@ -229,7 +229,7 @@ TEST(LibSession, ReportsReachHandlersOneAtATime)
     std::atomic<int> failures{0};
     std::string firstFailure;
     const auto caller = std::this_thread::get_id();
-    const auto id = g.on_report([&](const krm::Report& report) {
+    krm::Subscription subscription = g.on_report([&](const krm::Report& report) {
         if (report.kind != krm::Report::Kind::position)
             return;
         if (inside++ > 0)
@@ -248,7 +248,7 @@ TEST(LibSession, ReportsReachHandlersOneAtATime)
     });
     g.move(0, 100);
     g.move(100, 400);
-    g.remove_report_handler(id);
+    subscription.reset();
     EXPECT_GT(positions.load(), 2);
     EXPECT_EQ(overlaps.load(), 0);
     EXPECT_EQ(failures.load(), 0) << firstFailure;
@@ -278,7 +278,7 @@ TEST(LibSession, AHandlerClosesOrDestroysItsGripper)
         std::atomic<bool> closing{false};
         std::atomic<bool> handled{false};
         std::string failure;
-        g->on_report([&](const krm::Report&) {
+        const krm::Subscription subscription = g->on_report([&](const krm::Report&) {
             if (closing.exchange(true))
                 return;
             try {

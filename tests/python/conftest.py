@@ -14,11 +14,12 @@ SIM = os.environ.get("KRM_SIM", "gripper-sim")
 
 
 class Simulator:
-    """gripper-sim with `args`; `connection` is the krm connection string."""
+    """gripper-sim with `args`; `connection` is the krm connection string.
+    `port`: that TCP port instead of a free one (a simulator started again)."""
 
-    def __init__(self, folder, *args, pty=False):
+    def __init__(self, folder, *args, pty=False, port=0):
         self.log_path = folder / "sim-frames.log"
-        transport = ["--pty", str(folder / "gripper-tty")] if pty else ["--tcp", "0"]
+        transport = ["--pty", str(folder / "gripper-tty")] if pty else ["--tcp", str(port)]
         self._log = open(self.log_path, "w")
         self.process = subprocess.Popen(
             [SIM, *transport, "--verbose", *args],
@@ -71,13 +72,13 @@ class Simulator:
 
 @pytest.fixture
 def start_sim(tmp_path):
-    """start_sim(*args, pty=False) -> Simulator; all are stopped afterwards."""
+    """start_sim(*args, pty=False, port=0) -> Simulator; all are stopped afterwards."""
     started = []
 
-    def start(*args, pty=False):
+    def start(*args, pty=False, port=0):
         folder = tmp_path / f"sim{len(started)}"
         folder.mkdir()
-        sim = Simulator(folder, *args, pty=pty)
+        sim = Simulator(folder, *args, pty=pty, port=port)
         started.append(sim)
         return sim
 

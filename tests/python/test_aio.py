@@ -77,3 +77,39 @@ async def test_cancelled_report_wait_ends_the_iterator(sim):
         assert time.monotonic() - started < 1
         with pytest.raises(StopAsyncIteration):
             await reports.__anext__()
+
+
+def test_reconnect_after_the_simulator_restarts(start_sim):
+    """reconnect=True: calls fail at once while the link is down, link_state
+    tells, and after the simulator is back the session works again with its
+    reports; the motion the loss ended is not sent again."""
+    first = start_sim("--referenced")
+    port = int(first.connection.rsplit(":", 1)[1])
+
+    async def cell():
+        async with krm.aio.Gripper(first.connection, reconnect=True, reports=["position"],
+                                   report_period=0.02) as g:
+            assert g.link_state is krm.LinkState.up
+            await g.move(0, 400)
+            motion = await g.start_move(110, 10)
+            first.process.kill()
+            with pytest.raises(krm.ConnectionError):
+                await motion.wait(5.0)
+            started = time.monotonic()
+            with pytest.raises(krm.ConnectionError):
+                await g.info()
+            assert time.monotonic() - started < 0.5
+            assert g.link_state is krm.LinkState.down
+            second = start_sim("--referenced", port=port)
+            deadline = time.monotonic() + 15
+            while g.link_state is not krm.LinkState.up and time.monotonic() < deadline:
+                await asyncio.sleep(0.02)
+            assert g.link_state is krm.LinkState.up
+            assert second.received("GOTO") == 0
+            reports = g.reports(timeout=3.0)
+            assert (await g.move(50, 400)).ok()
+            assert isinstance(await reports.__anext__(), krm.Report)
+            reports.close()
+        assert g.link_state is krm.LinkState.closed
+
+    asyncio.run(cell())
