@@ -702,7 +702,14 @@ void TCliRunner::PrintFields(uint8_t cmd, std::chrono::system_clock::time_point 
     FOutput.Report(when.toString(Qt::ISODateWithMs), QString::fromStdString(CommandName(cmd)), fields);
 }
 
-void TCliRunner::Interrupt() { Wake(); }
+void TCliRunner::Interrupt()
+{
+    // Seen here while no library call waits (the notifier runs only then):
+    // the calls that follow, such as switching watch's reports off, end
+    // only on a further one.
+    FSignalsSeen = std::max(FSignalsSeen, CliSignalCount());
+    Wake();
+}
 
 void TCliRunner::OutputFailed(const QString& text)
 {

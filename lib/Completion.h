@@ -11,7 +11,6 @@
 #include <optional>
 #include <thread>
 
-#include "Spinning.h"
 
 namespace krm::detail {
 
@@ -19,7 +18,8 @@ using SteadyClock = std::chrono::steady_clock;
 inline constexpr std::chrono::milliseconds WaitSlice{20};
 // How long a wait looks at the result without sleeping first: most answers
 // come within it, and waking a sleeping thread costs more than the answer.
-// With a single core the wait gives way to the others at each look.
+// The wait gives way to other threads at each look: the link thread it waits
+// for may have to run on the same core (one core, or the others busy).
 inline constexpr std::chrono::microseconds SpinTime{200};
 
 enum class WaitEnd { Ready, Deadline, Interrupted };
@@ -45,14 +45,9 @@ public:
     // (looked at every WaitSlice) returns true.
     WaitEnd Wait(std::optional<SteadyClock::time_point> deadline, const std::function<bool()>& interrupted)
     {
-        const bool alone = !SpinningPays();
         const auto spinEnd = SteadyClock::now() + SpinTime;
-        while (!FReadyFlag.load(std::memory_order_acquire) && SteadyClock::now() < spinEnd) {
-            if (alone)
-                std::this_thread::yield();
-            else
-                SpinPause();
-        }
+        while (!FReadyFlag.load(std::memory_order_acquire) && SteadyClock::now() < spinEnd)
+            std::this_thread::yield();
         std::unique_lock lock(FMutex);
         for (;;) {
             if (FReady)

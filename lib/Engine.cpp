@@ -81,6 +81,7 @@ TStat Engine::Connect(const TConnectionParams& params)
             OnLinkLost(text.toStdString());
     };
     FCommand->OnPacket = [this](QObject*) { PacketsArrived(); };
+    FCommand->SetDirectPacketEvents(true);
     SetObserving(FObserving);
     const TStat status = FCommand->Connect(params);
     if (status != E_SUCCESS && OnLinkLost) {

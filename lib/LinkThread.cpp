@@ -161,9 +161,12 @@ bool TLinkThread::SpinForJobs()
     auto* dispatcher = static_cast<TDispatcher*>(FThread.eventDispatcher());
     const auto end = std::chrono::steady_clock::now() + IdleSpin;
     // Events that come in meanwhile are handled as they come.
-    do
+    // Each look gives way to a thread that waits for this core (the caller
+    // whose answer was just handled).
+    do {
         dispatcher->QEventDispatcherUNIX::processEvents(QEventLoop::AllEvents);
-    while (!FPosted.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < end);
+        std::this_thread::yield();
+    } while (!FPosted.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < end);
     {
         // From here on a posted job wakes the thread; the ones posted while
         // it spun run now.

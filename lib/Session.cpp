@@ -398,47 +398,34 @@ std::string Session::NoAnswerText() const
 Reception Session::AwaitFirst(const std::string& name, const std::shared_ptr<Exchange>& request,
     SteadyClock::time_point deadline)
 {
-    switch (request->First.Wait(deadline, InterruptCheck())) {
-    case WaitEnd::Ready:
-        break;
-    case WaitEnd::Deadline:
-        FEngine.Abandon(request);
-        if (request->Motion)
-            GiveUpAndThrow(name, name + ": no answer within the timeout", false, false, deadline, request);
-        throw TimeoutError(name + ": no answer within the timeout");
-    case WaitEnd::Interrupted:
-        FEngine.Abandon(request);
-        if (request->Motion)
-            GiveUpAndThrow(name, name + ": interrupted", true, false, deadline, request);
-        throw InterruptedError(name + ": interrupted");
-    }
-    Reception first = request->First.Take();
-    if (first.How != Reply::Answered)
-        Failed(name, first, request->Motion, deadline);
-    return first;
+    return Await(name, request, request->First, false, deadline);
 }
 
 Reception Session::AwaitFinal(const std::string& name, const std::shared_ptr<Exchange>& request,
     SteadyClock::time_point deadline)
 {
-    switch (request->Final.Wait(deadline, InterruptCheck())) {
-    case WaitEnd::Ready:
-        break;
-    case WaitEnd::Deadline:
+    return Await(name, request, request->Final, true, deadline);
+}
+
+Reception Session::Await(const std::string& name, const std::shared_ptr<Exchange>& request,
+    Completion<Reception>& answer, bool started, SteadyClock::time_point deadline)
+{
+    const WaitEnd end = answer.Wait(deadline, InterruptCheck());
+    if (end != WaitEnd::Ready) {
         FEngine.Abandon(request);
+        const bool interrupted = end == WaitEnd::Interrupted;
+        const std::string text =
+            name + (interrupted ? ": interrupted" : started ? ": not finished within the timeout" : ": no answer within the timeout");
         if (request->Motion)
-            GiveUpAndThrow(name, name + ": not finished within the timeout", false, true, deadline, request);
-        throw TimeoutError(name + ": not finished within the timeout");
-    case WaitEnd::Interrupted:
-        FEngine.Abandon(request);
-        if (request->Motion)
-            GiveUpAndThrow(name, name + ": interrupted", true, true, deadline, request);
-        throw InterruptedError(name + ": interrupted");
+            GiveUpAndThrow(name, text, interrupted, started, deadline, request);
+        if (interrupted)
+            throw InterruptedError(text);
+        throw TimeoutError(text);
     }
-    Reception final = request->Final.Take();
-    if (final.How != Reply::Answered)
-        Failed(name, final, false, deadline);
-    return final;
+    Reception reception = answer.Take();
+    if (reception.How != Reply::Answered)
+        Failed(name, reception, request->Motion && !started, deadline);
+    return reception;
 }
 
 void Session::Failed(const std::string& name, const Reception& reception, bool motion, SteadyClock::time_point deadline)

@@ -158,6 +158,9 @@ private:
         SteadyClock::time_point deadline);
     Reception AwaitFinal(const std::string& name, const std::shared_ptr<Exchange>& request,
         SteadyClock::time_point deadline);
+    // The wait of both: `started` once the first answer came.
+    Reception Await(const std::string& name, const std::shared_ptr<Exchange>& request, Completion<Reception>& answer,
+        bool started, SteadyClock::time_point deadline);
     // Throws for an answer that did not come (as ConnectionError, TimeoutError or Error).
     [[noreturn]] void Failed(const std::string& name, const Reception& reception, bool motion,
         SteadyClock::time_point deadline);

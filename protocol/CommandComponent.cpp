@@ -209,6 +209,10 @@ void TCommand::DataAvailable(TDevice*, int32_t count)
     // handler that waits for another answer needs the device to deliver
     // again, which a socket does not do from inside its own notification and
     // the CAN receive thread cannot do while it waits for this hand-off.
+    if (FFramesToAnnounce > 0 && FDirectPacketEvents) {
+        FirePacketEvents();
+        return;
+    }
     if (FFramesToAnnounce > 0 && !FAnnouncementQueued) {
         FAnnouncementQueued = true;
         QMetaObject::invokeMethod(

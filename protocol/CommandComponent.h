@@ -121,6 +121,12 @@ public:
     // event loop, after the device's data notification has returned.
     TNotifyEvent OnPacket;
 
+    // The packet event fires right after the device's notification has
+    // handed its bytes over, within it: for a packet handler that never
+    // waits for further answers (the session engine), which saves a pass of
+    // the event loop per answer.
+    void SetDirectPacketEvents(bool direct) { FDirectPacketEvents = direct; }
+
     // Chooses device and port for Connect().
     TInterfaceChooser InterfaceChooser;
     // Fired for the reports of every device in the list (the sender is the
@@ -144,6 +150,7 @@ private:
     TNotifyEvent FOnDisconnect;
     int FFramesToAnnounce = 0;
     bool FAnnouncementQueued = false;
+    bool FDirectPacketEvents = false;
     bool FLimitReads = false;   // reads fit the queue's room until it is empty
     bool FReadHeldBack = false; // bytes were left in the device for lack of room
     bool FResumeQueued = false;

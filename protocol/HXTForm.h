@@ -131,9 +131,10 @@ public:
     TStat AutoUpdateSpeed(bool enable, int32_t period, bool optionFlag);
     TStat AutoUpdateForce(bool enable, int32_t period, bool optionFlag);
     // Readings: the record is filled only on E_SUCCESS with a payload of the
-    // exact size; a wrong size gives E_CMD_FAILED whatever the status. Limits
-    // with a value that is not finite or a minimum above its maximum are
-    // unusable and give E_CMD_FAILED as well.
+    // exact size; a success answer of another size gives E_CMD_FAILED (and
+    // LastTransactionFault names both sizes), a refusal the gripper's own
+    // status. Limits with a value that is not finite or a minimum above its
+    // maximum are unusable and give E_CMD_FAILED as well.
     TStat GetGraspingStats(TGraspingStats& stats, bool reset);
     TStat GetSystemInfo(TSystemInfo& info);
     TStat GetSystemLimits(TSystemLimits& limits);

@@ -196,8 +196,13 @@ TEST_F(TransactionTest, WrongLengthAnswersFailAndLeaveRecordsAlone)
 
     TSystemInfo info;
     info.SerialNumber = 42;
+    // A refusal carries no record: the gripper's own status is told.
     Peer.Answer(0x50, Frame(0x50, Hex("0E 00")));
+    EXPECT_EQ(Gripper->GetSystemInfo(info), E_CMD_UNKNOWN);
+    EXPECT_EQ(info.SerialNumber, 42);
+    Peer.Answer(0x50, Frame(0x50, Hex("00 00 01 02")));
     EXPECT_EQ(Gripper->GetSystemInfo(info), E_CMD_FAILED);
+    EXPECT_EQ(Gripper->LastTransactionFault(), "the gripper's answer carries 2 result bytes instead of 8");
     EXPECT_EQ(info.SerialNumber, 42);
 
     // Shorter than the status word: no usable answer at all.
@@ -254,13 +259,13 @@ TEST_F(TransactionTest, MalformedOrFailedReportsChangeOnlyWhatIsDocumented)
     EXPECT_FLOAT_EQ(Gripper->Position(), 12.5f);
     EXPECT_EQ(Gripper->SystemState(), 0x1001u);
 
-    // Wrong lengths: position kept, the two states cleared, no events.
+    // Wrong lengths carry no value: everything kept, no events.
     Unsolicited(Frame(0x43, Hex("00 00 00 00 20")));
     Unsolicited(Frame(0x41, Hex("00 00 03 03")));
     Unsolicited(Frame(0x40, Hex("00 00 01 00 00")));
     EXPECT_FLOAT_EQ(Gripper->Position(), 12.5f);
-    EXPECT_EQ(Gripper->GraspingState(), 0);
-    EXPECT_EQ(Gripper->SystemState(), 0u);
+    EXPECT_EQ(Gripper->GraspingState(), 3);
+    EXPECT_EQ(Gripper->SystemState(), 0x1001u);
 
     // A packet of length 1 is logged and does nothing else.
     TResultRecorder results;
