@@ -99,6 +99,7 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     };
     link->OnReport = [monitor](const krm::Report& report) { OnMonitor(monitor, [monitor, report] { monitor->Report(report); }); };
     link->OnMotion = [monitor](const TMotionEnd& motion) { OnMonitor(monitor, [monitor, motion] { monitor->MotionEnded(motion); }); };
+    link->OnPacket = [monitor](const TPacketSeen& packet) { monitor->Packet(packet); };
     if (!FSettings.Mqtt.Enabled)
         return;
     unit.Mqtt = std::make_unique<TMqttLink>(FSettings.Mqtt, gripper.Name);

@@ -87,6 +87,11 @@ void TGripperMonitor::DeclareMetrics(TMetrics& metrics)
     metrics.Declare("krm_grasps_total", T::Counter, "Grasps by outcome: holding, no_part, part_lost.");
     metrics.Declare("krm_fast_stops_total", T::Counter, "Fast stops seen (rising edges of the fast stop flag).");
     metrics.Declare("krm_fault_flag_raised_total", T::Counter, "Rising edges of each fault flag.");
+    metrics.Declare("krm_packets_total", T::Counter, "Whole frames on the link by direction: sent, received.");
+    metrics.Declare("krm_frame_errors_total", T::Counter,
+        "Faults in what the gripper sent: checksum (a frame with a wrong checksum), stray_bytes (bytes of no frame).");
+    metrics.Declare("krm_answer_time_seconds", T::Histogram, "From sending a request to its first answer.",
+        {0.0005, 0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 3});
     metrics.Declare("krm_mqtt_events_dropped_total", T::Counter, "Events dropped while the broker was away and the queue was full.");
 }
 
@@ -114,6 +119,10 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     }
     for (const char* outcome : Outcomes)
         FMetrics.Add("krm_grasps_total", Labels({{"outcome", outcome}}), 0);
+    for (const char* direction : {"sent", "received"})
+        FMetrics.Add("krm_packets_total", Labels({{"direction", direction}}), 0);
+    for (const char* fault : {"checksum", "stray_bytes"})
+        FMetrics.Add("krm_frame_errors_total", Labels({{"fault", fault}}), 0);
 }
 
 TMetricLabels TGripperMonitor::Labels(std::initializer_list<std::pair<std::string, std::string>> more) const
@@ -247,6 +256,19 @@ void TGripperMonitor::MotionEnded(const TMotionEnd& motion)
         {{QStringLiteral("command"), motion.Command}, {QStringLiteral("status"), status},
             {QStringLiteral("code"), static_cast<int>(motion.Status)}, {QStringLiteral("duration_s"), motion.Seconds},
             {QStringLiteral("position"), motion.Position}});
+}
+
+void TGripperMonitor::Packet(const TPacketSeen& packet)
+{
+    if (packet.Faults & krm::Packet::stray_bytes) {
+        FMetrics.Add("krm_frame_errors_total", Labels({{"fault", "stray_bytes"}}));
+        return;
+    }
+    FMetrics.Add("krm_packets_total", Labels({{"direction", packet.Received ? "received" : "sent"}}));
+    if (packet.Faults & krm::Packet::checksum)
+        FMetrics.Add("krm_frame_errors_total", Labels({{"fault", "checksum"}}));
+    if (packet.AnswerSeconds)
+        FMetrics.Observe("krm_answer_time_seconds", Labels(), *packet.AnswerSeconds);
 }
 
 void TGripperMonitor::EventDropped() { FMetrics.Add("krm_mqtt_events_dropped_total", Labels()); }

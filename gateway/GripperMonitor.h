@@ -2,7 +2,8 @@
 // What one gripper's session tells, turned into metrics, events and the
 // published state: the link going up and down, every report (state flags
 // with their edges, grasping state with each grasp's outcome, readings) and
-// every motion the gateway ran. Lives on the main thread; the state goes out
+// every motion the gateway ran, and the frames on the link. Lives on the
+// main thread, but for Packet; the state goes out
 // at most MaxStatesPerSecond times in any second, and its latest value
 // always does.
 #include "GripperLink.h"
@@ -32,6 +33,8 @@ public:
     void ConnectFailed(const QString& cause);
     void Report(const krm::Report& report);
     void MotionEnded(const TMotionEnd& motion);
+    // Counts a frame; may be called on any thread.
+    void Packet(const TPacketSeen& packet);
     void EventDropped();
 
     std::function<void(bool online)> OnStatus;

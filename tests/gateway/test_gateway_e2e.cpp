@@ -254,6 +254,48 @@ TEST_F(GatewayEndToEnd, ABrokerRestartedLosesNoRetainedStateAndNoEvent)
     EXPECT_EQ(status.Payload, "online");
 }
 
+TEST_F(GatewayEndToEnd, FramesAnswerTimesAndLineFaultsAreCounted)
+{
+    // b sends some frames with a wrong checksum and some after stray bytes;
+    // with this seed none of the first 22, which connecting takes.
+    const quint16 port = FSimB.TcpPort();
+    FSimB.Stop();
+    ASSERT_TRUE(FSimB.Start({QStringLiteral("--referenced"), QStringLiteral("--corrupt-rate"), QStringLiteral("0.05"),
+                                QStringLiteral("--garbage-rate"), QStringLiteral("0.2"), QStringLiteral("--seed"), QStringLiteral("2")},
+        port));
+    StartGateway();
+
+    // One request: one frame out, and its answer timed.
+    const QString sent = QStringLiteral(R"(krm_packets_total{gripper="a",direction="sent"})");
+    const QString received = QStringLiteral(R"(krm_packets_total{gripper="a",direction="received"})");
+    const QString answers = QStringLiteral(R"(krm_answer_time_seconds_count{gripper="a"})");
+    const double sentBefore = Metric(sent);
+    const double receivedBefore = Metric(received);
+    const double answersBefore = Metric(answers);
+    EXPECT_GT(answersBefore, 0); // the state read on connecting
+    EXPECT_EQ(Command(QStringLiteral("a"), R"({"command": "info"})").value(QStringLiteral("status")).toString(), QStringLiteral("E_SUCCESS"));
+    EXPECT_EQ(WaitForMetric(answers, answersBefore + 1), answersBefore + 1);
+    EXPECT_EQ(Metric(sent), sentBefore + 1);
+    EXPECT_GE(Metric(received), receivedBefore + 1);
+    EXPECT_EQ(Metric(QStringLiteral(R"(krm_answer_time_seconds_bucket{gripper="a",le="+Inf"})")), answersBefore + 1);
+    const double sum = Metric(QStringLiteral(R"(krm_answer_time_seconds_sum{gripper="a"})"));
+    EXPECT_GT(sum, 0);
+    EXPECT_LT(sum, 3 * (answersBefore + 1));
+
+    // b's fingers move to and fro until its reports have brought both faults.
+    const QString checksum = QStringLiteral(R"(krm_frame_errors_total{gripper="b",fault="checksum"})");
+    const QString stray = QStringLiteral(R"(krm_frame_errors_total{gripper="b",fault="stray_bytes"})");
+    const QDeadlineTimer deadline(3 * WaitMs);
+    for (int i = 0; !(Metric(checksum) > 0 && Metric(stray) > 0) && !deadline.hasExpired(); ++i)
+        Command(QStringLiteral("b"), i % 2 ? R"({"command": "goto", "position": 90, "speed": 200})" : R"({"command": "goto", "position": 20, "speed": 200})");
+    EXPECT_GT(Metric(checksum), 0);
+    EXPECT_GT(Metric(stray), 0);
+    EXPECT_GT(Metric(QStringLiteral(R"(krm_packets_total{gripper="b",direction="received"})")), 0);
+    // a's line is clean.
+    EXPECT_EQ(Metric(QStringLiteral(R"(krm_frame_errors_total{gripper="a",fault="checksum"})")), 0);
+    EXPECT_EQ(Metric(QStringLiteral(R"(krm_frame_errors_total{gripper="a",fault="stray_bytes"})")), 0);
+}
+
 TEST_F(GatewayEndToEnd, PromtoolAcceptsTheMetrics)
 {
     StartGateway();
@@ -262,7 +304,8 @@ TEST_F(GatewayEndToEnd, PromtoolAcceptsTheMetrics)
     const QByteArray text = FGateway.Scrape();
     for (const char* family : {"krm_link_up", "krm_reconnects_total", "krm_position_meters", "krm_speed_meters_per_second",
              "krm_force_newtons", "krm_state_flag", "krm_grasping_state", "krm_motions_total", "krm_motion_duration_seconds",
-             "krm_grasp_width_meters", "krm_grasps_total", "krm_fast_stops_total", "krm_fault_flag_raised_total"})
+             "krm_grasp_width_meters", "krm_grasps_total", "krm_fast_stops_total", "krm_fault_flag_raised_total",
+             "krm_packets_total", "krm_frame_errors_total", "krm_answer_time_seconds"})
         EXPECT_TRUE(text.contains(QByteArray("# TYPE ") + family + ' ')) << family;
     for (const QByteArray& line : text.split('\n'))
         if (!line.isEmpty() && !line.startsWith('#'))
