@@ -15,12 +15,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonObject>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -39,6 +41,23 @@ double CpuSeconds(const QString& pid)
     // The fields after the command name, which is in parentheses.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of a process's threads so far, by thread name ("main" for the
+// main thread); from the
+// scheduler's nanosecond count, since clock ticks per thread round hundreds
+// of short-running threads down to nothing.
+std::map<QString, double> ThreadCpuSeconds(const QString& pid)
+{
+    std::map<QString, double> byName;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (name.open(QIODevice::ReadOnly) && schedstat.open(QIODevice::ReadOnly))
+            byName[task == pid ? QStringLiteral("main") : QString::fromUtf8(name.readAll().trimmed())] += schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return byName;
 }
 
 double Percentile(std::vector<double> values, double p)
@@ -106,6 +125,7 @@ int main(int argc, char** argv)
 
     const size_t from = probe.Count();
     const double cpuBefore = CpuSeconds(QString::number(gateway.Pid()));
+    const std::map<QString, double> threadsBefore = ThreadCpuSeconds(QString::number(gateway.Pid()));
     QElapsedTimer wall;
     wall.start();
     // Scrapes and the broker's own latency are taken during the load.
@@ -126,6 +146,11 @@ int main(int argc, char** argv)
     }
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const double cpu = (CpuSeconds(QString::number(gateway.Pid())) - cpuBefore) / seconds;
+    std::map<QString, double> threads = ThreadCpuSeconds(QString::number(gateway.Pid()));
+    for (auto& [name, cpuSeconds] : threads) {
+        const auto before = threadsBefore.find(name);
+        cpuSeconds = (cpuSeconds - (before == threadsBefore.end() ? 0 : before->second)) / seconds;
+    }
 
     std::vector<double> latencies;
     std::vector<int> perGripper(Grippers, 0);
@@ -165,6 +190,8 @@ int main(int argc, char** argv)
     std::printf("  CPU share of one core:         %.1f %% (goal < 10 %%)\n", cpu * 100);
     std::printf("  baseline libkrm sessions only: %.1f %% (the gateway's own share: %.1f %%)\n", libraryCpu * 100,
         (cpu - libraryCpu) * 100);
+    for (const auto& [name, share] : threads)
+        std::printf("    threads \"%s\": %.1f %%\n", qPrintable(name), share * 100);
     std::printf("  state messages:                %zu (%.0f/s; busiest gripper %.1f/s, at most 20/s)\n", latencies.size(),
         static_cast<double>(latencies.size()) / seconds, busiest / seconds);
     std::printf("  report -> subscriber latency:  median %.1f ms, p90 %.1f ms, p99 %.1f ms (goal p99 < 20 ms)\n",
