@@ -5,9 +5,11 @@
 #include "stat.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -57,10 +59,29 @@ double Single(double value) { return QString::number(value, 'g', 7).toDouble(); 
 // Prometheus's base unit is the meter; the gripper speaks mm.
 double Meters(double millimeters) { return Single(millimeters) / 1000.0; }
 
-QString IsoTime(krm::Clock::time_point time)
+// As QDateTime's ISODateWithMs in UTC ("2024-05-01T12:00:00.250Z"), made
+// without it: it runs for every state message.
+QByteArray IsoTime(krm::Clock::time_point time)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+        utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+    return QByteArray(text, length);
+}
+
+// One member of a JSON object as QJsonDocument writes it compactly:
+// "key":value. Numbers, which change with every report, are written
+// directly, in the same shortest form.
+QByteArray Member(const QString& key, const QJsonValue& value)
+{
+    if (value.isDouble())
+        return '"' + key.toUtf8() + "\":" + QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    const QByteArray object = QJsonDocument(QJsonObject{{key, value}}).toJson(QJsonDocument::Compact);
+    return object.mid(1, object.size() - 2);
 }
 
 // One line on standard error (the journal, for the service).
@@ -101,6 +122,7 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     , FLabel(name.toStdString())
     , FMetrics(metrics)
 {
+    FStateMembers[QStringLiteral("gripper")] = Member(QStringLiteral("gripper"), FName);
     FClock.start();
     FStateTimer.setSingleShot(true);
     FStateTimer.setTimerType(Qt::PreciseTimer);
@@ -108,6 +130,12 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     FHoldTimer.setSingleShot(true);
     connect(&FHoldTimer, &QTimer::timeout, this, [this] { ObserveHeldWidth(); });
     // Every series a gripper has exists from the start, at 0.
+    FPositionSeries = FMetrics.Gauge("krm_position_meters", Labels());
+    FSpeedSeries = FMetrics.Gauge("krm_speed_meters_per_second", Labels());
+    FForceSeries = FMetrics.Gauge("krm_force_newtons", Labels());
+    FGraspingSeries = FMetrics.Gauge("krm_grasping_state", Labels());
+    FSentSeries = FMetrics.Counter("krm_packets_total", Labels({{"direction", "sent"}}));
+    FReceivedSeries = FMetrics.Counter("krm_packets_total", Labels({{"direction", "received"}}));
     FMetrics.Set("krm_link_up", Labels(), 0);
     FMetrics.Add("krm_reconnects_total", Labels(), 0);
     FMetrics.Add("krm_fast_stops_total", Labels(), 0);
@@ -119,8 +147,6 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     }
     for (const char* outcome : Outcomes)
         FMetrics.Add("krm_grasps_total", Labels({{"outcome", outcome}}), 0);
-    for (const char* direction : {"sent", "received"})
-        FMetrics.Add("krm_packets_total", Labels({{"direction", direction}}), 0);
     for (const char* fault : {"checksum", "stray_bytes"})
         FMetrics.Add("krm_frame_errors_total", Labels({{"fault", fault}}), 0);
 }
@@ -198,10 +224,10 @@ void TGripperMonitor::Apply(const TValues& values, bool edges)
     if (flagsChanged)
         for (const TFlagName& flag : FlagNames)
             FMetrics.Set("krm_state_flag", Labels({{"flag", flag.Name}}), (values.Flags & flag.Mask) != 0 ? 1 : 0);
-    FMetrics.Set("krm_grasping_state", Labels(), static_cast<double>(values.Grasping));
-    FMetrics.Set("krm_position_meters", Labels(), Meters(values.Position));
-    FMetrics.Set("krm_speed_meters_per_second", Labels(), Meters(values.Speed));
-    FMetrics.Set("krm_force_newtons", Labels(), Single(values.Force));
+    FMetrics.Set(FGraspingSeries, static_cast<double>(values.Grasping));
+    FMetrics.Set(FPositionSeries, Meters(values.Position));
+    FMetrics.Set(FSpeedSeries, Meters(values.Speed));
+    FMetrics.Set(FForceSeries, Single(values.Force));
     StateChanged();
 }
 
@@ -264,7 +290,7 @@ void TGripperMonitor::Packet(const TPacketSeen& packet)
         FMetrics.Add("krm_frame_errors_total", Labels({{"fault", "stray_bytes"}}));
         return;
     }
-    FMetrics.Add("krm_packets_total", Labels({{"direction", packet.Received ? "received" : "sent"}}));
+    FMetrics.Add(packet.Received ? FReceivedSeries : FSentSeries);
     if (packet.Faults & krm::Packet::checksum)
         FMetrics.Add("krm_frame_errors_total", Labels({{"fault", "checksum"}}));
     if (packet.AnswerSeconds)
@@ -291,19 +317,44 @@ void TGripperMonitor::StateChanged()
     QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
 }
 
+void TGripperMonitor::SetStateMembers(const std::vector<TCliField>& fields)
+{
+    for (const TCliField& field : fields)
+        FStateMembers[field.Name] = Member(field.Name, field.Value);
+}
+
+void TGripperMonitor::UpdateStateMembers()
+{
+    const std::pair shown{FValues.Flags, FValues.Grasping};
+    if (FMembersShown != shown) {
+        SetStateMembers(SystemStateFields(FValues.Flags));
+        SetStateMembers(GraspingStateFields(static_cast<uint8_t>(FValues.Grasping)));
+        FMembersShown = shown;
+    }
+    // The readings as krm-cli gives them: single precision, shortest form.
+    const auto reading = [this](const QString& key, double value) {
+        FStateMembers[key] = Member(key, Single(static_cast<float>(value)));
+    };
+    reading(QStringLiteral("Position"), FValues.Position);
+    reading(QStringLiteral("Speed"), FValues.Speed);
+    reading(QStringLiteral("Force"), FValues.Force);
+    FStateMembers[QStringLiteral("online")] = FUp ? "\"online\":true" : "\"online\":false";
+    FStateMembers[QStringLiteral("time")] = "\"time\":\"" + IsoTime(FValues.Time) + '"';
+}
+
 void TGripperMonitor::PublishState()
 {
     FStatePending = false;
-    QJsonObject object{{QStringLiteral("gripper"), FName}, {QStringLiteral("online"), FUp},
-        {QStringLiteral("time"), IsoTime(FValues.Time)}};
-    std::vector<TCliField> fields = SystemStateFields(FValues.Flags);
-    for (TCliField& field : GraspingStateFields(static_cast<uint8_t>(FValues.Grasping)))
-        fields.push_back(std::move(field));
-    fields.push_back(ReadingField(QStringLiteral("Position"), static_cast<float>(FValues.Position), "mm"));
-    fields.push_back(ReadingField(QStringLiteral("Speed"), static_cast<float>(FValues.Speed), "mm/s"));
-    fields.push_back(ReadingField(QStringLiteral("Force"), static_cast<float>(FValues.Force), "N"));
-    AddCliFields(object, fields);
-    const QByteArray json = CompactJson(object).toUtf8();
+    UpdateStateMembers();
+    QByteArray json;
+    json.reserve(FLastState.size() + 16);
+    json += '{';
+    for (const auto& [key, member] : FStateMembers) {
+        if (json.size() > 1)
+            json += ',';
+        json += member;
+    }
+    json += '}';
     if (json == FLastState)
         return;
     FLastState = json;

@@ -19,6 +19,8 @@
 
 #include <deque>
 #include <functional>
+#include <map>
+#include <optional>
 
 class TGripperMonitor : public QObject {
 public:
@@ -61,6 +63,9 @@ private:
     void ObserveHeldWidth();
     void StateChanged();
     void PublishState();
+    // Brings the state's JSON members up to the latest values.
+    void UpdateStateMembers();
+    void SetStateMembers(const std::vector<TCliField>& fields);
     void Emit(const QString& event, QJsonObject fields);
 
     const QString FName;
@@ -78,4 +83,16 @@ private:
     QElapsedTimer FClock;
     std::deque<qint64> FStatesSent; // when the last MaxStatesPerSecond went out, by FClock
     QByteArray FLastState;
+    // The state message as its JSON members by key, in the order QJsonObject
+    // writes them: a report changes few of them, so the message is joined
+    // from them rather than made anew.
+    std::map<QString, QByteArray> FStateMembers;
+    std::optional<std::pair<std::uint32_t, krm::GraspingState>> FMembersShown; // flags and grasping state in the members
+    // The series every report or frame changes.
+    TMetrics::THandle FPositionSeries;
+    TMetrics::THandle FSpeedSeries;
+    TMetrics::THandle FForceSeries;
+    TMetrics::THandle FGraspingSeries;
+    TMetrics::THandle FSentSeries;
+    TMetrics::THandle FReceivedSeries;
 };

@@ -110,6 +110,34 @@ void TMetrics::Observe(const std::string& name, const TMetricLabels& labels, dou
     ++series.Count;
 }
 
+TMetrics::THandle TMetrics::Gauge(const std::string& name, const TMetricLabels& labels)
+{
+    std::lock_guard lock(FMutex);
+    THandle handle;
+    handle.FSeries = &Series(name, labels, TType::Gauge);
+    return handle;
+}
+
+TMetrics::THandle TMetrics::Counter(const std::string& name, const TMetricLabels& labels)
+{
+    std::lock_guard lock(FMutex);
+    THandle handle;
+    handle.FSeries = &Series(name, labels, TType::Counter);
+    return handle;
+}
+
+void TMetrics::Set(THandle series, double value)
+{
+    std::lock_guard lock(FMutex);
+    series.FSeries->Value = value;
+}
+
+void TMetrics::Add(THandle series, double amount)
+{
+    std::lock_guard lock(FMutex);
+    series.FSeries->Value += amount;
+}
+
 double TMetrics::Value(const std::string& name, const TMetricLabels& labels) const
 {
     std::lock_guard lock(FMutex);

@@ -5,6 +5,8 @@
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QDateTime>
 #include <QProcess>
 #include <QThread>
 
@@ -145,6 +147,17 @@ TEST_F(GatewayEndToEnd, StateAndEventsArriveAndCommandsMoveTheFingers)
     EXPECT_TRUE(range.value(QStringLiteral("error")).toString().contains(QStringLiteral("POSITION 500 is outside")));
     EXPECT_EQ(Metric(R"(krm_position_meters{gripper="b"})"), position);
     EXPECT_TRUE(std::isnan(Metric(R"(krm_motions_total{gripper="b",command="goto",status="E_SUCCESS"})")));
+
+    // Every state is compact JSON exactly as Qt writes it, with the receive
+    // time in milliseconds.
+    for (const TMessage& m : FProbe->Messages()) {
+        if (!m.Topic.endsWith(QLatin1String("/state")))
+            continue;
+        EXPECT_EQ(QJsonDocument::fromJson(m.Payload).toJson(QJsonDocument::Compact), m.Payload);
+        const QString time = m.Json().value(QStringLiteral("time")).toString();
+        EXPECT_TRUE(QDateTime::fromString(time, Qt::ISODateWithMs).isValid()) << time.toStdString();
+        EXPECT_TRUE(time.endsWith(u'Z')) << time.toStdString();
+    }
 }
 
 TEST_F(GatewayEndToEnd, StopGoesOutWhileAMotionIsWaitedFor)
