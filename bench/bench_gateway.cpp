@@ -167,8 +167,27 @@ int main(int argc, char** argv)
 
     const size_t scrapeBytes = static_cast<size_t>(gateway.Scrape().size());
     gateway.Stop();
-    // The baseline: libkrm sessions alone, the fingers moving back.
-    double libraryCpu = 0;
+    // The baseline: libkrm sessions alone, first idle, then with the fingers
+    // moving back, with a report handler, then with a packet observer too
+    // (as the gateway has them).
+    const auto shareOver = [](int ms) {
+        const QString self = QString::number(QCoreApplication::applicationPid());
+        const double before = CpuSeconds(self);
+        const std::map<QString, double> threadsBefore = ThreadCpuSeconds(self);
+        QElapsedTimer clock;
+        clock.start();
+        QThread::msleep(static_cast<unsigned long>(ms));
+        const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        std::map<QString, double> threads = ThreadCpuSeconds(self);
+        for (auto& [name, cpuSeconds] : threads) {
+            const auto earlier = threadsBefore.find(name);
+            cpuSeconds = (cpuSeconds - (earlier == threadsBefore.end() ? 0 : earlier->second)) / elapsed;
+        }
+        return std::pair{(CpuSeconds(self) - before) / elapsed, threads};
+    };
+    double libraryIdle = 0;
+    double libraryReports = 0;
+    std::pair<double, std::map<QString, double>> libraryPackets;
     {
         std::vector<krm::Gripper> sessions;
         std::vector<krm::Motion> motions;
@@ -176,21 +195,26 @@ int main(int argc, char** argv)
             sessions.push_back(krm::Gripper::open("tcp:127.0.0.1:" + std::to_string(sim->TcpPort())));
             sessions.back().on_report([](const krm::Report&) {});
         }
+        QThread::msleep(200);
+        libraryIdle = shareOver(MeasureMs / 4).first;
         for (size_t i = 0; i < sessions.size(); ++i)
             motions.push_back(sessions[i].start_move(i % 2 ? 110 : 0, 5));
         QThread::msleep(500);
-        const double before = CpuSeconds(QStringLiteral("self"));
-        QElapsedTimer clock;
-        clock.start();
-        QThread::msleep(static_cast<unsigned long>(MeasureMs / 2));
-        libraryCpu = (CpuSeconds(QStringLiteral("self")) - before) / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
+        libraryReports = shareOver(MeasureMs / 4).first;
+        for (krm::Gripper& session : sessions)
+            session.on_packet([](const krm::Packet&) {});
+        libraryPackets = shareOver(MeasureMs / 4);
     }
 
     std::printf("krm-gateway, %d gripper(s) reporting every 50 ms, %.1f s measured\n", Grippers, seconds);
     std::printf("  CPU share of one core:         %.1f %% (goal < 10 %%)\n", cpu * 100);
-    std::printf("  baseline libkrm sessions only: %.1f %% (the gateway's own share: %.1f %%)\n", libraryCpu * 100,
-        (cpu - libraryCpu) * 100);
     for (const auto& [name, share] : threads)
+        std::printf("    threads \"%s\": %.1f %%\n", qPrintable(name), share * 100);
+    std::printf("  baseline libkrm sessions only, idle:            %.1f %%\n", libraryIdle * 100);
+    std::printf("  baseline libkrm sessions only, reports:         %.1f %%\n", libraryReports * 100);
+    std::printf("  baseline libkrm sessions only, reports+packets: %.1f %% (the gateway's own share: %.1f %%)\n",
+        libraryPackets.first * 100, (cpu - libraryPackets.first) * 100);
+    for (const auto& [name, share] : libraryPackets.second)
         std::printf("    threads \"%s\": %.1f %%\n", qPrintable(name), share * 100);
     std::printf("  state messages:                %zu (%.0f/s; busiest gripper %.1f/s, at most 20/s)\n", latencies.size(),
         static_cast<double>(latencies.size()) / seconds, busiest / seconds);

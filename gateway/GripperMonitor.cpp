@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -54,7 +55,14 @@ std::vector<double> Steps(double step, double last)
 
 // The gripper's values are single precision: seven significant digits of
 // them are what it said (40.4, not 40.400001525878906).
-double Single(double value) { return QString::number(value, 'g', 7).toDouble(); }
+double Single(double value)
+{
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7);
+    double single = value;
+    std::from_chars(text, written.ptr, single);
+    return single;
+}
 
 // Prometheus's base unit is the meter; the gripper speaks mm.
 double Meters(double millimeters) { return Single(millimeters) / 1000.0; }
