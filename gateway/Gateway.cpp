@@ -86,7 +86,7 @@ bool TGateway::Start(QString& error)
 
 void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
 {
-    TGripperMonitor* monitor = new TGripperMonitor(gripper.Name, FMetrics, this);
+    TGripperMonitor* monitor = new TGripperMonitor(gripper.Name, gripper.ReportPeriodMs, FMetrics, this);
     unit.Monitor = monitor;
     unit.Link = std::make_unique<TGripperLink>(gripper.Connection.toStdString(), gripper.ReportPeriodMs);
     TGripperLink* link = unit.Link.get();

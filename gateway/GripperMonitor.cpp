@@ -124,9 +124,10 @@ void TGripperMonitor::DeclareMetrics(TMetrics& metrics)
     metrics.Declare("krm_mqtt_events_dropped_total", T::Counter, "Events dropped while the broker was away and the queue was full.");
 }
 
-TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject* parent)
+TGripperMonitor::TGripperMonitor(const QString& name, int reportPeriodMs, TMetrics& metrics, QObject* parent)
     : QObject(parent)
     , FName(name)
+    , FReportPeriodMs(reportPeriodMs)
     , FLabel(name.toStdString())
     , FMetrics(metrics)
 {
@@ -307,17 +308,31 @@ void TGripperMonitor::Packet(const TPacketSeen& packet)
 
 void TGripperMonitor::EventDropped() { FMetrics.Add("krm_mqtt_events_dropped_total", Labels()); }
 
+qint64 TGripperMonitor::UntilRoom() const
+{
+    return FStatesSent.size() >= MaxStatesPerSecond ? std::max<qint64>(0, FStatesSent.front() + 1000 - FClock.elapsed()) : 0;
+}
+
 void TGripperMonitor::StateChanged()
 {
-    if (FStatePending)
-        return;
-    FStatePending = true;
     // A sliding window of one second rather than a fixed spacing: reports
     // that come exactly as often as allowed would otherwise fall ever
-    // further behind.
-    const qint64 wait = FStatesSent.size() >= MaxStatesPerSecond ? FStatesSent.front() + 1000 - FClock.elapsed() : 0;
-    if (wait > 0) {
-        FStateTimer.start(static_cast<int>(wait));
+    // further behind. A state that finds the window full is not sent when
+    // the window has room, but replaced by the first report after that, or
+    // sent one report period later when none comes: sent at once, it would
+    // hold its place in every later second (the window remembers it), and
+    // gripper reports, which keep to their period, would wait for it each
+    // time.
+    if (FStatePending) {
+        if (FStateTimer.isActive() && UntilRoom() == 0) {
+            FStateTimer.stop();
+            QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
+        }
+        return;
+    }
+    FStatePending = true;
+    if (const qint64 wait = UntilRoom(); wait > 0) {
+        FStateTimer.start(static_cast<int>(wait) + FReportPeriodMs);
         return;
     }
     // Reports of one burst that are already queued come first, and go out

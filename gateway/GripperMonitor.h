@@ -24,7 +24,8 @@
 
 class TGripperMonitor : public QObject {
 public:
-    TGripperMonitor(const QString& name, TMetrics& metrics, QObject* parent = nullptr);
+    // `reportPeriodMs`: how often the gripper was asked to report.
+    TGripperMonitor(const QString& name, int reportPeriodMs, TMetrics& metrics, QObject* parent = nullptr);
 
     // Declares the families every gripper's series belong to.
     static void DeclareMetrics(TMetrics& metrics);
@@ -62,6 +63,9 @@ private:
     void GraspingChanged(krm::GraspingState now, double position);
     void ObserveHeldWidth();
     void StateChanged();
+    // Until the window of the last MaxStatesPerSecond states has room for
+    // another, in ms.
+    qint64 UntilRoom() const;
     void PublishState();
     // Brings the state's JSON members up to the latest values.
     void UpdateStateMembers();
@@ -69,6 +73,7 @@ private:
     void Emit(const QString& event, QJsonObject fields);
 
     const QString FName;
+    const int FReportPeriodMs;
     const std::string FLabel;
     TMetrics& FMetrics;
     bool FUp = false;

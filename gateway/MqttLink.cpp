@@ -53,6 +53,10 @@ bool TMqttLink::Start(QString& error)
         return false;
     }
     mosquitto_int_option(FClient, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A state goes out as soon as it is made: without this, a message that
+    // follows the last one within the broker's delayed acknowledgement
+    // (40 ms) waited for it.
+    mosquitto_int_option(FClient, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_v5_callback_set(FClient, &TMqttLink::ConnectCallback);
     mosquitto_disconnect_v5_callback_set(FClient, &TMqttLink::DisconnectCallback);
     mosquitto_message_v5_callback_set(FClient, &TMqttLink::MessageCallback);

@@ -160,6 +160,28 @@ TEST_F(GatewayEndToEnd, StateAndEventsArriveAndCommandsMoveTheFingers)
     }
 }
 
+TEST_F(GatewayEndToEnd, StatesAreLimitedPerSecondAndTheLastOneGetsOut)
+{
+    StartGateway();
+    // a reports every 20 ms: 50 a second while its fingers move.
+    const size_t before = FProbe->Count();
+    const QJsonObject moved = Command(QStringLiteral("a"), R"({"command": "goto", "position": 100, "speed": 25})");
+    ASSERT_EQ(moved.value(QStringLiteral("status")).toString(), QStringLiteral("E_SUCCESS"));
+    const TMessage last = FProbe->WaitFor(
+        [](const TMessage& m) { return m.Topic == QLatin1String("krm/a/state") && m.Json().value(QStringLiteral("Position")).toDouble() == 100; },
+        WaitMs, before);
+    ASSERT_FALSE(last.Topic.isEmpty());
+    std::vector<qint64> times;
+    for (const TMessage& m : FProbe->Messages(before))
+        if (m.Topic == QLatin1String("krm/a/state"))
+            times.push_back(m.ReceivedUs);
+    // About two seconds of motion; a little is allowed for the broker's
+    // delivery, which may bring two messages closer than they were sent.
+    EXPECT_GT(times.size(), 30U);
+    for (size_t i = 20; i < times.size(); ++i)
+        EXPECT_GE(times[i] - times[i - 20], 950000) << i;
+}
+
 TEST_F(GatewayEndToEnd, StopGoesOutWhileAMotionIsWaitedFor)
 {
     StartGateway();
