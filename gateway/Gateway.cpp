@@ -97,7 +97,7 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     link->OnRetry = [monitor](const std::string& cause) {
         OnMonitor(monitor, [monitor, cause] { monitor->ConnectFailed(QString::fromStdString(cause)); });
     };
-    link->OnReport = [monitor](const krm::Report& report) { OnMonitor(monitor, [monitor, report] { monitor->Report(report); }); };
+    link->OnReport = [monitor](const krm::Report& report) { monitor->QueueReport(report); };
     link->OnMotion = [monitor](const TMotionEnd& motion) { OnMonitor(monitor, [monitor, motion] { monitor->MotionEnded(motion); }); };
     link->OnPacket = [monitor](const TPacketSeen& packet) { monitor->Packet(packet); };
     if (!FSettings.Mqtt.Enabled)

@@ -84,10 +84,12 @@ QByteArray IsoTime(krm::Clock::time_point time)
 // One member of a JSON object as QJsonDocument writes it compactly:
 // "key":value. Numbers, which change with every report, are written
 // directly, in the same shortest form.
+QByteArray JsonNumber(double value) { return QByteArray::number(value, 'g', QLocale::FloatingPointShortest); }
+
 QByteArray Member(const QString& key, const QJsonValue& value)
 {
     if (value.isDouble())
-        return '"' + key.toUtf8() + "\":" + QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+        return '"' + key.toUtf8() + "\":" + JsonNumber(value.toDouble());
     const QByteArray object = QJsonDocument(QJsonObject{{key, value}}).toJson(QJsonDocument::Compact);
     return object.mid(1, object.size() - 2);
 }
@@ -132,6 +134,11 @@ TGripperMonitor::TGripperMonitor(const QString& name, int reportPeriodMs, TMetri
     , FMetrics(metrics)
 {
     FStateMembers[QStringLiteral("gripper")] = Member(QStringLiteral("gripper"), FName);
+    FPositionMember = StateSlot(QStringLiteral("Position"));
+    FSpeedMember = StateSlot(QStringLiteral("Speed"));
+    FForceMember = StateSlot(QStringLiteral("Force"));
+    FOnlineMember = StateSlot(QStringLiteral("online"));
+    FTimeMember = StateSlot(QStringLiteral("time"));
     FClock.start();
     FStateTimer.setSingleShot(true);
     FStateTimer.setTimerType(Qt::PreciseTimer);
@@ -213,6 +220,32 @@ void TGripperMonitor::Report(const krm::Report& report)
         FHoldTimer.stop();
         ObserveHeldWidth();
     }
+}
+
+void TGripperMonitor::QueueReport(const krm::Report& report)
+{
+    {
+        std::lock_guard lock(FInboxMutex);
+        FInbox.push_back(report);
+        if (FInbox.size() > 1)
+            return;
+    }
+    QMetaObject::invokeMethod(this, [this] { TakeReports(); }, Qt::QueuedConnection);
+}
+
+void TGripperMonitor::TakeReports()
+{
+    std::vector<krm::Report> reports;
+    {
+        std::lock_guard lock(FInboxMutex);
+        reports.swap(FInbox);
+    }
+    FTaking = true;
+    for (const krm::Report& report : reports)
+        Report(report);
+    FTaking = false;
+    if (FStatePending && !FStateTimer.isActive())
+        PublishState();
 }
 
 void TGripperMonitor::ObserveHeldWidth()
@@ -326,7 +359,7 @@ void TGripperMonitor::StateChanged()
     if (FStatePending) {
         if (FStateTimer.isActive() && UntilRoom() == 0) {
             FStateTimer.stop();
-            QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
+            PublishSoon();
         }
         return;
     }
@@ -335,9 +368,15 @@ void TGripperMonitor::StateChanged()
         FStateTimer.start(static_cast<int>(wait) + FReportPeriodMs);
         return;
     }
+    PublishSoon();
+}
+
+void TGripperMonitor::PublishSoon()
+{
     // Reports of one burst that are already queued come first, and go out
     // in the same message.
-    QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
+    if (!FTaking)
+        QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
 }
 
 void TGripperMonitor::SetStateMembers(const std::vector<TCliField>& fields)
@@ -355,14 +394,24 @@ void TGripperMonitor::UpdateStateMembers()
         FMembersShown = shown;
     }
     // The readings as krm-cli gives them: single precision, shortest form.
-    const auto reading = [this](const QString& key, double value) {
-        FStateMembers[key] = Member(key, Single(static_cast<float>(value)));
-    };
-    reading(QStringLiteral("Position"), FValues.Position);
-    reading(QStringLiteral("Speed"), FValues.Speed);
-    reading(QStringLiteral("Force"), FValues.Force);
-    FStateMembers[QStringLiteral("online")] = FUp ? "\"online\":true" : "\"online\":false";
-    FStateMembers[QStringLiteral("time")] = "\"time\":\"" + IsoTime(FValues.Time) + '"';
+    FPositionMember.Set(JsonNumber(Single(static_cast<float>(FValues.Position))));
+    FSpeedMember.Set(JsonNumber(Single(static_cast<float>(FValues.Speed))));
+    FForceMember.Set(JsonNumber(Single(static_cast<float>(FValues.Force))));
+    FOnlineMember.Set(FUp ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
+    FTimeMember.Set('"' + IsoTime(FValues.Time) + '"');
+}
+
+TGripperMonitor::TStateSlot TGripperMonitor::StateSlot(const QString& key)
+{
+    QByteArray& member = FStateMembers[key];
+    member = '"' + key.toUtf8() + "\":";
+    return {&member, member.size()};
+}
+
+void TGripperMonitor::TStateSlot::Set(const QByteArray& value) const
+{
+    Member->truncate(KeyLength);
+    Member->append(value);
 }
 
 void TGripperMonitor::PublishState()

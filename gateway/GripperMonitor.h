@@ -20,6 +20,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 
 class TGripperMonitor : public QObject {
@@ -34,7 +35,9 @@ public:
     void LinkDown(const QString& cause);
     // A connect failed; told on standard error once until the link is up.
     void ConnectFailed(const QString& cause);
-    void Report(const krm::Report& report);
+    // Hands a report over from any thread: the monitor's thread takes the
+    // ones queued by then together, and sends the state after them.
+    void QueueReport(const krm::Report& report);
     void MotionEnded(const TMotionEnd& motion);
     // Counts a frame; may be called on any thread.
     void Packet(const TPacketSeen& packet);
@@ -57,12 +60,16 @@ private:
         krm::Clock::time_point Time{};
     };
 
+    void Report(const krm::Report& report);
     TMetricLabels Labels(std::initializer_list<std::pair<std::string, std::string>> more = {}) const;
     void Apply(const TValues& values, bool edges);
     void FlagEdges(std::uint32_t before, std::uint32_t now);
     void GraspingChanged(krm::GraspingState now, double position);
     void ObserveHeldWidth();
     void StateChanged();
+    // Sends the state once the reports under way have been taken.
+    void PublishSoon();
+    void TakeReports();
     // Until the window of the last MaxStatesPerSecond states has room for
     // another, in ms.
     qint64 UntilRoom() const;
@@ -82,6 +89,9 @@ private:
     TValues FValues;
     QTimer FStateTimer;
     bool FStatePending = false;
+    std::mutex FInboxMutex;
+    std::vector<krm::Report> FInbox;
+    bool FTaking = false;
     // A grasp that holds is reported before the fingers' last position: its
     // width is taken from the next position report, or after HoldSettleMs.
     QTimer FHoldTimer;
@@ -93,6 +103,19 @@ private:
     // from them rather than made anew.
     std::map<QString, QByteArray> FStateMembers;
     std::optional<std::pair<std::uint32_t, krm::GraspingState>> FMembersShown; // flags and grasping state in the members
+    // A member whose value every report changes: its key stays, its value
+    // is written anew.
+    struct TStateSlot {
+        QByteArray* Member = nullptr;
+        qsizetype KeyLength = 0;
+        void Set(const QByteArray& value) const;
+    };
+    TStateSlot StateSlot(const QString& key);
+    TStateSlot FPositionMember;
+    TStateSlot FSpeedMember;
+    TStateSlot FForceMember;
+    TStateSlot FOnlineMember;
+    TStateSlot FTimeMember;
     // The series every report or frame changes.
     TMetrics::THandle FPositionSeries;
     TMetrics::THandle FSpeedSeries;

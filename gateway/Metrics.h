@@ -45,7 +45,6 @@ public:
 private:
     struct TSeries {
         bool Made = false;
-        TMetricLabels Labels;
         double Value = 0;
         std::vector<unsigned long long> Buckets; // histogram: counts per bound, not yet cumulative
         double Sum = 0;

@@ -23,6 +23,9 @@ TMqttLink::TMqttLink(const TMqttSettings& settings, const QString& gripper, QObj
     : QObject(parent)
     , FSettings(settings)
     , FBase((settings.Prefix + u'/' + gripper + u'/').toStdString())
+    , FStatusTopic(FBase + "status")
+    , FStateTopic(FBase + "state")
+    , FEventTopic(FBase + "event")
 {
     // Every gripper is a client of its own; the name tells them apart.
     const std::string id = (settings.ClientId + u'-' + gripper).toStdString();
@@ -60,8 +63,7 @@ bool TMqttLink::Start(QString& error)
     mosquitto_connect_v5_callback_set(FClient, &TMqttLink::ConnectCallback);
     mosquitto_disconnect_v5_callback_set(FClient, &TMqttLink::DisconnectCallback);
     mosquitto_message_v5_callback_set(FClient, &TMqttLink::MessageCallback);
-    const std::string status = FBase + "status";
-    int rc = mosquitto_will_set_v5(FClient, status.c_str(), 7, "offline", Qos, true, nullptr);
+    int rc = mosquitto_will_set_v5(FClient, FStatusTopic.c_str(), 7, "offline", Qos, true, nullptr);
     if (rc == MOSQ_ERR_SUCCESS && !FSettings.Username.isEmpty())
         rc = mosquitto_username_pw_set(FClient, FSettings.Username.toUtf8().constData(),
             FSettings.Password.isEmpty() ? nullptr : FSettings.Password.toUtf8().constData());
@@ -156,19 +158,19 @@ void TMqttLink::SetStatus(bool online)
 {
     FStatus = online ? "online" : "offline";
     if (FConnected)
-        Send(FBase + "status", FStatus, true, Qos);
+        Send(FStatusTopic, FStatus, true, Qos);
 }
 
 void TMqttLink::SetState(const QByteArray& json)
 {
     FState = json;
     if (FConnected)
-        Send(FBase + "state", FState, true, StateQos);
+        Send(FStateTopic, FState, true, StateQos);
 }
 
 void TMqttLink::Event(const QByteArray& json)
 {
-    if (FConnected && FEvents.empty() && Send(FBase + "event", json, false, Qos))
+    if (FConnected && FEvents.empty() && Send(FEventTopic, json, false, Qos))
         return;
     const bool dropped = FEvents.size() >= MaxQueuedEvents;
     if (dropped)
@@ -188,10 +190,10 @@ void TMqttLink::ConnectCallback(mosquitto* client, void* self, int code, int, co
     link->FConnected = true;
     link->FPause = FirstPause;
     // A broker that restarted without its retained messages gets them again.
-    link->Send(link->FBase + "status", link->FStatus, true, Qos);
+    link->Send(link->FStatusTopic, link->FStatus, true, Qos);
     if (!link->FState.isEmpty())
-        link->Send(link->FBase + "state", link->FState, true, StateQos);
-    while (!link->FEvents.empty() && link->Send(link->FBase + "event", link->FEvents.front(), false, Qos))
+        link->Send(link->FStateTopic, link->FState, true, StateQos);
+    while (!link->FEvents.empty() && link->Send(link->FEventTopic, link->FEvents.front(), false, Qos))
         link->FEvents.pop_front();
 }
 

@@ -76,6 +76,9 @@ private:
 
     const TMqttSettings FSettings;
     const std::string FBase; // PREFIX/NAME/
+    const std::string FStatusTopic;
+    const std::string FStateTopic;
+    const std::string FEventTopic;
     mosquitto* FClient = nullptr;
     bool FConnected = false;
     QSocketNotifier* FRead = nullptr;
