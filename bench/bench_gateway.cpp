@@ -197,8 +197,8 @@ int main(int argc, char** argv)
         }
         return std::pair{(CpuSeconds(self) - before) / elapsed, threads};
     };
-    double libraryIdle = 0;
-    double libraryReports = 0;
+    std::pair<double, std::map<QString, double>> libraryIdle;
+    std::pair<double, std::map<QString, double>> libraryReports;
     std::pair<double, std::map<QString, double>> libraryPackets;
     {
         std::vector<krm::Gripper> sessions;
@@ -208,11 +208,11 @@ int main(int argc, char** argv)
             sessions.back().on_report([](const krm::Report&) {});
         }
         QThread::msleep(200);
-        libraryIdle = shareOver(MeasureMs / 4).first;
+        libraryIdle = shareOver(MeasureMs / 4);
         for (size_t i = 0; i < sessions.size(); ++i)
             motions.push_back(sessions[i].start_move(i % 2 ? 110 : 0, 5));
         QThread::msleep(500);
-        libraryReports = shareOver(MeasureMs / 4).first;
+        libraryReports = shareOver(MeasureMs / 4);
         for (krm::Gripper& session : sessions)
             session.on_packet([](const krm::Packet&) {});
         libraryPackets = shareOver(MeasureMs / 4);
@@ -222,12 +222,19 @@ int main(int argc, char** argv)
     std::printf("  CPU share of one core:         %.1f %% (goal < 10 %%)\n", cpu * 100);
     for (const auto& [name, share] : threads)
         std::printf("    threads \"%s\": %.1f %%\n", qPrintable(name), share * 100);
-    std::printf("  baseline libkrm sessions only, idle:            %.1f %%\n", libraryIdle * 100);
-    std::printf("  baseline libkrm sessions only, reports:         %.1f %%\n", libraryReports * 100);
-    std::printf("  baseline libkrm sessions only, reports+packets: %.1f %% (the gateway's own share: %.1f %%)\n",
-        libraryPackets.first * 100, (cpu - libraryPackets.first) * 100);
-    for (const auto& [name, share] : libraryPackets.second)
-        std::printf("    threads \"%s\": %.1f %%\n", qPrintable(name), share * 100);
+    // The bench's own threads other than the library's are idle then; the
+    // library's unnamed threads (ticker, report and packet delivery) carry
+    // the bench's name.
+    const auto baseline = [&](const char* what, const std::pair<double, std::map<QString, double>>& share) {
+        std::printf("  baseline libkrm sessions only, %-16s %.1f %% (", what, share.first * 100);
+        for (const auto& [name, thread] : share.second)
+            std::printf(" \"%s\" %.1f %%", qPrintable(name), thread * 100);
+        std::printf(" )\n");
+    };
+    baseline("idle:", libraryIdle);
+    baseline("reports:", libraryReports);
+    baseline("reports+packets:", libraryPackets);
+    std::printf("  the gateway's own share:       %.1f %%\n", (cpu - libraryPackets.first) * 100);
     std::printf("  state messages:                %zu (%.0f/s; busiest gripper %.1f/s, at most 20/s)\n", latencies.size(),
         static_cast<double>(latencies.size()) / seconds, busiest / seconds);
     std::printf("  report -> subscriber latency:  median %.1f ms, p90 %.1f ms, p99 %.1f ms (goal p99 < 20 ms)\n",

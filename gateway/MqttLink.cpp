@@ -1,5 +1,6 @@
 #include "MqttLink.h"
 
+#include <QHostInfo>
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
@@ -88,8 +89,14 @@ bool TMqttLink::Start(QString& error)
 
 void TMqttLink::Connect()
 {
-    mosquitto_reconnect_async(FClient);
-    Watch();
+    // libmosquitto looks the broker's name up itself, blocking the event
+    // loop while it does; it is asked only once a lookup that does not
+    // block found the name, so an unreachable name server holds up nothing.
+    QHostInfo::lookupHost(FSettings.Host, this, [this](const QHostInfo& found) {
+        if (found.error() == QHostInfo::NoError)
+            mosquitto_reconnect_async(FClient);
+        Watch();
+    });
 }
 
 void TMqttLink::Watch()
