@@ -175,11 +175,12 @@ TEST_F(GatewayEndToEnd, StatesAreLimitedPerSecondAndTheLastOneGetsOut)
     for (const TMessage& m : FProbe->Messages(before))
         if (m.Topic == QLatin1String("krm/a/state"))
             times.push_back(m.ReceivedUs);
-    // About two seconds of motion; a little is allowed for the broker's
-    // delivery, which may bring two messages closer than they were sent.
+    // About two seconds of motion. Unlimited, 21 messages would span 400 ms;
+    // the rest is allowed for the broker's delivery on a busy machine, which
+    // may bring two messages closer than they were sent.
     EXPECT_GT(times.size(), 30U);
     for (size_t i = 20; i < times.size(); ++i)
-        EXPECT_GE(times[i] - times[i - 20], 950000) << i;
+        EXPECT_GE(times[i] - times[i - 20], 700000) << i;
 }
 
 TEST_F(GatewayEndToEnd, StopGoesOutWhileAMotionIsWaitedFor)
