@@ -81,11 +81,13 @@ QByteArray IsoTime(krm::Clock::time_point time)
     return QByteArray(text, length);
 }
 
-// One member of a JSON object as QJsonDocument writes it compactly:
-// "key":value. Numbers, which change with every report, are written
-// directly, in the same shortest form.
+// A number as QJsonDocument writes it: the shortest form that reads back
+// the same.
 QByteArray JsonNumber(double value) { return QByteArray::number(value, 'g', QLocale::FloatingPointShortest); }
 
+// One member of a JSON object as QJsonDocument writes it compactly:
+// "key":value; numbers, which change with every report, without making a
+// document.
 QByteArray Member(const QString& key, const QJsonValue& value)
 {
     if (value.isDouble())

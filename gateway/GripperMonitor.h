@@ -3,9 +3,8 @@
 // published state: the link going up and down, every report (state flags
 // with their edges, grasping state with each grasp's outcome, readings) and
 // every motion the gateway ran, and the frames on the link. Lives on the
-// main thread, but for Packet; the state goes out
-// at most MaxStatesPerSecond times in any second, and its latest value
-// always does.
+// main thread, but for QueueReport and Packet; the state goes out at most
+// MaxStatesPerSecond times in any second, and its latest value always does.
 #include "GripperLink.h"
 #include "Metrics.h"
 
