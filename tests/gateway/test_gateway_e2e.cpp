@@ -32,17 +32,26 @@ protected:
 
     void StartGateway(bool readOnly = false)
     {
-        const QString config = QStringLiteral(
-            "; two cells\n[gripper a]\nconnection = tcp:127.0.0.1:%1\nreport_period_ms = 20\n\n"
-            "[gripper b]\nconnection=tcp:127.0.0.1:%2\n\n[mqtt]\nurl=%3\nclient_id=test\nread_only=%4\n\n[metrics]\nlisten=127.0.0.1:0\n")
-                                   .arg(FSimA.TcpPort())
-                                   .arg(FSimB.TcpPort())
-                                   .arg(FBroker.Url(), readOnly ? QStringLiteral("true") : QStringLiteral("false"));
-        ASSERT_TRUE(FGateway.Start(config)) << FGateway.Errors().toStdString();
+        ASSERT_TRUE(FGateway.Start(Config(readOnly))) << FGateway.Errors().toStdString();
+        ConnectProbe();
+    }
+
+    void ConnectProbe()
+    {
         FProbe = std::make_unique<TProbe>(FBroker.Port(), QStringList{QStringLiteral("krm/#"), QStringLiteral("reply/#")});
         ASSERT_TRUE(FProbe->WaitConnected(WaitMs));
         for (const char* name : {"a", "b"})
             ASSERT_FALSE(WaitForStatus(name, "online").Topic.isEmpty()) << name;
+    }
+
+    QString Config(bool readOnly) const
+    {
+        return QStringLiteral(
+            "; two cells\n[gripper a]\nconnection = tcp:127.0.0.1:%1\nreport_period_ms = 20\n\n"
+            "[gripper b]\nconnection=tcp:127.0.0.1:%2\n\n[mqtt]\nurl=%3\nclient_id=test\nread_only=%4\n\n[metrics]\nlisten=127.0.0.1:0\n")
+            .arg(FSimA.TcpPort())
+            .arg(FSimB.TcpPort())
+            .arg(FBroker.Url(), readOnly ? QStringLiteral("true") : QStringLiteral("false"));
     }
 
     TMessage WaitForStatus(const QString& gripper, const QByteArray& status, size_t from = 0, int timeoutMs = WaitMs)
@@ -330,6 +339,18 @@ TEST_F(GatewayEndToEnd, FramesAnswerTimesAndLineFaultsAreCounted)
     // a's line is clean.
     EXPECT_EQ(Metric(QStringLiteral(R"(krm_frame_errors_total{gripper="a",fault="checksum"})")), 0);
     EXPECT_EQ(Metric(QStringLiteral(R"(krm_frame_errors_total{gripper="a",fault="stray_bytes"})")), 0);
+}
+
+TEST_F(GatewayEndToEnd, ABrokerThatComesLaterIsConnectedTo)
+{
+    // The gateway starts while nothing listens on the broker's port, and
+    // its grippers come up without it.
+    FBroker.Stop();
+    ASSERT_TRUE(FGateway.Start(Config(false))) << FGateway.Errors().toStdString();
+    ASSERT_EQ(WaitForMetric(QStringLiteral(R"(krm_link_up{gripper="a"})"), 1), 1);
+    ASSERT_TRUE(FBroker.Start());
+    ConnectProbe();
+    EXPECT_EQ(Command(QStringLiteral("b"), R"({"command": "state"})").value(QStringLiteral("status")).toString(), QStringLiteral("E_SUCCESS"));
 }
 
 TEST_F(GatewayEndToEnd, PromtoolAcceptsTheMetrics)
