@@ -15,19 +15,24 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonObject>
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int MeasureMs = 8000;
+constexpr int EchoMs = 10;
 
 // User and system CPU time of a process so far, in seconds.
 double CpuSeconds(const QString& pid)
@@ -39,6 +44,23 @@ double CpuSeconds(const QString& pid)
     // The fields after the command name, which is in parentheses.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of a process's threads so far, by thread name ("main" for the
+// main thread); from the
+// scheduler's nanosecond count, since clock ticks per thread round hundreds
+// of short-running threads down to nothing.
+std::map<QString, double> ThreadCpuSeconds(const QString& pid)
+{
+    std::map<QString, double> byName;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (name.open(QIODevice::ReadOnly) && schedstat.open(QIODevice::ReadOnly))
+            byName[task == pid ? QStringLiteral("main") : QString::fromUtf8(name.readAll().trimmed())] += schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return byName;
 }
 
 double Percentile(std::vector<double> values, double p)
@@ -106,30 +128,45 @@ int main(int argc, char** argv)
 
     const size_t from = probe.Count();
     const double cpuBefore = CpuSeconds(QString::number(gateway.Pid()));
+    const std::map<QString, double> threadsBefore = ThreadCpuSeconds(QString::number(gateway.Pid()));
     QElapsedTimer wall;
     wall.start();
-    // Scrapes and the broker's own latency are taken during the load.
+    // The broker's own latency is taken during the load, from a message of
+    // the bench's every EchoMs that carries its send time; scrapes every
+    // 250 ms.
+    std::atomic_bool measuring{true};
+    std::thread echoes([&] {
+        while (measuring) {
+            const auto sent = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+            probe.Request(QStringLiteral("bench/echo"), QByteArray::number(sent), QStringLiteral("bench/none"), {});
+            std::this_thread::sleep_for(std::chrono::milliseconds(EchoMs));
+        }
+    });
     std::vector<double> scrapes;
     std::vector<double> notFound;
-    std::vector<double> brokerMs;
     while (wall.elapsed() < MeasureMs) {
-        const auto sent = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-        const QByteArray mark = QByteArray::number(sent);
-        const size_t before = probe.Count();
-        probe.Request(QStringLiteral("bench/echo"), mark, QStringLiteral("bench/none"), {});
-        const TMessage echo = probe.WaitFor([&](const TMessage& m) { return m.Topic == QLatin1String("bench/echo") && m.Payload == mark; }, 2000, before);
-        if (!echo.Topic.isEmpty())
-            brokerMs.push_back(static_cast<double>(echo.ReceivedUs - sent) / 1000.0);
         scrapes.push_back(RequestTimes(gateway.MetricsPort(), QStringLiteral("/metrics"), 1).front());
         notFound.push_back(RequestTimes(gateway.MetricsPort(), QStringLiteral("/none"), 1).front());
         QThread::msleep(250);
     }
+    measuring = false;
+    echoes.join();
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const double cpu = (CpuSeconds(QString::number(gateway.Pid())) - cpuBefore) / seconds;
+    std::map<QString, double> threads = ThreadCpuSeconds(QString::number(gateway.Pid()));
+    for (auto& [name, cpuSeconds] : threads) {
+        const auto before = threadsBefore.find(name);
+        cpuSeconds = (cpuSeconds - (before == threadsBefore.end() ? 0 : before->second)) / seconds;
+    }
 
     std::vector<double> latencies;
+    std::vector<double> brokerMs;
     std::vector<int> perGripper(Grippers, 0);
     for (const TMessage& m : probe.Messages(from)) {
+        if (m.Topic == QLatin1String("bench/echo")) {
+            brokerMs.push_back(static_cast<double>(m.ReceivedUs - m.Payload.toLongLong()) / 1000.0);
+            continue;
+        }
         if (!m.Topic.endsWith(QLatin1String("/state")))
             continue;
         const QDateTime time = QDateTime::fromString(m.Json().value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
@@ -142,8 +179,27 @@ int main(int argc, char** argv)
 
     const size_t scrapeBytes = static_cast<size_t>(gateway.Scrape().size());
     gateway.Stop();
-    // The baseline: libkrm sessions alone, the fingers moving back.
-    double libraryCpu = 0;
+    // The baseline: libkrm sessions alone, first idle, then with the fingers
+    // moving back, with a report handler, then with a packet observer too
+    // (as the gateway has them).
+    const auto shareOver = [](int ms) {
+        const QString self = QString::number(QCoreApplication::applicationPid());
+        const double before = CpuSeconds(self);
+        const std::map<QString, double> threadsBefore = ThreadCpuSeconds(self);
+        QElapsedTimer clock;
+        clock.start();
+        QThread::msleep(static_cast<unsigned long>(ms));
+        const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        std::map<QString, double> threads = ThreadCpuSeconds(self);
+        for (auto& [name, cpuSeconds] : threads) {
+            const auto earlier = threadsBefore.find(name);
+            cpuSeconds = (cpuSeconds - (earlier == threadsBefore.end() ? 0 : earlier->second)) / elapsed;
+        }
+        return std::pair{(CpuSeconds(self) - before) / elapsed, threads};
+    };
+    std::pair<double, std::map<QString, double>> libraryIdle;
+    std::pair<double, std::map<QString, double>> libraryReports;
+    std::pair<double, std::map<QString, double>> libraryPackets;
     {
         std::vector<krm::Gripper> sessions;
         std::vector<krm::Motion> motions;
@@ -151,25 +207,40 @@ int main(int argc, char** argv)
             sessions.push_back(krm::Gripper::open("tcp:127.0.0.1:" + std::to_string(sim->TcpPort())));
             sessions.back().on_report([](const krm::Report&) {}).release();
         }
+        QThread::msleep(200);
+        libraryIdle = shareOver(MeasureMs / 4);
         for (size_t i = 0; i < sessions.size(); ++i)
             motions.push_back(sessions[i].start_move(i % 2 ? 110 : 0, 5));
         QThread::msleep(500);
-        const double before = CpuSeconds(QStringLiteral("self"));
-        QElapsedTimer clock;
-        clock.start();
-        QThread::msleep(static_cast<unsigned long>(MeasureMs / 2));
-        libraryCpu = (CpuSeconds(QStringLiteral("self")) - before) / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
+        libraryReports = shareOver(MeasureMs / 4);
+        for (krm::Gripper& session : sessions)
+            session.on_packet([](const krm::Packet&) {});
+        libraryPackets = shareOver(MeasureMs / 4);
     }
 
     std::printf("krm-gateway, %d gripper(s) reporting every 50 ms, %.1f s measured\n", Grippers, seconds);
     std::printf("  CPU share of one core:         %.1f %% (goal < 10 %%)\n", cpu * 100);
-    std::printf("  baseline libkrm sessions only: %.1f %% (the gateway's own share: %.1f %%)\n", libraryCpu * 100,
-        (cpu - libraryCpu) * 100);
+    for (const auto& [name, share] : threads)
+        std::printf("    threads \"%s\": %.1f %%\n", qPrintable(name), share * 100);
+    // The bench's own threads other than the library's are idle then; the
+    // library's unnamed threads (ticker, report and packet delivery) carry
+    // the bench's name.
+    const auto baseline = [&](const char* what, const std::pair<double, std::map<QString, double>>& share) {
+        std::printf("  baseline libkrm sessions only, %-16s %.1f %% (", what, share.first * 100);
+        for (const auto& [name, thread] : share.second)
+            std::printf(" \"%s\" %.1f %%", qPrintable(name), thread * 100);
+        std::printf(" )\n");
+    };
+    baseline("idle:", libraryIdle);
+    baseline("reports:", libraryReports);
+    baseline("reports+packets:", libraryPackets);
+    std::printf("  the gateway's own share:       %.1f %%\n", (cpu - libraryPackets.first) * 100);
     std::printf("  state messages:                %zu (%.0f/s; busiest gripper %.1f/s, at most 20/s)\n", latencies.size(),
         static_cast<double>(latencies.size()) / seconds, busiest / seconds);
     std::printf("  report -> subscriber latency:  median %.1f ms, p90 %.1f ms, p99 %.1f ms (goal p99 < 20 ms)\n",
         Percentile(latencies, 0.5), Percentile(latencies, 0.9), Percentile(latencies, 0.99));
-    std::printf("  baseline broker only:          median %.1f ms, p99 %.1f ms\n", Percentile(brokerMs, 0.5), Percentile(brokerMs, 0.99));
+    std::printf("  baseline broker only:          median %.1f ms, p90 %.1f ms, p99 %.1f ms (%zu messages)\n", Percentile(brokerMs, 0.5),
+        Percentile(brokerMs, 0.9), Percentile(brokerMs, 0.99), brokerMs.size());
     std::printf("  scrape of /metrics:            median %.1f ms, max %.1f ms (goal < 50 ms), %zu bytes\n", Percentile(scrapes, 0.5),
         *std::max_element(scrapes.begin(), scrapes.end()), scrapeBytes);
     std::printf("  baseline 404 of the server:    median %.1f ms\n", Percentile(notFound, 0.5));

@@ -86,7 +86,7 @@ bool TGateway::Start(QString& error)
 
 void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
 {
-    TGripperMonitor* monitor = new TGripperMonitor(gripper.Name, FMetrics, this);
+    TGripperMonitor* monitor = new TGripperMonitor(gripper.Name, gripper.ReportPeriodMs, FMetrics, this);
     unit.Monitor = monitor;
     unit.Link = std::make_unique<TGripperLink>(gripper.Connection.toStdString(), gripper.ReportPeriodMs);
     TGripperLink* link = unit.Link.get();
@@ -97,8 +97,9 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     link->OnRetry = [monitor](const std::string& cause) {
         OnMonitor(monitor, [monitor, cause] { monitor->ConnectFailed(QString::fromStdString(cause)); });
     };
-    link->OnReport = [monitor](const krm::Report& report) { OnMonitor(monitor, [monitor, report] { monitor->Report(report); }); };
+    link->OnReport = [monitor](const krm::Report& report) { monitor->QueueReport(report); };
     link->OnMotion = [monitor](const TMotionEnd& motion) { OnMonitor(monitor, [monitor, motion] { monitor->MotionEnded(motion); }); };
+    link->OnPacket = [monitor](const TPacketSeen& packet) { monitor->Packet(packet); };
     if (!FSettings.Mqtt.Enabled)
         return;
     unit.Mqtt = std::make_unique<TMqttLink>(FSettings.Mqtt, gripper.Name);

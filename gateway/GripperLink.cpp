@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -84,9 +85,9 @@ void TGripperLink::Connect()
         std::shared_ptr<krm::Gripper> gripper;
         krm::State state;
         try {
-            gripper = std::make_shared<krm::Gripper>(
-                krm::Gripper::open(FConnection, std::nullopt, [this] { return FEnding.load(); }));
-            SwitchReports(*gripper);
+            gripper = std::make_shared<krm::Gripper>(krm::Gripper::open(FConnection, OpenOptions()));
+            SwitchOptionalReports(*gripper);
+            ObservePackets(*gripper);
             std::optional<TSystemLimits> limits;
             QString unknown;
             try {
@@ -144,22 +145,53 @@ void TGripperLink::Connect()
     }
 }
 
-void TGripperLink::SwitchReports(krm::Gripper& gripper)
+krm::Options TGripperLink::OpenOptions()
 {
-    // The library asks for changed values every 50 ms; another period is
-    // asked for here. Speed and force are reported by some grippers only.
-    if (FReportPeriodMs == 50)
-        return;
-    const std::vector<std::uint8_t> on{0x03, static_cast<uint8_t>(FReportPeriodMs & 0xFF),
-        static_cast<uint8_t>((FReportPeriodMs >> 8) & 0xFF)};
-    for (const uint8_t cmd : {CMD_GET_SYSTEM_STATE, CMD_GET_GRASPING_STATE, CMD_GET_POS})
-        gripper.raw(cmd, on);
-    for (const uint8_t cmd : {CMD_GET_SPEED, CMD_GET_FORCE}) {
+    krm::Options options;
+    options.interrupt_check = [this] { return FEnding.load(); };
+    options.reports = {krm::Report::Kind::flags, krm::Report::Kind::grasping_state, krm::Report::Kind::position};
+    options.report_period = std::chrono::milliseconds(FReportPeriodMs);
+    return options;
+}
+
+void TGripperLink::SwitchOptionalReports(krm::Gripper& gripper)
+{
+    // Speed and force are reported by some grippers only: each is asked for
+    // on its own, so that a gripper refusing one still sends the other.
+    std::vector<krm::Report::Kind> kinds = OpenOptions().reports;
+    for (const krm::Report::Kind optional : {krm::Report::Kind::speed, krm::Report::Kind::force}) {
+        kinds.push_back(optional);
         try {
-            gripper.raw(cmd, on);
+            gripper.set_reports(kinds, std::chrono::milliseconds(FReportPeriodMs));
         } catch (const krm::StatusError&) {
+            kinds.pop_back();
         }
     }
+}
+
+void TGripperLink::ObservePackets(krm::Gripper& gripper)
+{
+    if (!OnPacket)
+        return;
+    // When each command byte last went out without its answer yet. The
+    // first good frame back with that byte is taken as the answer; a report
+    // of the same value that comes before it is taken for it, which the
+    // reading commands of the gateway make rare.
+    auto waiting = std::make_shared<std::array<std::optional<krm::Clock::time_point>, 256>>();
+    gripper.on_packet([this, waiting](const krm::Packet& packet) {
+        TPacketSeen seen;
+        seen.Received = packet.direction == krm::Packet::Direction::received;
+        seen.Faults = packet.faults;
+        std::optional<krm::Clock::time_point>& sent = (*waiting)[packet.command];
+        if (!seen.Received) {
+            sent = packet.time;
+        } else if (packet.ok() && sent) {
+            seen.AnswerSeconds = std::chrono::duration<double>(packet.time - *sent).count();
+            sent.reset();
+        }
+        if (OnPacket)
+            OnPacket(seen);
+    });
 }
 
 void TGripperLink::Submit(const TCliCommand& command, std::function<void(const TCliResult&)> done)

@@ -1,9 +1,9 @@
 #pragma once
 // The gateway's one session with one gripper through libkrm, and its only
-// user of the library: connects, switches on the reports at the configured
-// period, reads the limits, and connects again with a growing pause (0.5 s
-// doubling up to 10 s) whenever the link is lost or cannot be made, for as
-// long as it lives.
+// user of the library: connects with the reports switched on at the
+// configured period, reads the limits, watches the frames on the link, and
+// connects again with a growing pause (0.5 s doubling up to 10 s) whenever
+// the link is lost or cannot be made, for as long as it lives.
 //
 // Commands run on a lane of their own, one after the other; stop and
 // fast-stop run on a second lane, so they go out at once even while a
@@ -28,6 +28,15 @@
 
 class TTaskLane;
 
+// A frame on the link, as the metrics count it.
+struct TPacketSeen {
+    bool Received = false;
+    std::uint8_t Faults = 0; // krm::Packet's fault bits
+    // A received answer to a request of the gateway's: the time since the
+    // request went out.
+    std::optional<double> AnswerSeconds;
+};
+
 // A motion that ran to its final answer.
 struct TMotionEnd {
     QString Command; // krm-cli's name: "home", "goto", "grasp", "release"
@@ -51,6 +60,9 @@ public:
     std::function<void(const std::string& cause)> OnRetry; // a connect failed
     std::function<void(const krm::Report& report)> OnReport;
     std::function<void(const TMotionEnd& motion)> OnMotion;
+    // Every frame from the link's coming up on, one after the other on a
+    // thread of the library's.
+    std::function<void(const TPacketSeen& packet)> OnPacket;
 
     void Start();
 
@@ -68,7 +80,9 @@ public:
 private:
     void Connect();
     bool Pause(std::chrono::milliseconds pause);
-    void SwitchReports(krm::Gripper& gripper);
+    krm::Options OpenOptions();
+    void SwitchOptionalReports(krm::Gripper& gripper);
+    void ObservePackets(krm::Gripper& gripper);
     std::shared_ptr<krm::Gripper> Current() const;
     TCliResult Execute(const TCliCommand& command);
     TCliResult Motion(const TCliCommand& command, krm::Gripper& gripper);

@@ -5,9 +5,12 @@
 #include "stat.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -52,15 +55,45 @@ std::vector<double> Steps(double step, double last)
 
 // The gripper's values are single precision: seven significant digits of
 // them are what it said (40.4, not 40.400001525878906).
-double Single(double value) { return QString::number(value, 'g', 7).toDouble(); }
+double Single(double value)
+{
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7);
+    double single = value;
+    std::from_chars(text, written.ptr, single);
+    return single;
+}
 
 // Prometheus's base unit is the meter; the gripper speaks mm.
 double Meters(double millimeters) { return Single(millimeters) / 1000.0; }
 
-QString IsoTime(krm::Clock::time_point time)
+// As QDateTime's ISODateWithMs in UTC ("2024-05-01T12:00:00.250Z"), made
+// without it: it runs for every state message.
+QByteArray IsoTime(krm::Clock::time_point time)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+        utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+    return QByteArray(text, length);
+}
+
+// A number as QJsonDocument writes it: the shortest form that reads back
+// the same.
+QByteArray JsonNumber(double value) { return QByteArray::number(value, 'g', QLocale::FloatingPointShortest); }
+
+// One member of a JSON object as QJsonDocument writes it compactly:
+// "key":value; numbers, which change with every report, without making a
+// document.
+QByteArray Member(const QString& key, const QJsonValue& value)
+{
+    if (value.isDouble())
+        return '"' + key.toUtf8() + "\":" + JsonNumber(value.toDouble());
+    const QByteArray object = QJsonDocument(QJsonObject{{key, value}}).toJson(QJsonDocument::Compact);
+    return object.mid(1, object.size() - 2);
 }
 
 // One line on standard error (the journal, for the service).
@@ -87,15 +120,27 @@ void TGripperMonitor::DeclareMetrics(TMetrics& metrics)
     metrics.Declare("krm_grasps_total", T::Counter, "Grasps by outcome: holding, no_part, part_lost.");
     metrics.Declare("krm_fast_stops_total", T::Counter, "Fast stops seen (rising edges of the fast stop flag).");
     metrics.Declare("krm_fault_flag_raised_total", T::Counter, "Rising edges of each fault flag.");
+    metrics.Declare("krm_packets_total", T::Counter, "Whole frames on the link by direction: sent, received.");
+    metrics.Declare("krm_frame_errors_total", T::Counter,
+        "Faults in what the gripper sent: checksum (a frame with a wrong checksum), stray_bytes (bytes of no frame).");
+    metrics.Declare("krm_answer_time_seconds", T::Histogram, "From sending a request to its first answer.",
+        {0.0005, 0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 3});
     metrics.Declare("krm_mqtt_events_dropped_total", T::Counter, "Events dropped while the broker was away and the queue was full.");
 }
 
-TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject* parent)
+TGripperMonitor::TGripperMonitor(const QString& name, int reportPeriodMs, TMetrics& metrics, QObject* parent)
     : QObject(parent)
     , FName(name)
+    , FReportPeriodMs(reportPeriodMs)
     , FLabel(name.toStdString())
     , FMetrics(metrics)
 {
+    FStateMembers[QStringLiteral("gripper")] = Member(QStringLiteral("gripper"), FName);
+    FPositionMember = StateSlot(QStringLiteral("Position"));
+    FSpeedMember = StateSlot(QStringLiteral("Speed"));
+    FForceMember = StateSlot(QStringLiteral("Force"));
+    FOnlineMember = StateSlot(QStringLiteral("online"));
+    FTimeMember = StateSlot(QStringLiteral("time"));
     FClock.start();
     FStateTimer.setSingleShot(true);
     FStateTimer.setTimerType(Qt::PreciseTimer);
@@ -103,6 +148,12 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     FHoldTimer.setSingleShot(true);
     connect(&FHoldTimer, &QTimer::timeout, this, [this] { ObserveHeldWidth(); });
     // Every series a gripper has exists from the start, at 0.
+    FPositionSeries = FMetrics.Gauge("krm_position_meters", Labels());
+    FSpeedSeries = FMetrics.Gauge("krm_speed_meters_per_second", Labels());
+    FForceSeries = FMetrics.Gauge("krm_force_newtons", Labels());
+    FGraspingSeries = FMetrics.Gauge("krm_grasping_state", Labels());
+    FSentSeries = FMetrics.Counter("krm_packets_total", Labels({{"direction", "sent"}}));
+    FReceivedSeries = FMetrics.Counter("krm_packets_total", Labels({{"direction", "received"}}));
     FMetrics.Set("krm_link_up", Labels(), 0);
     FMetrics.Add("krm_reconnects_total", Labels(), 0);
     FMetrics.Add("krm_fast_stops_total", Labels(), 0);
@@ -114,6 +165,8 @@ TGripperMonitor::TGripperMonitor(const QString& name, TMetrics& metrics, QObject
     }
     for (const char* outcome : Outcomes)
         FMetrics.Add("krm_grasps_total", Labels({{"outcome", outcome}}), 0);
+    for (const char* fault : {"checksum", "stray_bytes"})
+        FMetrics.Add("krm_frame_errors_total", Labels({{"fault", fault}}), 0);
 }
 
 TMetricLabels TGripperMonitor::Labels(std::initializer_list<std::pair<std::string, std::string>> more) const
@@ -171,6 +224,32 @@ void TGripperMonitor::Report(const krm::Report& report)
     }
 }
 
+void TGripperMonitor::QueueReport(const krm::Report& report)
+{
+    {
+        std::lock_guard lock(FInboxMutex);
+        FInbox.push_back(report);
+        if (FInbox.size() > 1)
+            return;
+    }
+    QMetaObject::invokeMethod(this, [this] { TakeReports(); }, Qt::QueuedConnection);
+}
+
+void TGripperMonitor::TakeReports()
+{
+    std::vector<krm::Report> reports;
+    {
+        std::lock_guard lock(FInboxMutex);
+        reports.swap(FInbox);
+    }
+    FTaking = true;
+    for (const krm::Report& report : reports)
+        Report(report);
+    FTaking = false;
+    if (FStatePending && !FStateTimer.isActive())
+        PublishState();
+}
+
 void TGripperMonitor::ObserveHeldWidth()
 {
     if (FValues.Grasping == krm::GraspingState::holding)
@@ -189,10 +268,10 @@ void TGripperMonitor::Apply(const TValues& values, bool edges)
     if (flagsChanged)
         for (const TFlagName& flag : FlagNames)
             FMetrics.Set("krm_state_flag", Labels({{"flag", flag.Name}}), (values.Flags & flag.Mask) != 0 ? 1 : 0);
-    FMetrics.Set("krm_grasping_state", Labels(), static_cast<double>(values.Grasping));
-    FMetrics.Set("krm_position_meters", Labels(), Meters(values.Position));
-    FMetrics.Set("krm_speed_meters_per_second", Labels(), Meters(values.Speed));
-    FMetrics.Set("krm_force_newtons", Labels(), Single(values.Force));
+    FMetrics.Set(FGraspingSeries, static_cast<double>(values.Grasping));
+    FMetrics.Set(FPositionSeries, Meters(values.Position));
+    FMetrics.Set(FSpeedSeries, Meters(values.Speed));
+    FMetrics.Set(FForceSeries, Single(values.Force));
     StateChanged();
 }
 
@@ -249,39 +328,107 @@ void TGripperMonitor::MotionEnded(const TMotionEnd& motion)
             {QStringLiteral("position"), motion.Position}});
 }
 
+void TGripperMonitor::Packet(const TPacketSeen& packet)
+{
+    if (packet.Faults & krm::Packet::stray_bytes) {
+        FMetrics.Add("krm_frame_errors_total", Labels({{"fault", "stray_bytes"}}));
+        return;
+    }
+    FMetrics.Add(packet.Received ? FReceivedSeries : FSentSeries);
+    if (packet.Faults & krm::Packet::checksum)
+        FMetrics.Add("krm_frame_errors_total", Labels({{"fault", "checksum"}}));
+    if (packet.AnswerSeconds)
+        FMetrics.Observe("krm_answer_time_seconds", Labels(), *packet.AnswerSeconds);
+}
+
 void TGripperMonitor::EventDropped() { FMetrics.Add("krm_mqtt_events_dropped_total", Labels()); }
+
+qint64 TGripperMonitor::UntilRoom() const
+{
+    return FStatesSent.size() >= MaxStatesPerSecond ? std::max<qint64>(0, FStatesSent.front() + 1000 - FClock.elapsed()) : 0;
+}
 
 void TGripperMonitor::StateChanged()
 {
-    if (FStatePending)
-        return;
-    FStatePending = true;
     // A sliding window of one second rather than a fixed spacing: reports
     // that come exactly as often as allowed would otherwise fall ever
-    // further behind.
-    const qint64 wait = FStatesSent.size() >= MaxStatesPerSecond ? FStatesSent.front() + 1000 - FClock.elapsed() : 0;
-    if (wait > 0) {
-        FStateTimer.start(static_cast<int>(wait));
+    // further behind. A state that finds the window full is not sent when
+    // the window has room, but replaced by the first report after that, or
+    // sent one report period later when none comes: sent at once, it would
+    // hold its place in every later second (the window remembers it), and
+    // gripper reports, which keep to their period, would wait for it each
+    // time.
+    if (FStatePending) {
+        if (FStateTimer.isActive() && UntilRoom() == 0) {
+            FStateTimer.stop();
+            PublishSoon();
+        }
         return;
     }
+    FStatePending = true;
+    if (const qint64 wait = UntilRoom(); wait > 0) {
+        FStateTimer.start(static_cast<int>(wait) + FReportPeriodMs);
+        return;
+    }
+    PublishSoon();
+}
+
+void TGripperMonitor::PublishSoon()
+{
     // Reports of one burst that are already queued come first, and go out
     // in the same message.
-    QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
+    if (!FTaking)
+        QMetaObject::invokeMethod(this, [this] { PublishState(); }, Qt::QueuedConnection);
+}
+
+void TGripperMonitor::SetStateMembers(const std::vector<TCliField>& fields)
+{
+    for (const TCliField& field : fields)
+        FStateMembers[field.Name] = Member(field.Name, field.Value);
+}
+
+void TGripperMonitor::UpdateStateMembers()
+{
+    const std::pair shown{FValues.Flags, FValues.Grasping};
+    if (FMembersShown != shown) {
+        SetStateMembers(SystemStateFields(FValues.Flags));
+        SetStateMembers(GraspingStateFields(static_cast<uint8_t>(FValues.Grasping)));
+        FMembersShown = shown;
+    }
+    // The readings as krm-cli gives them: single precision, shortest form.
+    FPositionMember.Set(JsonNumber(Single(static_cast<float>(FValues.Position))));
+    FSpeedMember.Set(JsonNumber(Single(static_cast<float>(FValues.Speed))));
+    FForceMember.Set(JsonNumber(Single(static_cast<float>(FValues.Force))));
+    FOnlineMember.Set(FUp ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
+    FTimeMember.Set('"' + IsoTime(FValues.Time) + '"');
+}
+
+TGripperMonitor::TStateSlot TGripperMonitor::StateSlot(const QString& key)
+{
+    QByteArray& member = FStateMembers[key];
+    member = '"' + key.toUtf8() + "\":";
+    return {&member, member.size()};
+}
+
+void TGripperMonitor::TStateSlot::Set(const QByteArray& value) const
+{
+    Member->truncate(KeyLength);
+    Member->append(value);
 }
 
 void TGripperMonitor::PublishState()
 {
     FStatePending = false;
-    QJsonObject object{{QStringLiteral("gripper"), FName}, {QStringLiteral("online"), FUp},
-        {QStringLiteral("time"), IsoTime(FValues.Time)}};
-    std::vector<TCliField> fields = SystemStateFields(FValues.Flags);
-    for (TCliField& field : GraspingStateFields(static_cast<uint8_t>(FValues.Grasping)))
-        fields.push_back(std::move(field));
-    fields.push_back(ReadingField(QStringLiteral("Position"), static_cast<float>(FValues.Position), "mm"));
-    fields.push_back(ReadingField(QStringLiteral("Speed"), static_cast<float>(FValues.Speed), "mm/s"));
-    fields.push_back(ReadingField(QStringLiteral("Force"), static_cast<float>(FValues.Force), "N"));
-    AddCliFields(object, fields);
-    const QByteArray json = CompactJson(object).toUtf8();
+    UpdateStateMembers();
+    QByteArray json;
+    json.reserve(FLastState.size() + 16);
+    json += '{';
+    for (const auto& [key, member] : FStateMembers) {
+        if (json.size() > 1)
+            json += ',';
+        json += member;
+    }
+    json += '}';
     if (json == FLastState)
         return;
     FLastState = json;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <charconv>
 #include <stdexcept>
+#include <string_view>
 
 namespace {
 
@@ -24,26 +25,36 @@ std::string Escaped(const std::string& value)
     return text;
 }
 
-std::string LabelText(const TMetricLabels& labels, const std::string& extraName = {}, const std::string& extraValue = {})
+std::string LabelText(const TMetricLabels& labels)
 {
     std::string text;
     for (const auto& [name, value] : labels)
         text += (text.empty() ? "" : ",") + name + "=\"" + Escaped(value) + '"';
-    if (!extraName.empty())
-        text += (text.empty() ? "" : ",") + extraName + "=\"" + extraValue + '"';
     return text.empty() ? text : '{' + text + '}';
 }
 
-std::string Number(double value)
+// A sample value as the text format writes it, in `buffer`.
+std::string_view Number(double value, char (&buffer)[32])
 {
     if (std::isinf(value))
         return value > 0 ? "+Inf" : "-Inf";
     if (std::isnan(value))
         return "NaN";
     // The shortest form that reads back the same.
-    char buffer[32];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
+    return std::string_view(buffer, static_cast<size_t>(end - buffer));
+}
+
+std::string_view Number(unsigned long long value, char (&buffer)[32])
+{
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return std::string_view(buffer, static_cast<size_t>(end - buffer));
+}
+
+void Append(std::string& text, std::initializer_list<std::string_view> parts)
+{
+    for (const std::string_view part : parts)
+        text += part;
 }
 
 const char* TypeName(TMetrics::TType type)
@@ -80,7 +91,6 @@ TMetrics::TSeries& TMetrics::Series(const std::string& name, const TMetricLabels
     TSeries& series = family->second.Series[LabelText(labels)];
     if (!series.Made) {
         series.Made = true;
-        series.Labels = labels;
         series.Buckets.assign(family->second.Bounds.size(), 0);
     }
     return series;
@@ -110,6 +120,34 @@ void TMetrics::Observe(const std::string& name, const TMetricLabels& labels, dou
     ++series.Count;
 }
 
+TMetrics::THandle TMetrics::Gauge(const std::string& name, const TMetricLabels& labels)
+{
+    std::lock_guard lock(FMutex);
+    THandle handle;
+    handle.FSeries = &Series(name, labels, TType::Gauge);
+    return handle;
+}
+
+TMetrics::THandle TMetrics::Counter(const std::string& name, const TMetricLabels& labels)
+{
+    std::lock_guard lock(FMutex);
+    THandle handle;
+    handle.FSeries = &Series(name, labels, TType::Counter);
+    return handle;
+}
+
+void TMetrics::Set(THandle series, double value)
+{
+    std::lock_guard lock(FMutex);
+    series.FSeries->Value = value;
+}
+
+void TMetrics::Add(THandle series, double amount)
+{
+    std::lock_guard lock(FMutex);
+    series.FSeries->Value += amount;
+}
+
 double TMetrics::Value(const std::string& name, const TMetricLabels& labels) const
 {
     std::lock_guard lock(FMutex);
@@ -124,25 +162,29 @@ std::string TMetrics::Text() const
 {
     std::lock_guard lock(FMutex);
     std::string text;
-    text.reserve(64 * 1024);
+    text.reserve(256 * 1024);
+    char number[32];
     for (const auto& [name, family] : FFamilies) {
         if (family.Series.empty())
             continue;
-        text += "# HELP " + name + ' ' + family.Help + '\n';
-        text += "# TYPE " + name + ' ' + TypeName(family.Type) + '\n';
+        Append(text, {"# HELP ", name, " ", family.Help, "\n# TYPE ", name, " ", TypeName(family.Type), "\n"});
         for (const auto& [labelText, series] : family.Series) {
             if (family.Type != TType::Histogram) {
-                text += name + labelText + ' ' + Number(series.Value) + '\n';
+                Append(text, {name, labelText, " ", Number(series.Value, number), "\n"});
                 continue;
             }
+            // The bucket's bound is the last label.
+            const std::string_view labels = labelText.empty() ? std::string_view("{") : std::string_view(labelText).substr(0, labelText.size() - 1);
+            const std::string_view comma = labelText.empty() ? "" : ",";
             unsigned long long cumulative = 0;
             for (size_t i = 0; i < family.Bounds.size(); ++i) {
                 cumulative += series.Buckets[i];
-                text += name + "_bucket" + LabelText(series.Labels, "le", Number(family.Bounds[i])) + ' ' + std::to_string(cumulative) + '\n';
+                char bound[32];
+                Append(text, {name, "_bucket", labels, comma, "le=\"", Number(family.Bounds[i], bound), "\"} ", Number(cumulative, number), "\n"});
             }
-            text += name + "_bucket" + LabelText(series.Labels, "le", "+Inf") + ' ' + std::to_string(series.Count) + '\n';
-            text += name + "_sum" + labelText + ' ' + Number(series.Sum) + '\n';
-            text += name + "_count" + labelText + ' ' + std::to_string(series.Count) + '\n';
+            Append(text, {name, "_bucket", labels, comma, "le=\"+Inf\"} ", Number(series.Count, number), "\n"});
+            Append(text, {name, "_sum", labelText, " ", Number(series.Sum, number), "\n"});
+            Append(text, {name, "_count", labelText, " ", Number(series.Count, number), "\n"});
         }
     }
     return text;

@@ -12,14 +12,28 @@
 using TMetricLabels = std::vector<std::pair<std::string, std::string>>;
 
 class TMetrics {
+    struct TSeries;
+
 public:
     enum class TType { Counter, Gauge, Histogram };
+
+    // A counter or gauge series looked up once, for values that change
+    // often; valid as long as the metrics.
+    class THandle {
+        friend class TMetrics;
+        TSeries* FSeries = nullptr;
+    };
 
     void Declare(const std::string& name, TType type, const std::string& help, std::vector<double> buckets = {});
 
     void Set(const std::string& name, const TMetricLabels& labels, double value);
     void Add(const std::string& name, const TMetricLabels& labels, double amount = 1);
     void Observe(const std::string& name, const TMetricLabels& labels, double value);
+
+    THandle Gauge(const std::string& name, const TMetricLabels& labels);
+    THandle Counter(const std::string& name, const TMetricLabels& labels);
+    void Set(THandle series, double value);
+    void Add(THandle series, double amount = 1);
 
     // The value of a counter or gauge series; 0 for one not seen yet.
     double Value(const std::string& name, const TMetricLabels& labels) const;
@@ -31,7 +45,6 @@ public:
 private:
     struct TSeries {
         bool Made = false;
-        TMetricLabels Labels;
         double Value = 0;
         std::vector<unsigned long long> Buckets; // histogram: counts per bound, not yet cumulative
         double Sum = 0;

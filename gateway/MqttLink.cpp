@@ -1,7 +1,12 @@
 #include "MqttLink.h"
 
+#include <QHostInfo>
+#include <QSocketNotifier>
+
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -11,15 +16,28 @@ constexpr int Qos = 1;
 // broker's acknowledgement of each.
 constexpr int StateQos = 0;
 
+QString Failure(int rc) { return QStringLiteral("MQTT: %1").arg(QString::fromUtf8(mosquitto_strerror(rc))); }
+
 } // namespace
 
-TMqttLink::TMqttLink(const TMqttSettings& settings, const QString& gripper)
-    : FSettings(settings)
+TMqttLink::TMqttLink(const TMqttSettings& settings, const QString& gripper, QObject* parent)
+    : QObject(parent)
+    , FSettings(settings)
     , FBase((settings.Prefix + u'/' + gripper + u'/').toStdString())
+    , FStatusTopic(FBase + "status")
+    , FStateTopic(FBase + "state")
+    , FEventTopic(FBase + "event")
 {
     // Every gripper is a client of its own; the name tells them apart.
     const std::string id = (settings.ClientId + u'-' + gripper).toStdString();
     FClient = mosquitto_new(id.c_str(), true, this);
+    FMisc.setInterval(MiscInterval);
+    connect(&FMisc, &QTimer::timeout, this, [this] {
+        mosquitto_loop_misc(FClient);
+        Serviced();
+    });
+    FRetry.setSingleShot(true);
+    connect(&FRetry, &QTimer::timeout, this, [this] { Connect(); });
 }
 
 TMqttLink::~TMqttLink()
@@ -27,8 +45,8 @@ TMqttLink::~TMqttLink()
     if (!FClient)
         return;
     // "Disconnect with will message": the broker marks the gripper offline.
+    // Written at once, before the socket closes.
     mosquitto_disconnect_v5(FClient, MQTT_RC_DISCONNECT_WITH_WILL_MSG, nullptr);
-    mosquitto_loop_stop(FClient, false);
     mosquitto_destroy(FClient);
 }
 
@@ -39,12 +57,14 @@ bool TMqttLink::Start(QString& error)
         return false;
     }
     mosquitto_int_option(FClient, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A state goes out as soon as it is made: without this, a message that
+    // follows the last one within the broker's delayed acknowledgement
+    // (40 ms) waited for it.
+    mosquitto_int_option(FClient, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_v5_callback_set(FClient, &TMqttLink::ConnectCallback);
     mosquitto_disconnect_v5_callback_set(FClient, &TMqttLink::DisconnectCallback);
     mosquitto_message_v5_callback_set(FClient, &TMqttLink::MessageCallback);
-    mosquitto_reconnect_delay_set(FClient, 1, 30, true);
-    const std::string status = FBase + "status";
-    int rc = mosquitto_will_set_v5(FClient, status.c_str(), 7, "offline", Qos, true, nullptr);
+    int rc = mosquitto_will_set_v5(FClient, FStatusTopic.c_str(), 7, "offline", Qos, true, nullptr);
     if (rc == MOSQ_ERR_SUCCESS && !FSettings.Username.isEmpty())
         rc = mosquitto_username_pw_set(FClient, FSettings.Username.toUtf8().constData(),
             FSettings.Password.isEmpty() ? nullptr : FSettings.Password.toUtf8().constData());
@@ -54,67 +74,117 @@ bool TMqttLink::Start(QString& error)
             nullptr, nullptr, nullptr);
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-        error = QStringLiteral("MQTT: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        error = Failure(rc);
         return false;
     }
-    // A broker that is not there yet is tried again by the loop.
+    // A broker that is not there yet is tried again after the pause.
     rc = mosquitto_connect_async(FClient, FSettings.Host.toUtf8().constData(), FSettings.Port, KeepAliveSeconds);
     if (rc == MOSQ_ERR_INVAL) {
-        error = QStringLiteral("MQTT: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        error = Failure(rc);
         return false;
     }
-    rc = mosquitto_loop_start(FClient);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        error = QStringLiteral("MQTT: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
-        return false;
-    }
+    Watch();
     return true;
 }
 
-bool TMqttLink::Send(const std::string& topic, const QByteArray& payload, bool retain, int qos)
+void TMqttLink::Connect()
 {
-    return mosquitto_publish_v5(FClient, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.constData(), qos,
-               retain, nullptr)
+    // libmosquitto looks the broker's name up itself, blocking the event
+    // loop while it does; it is asked only once a lookup that does not
+    // block found the name, so an unreachable name server holds up nothing.
+    QHostInfo::lookupHost(FSettings.Host, this, [this](const QHostInfo& found) {
+        if (found.error() == QHostInfo::NoError)
+            mosquitto_reconnect_async(FClient);
+        Watch();
+    });
+}
+
+void TMqttLink::Watch()
+{
+    // Without a socket the connect failed at once.
+    const int socket = mosquitto_socket(FClient);
+    if (socket < 0) {
+        Serviced();
+        return;
+    }
+    FRead = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+    connect(FRead, &QSocketNotifier::activated, this, [this] {
+        mosquitto_loop_read(FClient, 1);
+        Serviced();
+    });
+    FWrite = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+    connect(FWrite, &QSocketNotifier::activated, this, [this] {
+        mosquitto_loop_write(FClient, 1);
+        Serviced();
+    });
+    FMisc.start();
+    Serviced();
+}
+
+void TMqttLink::Unwatch()
+{
+    // The notifiers may be the ones whose signal runs now.
+    for (QSocketNotifier* notifier : {FRead, FWrite}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    FRead = nullptr;
+    FWrite = nullptr;
+    FMisc.stop();
+}
+
+void TMqttLink::Serviced()
+{
+    if (mosquitto_socket(FClient) >= 0) {
+        if (FWrite)
+            FWrite->setEnabled(mosquitto_want_write(FClient));
+        return;
+    }
+    // The connection is gone (or never came): libmosquitto closed the socket.
+    if (FRead)
+        Unwatch();
+    FConnected = false;
+    if (FRetry.isActive())
+        return;
+    FRetry.start(FPause);
+    FPause = std::min(FPause * 2, LongestPause);
+}
+
+bool TMqttLink::Send(const std::string& topic, const QByteArray& payload, bool retain, int qos, const mqtt5__property* props)
+{
+    const bool taken = mosquitto_publish_v5(FClient, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                           payload.constData(), qos, retain, props)
         == MOSQ_ERR_SUCCESS;
+    // What the socket did not take at once goes out when it can.
+    if (FWrite)
+        FWrite->setEnabled(mosquitto_want_write(FClient));
+    return taken;
 }
 
 void TMqttLink::SetStatus(bool online)
 {
-    std::lock_guard lock(FMutex);
     FStatus = online ? "online" : "offline";
     if (FConnected)
-        Send(FBase + "status", FStatus, true, Qos);
+        Send(FStatusTopic, FStatus, true, Qos);
 }
 
 void TMqttLink::SetState(const QByteArray& json)
 {
-    std::lock_guard lock(FMutex);
     FState = json;
     if (FConnected)
-        Send(FBase + "state", FState, true, StateQos);
+        Send(FStateTopic, FState, true, StateQos);
 }
 
 void TMqttLink::Event(const QByteArray& json)
 {
-    bool dropped = false;
-    {
-        std::lock_guard lock(FMutex);
-        if (FConnected && FEvents.empty() && Send(FBase + "event", json, false, Qos))
-            return;
-        if (FEvents.size() >= MaxQueuedEvents) {
-            FEvents.pop_front();
-            dropped = true;
-        }
-        FEvents.push_back(json);
-    }
+    if (FConnected && FEvents.empty() && Send(FEventTopic, json, false, Qos))
+        return;
+    const bool dropped = FEvents.size() >= MaxQueuedEvents;
+    if (dropped)
+        FEvents.pop_front();
+    FEvents.push_back(json);
     if (dropped && OnDropped)
         OnDropped();
-}
-
-bool TMqttLink::Connected() const
-{
-    std::lock_guard lock(FMutex);
-    return FConnected;
 }
 
 void TMqttLink::ConnectCallback(mosquitto* client, void* self, int code, int, const mqtt5__property*)
@@ -124,24 +194,22 @@ void TMqttLink::ConnectCallback(mosquitto* client, void* self, int code, int, co
         return;
     const std::string command = link->FBase + "command";
     mosquitto_subscribe_v5(client, nullptr, command.c_str(), Qos, 0, nullptr);
-    std::lock_guard lock(link->FMutex);
     link->FConnected = true;
+    link->FPause = FirstPause;
     // A broker that restarted without its retained messages gets them again.
-    link->Send(link->FBase + "status", link->FStatus, true, Qos);
+    link->Send(link->FStatusTopic, link->FStatus, true, Qos);
     if (!link->FState.isEmpty())
-        link->Send(link->FBase + "state", link->FState, true, StateQos);
-    while (!link->FEvents.empty() && link->Send(link->FBase + "event", link->FEvents.front(), false, Qos))
+        link->Send(link->FStateTopic, link->FState, true, StateQos);
+    while (!link->FEvents.empty() && link->Send(link->FEventTopic, link->FEvents.front(), false, Qos))
         link->FEvents.pop_front();
 }
 
 void TMqttLink::DisconnectCallback(mosquitto*, void* self, int, const mqtt5__property*)
 {
-    auto* link = static_cast<TMqttLink*>(self);
-    std::lock_guard lock(link->FMutex);
-    link->FConnected = false;
+    static_cast<TMqttLink*>(self)->FConnected = false;
 }
 
-void TMqttLink::MessageCallback(mosquitto* client, void* self, const mosquitto_message* message, const mqtt5__property* properties)
+void TMqttLink::MessageCallback(mosquitto*, void* self, const mosquitto_message* message, const mqtt5__property* properties)
 {
     auto* link = static_cast<TMqttLink*>(self);
     if (!link->OnCommand)
@@ -156,11 +224,18 @@ void TMqttLink::MessageCallback(mosquitto* client, void* self, const mosquitto_m
     free(responseTopic);
     free(correlation);
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
-    link->OnCommand(payload, [client, topic, data](const QByteArray& result) {
-        mosquitto_property* props = nullptr;
-        if (!data.isNull())
-            mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, data.constData(), static_cast<uint16_t>(data.size()));
-        mosquitto_publish_v5(client, nullptr, topic.c_str(), static_cast<int>(result.size()), result.constData(), Qos, false, props);
-        mosquitto_property_free_all(&props);
+    link->OnCommand(payload, [link, topic, data](const QByteArray& result) {
+        // Results come from the gripper's command threads; libmosquitto is
+        // only called from the owner's.
+        QMetaObject::invokeMethod(link, [link, topic, data, result] { link->Reply(topic, data, result); }, Qt::QueuedConnection);
     });
+}
+
+void TMqttLink::Reply(const std::string& topic, const QByteArray& correlation, const QByteArray& result)
+{
+    mosquitto_property* props = nullptr;
+    if (!correlation.isNull())
+        mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, correlation.constData(), static_cast<uint16_t>(correlation.size()));
+    Send(topic, result, false, Qos, props);
+    mosquitto_property_free_all(&props);
 }

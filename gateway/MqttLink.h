@@ -8,33 +8,38 @@
 //   PREFIX/NAME/command  commands in; results go to the request's response
 //                        topic with its correlation data, or to
 //                        PREFIX/NAME/result when it names none
-// libmosquitto's own thread runs the connection and connects again with a
-// growing pause (1 s doubling up to 30 s). While the broker is away the
-// latest status and state are kept and sent on the next connect, and up to
-// MaxQueuedEvents events wait; older ones are dropped and counted.
+// The connection runs on the thread that owns the object, from its event
+// loop: libmosquitto's socket is watched there, so a gateway of many
+// grippers needs no thread per broker connection, and a publish is written
+// at once instead of waking another thread to write it. It connects again
+// with a growing pause (1 s doubling up to 30 s). While the broker is away
+// the latest status and state are kept and sent on the next connect, and up
+// to MaxQueuedEvents events wait; older ones are dropped and counted.
 #include "GatewayConfig.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 
+class QSocketNotifier;
 struct mosquitto;
 struct mqtt5__property;
 
-class TMqttLink {
+class TMqttLink : public QObject {
 public:
-    TMqttLink(const TMqttSettings& settings, const QString& gripper);
-    // Leaves with the will published ("offline"), then ends the thread.
-    ~TMqttLink();
-    TMqttLink(const TMqttLink&) = delete;
-    TMqttLink& operator=(const TMqttLink&) = delete;
+    TMqttLink(const TMqttSettings& settings, const QString& gripper, QObject* parent = nullptr);
+    // Leaves with the will published ("offline").
+    ~TMqttLink() override;
 
-    // Called on libmosquitto's thread.
-    // A message on the command topic; `reply` sends its result.
+    // Called on the owner's thread.
+    // A message on the command topic; `reply` sends its result and may be
+    // called on any thread while this object lives.
     std::function<void(const QByteArray& payload, std::function<void(const QByteArray&)> reply)> OnCommand;
     // An event was dropped for want of room.
     std::function<void()> OnDropped;
@@ -45,22 +50,42 @@ public:
     void SetStatus(bool online);
     void SetState(const QByteArray& json);
     void Event(const QByteArray& json);
-    bool Connected() const;
 
     static constexpr size_t MaxQueuedEvents = 1000;
+    static constexpr std::chrono::seconds FirstPause{1};
+    static constexpr std::chrono::seconds LongestPause{30};
+    // How often keep-alive is looked after.
+    static constexpr std::chrono::seconds MiscInterval{1};
 
 private:
     static void ConnectCallback(mosquitto*, void* self, int code, int flags, const mqtt5__property*);
     static void DisconnectCallback(mosquitto*, void* self, int code, const mqtt5__property*);
     static void MessageCallback(mosquitto*, void* self, const struct mosquitto_message* message, const mqtt5__property* properties);
-    // Under FMutex: sends, true when libmosquitto took the message.
-    bool Send(const std::string& topic, const QByteArray& payload, bool retain, int qos);
+
+    // Starts a connect (the first, or again); watches its socket, or tries
+    // again after the pause.
+    void Connect();
+    void Watch();
+    void Unwatch();
+    // After every call into libmosquitto: a lost connection is tried again,
+    // data libmosquitto could not write yet is written when the socket takes it.
+    void Serviced();
+    // True when libmosquitto took the message.
+    bool Send(const std::string& topic, const QByteArray& payload, bool retain, int qos, const mqtt5__property* props = nullptr);
+    void Reply(const std::string& topic, const QByteArray& correlation, const QByteArray& result);
 
     const TMqttSettings FSettings;
     const std::string FBase; // PREFIX/NAME/
+    const std::string FStatusTopic;
+    const std::string FStateTopic;
+    const std::string FEventTopic;
     mosquitto* FClient = nullptr;
-    mutable std::mutex FMutex;
     bool FConnected = false;
+    QSocketNotifier* FRead = nullptr;
+    QSocketNotifier* FWrite = nullptr;
+    QTimer FMisc;
+    QTimer FRetry;
+    std::chrono::seconds FPause = FirstPause;
     QByteArray FStatus = "offline";
     QByteArray FState;
     std::deque<QByteArray> FEvents;

@@ -94,7 +94,7 @@ bool TBroker::Start()
     if (FPort == 0)
         FPort = FreePort();
     const QString config = FFolder.filePath(QStringLiteral("mosquitto.conf"));
-    if (!WriteText(config, QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(FPort)))
+    if (!WriteText(config, QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n").arg(FPort)))
         return false;
     return FChild.Start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config}) && WaitForListener(FPort, StartMs);
 }
@@ -106,6 +106,7 @@ TProbe::TProbe(quint16 port, QStringList topics)
 {
     FClient = mosquitto_new(nullptr, true, this);
     mosquitto_int_option(FClient, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_int_option(FClient, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(FClient, &TProbe::OnConnect);
     mosquitto_message_v5_callback_set(FClient, &TProbe::OnMessage);
     mosquitto_reconnect_delay_set(FClient, 1, 1, false);

@@ -5,6 +5,8 @@
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QDateTime>
 #include <QProcess>
 #include <QThread>
 
@@ -30,17 +32,26 @@ protected:
 
     void StartGateway(bool readOnly = false)
     {
-        const QString config = QStringLiteral(
-            "; two cells\n[gripper a]\nconnection = tcp:127.0.0.1:%1\nreport_period_ms = 20\n\n"
-            "[gripper b]\nconnection=tcp:127.0.0.1:%2\n\n[mqtt]\nurl=%3\nclient_id=test\nread_only=%4\n\n[metrics]\nlisten=127.0.0.1:0\n")
-                                   .arg(FSimA.TcpPort())
-                                   .arg(FSimB.TcpPort())
-                                   .arg(FBroker.Url(), readOnly ? QStringLiteral("true") : QStringLiteral("false"));
-        ASSERT_TRUE(FGateway.Start(config)) << FGateway.Errors().toStdString();
+        ASSERT_TRUE(FGateway.Start(Config(readOnly))) << FGateway.Errors().toStdString();
+        ConnectProbe();
+    }
+
+    void ConnectProbe()
+    {
         FProbe = std::make_unique<TProbe>(FBroker.Port(), QStringList{QStringLiteral("krm/#"), QStringLiteral("reply/#")});
         ASSERT_TRUE(FProbe->WaitConnected(WaitMs));
         for (const char* name : {"a", "b"})
             ASSERT_FALSE(WaitForStatus(name, "online").Topic.isEmpty()) << name;
+    }
+
+    QString Config(bool readOnly) const
+    {
+        return QStringLiteral(
+            "; two cells\n[gripper a]\nconnection = tcp:127.0.0.1:%1\nreport_period_ms = 20\n\n"
+            "[gripper b]\nconnection=tcp:127.0.0.1:%2\n\n[mqtt]\nurl=%3\nclient_id=test\nread_only=%4\n\n[metrics]\nlisten=127.0.0.1:0\n")
+            .arg(FSimA.TcpPort())
+            .arg(FSimB.TcpPort())
+            .arg(FBroker.Url(), readOnly ? QStringLiteral("true") : QStringLiteral("false"));
     }
 
     TMessage WaitForStatus(const QString& gripper, const QByteArray& status, size_t from = 0, int timeoutMs = WaitMs)
@@ -145,6 +156,40 @@ TEST_F(GatewayEndToEnd, StateAndEventsArriveAndCommandsMoveTheFingers)
     EXPECT_TRUE(range.value(QStringLiteral("error")).toString().contains(QStringLiteral("POSITION 500 is outside")));
     EXPECT_EQ(Metric(R"(krm_position_meters{gripper="b"})"), position);
     EXPECT_TRUE(std::isnan(Metric(R"(krm_motions_total{gripper="b",command="goto",status="E_SUCCESS"})")));
+
+    // Every state is compact JSON exactly as Qt writes it, with the receive
+    // time in milliseconds.
+    for (const TMessage& m : FProbe->Messages()) {
+        if (!m.Topic.endsWith(QLatin1String("/state")))
+            continue;
+        EXPECT_EQ(QJsonDocument::fromJson(m.Payload).toJson(QJsonDocument::Compact), m.Payload);
+        const QString time = m.Json().value(QStringLiteral("time")).toString();
+        EXPECT_TRUE(QDateTime::fromString(time, Qt::ISODateWithMs).isValid()) << time.toStdString();
+        EXPECT_TRUE(time.endsWith(u'Z')) << time.toStdString();
+    }
+}
+
+TEST_F(GatewayEndToEnd, StatesAreLimitedPerSecondAndTheLastOneGetsOut)
+{
+    StartGateway();
+    // a reports every 20 ms: 50 a second while its fingers move.
+    const size_t before = FProbe->Count();
+    const QJsonObject moved = Command(QStringLiteral("a"), R"({"command": "goto", "position": 100, "speed": 25})");
+    ASSERT_EQ(moved.value(QStringLiteral("status")).toString(), QStringLiteral("E_SUCCESS"));
+    const TMessage last = FProbe->WaitFor(
+        [](const TMessage& m) { return m.Topic == QLatin1String("krm/a/state") && m.Json().value(QStringLiteral("Position")).toDouble() == 100; },
+        WaitMs, before);
+    ASSERT_FALSE(last.Topic.isEmpty());
+    std::vector<qint64> times;
+    for (const TMessage& m : FProbe->Messages(before))
+        if (m.Topic == QLatin1String("krm/a/state"))
+            times.push_back(m.ReceivedUs);
+    // About two seconds of motion. Unlimited, 21 messages would span 400 ms;
+    // the rest is allowed for the broker's delivery on a busy machine, which
+    // may bring two messages closer than they were sent.
+    EXPECT_GT(times.size(), 30U);
+    for (size_t i = 20; i < times.size(); ++i)
+        EXPECT_GE(times[i] - times[i - 20], 700000) << i;
 }
 
 TEST_F(GatewayEndToEnd, StopGoesOutWhileAMotionIsWaitedFor)
@@ -254,6 +299,60 @@ TEST_F(GatewayEndToEnd, ABrokerRestartedLosesNoRetainedStateAndNoEvent)
     EXPECT_EQ(status.Payload, "online");
 }
 
+TEST_F(GatewayEndToEnd, FramesAnswerTimesAndLineFaultsAreCounted)
+{
+    // b sends some frames with a wrong checksum and some after stray bytes;
+    // with this seed none of the first 22, which connecting takes.
+    const quint16 port = FSimB.TcpPort();
+    FSimB.Stop();
+    ASSERT_TRUE(FSimB.Start({QStringLiteral("--referenced"), QStringLiteral("--corrupt-rate"), QStringLiteral("0.05"),
+                                QStringLiteral("--garbage-rate"), QStringLiteral("0.2"), QStringLiteral("--seed"), QStringLiteral("2")},
+        port));
+    StartGateway();
+
+    // One request: one frame out, and its answer timed.
+    const QString sent = QStringLiteral(R"(krm_packets_total{gripper="a",direction="sent"})");
+    const QString received = QStringLiteral(R"(krm_packets_total{gripper="a",direction="received"})");
+    const QString answers = QStringLiteral(R"(krm_answer_time_seconds_count{gripper="a"})");
+    const double sentBefore = Metric(sent);
+    const double receivedBefore = Metric(received);
+    const double answersBefore = Metric(answers);
+    EXPECT_GT(answersBefore, 0); // the state read on connecting
+    EXPECT_EQ(Command(QStringLiteral("a"), R"({"command": "info"})").value(QStringLiteral("status")).toString(), QStringLiteral("E_SUCCESS"));
+    EXPECT_EQ(WaitForMetric(answers, answersBefore + 1), answersBefore + 1);
+    EXPECT_EQ(Metric(sent), sentBefore + 1);
+    EXPECT_GE(Metric(received), receivedBefore + 1);
+    EXPECT_EQ(Metric(QStringLiteral(R"(krm_answer_time_seconds_bucket{gripper="a",le="+Inf"})")), answersBefore + 1);
+    const double sum = Metric(QStringLiteral(R"(krm_answer_time_seconds_sum{gripper="a"})"));
+    EXPECT_GT(sum, 0);
+    EXPECT_LT(sum, 3 * (answersBefore + 1));
+
+    // b's fingers move to and fro until its reports have brought both faults.
+    const QString checksum = QStringLiteral(R"(krm_frame_errors_total{gripper="b",fault="checksum"})");
+    const QString stray = QStringLiteral(R"(krm_frame_errors_total{gripper="b",fault="stray_bytes"})");
+    const QDeadlineTimer deadline(3 * WaitMs);
+    for (int i = 0; !(Metric(checksum) > 0 && Metric(stray) > 0) && !deadline.hasExpired(); ++i)
+        Command(QStringLiteral("b"), i % 2 ? R"({"command": "goto", "position": 90, "speed": 200})" : R"({"command": "goto", "position": 20, "speed": 200})");
+    EXPECT_GT(Metric(checksum), 0);
+    EXPECT_GT(Metric(stray), 0);
+    EXPECT_GT(Metric(QStringLiteral(R"(krm_packets_total{gripper="b",direction="received"})")), 0);
+    // a's line is clean.
+    EXPECT_EQ(Metric(QStringLiteral(R"(krm_frame_errors_total{gripper="a",fault="checksum"})")), 0);
+    EXPECT_EQ(Metric(QStringLiteral(R"(krm_frame_errors_total{gripper="a",fault="stray_bytes"})")), 0);
+}
+
+TEST_F(GatewayEndToEnd, ABrokerThatComesLaterIsConnectedTo)
+{
+    // The gateway starts while nothing listens on the broker's port, and
+    // its grippers come up without it.
+    FBroker.Stop();
+    ASSERT_TRUE(FGateway.Start(Config(false))) << FGateway.Errors().toStdString();
+    ASSERT_EQ(WaitForMetric(QStringLiteral(R"(krm_link_up{gripper="a"})"), 1), 1);
+    ASSERT_TRUE(FBroker.Start());
+    ConnectProbe();
+    EXPECT_EQ(Command(QStringLiteral("b"), R"({"command": "state"})").value(QStringLiteral("status")).toString(), QStringLiteral("E_SUCCESS"));
+}
+
 TEST_F(GatewayEndToEnd, PromtoolAcceptsTheMetrics)
 {
     StartGateway();
@@ -262,7 +361,8 @@ TEST_F(GatewayEndToEnd, PromtoolAcceptsTheMetrics)
     const QByteArray text = FGateway.Scrape();
     for (const char* family : {"krm_link_up", "krm_reconnects_total", "krm_position_meters", "krm_speed_meters_per_second",
              "krm_force_newtons", "krm_state_flag", "krm_grasping_state", "krm_motions_total", "krm_motion_duration_seconds",
-             "krm_grasp_width_meters", "krm_grasps_total", "krm_fast_stops_total", "krm_fault_flag_raised_total"})
+             "krm_grasp_width_meters", "krm_grasps_total", "krm_fast_stops_total", "krm_fault_flag_raised_total",
+             "krm_packets_total", "krm_frame_errors_total", "krm_answer_time_seconds"})
         EXPECT_TRUE(text.contains(QByteArray("# TYPE ") + family + ' ')) << family;
     for (const QByteArray& line : text.split('\n'))
         if (!line.isEmpty() && !line.startsWith('#'))
