@@ -45,3 +45,21 @@ TEST(LibCan, SessionOverTheVirtualBus)
     EXPECT_TRUE(grasp.ok()) << krm::status_name(grasp.status);
     EXPECT_EQ(g.state().grasping_state, krm::GraspingState::holding);
 }
+
+TEST(LibCan, ScanFindsTheIdentifierOnTheVirtualBus)
+{
+    // An identifier of this process's own, and a range just around it.
+    const std::uint32_t id = 0x500 + static_cast<std::uint32_t>(getpid() % 0x2000) * 4;
+    SimChild sim({"--serial", "2001", "--can", "virtualcan:can0", "--can-id", std::to_string(id)});
+    ASSERT_TRUE(sim.Started());
+    krm::ScanOptions options;
+    options.system_ports = false;
+    options.connections = {"can:virtualcan:can0@500"};
+    options.first_can_id = id - 2;
+    options.last_can_id = id + 2;
+    const krm::ScanResult result = krm::scan(options);
+    ASSERT_EQ(result.found.size(), 1u);
+    EXPECT_EQ(result.found[0].connection, "can:virtualcan:can0@500#" + std::to_string(id));
+    EXPECT_EQ(result.found[0].info.serial_number, 2001u);
+    EXPECT_TRUE(result.problems.empty());
+}

@@ -372,8 +372,8 @@ TEST_F(ReportFloodTest, AtTheDepthLimitStopsAreStillSentAndRefusalsLeaveHandlers
         << editor->Log->toPlainText().toStdString();
     // Stops that waited time out with their box; those sent beyond the
     // reserve wait for nothing and open none.
-    EXPECT_EQ(MessagesStartingWith(QStringLiteral("Cannot read system information: Command failed")), limit);
-    EXPECT_EQ(MessagesStartingWith(QStringLiteral("Error while stopping: Command failed")), THXT::StopReserve);
+    EXPECT_EQ(MessagesStartingWith(QStringLiteral("Cannot read system information: no answer from the gripper within 3 s")), limit);
+    EXPECT_EQ(MessagesStartingWith(QStringLiteral("Error while stopping: no answer from the gripper within 3 s")), THXT::StopReserve);
     EXPECT_EQ(Driver.Messages.size(), static_cast<size_t>(limit + THXT::StopReserve));
     // Nothing is left over: a normal transaction runs at once afterwards.
     TGraspingStats stats;

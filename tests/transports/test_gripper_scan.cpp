@@ -160,20 +160,3 @@ TEST(GripperScan, UnreachableConnectionsAreProblemsAndMalformedOnesAreRefused)
 
     EXPECT_THROW(ScanForGrippers(Named({QStringLiteral("serial:/dev/null@123")})), TConnectionStringError);
 }
-
-TEST(GripperScan, FindsTheIdentifierOnTheVirtualCanBus)
-{
-    // The virtual bus is shared by every process on the machine: an
-    // identifier of this process's own, and a range just around it.
-    const int id = 0x500 + (getpid() % 0x2000) * 4;
-    SimChild sim({"--serial", "2001", "--can", "virtualcan:can0", "--can-id", std::to_string(id)});
-    ASSERT_TRUE(sim.Started());
-    TScanOptions options = Named({QStringLiteral("can:virtualcan:can0@500")});
-    options.FirstCanId = id - 2;
-    options.LastCanId = id + 2;
-    const TScanResult result = ScanForGrippers(options);
-    ASSERT_EQ(result.Found.size(), 1u);
-    EXPECT_EQ(result.Found[0].Connection, QStringLiteral("can:virtualcan:can0@500#%1").arg(id));
-    EXPECT_EQ(result.Found[0].SerialNumber, 2001u);
-    EXPECT_TRUE(result.Problems.empty());
-}
