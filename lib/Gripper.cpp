@@ -70,14 +70,6 @@ Gripper Gripper::open(const std::string& connection, const Options& options)
     return Gripper(std::move(session));
 }
 
-Gripper Gripper::open(const std::string& connection, const Options& options, const Reconnect& reconnect)
-{
-    const TConnectionParams params = detail::ParseConnection(connection);
-    auto session = std::make_shared<detail::Session>(connection);
-    session->Open(params, options, reconnect);
-    return Gripper(std::move(session));
-}
-
 Gripper::Gripper() noexcept = default;
 Gripper::Gripper(std::shared_ptr<detail::Session> session) : session_(std::move(session)) {}
 Gripper::Gripper(Gripper&&) noexcept = default;

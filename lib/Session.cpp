@@ -117,7 +117,7 @@ Session::Session(std::string connection) : FConnection(std::move(connection)) {}
 
 Session::~Session() { Close(); }
 
-void Session::Open(const TConnectionParams& params, const Options& options, std::optional<Reconnect> reconnect)
+void Session::Open(const TConnectionParams& params, const Options& options)
 {
     FParams = params;
     SetInterruptCheck(options.interrupt_check);
@@ -199,8 +199,8 @@ void Session::Open(const TConnectionParams& params, const Options& options, std:
         Close();
         throw;
     }
-    if (reconnect)
-        FReconnector = std::thread([this, policy = *reconnect] { KeepLink(policy); });
+    if (options.reconnect)
+        FReconnector = std::thread([this, policy = *options.reconnect] { KeepLink(policy); });
 }
 
 std::shared_ptr<Completion<std::monostate>> Session::Attempt() const

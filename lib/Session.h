@@ -82,9 +82,9 @@ public:
     Session& operator=(const Session&) = delete;
 
     // Opens the link, switches on the reports chosen and reads the limits;
-    // throws ConnectionError. With `reconnect`, a lost link is made again in
-    // the background (see krm::Reconnect).
-    void Open(const TConnectionParams& params, const Options& options, std::optional<Reconnect> reconnect = {});
+    // throws ConnectionError. With options.reconnect, a lost link is made
+    // again in the background (see krm::Reconnect).
+    void Open(const TConnectionParams& params, const Options& options);
     void Close();
     bool IsOpen() const;
     LinkState LinkNow() const;

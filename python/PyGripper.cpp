@@ -94,9 +94,9 @@ std::unique_ptr<PyGripper> PyGripper::Open(const std::string& connection, Option
         PyErr_Restore(type, value, traceback);
     };
     const bool debug = Logger().attr("isEnabledFor")(py::module_::import("logging").attr("DEBUG")).cast<bool>();
-    auto gripper = Unlocked([&] {
-        return reconnect ? Gripper::open(connection, options, Reconnect{}) : Gripper::open(connection, options);
-    });
+    if (reconnect)
+        options.reconnect = Reconnect{};
+    auto gripper = Unlocked([&] { return Gripper::open(connection, options); });
     auto opened = std::unique_ptr<PyGripper>(new PyGripper(std::move(gripper)));
     if (debug)
         opened->AddHandler(Gripper::PacketHandler([](const Packet& packet) {

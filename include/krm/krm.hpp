@@ -273,6 +273,18 @@ struct Answer {
 enum class Notice : std::uint8_t { info, warning };
 using NoticeHandler = std::function<void(Notice level, const std::string& text)>;
 
+// A session that keeps its link (Options::reconnect set): after a
+// lost link its calls throw ConnectionError at once while it connects again
+// in the background, waiting `first_delay` before the first attempt and
+// twice as long after each failed one, up to `longest_delay`. Once
+// connected it reads the limits again and switches on the reports it had,
+// then the link is up. A motion that the loss ended stays ended: nothing is
+// sent again by itself.
+struct Reconnect {
+    std::chrono::milliseconds first_delay{200};
+    std::chrono::milliseconds longest_delay{5000};
+};
+
 // How a session is opened.
 struct Options {
     // The wait for the link and the first answers (default 10 s).
@@ -290,6 +302,9 @@ struct Options {
     // Read the system limits at open (values are checked against them; left
     // out, the first call that needs them reads them).
     bool read_limits = true;
+    // Set: the session keeps its link as the policy says; empty: a lost
+    // link ends the session.
+    std::optional<Reconnect> reconnect;
 };
 
 // The state of a session's link, as Gripper::link_state and the link
@@ -302,18 +317,6 @@ enum class LinkState : std::uint8_t {
 // Called when the link goes down or comes up again, with the cause in
 // words; on a thread of the library: the handler must not call the Gripper.
 using LinkHandler = std::function<void(LinkState state, const std::string& text)>;
-
-// A session that keeps its link (Gripper::open with a Reconnect): after a
-// lost link its calls throw ConnectionError at once while it connects again
-// in the background, waiting `first_delay` before the first attempt and
-// twice as long after each failed one, up to `longest_delay`. Once
-// connected it reads the limits again and switches on the reports it had,
-// then the link is up. A motion that the loss ended stays ended: nothing is
-// sent again by itself.
-struct Reconnect {
-    std::chrono::milliseconds first_delay{200};
-    std::chrono::milliseconds longest_delay{5000};
-};
 
 enum class MotionKind : std::uint8_t { home, move, grasp, release, raw };
 // "home", "move", "grasp", "release", "raw".
@@ -580,10 +583,9 @@ public:
     static Gripper open(const std::string& connection, Timeout timeout = {},
         std::function<bool()> interrupt_check = {});
 
-    // As above, with the reports and the rest chosen by `options`.
+    // As above, with the reports, the reconnect policy and the rest chosen
+    // by `options`.
     static Gripper open(const std::string& connection, const Options& options);
-    // As above, keeping the link as `reconnect` says.
-    static Gripper open(const std::string& connection, const Options& options, const Reconnect& reconnect);
 
     Gripper(Gripper&&) noexcept;
     Gripper& operator=(Gripper&&) noexcept;

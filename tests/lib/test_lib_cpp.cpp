@@ -218,7 +218,8 @@ TEST(LibCpp, ReconnectsAfterTheSimulatorRestarts)
     krm::Options options;
     options.reports = {krm::Report::Kind::position};
     options.report_period = 20ms;
-    krm::Gripper g = krm::Gripper::open(sim->Tcp(), options, krm::Reconnect{50ms, 400ms});
+    options.reconnect = krm::Reconnect{50ms, 400ms};
+    krm::Gripper g = krm::Gripper::open(sim->Tcp(), options);
     std::mutex mutex;
     std::vector<std::pair<krm::LinkState, std::string>> changes;
     g.on_link([&](krm::LinkState state, const std::string& text) {
