@@ -22,7 +22,7 @@ import typing
 from typing import Any, Callable, Optional, Tuple, TypeVar, Union
 
 from . import _krm
-from ._values import Info, Limits, LinkState, MotionKind, MotionResult, Report, ScanResult, State, Stats
+from ._values import Info, Limits, LinkState, MotionKind, MotionResult, Report, ReportKind, ScanResult, State, Stats
 
 _T = TypeVar("_T")
 
@@ -275,13 +275,41 @@ class Gripper:
         """Sends any command byte with any payload; the result bytes of its answer."""
         return await self._run(self._g.raw, command, payload, timeout)
 
+    async def request(self, command: int, payload: Union[bytes, bytearray, typing.Iterable[int]] = b"",
+                      timeout: Optional[float] = 3.0) -> _krm.Answer:
+        """Sends any command byte with any payload; the answer, whatever its
+        status, telling a pending first answer from the final one."""
+        return await self._run(self._g.request, command, payload, timeout)
+
+    async def set_reports(self, kinds: Optional[Union[str, typing.Iterable[Union[str, ReportKind]]]],
+                          period: float = 0.05, timeout: Optional[float] = 3.0) -> None:
+        """Chooses the reports the gripper sends by itself and their period (s)."""
+        await self._run(self._g.set_reports, kinds, period, timeout)
+
+    def on_packet(self, callback: Callable[[_krm.Packet], object]) -> int:
+        """Calls ``callback`` for every packet sent or received (on a thread of
+        the library); an id for remove_packet_handler."""
+        return self._g.on_packet(callback)
+
+    def remove_packet_handler(self, id: int) -> None:
+        """Ends a packet handler."""
+        self._g.remove_packet_handler(id)
+
+    def write_packet_log(self, path: str) -> None:
+        """Writes the session's traffic from now on to ``path`` as a CSV packet log."""
+        self._g.write_packet_log(path)
+
+    def stray_answers(self) -> int:
+        """How many answers came while no request waited."""
+        return self._g.stray_answers()
+
     def reports(self, timeout: Optional[float] = None) -> Reports:
         """The reports the gripper sends from now on, for ``timeout`` seconds
         (None: until the iterator is closed): ``async for report in g.reports()``."""
         return Reports(self._g.reports(timeout), self)
 
     def last_state(self) -> State:
-        """The latest values the gripper reported or answered; sends nothing."""
+        """The latest values the gripper reported by itself; sends nothing."""
         return self._g.last_state()
 
 

@@ -32,6 +32,29 @@ async def test_calls_as_coroutines(sim):
 
 
 @pytest.mark.asyncio
+async def test_requests_report_choice_and_packets_as_coroutines(sim, tmp_path):
+    async with krm.aio.Gripper(sim.connection, reports=None) as g:
+        packets = []
+        g.on_packet(packets.append)
+        log = tmp_path / "traffic.csv"
+        g.write_packet_log(str(log))
+        homing = await g.request(0x20, b"\x00", timeout=30)
+        assert homing.status == krm.Status.success and homing.pending
+        refused = await g.request(0x21, b"", timeout=3)
+        assert refused.status != krm.Status.success and not refused.pending
+        await g.set_reports(["position"], period=0.02)
+        await g.start_move(20, 100)
+        async for report in g.reports(timeout=5.0):
+            assert report.kind == krm.ReportKind.position
+            if report.position < 25:
+                break
+        await g.stop()
+        assert g.stray_answers() == 0
+    assert {p.command for p in packets} >= {0x20, 0x21, 0x22}
+    assert "HOMING" in log.read_text()
+
+
+@pytest.mark.asyncio
 async def test_cancelled_motion_sends_stop_and_the_loop_runs_on(sim):
     async with krm.aio.Gripper(sim.connection) as g:
         ticks = 0
