@@ -256,6 +256,14 @@ TEST(LibCpp, ReconnectsAfterTheSimulatorRestarts)
     ASSERT_EQ(g.link_state(), krm::LinkState::up);
     EXPECT_TRUE(g.is_open());
     EXPECT_EQ(motions.load(), 2) << "the motion the loss ended is not sent again";
+    // The link handler runs on the library's thread just after the state
+    // changed.
+    const auto told = [&] {
+        std::lock_guard lock(mutex);
+        return changes.size() >= 2 && changes.back().first == krm::LinkState::up;
+    };
+    for (int i = 0; i < 300 && !told(); ++i)
+        std::this_thread::sleep_for(10ms);
     {
         std::lock_guard lock(mutex);
         ASSERT_GE(changes.size(), 2u);
