@@ -245,7 +245,7 @@ TEST(LibCpp, ReconnectsAfterTheSimulatorRestarts)
     EXPECT_EQ(g.link_state(), krm::LinkState::down);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(g.info(), krm::ConnectionError);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << "a call while the link is down fails at once";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "a call while the link is down fails at once, not after an answer time";
     sim.reset();
     std::this_thread::sleep_for(600ms); // attempts against a closed port fail and back off
 

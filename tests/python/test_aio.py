@@ -121,7 +121,7 @@ def test_reconnect_after_the_simulator_restarts(start_sim):
             started = time.monotonic()
             with pytest.raises(krm.ConnectionError):
                 await g.info()
-            assert time.monotonic() - started < 0.5
+            assert time.monotonic() - started < 1.0  # at once, not after an answer time
             assert g.link_state is krm.LinkState.down
             second = start_sim("--referenced", port=port)
             deadline = time.monotonic() + 15
