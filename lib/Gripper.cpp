@@ -257,13 +257,9 @@ Answer Gripper::request(std::uint8_t command, const std::vector<std::uint8_t>& p
 
 std::vector<std::uint8_t> Gripper::raw(std::uint8_t command, const std::vector<std::uint8_t>& payload, Timeout timeout)
 {
-    const std::string name = CommandName(command);
-    if (payload.size() > 0xFFFF)
-        throw Error(name + ": a payload holds at most 65535 bytes");
-    const Answer answer =
-        Held(session_)->Transact(name, command, TByteArray(payload.begin(), payload.end()), timeout, IsMotionCommand(command));
+    const Answer answer = request(command, payload, timeout);
     if (!answer.ok())
-        throw StatusError(name, answer.status, {});
+        throw StatusError(CommandName(command), answer.status, {});
     return answer.data;
 }
 

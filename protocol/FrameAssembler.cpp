@@ -59,6 +59,15 @@ void TFrameAssembler::ProcessByte(uint8_t b)
     FlushStray();
 }
 
+TPacket TFrameAssembler::FramePacket() const
+{
+    TPacket packet;
+    packet.command = FCommand;
+    packet.length = static_cast<int32_t>(FLength);
+    packet.data.assign(FPayload.get(), FPayload.get() + FLength);
+    return packet;
+}
+
 void TFrameAssembler::Stray(uint8_t b)
 {
     if (OnStray)
@@ -155,19 +164,10 @@ void TFrameAssembler::Step(uint8_t b)
     } else {
         if (!FLowChecksumMatched || b != static_cast<uint8_t>(FCrc >> 8)) {
             ++FChecksumErrors;
-            if (OnBadFrame) {
-                TPacket packet;
-                packet.command = FCommand;
-                packet.length = static_cast<int32_t>(FLength);
-                packet.data.assign(FPayload.get(), FPayload.get() + FLength);
-                OnBadFrame(packet);
-            }
+            if (OnBadFrame)
+                OnBadFrame(FramePacket());
         } else if (OnFrame) {
-            TPacket packet;
-            packet.command = FCommand;
-            packet.length = static_cast<int32_t>(FLength);
-            packet.data.assign(FPayload.get(), FPayload.get() + FLength);
-            OnFrame(std::move(packet));
+            OnFrame(FramePacket());
         }
         FHead.clear();
         FPosition = 0;

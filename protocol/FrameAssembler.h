@@ -61,6 +61,8 @@ private:
     void Step(uint8_t b);
     size_t CopyPayloadRun(const uint8_t* data, size_t count);
     // Keeps a byte that belongs to no frame, for OnStray.
+    // The frame just completed, without its frame bytes.
+    TPacket FramePacket() const;
     void Stray(uint8_t b);
     void FlushStray();
 
