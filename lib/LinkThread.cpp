@@ -30,7 +30,6 @@ TLinkThread::TLinkThread() : FMaySpin(krm::detail::SpinningPays())
     FContext = new QObject;
     FContext->moveToThread(&FThread);
     FThread.start();
-    FTicker = std::thread([this] { Tick(); });
 }
 
 TLinkThread::~TLinkThread()
@@ -98,12 +97,8 @@ void TLinkThread::Stop()
         if (FStopping)
             return;
         FStopping = true;
-        // The last job: the ones before it have run when it quits the loop,
-        // and the ticker, which wakes the loop, stops before the loop ends.
-        FJobs.push_back([this] {
-            StopTicker();
-            FThread.quit();
-        });
+        // The last job: the ones before it have run when it quits the loop.
+        FJobs.push_back([this] { FThread.quit(); });
     }
     QMetaObject::invokeMethod(FContext, [this] { RunJobs(); }, Qt::QueuedConnection);
     FThread.wait();
@@ -129,23 +124,6 @@ void TLinkThread::RunJobs()
         FJobsRan = true;
     }
     FRunning = false;
-}
-
-void TLinkThread::Tick()
-{
-    std::unique_lock lock(FMutex);
-    while (!FTickerStop.wait_for(lock, WakeInterval, [this] { return FTickerStopping; }))
-        FThread.eventDispatcher()->wakeUp();
-}
-
-void TLinkThread::StopTicker()
-{
-    {
-        std::lock_guard lock(FMutex);
-        FTickerStopping = true;
-    }
-    FTickerStop.notify_one();
-    FTicker.join();
 }
 
 bool TLinkThread::SpinForJobs()

@@ -11,19 +11,13 @@
 // handling its events without sleeping for a short while after its jobs,
 // and takes a job posted meanwhile without being woken: waking a sleeping
 // thread costs as much as a good share of a request's round trip.
-//
-// A ticker wakes the thread's event loop every WakeInterval, so that a wait
-// for an answer needs no timer of its own to end on time: on a virtual
-// machine each wait's kernel timer costs a good share of the round trip too.
 #include <QtCore/private/qthread_p.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
 
 class QObject;
 
@@ -50,8 +44,6 @@ public:
 
     // How long the thread looks for the next job after its jobs have run.
     static constexpr std::chrono::microseconds IdleSpin{100};
-    // How often the ticker wakes the thread's event loop.
-    static constexpr std::chrono::milliseconds WakeInterval{50};
 
 private:
     class TDispatcher;
@@ -62,9 +54,6 @@ private:
     // handles events without sleeping until a job is posted or IdleSpin has
     // passed, then runs the jobs posted. False when it did not spin.
     bool SpinForJobs();
-    // The ticker's thread; StopTicker ends it and waits for it.
-    void Tick();
-    void StopTicker();
 
     // Qt delivers events (timers, sockets, queued calls) without a
     // QCoreApplication only on a thread marked as not needing one, which is
@@ -79,7 +68,4 @@ private:
     const bool FMaySpin;    // more than one core: a spinning thread holds up nobody
     bool FRunning = false;  // link thread only: a job or an interrupt call is running
     bool FJobsRan = false;  // link thread only: jobs ran since the last spin
-    bool FTickerStopping = false; // guarded by FMutex
-    std::condition_variable FTickerStop;
-    std::thread FTicker;
 };

@@ -161,15 +161,11 @@ bool THXT::WaitForAnswer(uint8_t cmd, TPacket& answer)
 {
     QElapsedTimer clock;
     clock.start();
-    // Wakes the blocked event loop when the answer time is up, unless the
-    // loop is woken from outside anyway.
-    std::optional<QTimer> deadline;
-    if (!FWokenFromOutside) {
-        deadline.emplace();
-        deadline->setSingleShot(true);
-        deadline->setTimerType(Qt::PreciseTimer);
-        deadline->start(static_cast<int>(AnswerTimeoutMs + 1));
-    }
+    // Wakes the blocked event loop when the answer time is up.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    deadline.start(static_cast<int>(AnswerTimeoutMs + 1));
     bool matched = false;
     do {
         // One pass: process what the event loop has (blocking until something
@@ -177,8 +173,8 @@ bool THXT::WaitForAnswer(uint8_t cmd, TPacket& answer)
         if (FCommand->PacketCount() > 0) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
         } else {
-            if (deadline && !deadline->isActive())
-                deadline->start(static_cast<int>(std::max<qint64>(1, AnswerTimeoutMs + 1 - clock.elapsed())));
+            if (!deadline.isActive())
+                deadline.start(static_cast<int>(std::max<qint64>(1, AnswerTimeoutMs + 1 - clock.elapsed())));
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         }
         TPacket p;

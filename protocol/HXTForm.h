@@ -68,12 +68,6 @@ public:
     // empty before the first. Connect(*ConnectionParams()) connects again.
     std::optional<TConnectionParams> ConnectionParams() const;
 
-    // The event loop of this object's thread is woken from outside every few
-    // tens of milliseconds (a link thread with a ticker): the wait for an
-    // answer then sets no timer of its own and ends at the first wake-up
-    // after AnswerTimeoutMs.
-    void SetWokenFromOutside(bool woken) { FWokenFromOutside = woken; }
-
     // Transactions.
     // Sends `cmd` with `params` and waits up to AnswerTimeoutMs for a packet
     // with the same command byte, handling every packet taken meanwhile; a
@@ -203,7 +197,6 @@ private:
     float FSpeed = 0;
     float FForce = 0;
     int FTransactionDepth = 0;
-    bool FWokenFromOutside = false;
     bool FLastRefused = false;
     std::string FLastFault;
     bool FDrainQueued = false;
