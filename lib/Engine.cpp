@@ -1,6 +1,8 @@
 #include "Engine.h"
 
 #include "HXT_commands.h"
+#include "SocketLine.h"
+#include "TCPDevice.h"
 #include "convert.h"
 
 #include <krm/krm.hpp>
@@ -41,6 +43,10 @@ bool EndsMotion(TStat status)
     return status == E_SUCCESS || status == E_CMD_ABORTED || status == E_AXIS_BLOCKED || status == E_CMD_FAILED;
 }
 
+// Set while this thread does an exchange of its own: a request made
+// meanwhile (from a notice handler) goes the ordinary way.
+thread_local bool ServingDirect = false;
+
 bool Has(const std::deque<std::shared_ptr<Exchange>>& list, uint8_t command)
 {
     return std::any_of(list.begin(), list.end(), [command](const auto& e) { return e->Command == command; });
@@ -55,6 +61,7 @@ Engine::~Engine() = default;
 void Engine::Release()
 {
     Disconnect(Reply::Closed, "closed");
+    std::lock_guard gate(FGate);
     delete FClock;
     FClock = nullptr;
     delete FCommand;
@@ -63,7 +70,12 @@ void Engine::Release()
 
 TStat Engine::Connect(const TConnectionParams& params)
 {
+    std::lock_guard gate(FGate);
+    FLinkThread = std::this_thread::get_id();
     FCommand = new TCommand(nullptr);
+    for (int i = 0; i < FCommand->DeviceCount(); ++i)
+        if (auto* tcp = qobject_cast<TTCPDevice*>(FCommand->Devices(i)))
+            tcp->SetDirectLine(true);
     FClock = new QTimer;
     FClock->setInterval(ClockInterval);
     QObject::connect(FClock, &QTimer::timeout, [this] { Expire(); });
@@ -75,7 +87,7 @@ TStat Engine::Connect(const TConnectionParams& params)
     FCommand->SetOnDisconnect([this](QObject*) { FConnected = false; });
     FCommand->OnTransportReport = [this](QObject*, TTransportReport, const QString& text) {
         FConnected = FCommand->IsConnected();
-        if (!FConnected)
+        if (!FConnected.load())
             EndAll(Reply::LinkDown, text.toStdString());
         if (OnLinkLost)
             OnLinkLost(text.toStdString());
@@ -96,6 +108,7 @@ void Engine::Disconnect(Reply how, const std::string& cause)
 {
     FConnected = false;
     EndAll(how, cause);
+    std::lock_guard gate(FGate);
     if (!FCommand)
         return;
     FCommand->SetOnDisconnect(nullptr);
@@ -107,6 +120,8 @@ void Engine::SetObserving(bool observing)
 {
     FObserving = observing;
     FLink.Post([this, observing] {
+        // The assembler's events change while no caller reads.
+        std::lock_guard gate(FGate);
         if (!FCommand)
             return;
         if (!observing) {
@@ -121,13 +136,16 @@ void Engine::SetObserving(bool observing)
     });
 }
 
-std::shared_ptr<Exchange> Engine::Submit(uint8_t command, TByteArray payload, bool motion)
+std::shared_ptr<Exchange> Engine::Submit(
+    uint8_t command, TByteArray payload, bool motion, std::optional<SteadyClock::time_point> serveUntil)
 {
     auto exchange = std::make_shared<Exchange>();
     exchange->Command = command;
     exchange->Payload = std::move(payload);
     exchange->Motion = motion;
     exchange->StopLane = IsStopLane(command);
+    if (serveUntil && !motion && ServeDirect(exchange, *serveUntil))
+        return exchange;
     auto start = [this, exchange] { Start(exchange); };
     const bool posted = exchange->StopLane ? FLink.PostFirst(start) : FLink.Post(start);
     if (!posted)
@@ -135,10 +153,58 @@ std::shared_ptr<Exchange> Engine::Submit(uint8_t command, TByteArray payload, bo
     return exchange;
 }
 
+bool Engine::ServeDirect(const std::shared_ptr<Exchange>& exchange, SteadyClock::time_point until)
+{
+    if (ServingDirect)
+        return false;
+    std::unique_lock gate(FGate, std::try_to_lock);
+    if (!gate || !FCommand || !FConnected.load() || FLink.HasJobs())
+        return false;
+    TDevice* device = FCommand->CurrentDevice();
+    TSocketLine* line = device ? device->DirectLine() : nullptr;
+    if (!line || !line->TakeReading())
+        return false;
+    {
+        std::lock_guard state(FState);
+        if (!Idle() || !Write(exchange)) {
+            // Not sent (a refused write is its answer already).
+            const bool answered = exchange->First.Ready();
+            line->GiveBackReading();
+            return answered;
+        }
+        if (exchange->StopLane)
+            FStops.push_back(exchange);
+        else
+            FCurrent = exchange;
+    }
+    ServingDirect = true;
+    while (!exchange->First.Ready() && SteadyClock::now() < until) {
+        if (!line->WaitReadable(until))
+            continue;
+        const int32_t waiting = line->BytesAvailable();
+        if (waiting > 0)
+            FCommand->DataAvailable(device, waiting);
+        else if (line->Ended())
+            break; // the link thread tells the lost link
+    }
+    ServingDirect = false;
+    line->GiveBackReading();
+    // The link thread keeps the time of an answer still owed.
+    std::lock_guard state(FState);
+    Tick();
+    return true;
+}
+
+bool Engine::Idle() const
+{
+    return FConnected.load() && FQueue.empty() && !FCurrent && FStops.empty() && FGhosts.empty() && FRunning.empty();
+}
+
 void Engine::Abandon(const std::shared_ptr<Exchange>& exchange)
 {
     exchange->Abandoned = true;
     FLink.PostFirst([this, exchange] {
+        std::lock_guard state(FState);
         const auto queued = std::find(FQueue.begin(), FQueue.end(), exchange);
         if (queued != FQueue.end()) {
             FQueue.erase(queued);
@@ -158,6 +224,7 @@ void Engine::Abandon(const std::shared_ptr<Exchange>& exchange)
 
 bool Engine::MotionUnderWay() const
 {
+    std::lock_guard state(FState);
     return (FCurrent && FCurrent->Motion) ||
            std::any_of(FRunning.begin(), FRunning.end(), [](const auto& e) { return e->Motion && !e->Abandoned; }) ||
            std::any_of(FQueue.begin(), FQueue.end(), [](const auto& e) { return e->Motion; });
@@ -167,6 +234,7 @@ void Engine::Start(const std::shared_ptr<Exchange>& exchange)
 {
     if (exchange->Abandoned)
         return;
+    std::lock_guard state(FState);
     if (!FConnected) {
         exchange->First.SetValue({Reply::LinkDown, E_SUCCESS, {}, false, SteadyClock::now(), "the link is down"});
         return;
@@ -212,6 +280,7 @@ bool Engine::Write(const std::shared_ptr<Exchange>& exchange)
 
 void Engine::PacketsArrived()
 {
+    std::lock_guard state(FState);
     TPacket packet;
     while (FCommand && FCommand->GetPacket(packet))
         Route(packet);
@@ -291,6 +360,7 @@ void Engine::Route(const TPacket& packet)
 
 void Engine::Expire()
 {
+    std::lock_guard state(FState);
     const auto now = SteadyClock::now();
     const Reception none{Reply::NoAnswer, E_SUCCESS, {}, false, now, {}};
     if (FCurrent && now >= FCurrent->AnswerBy) {
@@ -318,14 +388,28 @@ void Engine::Tick()
         return;
     const bool waiting = FCurrent || !FStops.empty() || !FGhosts.empty() ||
                          std::any_of(FRunning.begin(), FRunning.end(), [](const auto& e) { return e->Abandoned.load(); });
+    if (std::this_thread::get_id() != FLinkThread) {
+        // The clock lives on the link thread; a running clock stops there by
+        // itself once nothing waits.
+        if (waiting && !FClockOn) {
+            FClockOn = true;
+            FLink.PostFirst([this] {
+                std::lock_guard state(FState);
+                Tick();
+            });
+        }
+        return;
+    }
     if (waiting && !FClock->isActive())
         FClock->start();
     else if (!waiting && FClock->isActive())
         FClock->stop();
+    FClockOn = FClock->isActive();
 }
 
 void Engine::EndAll(Reply how, const std::string& cause)
 {
+    std::lock_guard state(FState);
     const auto now = SteadyClock::now();
     const Reception end{how, E_SUCCESS, {}, false, now, cause};
     for (const auto& e : FQueue)

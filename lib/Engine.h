@@ -22,6 +22,15 @@
 //     its own final answer and never the new one's;
 //  5. a report byte with status success: a report the gripper sent by itself;
 //  6. anything else arrived while no request waited: counted as stray.
+//
+// The caller's own exchange. On a line a caller's thread may read and write
+// itself (TCP), a request that finds the engine idle is written by the
+// caller and its answer read by the caller too, as on a blocking socket:
+// waking the link thread and being woken by it would cost more than the
+// whole exchange. The link thread then does not read the line until the
+// caller gives it back. Answers are matched by the same rules wherever they
+// are read: the engine's state is guarded by one mutex, taken by whichever
+// thread reads or writes.
 #include "CommandComponent.h"
 #include "Completion.h"
 #include "LinkThread.h"
@@ -36,6 +45,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -101,10 +113,14 @@ public:
     void Disconnect(Reply how, const std::string& cause);
     // Link thread: closes the link and frees the dispatcher.
     void Release();
-    bool Connected() const { return FConnected; }
+    bool Connected() const { return FConnected.load(); }
 
-    // Any thread: queues a request (the stop lane goes first).
-    std::shared_ptr<Exchange> Submit(uint8_t command, TByteArray payload, bool motion);
+    // Any thread: queues a request (the stop lane goes first). With
+    // `serveUntil`, a request that finds the engine idle on a line the caller
+    // may use itself is sent by the caller, who then reads until its first
+    // answer came or `serveUntil` passed; the link thread takes over from there.
+    std::shared_ptr<Exchange> Submit(uint8_t command, TByteArray payload, bool motion,
+        std::optional<SteadyClock::time_point> serveUntil = std::nullopt);
     // Any thread: the caller no longer waits. Not sent yet: never sent. Sent:
     // the link goes on with the next request; a motion stays known, so its
     // later answers are taken as its own.
@@ -129,6 +145,10 @@ public:
     void SetObserving(bool observing);
 
 private:
+    // Sends `exchange` and reads its answer on the caller's thread, when the
+    // link allows it and nothing else waits; false when it went nowhere.
+    bool ServeDirect(const std::shared_ptr<Exchange>& exchange, SteadyClock::time_point until);
+    bool Idle() const;
     void Start(const std::shared_ptr<Exchange>& exchange);
     void Pump();
     bool Write(const std::shared_ptr<Exchange>& exchange);
@@ -140,13 +160,20 @@ private:
     void Observe(bool received, uint8_t command, const TByteArray& payload, uint8_t faults);
 
     TLinkThread& FLink;
+    // Held by a caller's own exchange, and by the link thread while it makes,
+    // closes or frees the link: the link stays as it is during the exchange.
+    std::mutex FGate;
+    // Guards the requests' state below, and the writes to the link.
+    mutable std::recursive_mutex FState;
+    std::thread::id FLinkThread;
     TCommand* FCommand = nullptr;
     QTimer* FClock = nullptr;
-    bool FConnected = false;
+    bool FClockOn = false; // guarded by FState
+    std::atomic_bool FConnected{false};
     std::atomic_bool FObserving{false};
     std::atomic<std::uint64_t> FStray{0};
 
-    // Link thread only.
+    // Guarded by FState.
     std::deque<std::shared_ptr<Exchange>> FQueue;   // waiting for the link
     std::shared_ptr<Exchange> FCurrent;             // sent, waiting for its first answer
     std::deque<std::shared_ptr<Exchange>> FStops;   // stop lane, sent

@@ -52,6 +52,7 @@ bool TLinkThread::Queue(std::function<void()> job, bool first)
             FJobs.push_front(std::move(job));
         else
             FJobs.push_back(std::move(job));
+        FUnfinished.fetch_add(1, std::memory_order_acq_rel);
         if (FSpinning) {
             FPosted.store(true, std::memory_order_release);
             return true;
@@ -99,6 +100,7 @@ void TLinkThread::Stop()
         FStopping = true;
         // The last job: the ones before it have run when it quits the loop.
         FJobs.push_back([this] { FThread.quit(); });
+        FUnfinished.fetch_add(1, std::memory_order_acq_rel);
     }
     QMetaObject::invokeMethod(FContext, [this] { RunJobs(); }, Qt::QueuedConnection);
     FThread.wait();
@@ -121,6 +123,7 @@ void TLinkThread::RunJobs()
             FJobs.pop_front();
         }
         job();
+        FUnfinished.fetch_sub(1, std::memory_order_acq_rel);
         FJobsRan = true;
     }
     FRunning = false;

@@ -38,6 +38,9 @@ public:
     // inside the wait of a running job, ahead of the jobs queued. Dropped
     // once the thread is stopping.
     void Interrupt(std::function<void()> call);
+    // Any thread: jobs are queued or running. Work done outside the thread
+    // must not overtake them.
+    bool HasJobs() const { return FUnfinished.load(std::memory_order_acquire) > 0; }
     // Runs the jobs queued so far, then ends the thread and waits for it.
     // Must not be called on the link thread.
     void Stop();
@@ -65,6 +68,7 @@ private:
     bool FStopping = false;
     bool FSpinning = false; // a posted job needs no wake-up
     std::atomic_bool FPosted{false}; // something was posted while the thread spins
+    std::atomic_int FUnfinished{0};  // jobs queued or running
     const bool FMaySpin;    // more than one core: a spinning thread holds up nobody
     bool FRunning = false;  // link thread only: a job or an interrupt call is running
     bool FJobsRan = false;  // link thread only: jobs ran since the last spin

@@ -528,7 +528,11 @@ Answer Session::Transact(const std::string& name, uint8_t command, TByteArray pa
 {
     EnsureOpen(name);
     const auto deadline = motion ? MotionDeadline(timeout) : DeadlineIn(timeout, RequestTimeout);
-    const auto request = FEngine.Submit(command, std::move(payload), motion);
+    // An ordinary request may be sent and answered on this thread; a motion,
+    // whose end comes much later, goes by the link thread.
+    const auto request = motion ? FEngine.Submit(command, std::move(payload), true)
+                                : FEngine.Submit(command, std::move(payload), false,
+                                      std::min(deadline, SteadyClock::now() + WaitSlice));
     const Reception first = AwaitFirst(name, request, deadline);
     Answer answer;
     if (first.Short)

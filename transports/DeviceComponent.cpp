@@ -80,7 +80,7 @@ void TDevice::NotifyDataAvailable(int32_t count)
     if (!IsOpen() || !OnDataAvailable)
         return;
     OnDataAvailable(this, count);
-    if (FRefireQueued || FDestroying || !IsOpen())
+    if (FRefireQueued || FDestroying || !IsOpen() || NotifiesWhileBytesWait())
         return;
     // Bytes left behind would otherwise wait for the next arrival. Fire again
     // only when the handler took something, so a handler that reads nothing

@@ -34,6 +34,7 @@
 
 class QTimer;
 class TDevice;
+class TSocketLine;
 
 using TDataAvailableEvent = std::function<void(TDevice* sender, int32_t count)>;
 using TDeviceErrorEvent = std::function<void(TDevice* sender, int32_t value)>;
@@ -98,6 +99,12 @@ public:
     // request given up on is not sent later (a line that stopped taking
     // data). Devices that send at once keep nothing.
     virtual void DiscardUnsent() {}
+    // The socket of an open device on which a caller's thread may do an
+    // exchange itself; none for most devices.
+    virtual TSocketLine* DirectLine() { return nullptr; }
+    // The device notifies again for as long as received bytes wait, so
+    // bytes a handler left behind need no further notification.
+    virtual bool NotifiesWhileBytesWait() const { return false; }
     // Empties `list`, then adds the device's port names in ascending order.
     virtual void GetPortList(QStringList& list);
     // What the operator sees for the port `portName` of the port list: the

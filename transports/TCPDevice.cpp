@@ -1,10 +1,12 @@
 #include "TCPDevice.h"
 
 #include "IniFile.h"
+#include "SocketLine.h"
 
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 const QString SettingsSection = QStringLiteral("common");
@@ -17,6 +19,7 @@ constexpr qint64 ReadBufferBytes = 256 * 1024;
 TTCPDevice::TTCPDevice(QObject* owner)
     : TDevice(QStringLiteral("tcp"), owner)
     , FSocket(new QTcpSocket(this))
+    , FLine(new TSocketLine(this))
 {
     FParams.Host = Settings()->ReadString(SettingsSection, HostKey, QString());
     FParams.Port = Settings()->ReadInteger(SettingsSection, PortKey, DefaultPort);
@@ -29,6 +32,7 @@ TTCPDevice::TTCPDevice(QObject* owner)
     connect(FSocket, &QTcpSocket::disconnected, this, &TTCPDevice::SocketDisconnected);
     connect(FSocket, &QTcpSocket::readyRead, this, &TTCPDevice::SocketReadyRead);
     connect(FSocket, &QTcpSocket::errorOccurred, this, &TTCPDevice::SocketError);
+    FLine->OnReadable = [this] { LineReadable(); };
 
     Description = QStringLiteral("Ethernet");
 }
@@ -97,7 +101,9 @@ TStat TTCPDevice::Close()
     case TLinkState::Open:
         StopConnectPoll();
         FState = TLinkState::Closed;
-        if (Destroying())
+        if (FLine->IsOpen())
+            FLine->Close();
+        else if (Destroying())
             FSocket->abort();
         else
             FSocket->disconnectFromHost();
@@ -118,6 +124,8 @@ int32_t TTCPDevice::BytesAvailable()
 {
     if (!IsOpen())
         return 0;
+    if (FLine->IsOpen())
+        return FLine->BytesAvailable();
     return static_cast<int32_t>(std::min<qint64>(FSocket->bytesAvailable(), INT32_MAX));
 }
 
@@ -125,6 +133,10 @@ int32_t TTCPDevice::Read(uint8_t* buffer, int32_t count)
 {
     if (!IsOpen() || count <= 0)
         return -1;
+    if (FLine->IsOpen()) {
+        const int32_t taken = FLine->Read(buffer, count);
+        return taken <= 0 ? -1 : taken;
+    }
     const qint64 got = FSocket->read(reinterpret_cast<char*>(buffer), count);
     return got <= 0 ? -1 : static_cast<int32_t>(got);
 }
@@ -135,6 +147,8 @@ TStat TTCPDevice::Write(const uint8_t* buffer, int32_t count)
         return E_NOT_OPENED;
     if (count <= 0)
         return E_SUCCESS;
+    if (FLine->IsOpen())
+        return FLine->Write(buffer, count) ? E_SUCCESS : E_WRITE_ERROR;
     const qint64 taken = FSocket->write(reinterpret_cast<const char*>(buffer), count);
     if (taken != count)
         return E_WRITE_ERROR;
@@ -142,6 +156,22 @@ TStat TTCPDevice::Write(const uint8_t* buffer, int32_t count)
     // pass, so a waiting transaction's request goes out at once.
     FSocket->flush();
     return E_SUCCESS;
+}
+
+void TTCPDevice::DiscardUnsent()
+{
+    if (FLine->IsOpen())
+        FLine->DiscardUnsent();
+}
+
+TSocketLine* TTCPDevice::DirectLine()
+{
+    return FLine->IsOpen() ? FLine : nullptr;
+}
+
+bool TTCPDevice::NotifiesWhileBytesWait() const
+{
+    return FLine->IsOpen();
 }
 
 void TTCPDevice::GetPortList(QStringList& list)
@@ -157,7 +187,31 @@ void TTCPDevice::SocketConnected()
         return;
     }
     FSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (FDirectWanted) {
+        // The line takes the socket over: Qt's socket lets go of its own
+        // descriptor (while still connecting, so nothing is announced) and
+        // the line's copy keeps the connection.
+        const int fd = ::dup(static_cast<int>(FSocket->socketDescriptor()));
+        FSocket->abort();
+        if (fd < 0 || !FLine->Open(fd)) {
+            StopConnectPoll();
+            FState = TLinkState::Closed;
+            Report(TTransportReport::Error, QStringLiteral("Cannot take over the connection to %1 port %2.")
+                                                .arg(FTargetHost)
+                                                .arg(FTargetPort));
+            return;
+        }
+    }
     FState = TLinkState::Open;
+}
+
+void TTCPDevice::LineReadable()
+{
+    const int32_t waiting = FLine->BytesAvailable();
+    if (waiting > 0)
+        NotifyFromReadNotification(waiting);
+    else if (FLine->Ended())
+        ConnectionLost(FLine->ErrorText());
 }
 
 void TTCPDevice::SocketDisconnected()

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QTcpSocket;
+class TSocketLine;
 
 class TTCPDevice : public TDevice {
     Q_OBJECT
@@ -37,7 +38,15 @@ public:
     // -1 when not open and also when no byte is waiting.
     int32_t Read(uint8_t* buffer, int32_t count) override;
     TStat Write(const uint8_t* buffer, int32_t count) override;
+    void DiscardUnsent() override;
     void GetPortList(QStringList& list) override;
+
+    // Once connected, the socket is read and written as a TSocketLine instead
+    // of through Qt's socket, so that a caller's thread can do an exchange on
+    // it itself (DirectLine). Takes effect at the next connection.
+    void SetDirectLine(bool direct) { FDirectWanted = direct; }
+    TSocketLine* DirectLine() override;
+    bool NotifiesWhileBytesWait() const override;
 
 private:
     enum class TLinkState { Closed, Connecting, Open };
@@ -48,9 +57,13 @@ private:
     void SocketDisconnected();
     void SocketReadyRead();
     void SocketError(QAbstractSocket::SocketError error);
+    // The line's bytes, or its end.
+    void LineReadable();
 
     TTCPParams FParams;
     QTcpSocket* FSocket;
+    TSocketLine* FLine;
+    bool FDirectWanted = false;
     TLinkState FState = TLinkState::Closed;
     QString FLastError;
     // Host and port of the current or last connect, for messages.

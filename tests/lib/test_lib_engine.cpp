@@ -394,3 +394,60 @@ TEST(LibEngine, PacketObserversAndThePacketLogSeeFaultyFramesToo)
     EXPECT_EQ((bad + 1)->payload, (std::vector<std::uint8_t>{0x01, 0x02}));
     EXPECT_TRUE(seen[5].ok());
 }
+
+// On TCP a request that finds the session idle is written and its answer read
+// by the calling thread, which gives the line back to the link thread when
+// the answer is slow. Wherever they are read, answers reach their request,
+// and what comes behind an answer (a report in the same burst) or while
+// nobody waits reaches the report handlers.
+TEST(LibEngine, AnswersFindTheirRequestWhetherTheCallerOrTheLinkThreadReadsThem)
+{
+    std::atomic<int> asked{0};
+    ScriptedPeer peer([&](uint8_t command, const TByteArray&) -> std::vector<TPacket> {
+        if (command != CMD_GET_ACCELERATION)
+            return {};
+        // The first answer comes with a report right behind it; the second
+        // one comes late, from the test.
+        if (++asked == 1)
+            return {ScriptedPeer::Answer(command, 0, Float(1000)), ScriptedPeer::Answer(CMD_GET_POS, 0, Float(12))};
+        return {};
+    });
+    krm::Gripper g = krm::Gripper::open(peer.Tcp(), NoReports());
+    std::mutex mutex;
+    std::vector<float> positions;
+    const krm::Subscription subscription = g.on_report([&](const krm::Report& report) {
+        std::lock_guard lock(mutex);
+        positions.push_back(static_cast<float>(report.position));
+    });
+    const auto reported = [&](size_t count) {
+        for (int i = 0; i < 300; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                if (positions.size() >= count)
+                    return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    };
+
+    EXPECT_EQ(g.acceleration(), 1000);
+    EXPECT_TRUE(reported(1));
+
+    auto late = std::async(std::launch::async, [&] {
+        peer.WaitFor(CMD_GET_ACCELERATION, 2);
+        std::this_thread::sleep_for(200ms);
+        peer.Send(ScriptedPeer::Answer(CMD_GET_ACCELERATION, 0, Float(2000)));
+    });
+    EXPECT_EQ(g.acceleration(), 2000);
+    late.get();
+
+    // A report while no request waits, then a request again.
+    peer.Send(ScriptedPeer::Answer(CMD_GET_POS, 0, Float(34)));
+    EXPECT_TRUE(reported(2));
+    peer.Send(ScriptedPeer::Answer(CMD_GET_POS, 0, Float(56)));
+    EXPECT_TRUE(reported(3));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(positions, (std::vector<float>{12, 34, 56}));
+    EXPECT_EQ(g.stray_answers(), 0u);
+}
