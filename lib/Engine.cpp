@@ -94,7 +94,7 @@ TStat Engine::Connect(const TConnectionParams& params)
     };
     FCommand->OnPacket = [this](QObject*) { PacketsArrived(); };
     FCommand->SetDirectPacketEvents(true);
-    SetObserving(FObserving);
+    FLink.Post([this] { WatchFaults(); });
     const TStat status = FCommand->Connect(params);
     if (status != E_SUCCESS && OnLinkLost) {
         // The device's cause and remedy after the status, when it told them.
@@ -119,21 +119,30 @@ void Engine::Disconnect(Reply how, const std::string& cause)
 void Engine::SetObserving(bool observing)
 {
     FObserving = observing;
-    FLink.Post([this, observing] {
-        // The assembler's events change while no caller reads.
-        std::lock_guard gate(FGate);
-        if (!FCommand)
-            return;
-        if (!observing) {
-            FCommand->SetFaultEvents(nullptr, nullptr);
-            return;
-        }
-        FCommand->SetFaultEvents(
-            [this](const TPacket& frame) {
-                Observe(true, static_cast<uint8_t>(frame.command & 0xFF), frame.data, static_cast<uint8_t>(Packet::checksum));
-            },
-            [this](const TByteArray& bytes) { Observe(true, 0, bytes, static_cast<uint8_t>(Packet::stray_bytes)); });
-    });
+    FLink.Post([this] { WatchFaults(); });
+}
+
+void Engine::WatchFaults()
+{
+    if (!FCommand)
+        return;
+    // The assembler's events change while no caller reads the line; a caller
+    // reading now is done within a few milliseconds. The link thread does not
+    // wait for it: a STOP may be queued behind this.
+    std::unique_lock gate(FGate, std::try_to_lock);
+    if (!gate) {
+        QTimer::singleShot(std::chrono::milliseconds(1), FClock, [this] { WatchFaults(); });
+        return;
+    }
+    if (!FObserving) {
+        FCommand->SetFaultEvents(nullptr, nullptr);
+        return;
+    }
+    FCommand->SetFaultEvents(
+        [this](const TPacket& frame) {
+            Observe(true, static_cast<uint8_t>(frame.command & 0xFF), frame.data, static_cast<uint8_t>(Packet::checksum));
+        },
+        [this](const TByteArray& bytes) { Observe(true, 0, bytes, static_cast<uint8_t>(Packet::stray_bytes)); });
 }
 
 std::shared_ptr<Exchange> Engine::Submit(

@@ -149,6 +149,8 @@ private:
     // link allows it and nothing else waits; false when it went nowhere.
     bool ServeDirect(const std::shared_ptr<Exchange>& exchange, SteadyClock::time_point until);
     bool Idle() const;
+    // Link thread: the assembler's fault events as FObserving says.
+    void WatchFaults();
     void Start(const std::shared_ptr<Exchange>& exchange);
     void Pump();
     bool Write(const std::shared_ptr<Exchange>& exchange);
