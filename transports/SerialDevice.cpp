@@ -2,7 +2,6 @@
 
 #include "IniFile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,6 +11,8 @@
 #include <algorithm>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -207,7 +208,6 @@ TStat TSerialDevice::OpenPort(const TSerialParams& params)
     }
     FPort->setBaudRate(params.Baudrate);
     FPort->setPortName(portName.trimmed());
-    FPortBroken = false;
     FPort->setReadBufferSize(ReadBufferBytes);
     if (!FPort->open(QIODevice::ReadWrite)) {
         SetOpenFailure(DescribeOpenFailure(portName.trimmed(), FPort->error(), FPort->errorString()).Text);
@@ -220,32 +220,9 @@ TStat TSerialDevice::OpenPort(const TSerialParams& params)
     return E_SUCCESS;
 }
 
-void TSerialDevice::DrainOutput()
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!FPortBroken && FPort->isOpen() && FPort->bytesToWrite() > 0 && clock.elapsed() < CloseDrainMs) {
-        if (Destroying()) {
-            // No event processing while the owner is being torn down.
-            FPort->waitForBytesWritten(static_cast<int>(CloseDrainMs - clock.elapsed()));
-        } else {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            if (FPort->isOpen() && FPort->bytesToWrite() > 0)
-                FPort->waitForBytesWritten(10);
-        }
-    }
-}
-
 TStat TSerialDevice::Close()
 {
-    // The drain runs the event loop; a Close from an event handler meanwhile
-    // leaves the closing to the one already running.
-    if (FClosing)
-        return E_SUCCESS;
-    FClosing = true;
-    DrainOutput();
     FPort->close();
-    FClosing = false;
     FireDisconnect();
     return E_SUCCESS;
 }
@@ -273,22 +250,39 @@ TStat TSerialDevice::Write(const uint8_t* buffer, int32_t count)
         return E_NOT_OPENED;
     if (count <= 0)
         return E_SUCCESS;
-    // The bytes go into the transmit queue whole or not at all: a frame
-    // longer than the queue can never be sent, and a part of one is garbage
-    // to the gripper.
-    if (count > OutputQueueSize)
+    if (count > LongestWrite)
         return E_WRITE_ERROR;
-    const auto noRoom = [this, count] { return FPort->bytesToWrite() + count > OutputQueueSize; };
+#ifdef Q_OS_UNIX
+    // Straight to the system, past the port's own queue: bytes that wait in
+    // this process for a line that has stopped taking data would go out
+    // whenever it drains, long after the caller was told they failed.
+    const int port = static_cast<int>(FPort->handle());
     QElapsedTimer clock;
     clock.start();
-    while (noRoom() && clock.elapsed() < WriteTimeoutMs) {
-        if (!FPort->waitForBytesWritten(static_cast<int>(WriteTimeoutMs - clock.elapsed())))
+    int32_t written = 0;
+    while (written < count) {
+        const ssize_t n = ::write(port, buffer + written, static_cast<size_t>(count - written));
+        if (n > 0) {
+            written += static_cast<int32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        const qint64 left = WriteTimeoutMs - clock.elapsed();
+        pollfd room{port, POLLOUT, 0};
+        if (left <= 0 || (::poll(&room, 1, static_cast<int>(left)) < 0 && errno != EINTR))
             break;
     }
-    if (!FPort->isOpen() || noRoom())
-        return E_WRITE_ERROR;
-    const qint64 taken = FPort->write(reinterpret_cast<const char*>(buffer), count);
-    return taken == count ? E_SUCCESS : E_WRITE_ERROR;
+    if (written == count)
+        return E_SUCCESS;
+    // A frame cut short is garbage to the gripper: its first part must not
+    // go out either.
+    if (written > 0)
+        DiscardUnsent();
+    return E_WRITE_ERROR;
+#else
+    return FPort->write(reinterpret_cast<const char*>(buffer), count) == count ? E_SUCCESS : E_WRITE_ERROR;
+#endif
 }
 
 void TSerialDevice::DiscardUnsent()
@@ -326,7 +320,6 @@ void TSerialDevice::PortError(QSerialPort::SerialPortError error)
         return;
     if (!IsOpen())
         return;
-    FPortBroken = true;
     // The system's text for this ("Resource temporarily unavailable", "Input/
     // output error") does not tell the operator what happened.
     ConnectionLost(QStringLiteral("the serial line %1 was closed or unplugged.").arg(FPort->portName()));

@@ -14,17 +14,16 @@
 class TSerialDevice : public TDevice {
     Q_OBJECT
 public:
-    // Bytes that may wait in the transmit queue; a write that finds no room
-    // for all its bytes within WriteTimeoutMs is refused, and so is one
-    // longer than the queue.
-    static constexpr qint64 OutputQueueSize = 2048;
+    // A write hands its bytes to the system before it returns, whole or
+    // not at all: one that the line does not take within WriteTimeoutMs is
+    // refused and none of its bytes go out later, and so is one longer than
+    // LongestWrite.
+    static constexpr qint64 LongestWrite = 2048;
     static constexpr int WriteTimeoutMs = 1000;
     // Received bytes the port keeps until they are read: beyond them the
     // port stops reading, so a flood holds the sender back instead of
     // filling memory.
     static constexpr qint64 ReadBufferBytes = 256 * 1024;
-    // Longest time Close waits for queued bytes to go out.
-    static constexpr int CloseDrainMs = 1000;
 
     // The line speeds offered, in baud; uart.cfg stores the index of one.
     static constexpr std::array<int32_t, 8> LineSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
@@ -79,11 +78,8 @@ public:
 private:
     void PortReadyRead();
     void PortError(QSerialPort::SerialPortError error);
-    void DrainOutput();
     TStat OpenPort(const TSerialParams& params);
 
     TSerialParams FParams;
     QSerialPort* FPort;
-    bool FClosing = false;
-    bool FPortBroken = false;
 };

@@ -5,6 +5,7 @@
 // command byte, malformed answers, stray answers, reports on demand and the
 // packet observers.
 #include "HXT_commands.h"
+#include "LibTestSupport.h"
 #include "ScriptedPeer.h"
 #include "stat.h"
 #include "SimChild.h"
@@ -27,8 +28,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 krm::Options NoReports()
 {
@@ -53,16 +52,6 @@ int IndexOf(const ScriptedPeer& peer, uint8_t command, int from = -1)
         if (requests[static_cast<size_t>(i)].first == command)
             return i;
     return -1;
-}
-
-template <class Call> std::string ErrorOf(Call call)
-{
-    try {
-        call();
-    } catch (const krm::Error& error) {
-        return error.what();
-    }
-    return "(no error)";
 }
 
 TByteArray Float(float value)

@@ -1,5 +1,6 @@
 // libkrm when things go wrong: malformed connection strings, refused and
 // lost links, unanswered requests and an interrupted wait.
+#include "LibTestSupport.h"
 #include "SimChild.h"
 
 #include <krm/krm.hpp>
@@ -27,8 +28,6 @@ std::string OpenError(const std::string& connection)
     }
     return "(opened)";
 }
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A peer on a free port of 127.0.0.1 that takes connections (the kernel
 // completes them) and never answers.
