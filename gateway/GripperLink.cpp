@@ -3,6 +3,8 @@
 #include "CliFields.h"
 #include "HXT_commands.h"
 #include "TaskLane.h"
+#include "convert.h"
+#include "stat.h"
 #include "ValueLimits.h"
 
 #include <QDateTime>
@@ -50,8 +52,14 @@ TGripperLink::TGripperLink(std::string connection, int reportPeriodMs)
 
 TGripperLink::~TGripperLink()
 {
-    FEnding = true;
+    {
+        // Under the lock, so that no wait misses the end between looking at
+        // FEnding and beginning to wait.
+        std::lock_guard lock(FMutex);
+        FEnding = true;
+    }
     FWake.notify_all();
+    FMotionWake.notify_all();
     if (FThread.joinable())
         FThread.join();
     // A motion still waited for ends with InterruptedError (and STOP).
@@ -171,8 +179,6 @@ void TGripperLink::SwitchOptionalReports(krm::Gripper& gripper)
 
 void TGripperLink::ObservePackets(krm::Gripper& gripper)
 {
-    if (!OnPacket)
-        return;
     // When each command byte last went out without its answer yet. The
     // first good frame back with that byte is taken as the answer; a report
     // of the same value that comes before it is taken for it, which the
@@ -185,13 +191,59 @@ void TGripperLink::ObservePackets(krm::Gripper& gripper)
         std::optional<krm::Clock::time_point>& sent = (*waiting)[packet.command];
         if (!seen.Received) {
             sent = packet.time;
-        } else if (packet.ok() && sent) {
-            seen.AnswerSeconds = std::chrono::duration<double>(packet.time - *sent).count();
-            sent.reset();
+        } else if (packet.ok()) {
+            if (sent) {
+                seen.AnswerSeconds = std::chrono::duration<double>(packet.time - *sent).count();
+                sent.reset();
+            }
+            MotionAnswered(packet);
         }
         if (OnPacket)
             OnPacket(seen);
     });
+}
+
+void TGripperLink::MotionAnswered(const krm::Packet& packet)
+{
+    if (!FMotionAwaited || !IsMotionCommand(packet.command) || packet.payload.size() < 2)
+        return;
+    // "Pending" is the first answer (the low byte of the status word); the
+    // final one follows when the motion ends.
+    if ((WordAt(packet.payload.data()) & 0xFF) == E_CMD_PENDING)
+        return;
+    {
+        std::lock_guard lock(FMutex);
+        FMotionAnswered = true;
+    }
+    FMotionWake.notify_all();
+}
+
+krm::MotionResult TGripperLink::Await(krm::Motion& motion, krm::Gripper& gripper)
+{
+    // The library's own wait would wake every few milliseconds for as long
+    // as the motion runs: it is left for the end, when it returns at once.
+    // Until then the lane sleeps until a final answer comes, the gateway
+    // ends, or, every LinkCheck, to see whether the link was lost (the
+    // motion is done then too) or the motion timeout ran out.
+    const auto deadline = std::chrono::steady_clock::now() + gripper.motion_timeout();
+    {
+        std::lock_guard lock(FMutex);
+        FMotionAnswered = false;
+    }
+    FMotionAwaited = true;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (motion.done() || now >= deadline)
+            break;
+        std::unique_lock lock(FMutex);
+        if (FMotionWake.wait_until(lock, std::min(deadline, now + LinkCheck), [this] { return FMotionAnswered || FEnding; }))
+            break;
+    }
+    FMotionAwaited = false;
+    // At the deadline with the motion still running, STOP goes out and
+    // TimeoutError tells it; with the gateway ending, the interrupt check
+    // does the same with InterruptedError.
+    return motion.wait(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
 }
 
 void TGripperLink::Submit(const TCliCommand& command, std::function<void(const TCliResult&)> done)
@@ -298,15 +350,21 @@ TCliResult TGripperLink::Motion(const TCliCommand& command, krm::Gripper& grippe
 {
     krm::MotionResult motion;
     switch (command.Verb) {
-    case TCliVerb::Goto:
-        motion = gripper.start_move(command.Values[0], command.Values[1]).wait();
+    case TCliVerb::Goto: {
+        krm::Motion started = gripper.start_move(command.Values[0], command.Values[1]);
+        motion = Await(started, gripper);
         break;
-    case TCliVerb::Grasp:
-        motion = gripper.start_grasp(command.Values[0], command.Values[1]).wait();
+    }
+    case TCliVerb::Grasp: {
+        krm::Motion started = gripper.start_grasp(command.Values[0], command.Values[1]);
+        motion = Await(started, gripper);
         break;
-    case TCliVerb::Release:
-        motion = gripper.start_release(command.Values[0], command.Values[1]).wait();
+    }
+    case TCliVerb::Release: {
+        krm::Motion started = gripper.start_release(command.Values[0], command.Values[1]);
+        motion = Await(started, gripper);
         break;
+    }
     default:
         if (command.HasValue() && command.Values[0] != 0) {
             // A direction other than the default goes out as it is.
@@ -315,7 +373,8 @@ TCliResult TGripperLink::Motion(const TCliCommand& command, krm::Gripper& grippe
             motion.duration = std::chrono::steady_clock::now() - start;
             motion.position = gripper.last_state().position;
         } else {
-            motion = gripper.start_home().wait();
+            krm::Motion started = gripper.start_home();
+            motion = Await(started, gripper);
         }
         break;
     }

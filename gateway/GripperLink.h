@@ -7,7 +7,8 @@
 //
 // Commands run on a lane of their own, one after the other; stop and
 // fast-stop run on a second lane, so they go out at once even while a
-// motion is being waited for.
+// motion is being waited for. A motion's end is waited for without a thread
+// waking for it meanwhile: the frame of its final answer wakes the lane.
 #include "CliCommand.h"
 #include "CliOutput.h"
 #include "HXTForm.h"
@@ -83,6 +84,9 @@ private:
     krm::Options OpenOptions();
     void SwitchOptionalReports(krm::Gripper& gripper);
     void ObservePackets(krm::Gripper& gripper);
+    // Tells a motion waited for that a final answer to a motion came.
+    void MotionAnswered(const krm::Packet& packet);
+    krm::MotionResult Await(krm::Motion& motion, krm::Gripper& gripper);
     std::shared_ptr<krm::Gripper> Current() const;
     TCliResult Execute(const TCliCommand& command);
     TCliResult Motion(const TCliCommand& command, krm::Gripper& gripper);
@@ -92,6 +96,11 @@ private:
     std::atomic<bool> FEnding{false};
     mutable std::mutex FMutex;
     std::condition_variable FWake;
+    // A motion waited for (FMotionAwaited), and whether the frame of a final
+    // answer to a motion came since; guarded by FMutex but for the flag.
+    std::atomic<bool> FMotionAwaited{false};
+    bool FMotionAnswered = false;
+    std::condition_variable FMotionWake;
     std::shared_ptr<krm::Gripper> FGripper;
     std::optional<TSystemLimits> FLimits;
     QString FLimitsUnknown;

@@ -226,28 +226,26 @@ void TGripperMonitor::Report(const krm::Report& report)
 
 void TGripperMonitor::QueueReport(const krm::Report& report)
 {
-    {
-        std::lock_guard lock(FInboxMutex);
-        FInbox.push_back(report);
-        if (FInbox.size() > 1)
-            return;
-    }
-    QMetaObject::invokeMethod(this, [this] { TakeReports(); }, Qt::QueuedConnection);
+    std::lock_guard lock(FInboxMutex);
+    FInbox.push_back(report);
 }
 
-void TGripperMonitor::TakeReports()
+bool TGripperMonitor::TakeReports()
 {
-    std::vector<krm::Report> reports;
     {
         std::lock_guard lock(FInboxMutex);
-        reports.swap(FInbox);
+        if (FInbox.empty())
+            return false;
+        FTaken.swap(FInbox);
     }
     FTaking = true;
-    for (const krm::Report& report : reports)
+    for (const krm::Report& report : FTaken)
         Report(report);
+    FTaken.clear();
     FTaking = false;
     if (FStatePending && !FStateTimer.isActive())
         PublishState();
+    return true;
 }
 
 void TGripperMonitor::ObserveHeldWidth()
