@@ -2,6 +2,7 @@
 
 #include "CliFields.h"
 #include "HXT_commands.h"
+#include "PacketDecoder.h"
 #include "TaskLane.h"
 #include "convert.h"
 #include "stat.h"
@@ -39,6 +40,51 @@ TSystemLimits ProtocolLimits(const krm::Limits& limits)
 }
 
 bool IsStop(TCliVerb verb) { return verb == TCliVerb::Stop || verb == TCliVerb::FastStop; }
+
+// The status of an answer: the low byte of its leading status word.
+std::optional<TStat> AnswerStatus(const krm::Packet& packet)
+{
+    if (packet.payload.size() < 2)
+        return std::nullopt;
+    return static_cast<TStat>(WordAt(packet.payload.data()) & 0xFF);
+}
+
+// Brings `latest` up to a good frame that tells a reported value, made its
+// kind; false for any other frame, and for one whose value has another
+// length than its kind's (the library does not take it as a report either).
+bool TakeReport(const krm::Packet& packet, krm::Report& latest)
+{
+    if (!IsReportCommand(packet.command) || AnswerStatus(packet) != E_SUCCESS)
+        return false;
+    const std::uint8_t* value = packet.payload.data() + 2;
+    const size_t length = packet.payload.size() - 2;
+    if (length != (packet.command == CMD_GET_GRASPING_STATE ? 1 : 4))
+        return false;
+    switch (packet.command) {
+    case CMD_GET_SYSTEM_STATE:
+        latest.kind = krm::Report::Kind::flags;
+        latest.flags = static_cast<std::uint32_t>(IntAt(value));
+        break;
+    case CMD_GET_GRASPING_STATE:
+        latest.kind = krm::Report::Kind::grasping_state;
+        latest.grasping_state = static_cast<krm::GraspingState>(value[0]);
+        break;
+    case CMD_GET_POS:
+        latest.kind = krm::Report::Kind::position;
+        latest.position = SingleAt(value);
+        break;
+    case CMD_GET_SPEED:
+        latest.kind = krm::Report::Kind::speed;
+        latest.speed = SingleAt(value);
+        break;
+    default:
+        latest.kind = krm::Report::Kind::force;
+        latest.force = SingleAt(value);
+        break;
+    }
+    latest.time = packet.time;
+    return true;
+}
 
 } // namespace
 
@@ -104,11 +150,6 @@ void TGripperLink::Connect()
                 unknown = QStringLiteral("the system limits could not be read (%1)").arg(QString::fromUtf8(error.what()));
             }
             state = gripper->state();
-            if (OnReport)
-                gripper->on_report([this](const krm::Report& report) {
-                    if (OnReport)
-                        OnReport(report);
-                }).release();
             std::lock_guard lock(FMutex);
             FGripper = gripper;
             FLimits = limits;
@@ -184,7 +225,9 @@ void TGripperLink::ObservePackets(krm::Gripper& gripper)
     // of the same value that comes before it is taken for it, which the
     // reading commands of the gateway make rare.
     auto waiting = std::make_shared<std::array<std::optional<krm::Clock::time_point>, 256>>();
-    gripper.on_packet([this, waiting](const krm::Packet& packet) {
+    // The values reported so far, which every report carries besides its own.
+    auto latest = std::make_shared<krm::Report>();
+    gripper.on_packet([this, waiting, latest](const krm::Packet& packet) {
         TPacketSeen seen;
         seen.Received = packet.direction == krm::Packet::Direction::received;
         seen.Faults = packet.faults;
@@ -197,6 +240,8 @@ void TGripperLink::ObservePackets(krm::Gripper& gripper)
                 sent.reset();
             }
             MotionAnswered(packet);
+            if (OnReport && TakeReport(packet, *latest))
+                OnReport(*latest);
         }
         if (OnPacket)
             OnPacket(seen);
@@ -205,11 +250,9 @@ void TGripperLink::ObservePackets(krm::Gripper& gripper)
 
 void TGripperLink::MotionAnswered(const krm::Packet& packet)
 {
-    if (!FMotionAwaited || !IsMotionCommand(packet.command) || packet.payload.size() < 2)
-        return;
-    // "Pending" is the first answer (the low byte of the status word); the
-    // final one follows when the motion ends.
-    if ((WordAt(packet.payload.data()) & 0xFF) == E_CMD_PENDING)
+    // "Pending" is the first answer; the final one follows when the motion
+    // ends.
+    if (!FMotionAwaited || !IsMotionCommand(packet.command) || AnswerStatus(packet).value_or(E_CMD_PENDING) == E_CMD_PENDING)
         return;
     {
         std::lock_guard lock(FMutex);

@@ -3,7 +3,10 @@
 // user of the library: connects with the reports switched on at the
 // configured period, reads the limits, watches the frames on the link, and
 // connects again with a growing pause (0.5 s doubling up to 10 s) whenever
-// the link is lost or cannot be made, for as long as it lives.
+// the link is lost or cannot be made, for as long as it lives. The reports
+// are read from the frames the packet observer sees: the library's report
+// handlers would run on a thread of their own, a second wake for every
+// report besides the observer's.
 //
 // Commands run on a lane of their own, one after the other; stop and
 // fast-stop run on a second lane, so they go out at once even while a
@@ -59,6 +62,9 @@ public:
     std::function<void(const krm::State& state)> OnUp;     // the link is up, with the state then
     std::function<void(const std::string& cause)> OnDown;  // an up link was lost
     std::function<void(const std::string& cause)> OnRetry; // a connect failed
+    // Every report the gripper sends by itself, and every answer to a
+    // request for one of the reported values, which tells it as freshly; on
+    // the thread of OnPacket, before it.
     std::function<void(const krm::Report& report)> OnReport;
     std::function<void(const TMotionEnd& motion)> OnMotion;
     // Every frame from the link's coming up on, one after the other on a
