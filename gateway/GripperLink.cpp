@@ -142,6 +142,7 @@ void TGripperLink::Connect()
             gripper = std::make_shared<krm::Gripper>(krm::Gripper::open(FConnection, OpenOptions()));
             SwitchOptionalReports(*gripper);
             ObservePackets(*gripper);
+            WatchLink(*gripper);
             std::optional<TSystemLimits> limits;
             QString unknown;
             try {
@@ -169,10 +170,7 @@ void TGripperLink::Connect()
         pause = FirstPause;
         if (OnUp)
             OnUp(state);
-        // The library tells a lost link by is_open() only: looked at every
-        // LinkCheck, a lost link is seen within that.
-        while (gripper->is_open() && Pause(LinkCheck)) {
-        }
+        AwaitLoss(*gripper);
         {
             std::lock_guard lock(FMutex);
             FGripper.reset();
@@ -191,6 +189,32 @@ void TGripperLink::Connect()
             OnDown(cause);
         if (!Pause(FirstPause))
             break;
+    }
+}
+
+void TGripperLink::WatchLink(krm::Gripper& gripper)
+{
+    {
+        std::lock_guard lock(FMutex);
+        FLost = false;
+    }
+    gripper.on_link([this](krm::LinkState link, const std::string&) {
+        if (link == krm::LinkState::up)
+            return;
+        {
+            std::lock_guard lock(FMutex);
+            FLost = true;
+        }
+        FWake.notify_all();
+    });
+}
+
+void TGripperLink::AwaitLoss(krm::Gripper& gripper)
+{
+    while (gripper.is_open()) {
+        std::unique_lock lock(FMutex);
+        if (FWake.wait_for(lock, LinkCheck, [this] { return FEnding || FLost; }))
+            return;
     }
 }
 
@@ -266,7 +290,7 @@ krm::MotionResult TGripperLink::Await(krm::Motion& motion, krm::Gripper& gripper
     // The library's own wait would wake every few milliseconds for as long
     // as the motion runs: it is left for the end, when it returns at once.
     // Until then the lane sleeps until a final answer comes, the gateway
-    // ends, or, every LinkCheck, to see whether the link was lost (the
+    // ends, or, every MotionCheck, to see whether the link was lost (the
     // motion is done then too) or the motion timeout ran out.
     const auto deadline = std::chrono::steady_clock::now() + gripper.motion_timeout();
     {
@@ -279,7 +303,7 @@ krm::MotionResult TGripperLink::Await(krm::Motion& motion, krm::Gripper& gripper
         if (motion.done() || now >= deadline)
             break;
         std::unique_lock lock(FMutex);
-        if (FMotionWake.wait_until(lock, std::min(deadline, now + LinkCheck), [this] { return FMotionAnswered || FEnding; }))
+        if (FMotionWake.wait_until(lock, std::min(deadline, now + MotionCheck), [this] { return FMotionAnswered || FEnding; }))
             break;
     }
     FMotionAwaited = false;

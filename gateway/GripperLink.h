@@ -82,7 +82,11 @@ public:
     static constexpr size_t MaxWaiting = 64;
     static constexpr std::chrono::milliseconds FirstPause{500};
     static constexpr std::chrono::milliseconds LongestPause{10000};
-    static constexpr std::chrono::milliseconds LinkCheck{250};
+    // The library's link handler tells a lost link at once; is_open() is
+    // looked at this often as well, for a loss before the handler was set.
+    static constexpr std::chrono::milliseconds LinkCheck{2000};
+    // How often a motion waited for is looked at besides its final answer.
+    static constexpr std::chrono::milliseconds MotionCheck{250};
 
 private:
     void Connect();
@@ -90,6 +94,10 @@ private:
     krm::Options OpenOptions();
     void SwitchOptionalReports(krm::Gripper& gripper);
     void ObservePackets(krm::Gripper& gripper);
+    // Has the library's link handler tell a lost link (FLost).
+    void WatchLink(krm::Gripper& gripper);
+    // Returns once the link is lost or the gateway ends.
+    void AwaitLoss(krm::Gripper& gripper);
     // Tells a motion waited for that a final answer to a motion came.
     void MotionAnswered(const krm::Packet& packet);
     krm::MotionResult Await(krm::Motion& motion, krm::Gripper& gripper);
@@ -102,6 +110,7 @@ private:
     std::atomic<bool> FEnding{false};
     mutable std::mutex FMutex;
     std::condition_variable FWake;
+    bool FLost = false; // the current link was lost; guarded by FMutex
     // A motion waited for (FMotionAwaited), and whether the frame of a final
     // answer to a motion came since; guarded by FMutex but for the flag.
     std::atomic<bool> FMotionAwaited{false};

@@ -32,6 +32,9 @@ TMqttLink::TMqttLink(const TMqttSettings& settings, const QString& gripper, QObj
     const std::string id = (settings.ClientId + u'-' + gripper).toStdString();
     FClient = mosquitto_new(id.c_str(), true, this);
     FMisc.setInterval(MiscInterval);
+    // To the second: the timers of all grippers run out together, one wake
+    // for all of them.
+    FMisc.setTimerType(Qt::VeryCoarseTimer);
     connect(&FMisc, &QTimer::timeout, this, [this] {
         mosquitto_loop_misc(FClient);
         Serviced();
