@@ -113,6 +113,7 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     monitor->OnState = [mqtt](const QByteArray& json) { mqtt->SetState(json); };
     monitor->OnEvent = [mqtt](const QByteArray& json) { mqtt->Event(json); };
     mqtt->OnDropped = [monitor] { OnMonitor(monitor, [monitor] { monitor->EventDropped(); }); };
+    mqtt->OnConnection = [monitor](bool connected, const QString& cause) { monitor->MqttConnection(connected, cause); };
     const bool readOnly = FSettings.Mqtt.ReadOnly;
     mqtt->OnCommand = [link, readOnly](const QByteArray& payload, std::function<void(const QByteArray&)> reply) {
         TCliCommand command;

@@ -43,6 +43,9 @@ public:
     // Counts a frame; may be called on any thread.
     void Packet(const TPacketSeen& packet);
     void EventDropped();
+    // The broker connection of this gripper came up, or could not be made or
+    // was lost (told on standard error once until it is up again).
+    void MqttConnection(bool connected, const QString& cause);
 
     std::function<void(bool online)> OnStatus;
     std::function<void(const QByteArray& json)> OnState;
@@ -86,6 +89,7 @@ private:
     bool FUp = false;
     bool FEverUp = false;
     bool FFailureTold = false;
+    bool FMqttFailureTold = false;
     TValues FValues;
     QTimer FStateTimer;
     bool FStatePending = false;
