@@ -38,7 +38,7 @@ public:
     // While reports come, they are taken from every gripper together this
     // often: one wake of the main thread for all of them rather than one for
     // each report. The first report after a quiet tick is taken at once.
-    static constexpr std::chrono::milliseconds ReportTick{5};
+    static constexpr std::chrono::milliseconds ReportTick{10};
 
 private:
     struct TGripperUnit {

@@ -41,6 +41,20 @@ TSystemLimits ProtocolLimits(const krm::Limits& limits)
 
 bool IsStop(TCliVerb verb) { return verb == TCliVerb::Stop || verb == TCliVerb::FastStop; }
 
+krm::Motion StartMotion(const TCliCommand& command, krm::Gripper& gripper)
+{
+    switch (command.Verb) {
+    case TCliVerb::Goto:
+        return gripper.start_move(command.Values[0], command.Values[1]);
+    case TCliVerb::Grasp:
+        return gripper.start_grasp(command.Values[0], command.Values[1]);
+    case TCliVerb::Release:
+        return gripper.start_release(command.Values[0], command.Values[1]);
+    default:
+        return gripper.start_home();
+    }
+}
+
 // The status of an answer: the low byte of its leading status word.
 std::optional<TStat> AnswerStatus(const krm::Packet& packet)
 {
@@ -206,6 +220,7 @@ void TGripperLink::WatchLink(krm::Gripper& gripper)
             FLost = true;
         }
         FWake.notify_all();
+        FMotionWake.notify_all();
     });
 }
 
@@ -276,37 +291,34 @@ void TGripperLink::MotionAnswered(const krm::Packet& packet)
 {
     // "Pending" is the first answer; the final one follows when the motion
     // ends.
-    if (!FMotionAwaited || !IsMotionCommand(packet.command) || AnswerStatus(packet).value_or(E_CMD_PENDING) == E_CMD_PENDING)
+    if (!IsMotionCommand(packet.command) || AnswerStatus(packet).value_or(E_CMD_PENDING) == E_CMD_PENDING)
         return;
     {
         std::lock_guard lock(FMutex);
-        FMotionAnswered = true;
+        ++FMotionAnswers;
     }
     FMotionWake.notify_all();
 }
 
-krm::MotionResult TGripperLink::Await(krm::Motion& motion, krm::Gripper& gripper)
+krm::MotionResult TGripperLink::Await(const TCliCommand& command, krm::Gripper& gripper)
 {
     // The library's own wait would wake every few milliseconds for as long
     // as the motion runs: it is left for the end, when it returns at once.
-    // Until then the lane sleeps until a final answer comes, the gateway
-    // ends, or, every MotionCheck, to see whether the link was lost (the
-    // motion is done then too) or the motion timeout ran out.
-    const auto deadline = std::chrono::steady_clock::now() + gripper.motion_timeout();
+    // Until then the lane sleeps until a final answer comes (counted from
+    // before the motion was sent, so that none comes unseen), the link is
+    // lost (the motion is done then too), the gateway ends or the motion
+    // timeout runs out.
+    std::uint64_t answers = 0;
     {
         std::lock_guard lock(FMutex);
-        FMotionAnswered = false;
+        answers = FMotionAnswers;
     }
-    FMotionAwaited = true;
-    for (;;) {
-        const auto now = std::chrono::steady_clock::now();
-        if (motion.done() || now >= deadline)
-            break;
+    krm::Motion motion = StartMotion(command, gripper);
+    const auto deadline = std::chrono::steady_clock::now() + gripper.motion_timeout();
+    {
         std::unique_lock lock(FMutex);
-        if (FMotionWake.wait_until(lock, std::min(deadline, now + MotionCheck), [this] { return FMotionAnswered || FEnding; }))
-            break;
+        FMotionWake.wait_until(lock, deadline, [&] { return FMotionAnswers != answers || FLost || FEnding; });
     }
-    FMotionAwaited = false;
     // At the deadline with the motion still running, STOP goes out and
     // TimeoutError tells it; with the gateway ending, the interrupt check
     // does the same with InterruptedError.
@@ -416,34 +428,14 @@ TCliResult TGripperLink::Execute(const TCliCommand& command)
 TCliResult TGripperLink::Motion(const TCliCommand& command, krm::Gripper& gripper)
 {
     krm::MotionResult motion;
-    switch (command.Verb) {
-    case TCliVerb::Goto: {
-        krm::Motion started = gripper.start_move(command.Values[0], command.Values[1]);
-        motion = Await(started, gripper);
-        break;
-    }
-    case TCliVerb::Grasp: {
-        krm::Motion started = gripper.start_grasp(command.Values[0], command.Values[1]);
-        motion = Await(started, gripper);
-        break;
-    }
-    case TCliVerb::Release: {
-        krm::Motion started = gripper.start_release(command.Values[0], command.Values[1]);
-        motion = Await(started, gripper);
-        break;
-    }
-    default:
-        if (command.HasValue() && command.Values[0] != 0) {
-            // A direction other than the default goes out as it is.
-            const auto start = std::chrono::steady_clock::now();
-            gripper.raw(CMD_HOMING, {static_cast<uint8_t>(command.Values[0])});
-            motion.duration = std::chrono::steady_clock::now() - start;
-            motion.position = gripper.last_state().position;
-        } else {
-            krm::Motion started = gripper.start_home();
-            motion = Await(started, gripper);
-        }
-        break;
+    if (command.Verb == TCliVerb::Home && command.HasValue() && command.Values[0] != 0) {
+        // A direction other than the default goes out as it is.
+        const auto start = std::chrono::steady_clock::now();
+        gripper.raw(CMD_HOMING, {static_cast<uint8_t>(command.Values[0])});
+        motion.duration = std::chrono::steady_clock::now() - start;
+        motion.position = gripper.last_state().position;
+    } else {
+        motion = Await(command, gripper);
     }
     const bool width = command.Verb == TCliVerb::Grasp || command.Verb == TCliVerb::Release;
     TCliResult result = Plain(command, static_cast<uint8_t>(motion.status));

@@ -85,8 +85,6 @@ public:
     // The library's link handler tells a lost link at once; is_open() is
     // looked at this often as well, for a loss before the handler was set.
     static constexpr std::chrono::milliseconds LinkCheck{2000};
-    // How often a motion waited for is looked at besides its final answer.
-    static constexpr std::chrono::milliseconds MotionCheck{250};
 
 private:
     void Connect();
@@ -98,9 +96,10 @@ private:
     void WatchLink(krm::Gripper& gripper);
     // Returns once the link is lost or the gateway ends.
     void AwaitLoss(krm::Gripper& gripper);
-    // Tells a motion waited for that a final answer to a motion came.
+    // Counts the final answers to motions, and wakes the motion waited for.
     void MotionAnswered(const krm::Packet& packet);
-    krm::MotionResult Await(krm::Motion& motion, krm::Gripper& gripper);
+    // Starts the motion of `command` and waits for its end.
+    krm::MotionResult Await(const TCliCommand& command, krm::Gripper& gripper);
     std::shared_ptr<krm::Gripper> Current() const;
     TCliResult Execute(const TCliCommand& command);
     TCliResult Motion(const TCliCommand& command, krm::Gripper& gripper);
@@ -111,10 +110,9 @@ private:
     mutable std::mutex FMutex;
     std::condition_variable FWake;
     bool FLost = false; // the current link was lost; guarded by FMutex
-    // A motion waited for (FMotionAwaited), and whether the frame of a final
-    // answer to a motion came since; guarded by FMutex but for the flag.
-    std::atomic<bool> FMotionAwaited{false};
-    bool FMotionAnswered = false;
+    // The frames of final answers to motions so far (guarded by FMutex); the
+    // wait for a motion's end wakes on each, and on a lost link.
+    std::uint64_t FMotionAnswers = 0;
     std::condition_variable FMotionWake;
     std::shared_ptr<krm::Gripper> FGripper;
     std::optional<TSystemLimits> FLimits;

@@ -247,7 +247,17 @@ TEST_F(GatewayEndToEnd, ASimulatorRestartedShowsOfflineThenOnlineAndIsCounted)
 
     const quint16 port = FSimB.TcpPort();
     const size_t before = FProbe->Count();
+    // A slow move under way when the gripper goes: its command ends with the
+    // link, not with the motion timeout.
+    FProbe->Request(QStringLiteral("krm/b/command"), R"({"command": "goto", "position": 0, "speed": 5})", QStringLiteral("reply/b"), "cut");
+    ASSERT_FALSE(FProbe->WaitFor([](const TMessage& m) {
+                           return m.Topic == QLatin1String("krm/b/state") && m.Json().value(QStringLiteral("Flags")).toArray().contains(QStringLiteral("Moving"));
+                       },
+                           WaitMs, before)
+                     .Topic.isEmpty());
     FSimB.Stop();
+    const TMessage cut = FProbe->WaitFor([](const TMessage& m) { return m.Topic == QLatin1String("reply/b") && m.Correlation == "cut"; }, WaitMs, before);
+    EXPECT_EQ(cut.Json().value(QStringLiteral("status")).toString(), QStringLiteral("E_NOT_OPENED")) << cut.Payload.toStdString();
     EXPECT_FALSE(WaitForStatus(QStringLiteral("b"), "offline", before).Topic.isEmpty());
     EXPECT_FALSE(WaitForEvent(QStringLiteral("b"), QStringLiteral("link_lost"), before).Topic.isEmpty());
     ASSERT_TRUE(prometheus.WaitForValue(QStringLiteral("krm_link_up{gripper=\"b\"}"), 0, WaitMs));
