@@ -208,15 +208,21 @@ void TGripperLink::Connect()
 
 void TGripperLink::WatchLink(krm::Gripper& gripper)
 {
+    std::uint64_t link = 0;
     {
         std::lock_guard lock(FMutex);
         FLost = false;
+        link = ++FLinks;
     }
-    gripper.on_link([this](krm::LinkState link, const std::string&) {
-        if (link == krm::LinkState::up)
+    // A session closed before tells its end too, perhaps late: it is not
+    // taken for this one's.
+    gripper.on_link([this, link](krm::LinkState state, const std::string&) {
+        if (state == krm::LinkState::up)
             return;
         {
             std::lock_guard lock(FMutex);
+            if (link != FLinks)
+                return;
             FLost = true;
         }
         FWake.notify_all();

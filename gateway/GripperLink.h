@@ -109,7 +109,9 @@ private:
     std::atomic<bool> FEnding{false};
     mutable std::mutex FMutex;
     std::condition_variable FWake;
-    bool FLost = false; // the current link was lost; guarded by FMutex
+    // Guarded by FMutex: the current link was lost; the links made so far.
+    bool FLost = false;
+    std::uint64_t FLinks = 0;
     // The frames of final answers to motions so far (guarded by FMutex); the
     // wait for a motion's end wakes on each, and on a lost link.
     std::uint64_t FMotionAnswers = 0;
