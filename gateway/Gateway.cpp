@@ -29,6 +29,8 @@ TGateway::TGateway(TGatewaySettings settings, QObject* parent)
     , FSettings(std::move(settings))
 {
     TGripperMonitor::DeclareMetrics(FMetrics);
+    FReportTick.setInterval(ReportTick);
+    connect(&FReportTick, &QTimer::timeout, this, [this] { ReportTicked(); });
 }
 
 TGateway::~TGateway()
@@ -97,7 +99,10 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     link->OnRetry = [monitor](const std::string& cause) {
         OnMonitor(monitor, [monitor, cause] { monitor->ConnectFailed(QString::fromStdString(cause)); });
     };
-    link->OnReport = [monitor](const krm::Report& report) { monitor->QueueReport(report); };
+    link->OnReport = [this, monitor](const krm::Report& report) {
+        monitor->QueueReport(report);
+        ReportQueued();
+    };
     link->OnMotion = [monitor](const TMotionEnd& motion) { OnMonitor(monitor, [monitor, motion] { monitor->MotionEnded(motion); }); };
     link->OnPacket = [monitor](const TPacketSeen& packet) { monitor->Packet(packet); };
     if (!FSettings.Mqtt.Enabled)
@@ -108,6 +113,7 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     monitor->OnState = [mqtt](const QByteArray& json) { mqtt->SetState(json); };
     monitor->OnEvent = [mqtt](const QByteArray& json) { mqtt->Event(json); };
     mqtt->OnDropped = [monitor] { OnMonitor(monitor, [monitor] { monitor->EventDropped(); }); };
+    mqtt->OnConnection = [monitor](bool connected, const QString& cause) { monitor->MqttConnection(connected, cause); };
     const bool readOnly = FSettings.Mqtt.ReadOnly;
     mqtt->OnCommand = [link, readOnly](const QByteArray& payload, std::function<void(const QByteArray&)> reply) {
         TCliCommand command;
@@ -123,4 +129,39 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
         }
         link->Submit(command, [reply](const TCliResult& result) { reply(ResultJson(result)); });
     };
+}
+
+void TGateway::ReportQueued()
+{
+    if (FTicking.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            TakeReports();
+            FReportTick.start();
+        },
+        Qt::QueuedConnection);
+}
+
+void TGateway::ReportTicked()
+{
+    if (TakeReports())
+        return;
+    // A report queued from here on starts the tick again; one queued just
+    // before is taken now.
+    FTicking = false;
+    if (TakeReports()) {
+        FTicking = true;
+        return;
+    }
+    FReportTick.stop();
+}
+
+bool TGateway::TakeReports()
+{
+    bool taken = false;
+    for (TGripperUnit& unit : FUnits)
+        taken = unit.Monitor->TakeReports() || taken;
+    return taken;
 }

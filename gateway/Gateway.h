@@ -6,6 +6,10 @@
 #include "Metrics.h"
 
 #include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
 
 #include <memory>
 #include <vector>
@@ -31,6 +35,11 @@ public:
 
     TMetrics& Metrics() { return FMetrics; }
 
+    // While reports come, they are taken from every gripper together this
+    // often: one wake of the main thread for all of them rather than one for
+    // each report. The first report after a quiet tick is taken at once.
+    static constexpr std::chrono::milliseconds ReportTick{10};
+
 private:
     struct TGripperUnit {
         TGripperMonitor* Monitor = nullptr;
@@ -40,10 +49,17 @@ private:
 
     bool Listen(QString& error);
     void Wire(const TGripperSettings& gripper, TGripperUnit& unit);
+    // Called on a library thread after a report was queued.
+    void ReportQueued();
+    // Every ReportTick while reports come; stops after a tick without any.
+    void ReportTicked();
+    bool TakeReports();
 
     const TGatewaySettings FSettings;
     TMetrics FMetrics;
     QHttpServer* FHttp = nullptr;
     int FMetricsPort = 0;
     std::vector<TGripperUnit> FUnits;
+    QTimer FReportTick;
+    std::atomic<bool> FTicking{false};
 };

@@ -2,7 +2,10 @@
 
 #include "CliFields.h"
 #include "HXT_commands.h"
+#include "PacketDecoder.h"
 #include "TaskLane.h"
+#include "convert.h"
+#include "stat.h"
 #include "ValueLimits.h"
 
 #include <QDateTime>
@@ -38,6 +41,65 @@ TSystemLimits ProtocolLimits(const krm::Limits& limits)
 
 bool IsStop(TCliVerb verb) { return verb == TCliVerb::Stop || verb == TCliVerb::FastStop; }
 
+krm::Motion StartMotion(const TCliCommand& command, krm::Gripper& gripper)
+{
+    switch (command.Verb) {
+    case TCliVerb::Goto:
+        return gripper.start_move(command.Values[0], command.Values[1]);
+    case TCliVerb::Grasp:
+        return gripper.start_grasp(command.Values[0], command.Values[1]);
+    case TCliVerb::Release:
+        return gripper.start_release(command.Values[0], command.Values[1]);
+    default:
+        return gripper.start_home();
+    }
+}
+
+// The status of an answer: the low byte of its leading status word.
+std::optional<TStat> AnswerStatus(const krm::Packet& packet)
+{
+    if (packet.payload.size() < 2)
+        return std::nullopt;
+    return static_cast<TStat>(WordAt(packet.payload.data()) & 0xFF);
+}
+
+// Brings `latest` up to a good frame that tells a reported value, made its
+// kind; false for any other frame, and for one whose value has another
+// length than its kind's (the library does not take it as a report either).
+bool TakeReport(const krm::Packet& packet, krm::Report& latest)
+{
+    if (!IsReportCommand(packet.command) || AnswerStatus(packet) != E_SUCCESS)
+        return false;
+    const std::uint8_t* value = packet.payload.data() + 2;
+    const size_t length = packet.payload.size() - 2;
+    if (length != (packet.command == CMD_GET_GRASPING_STATE ? 1 : 4))
+        return false;
+    switch (packet.command) {
+    case CMD_GET_SYSTEM_STATE:
+        latest.kind = krm::Report::Kind::flags;
+        latest.flags = static_cast<std::uint32_t>(IntAt(value));
+        break;
+    case CMD_GET_GRASPING_STATE:
+        latest.kind = krm::Report::Kind::grasping_state;
+        latest.grasping_state = static_cast<krm::GraspingState>(value[0]);
+        break;
+    case CMD_GET_POS:
+        latest.kind = krm::Report::Kind::position;
+        latest.position = SingleAt(value);
+        break;
+    case CMD_GET_SPEED:
+        latest.kind = krm::Report::Kind::speed;
+        latest.speed = SingleAt(value);
+        break;
+    default:
+        latest.kind = krm::Report::Kind::force;
+        latest.force = SingleAt(value);
+        break;
+    }
+    latest.time = packet.time;
+    return true;
+}
+
 } // namespace
 
 TGripperLink::TGripperLink(std::string connection, int reportPeriodMs)
@@ -50,8 +112,14 @@ TGripperLink::TGripperLink(std::string connection, int reportPeriodMs)
 
 TGripperLink::~TGripperLink()
 {
-    FEnding = true;
+    {
+        // Under the lock, so that no wait misses the end between looking at
+        // FEnding and beginning to wait.
+        std::lock_guard lock(FMutex);
+        FEnding = true;
+    }
     FWake.notify_all();
+    FMotionWake.notify_all();
     if (FThread.joinable())
         FThread.join();
     // A motion still waited for ends with InterruptedError (and STOP).
@@ -88,6 +156,7 @@ void TGripperLink::Connect()
             gripper = std::make_shared<krm::Gripper>(krm::Gripper::open(FConnection, OpenOptions()));
             SwitchOptionalReports(*gripper);
             ObservePackets(*gripper);
+            WatchLink(*gripper);
             std::optional<TSystemLimits> limits;
             QString unknown;
             try {
@@ -96,11 +165,6 @@ void TGripperLink::Connect()
                 unknown = QStringLiteral("the system limits could not be read (%1)").arg(QString::fromUtf8(error.what()));
             }
             state = gripper->state();
-            if (OnReport)
-                gripper->on_report([this](const krm::Report& report) {
-                    if (OnReport)
-                        OnReport(report);
-                }).release();
             std::lock_guard lock(FMutex);
             FGripper = gripper;
             FLimits = limits;
@@ -120,10 +184,7 @@ void TGripperLink::Connect()
         pause = FirstPause;
         if (OnUp)
             OnUp(state);
-        // The library tells a lost link by is_open() only: looked at every
-        // LinkCheck, a lost link is seen within that.
-        while (gripper->is_open() && Pause(LinkCheck)) {
-        }
+        AwaitLoss(*gripper);
         {
             std::lock_guard lock(FMutex);
             FGripper.reset();
@@ -142,6 +203,39 @@ void TGripperLink::Connect()
             OnDown(cause);
         if (!Pause(FirstPause))
             break;
+    }
+}
+
+void TGripperLink::WatchLink(krm::Gripper& gripper)
+{
+    std::uint64_t link = 0;
+    {
+        std::lock_guard lock(FMutex);
+        FLost = false;
+        link = ++FLinks;
+    }
+    // A session closed before tells its end too, perhaps late: it is not
+    // taken for this one's.
+    gripper.on_link([this, link](krm::LinkState state, const std::string&) {
+        if (state == krm::LinkState::up)
+            return;
+        {
+            std::lock_guard lock(FMutex);
+            if (link != FLinks)
+                return;
+            FLost = true;
+        }
+        FWake.notify_all();
+        FMotionWake.notify_all();
+    });
+}
+
+void TGripperLink::AwaitLoss(krm::Gripper& gripper)
+{
+    while (gripper.is_open()) {
+        std::unique_lock lock(FMutex);
+        if (FWake.wait_for(lock, LinkCheck, [this] { return FEnding || FLost; }))
+            return;
     }
 }
 
@@ -171,27 +265,70 @@ void TGripperLink::SwitchOptionalReports(krm::Gripper& gripper)
 
 void TGripperLink::ObservePackets(krm::Gripper& gripper)
 {
-    if (!OnPacket)
-        return;
     // When each command byte last went out without its answer yet. The
     // first good frame back with that byte is taken as the answer; a report
     // of the same value that comes before it is taken for it, which the
     // reading commands of the gateway make rare.
     auto waiting = std::make_shared<std::array<std::optional<krm::Clock::time_point>, 256>>();
-    gripper.on_packet([this, waiting](const krm::Packet& packet) {
+    // The values reported so far, which every report carries besides its own.
+    auto latest = std::make_shared<krm::Report>();
+    gripper.on_packet([this, waiting, latest](const krm::Packet& packet) {
         TPacketSeen seen;
         seen.Received = packet.direction == krm::Packet::Direction::received;
         seen.Faults = packet.faults;
         std::optional<krm::Clock::time_point>& sent = (*waiting)[packet.command];
         if (!seen.Received) {
             sent = packet.time;
-        } else if (packet.ok() && sent) {
-            seen.AnswerSeconds = std::chrono::duration<double>(packet.time - *sent).count();
-            sent.reset();
+        } else if (packet.ok()) {
+            if (sent) {
+                seen.AnswerSeconds = std::chrono::duration<double>(packet.time - *sent).count();
+                sent.reset();
+            }
+            MotionAnswered(packet);
+            if (OnReport && TakeReport(packet, *latest))
+                OnReport(*latest);
         }
         if (OnPacket)
             OnPacket(seen);
     });
+}
+
+void TGripperLink::MotionAnswered(const krm::Packet& packet)
+{
+    // "Pending" is the first answer; the final one follows when the motion
+    // ends.
+    if (!IsMotionCommand(packet.command) || AnswerStatus(packet).value_or(E_CMD_PENDING) == E_CMD_PENDING)
+        return;
+    {
+        std::lock_guard lock(FMutex);
+        ++FMotionAnswers;
+    }
+    FMotionWake.notify_all();
+}
+
+krm::MotionResult TGripperLink::Await(const TCliCommand& command, krm::Gripper& gripper)
+{
+    // The library's own wait would wake every few milliseconds for as long
+    // as the motion runs: it is left for the end, when it returns at once.
+    // Until then the lane sleeps until a final answer comes (counted from
+    // before the motion was sent, so that none comes unseen), the link is
+    // lost (the motion is done then too), the gateway ends or the motion
+    // timeout runs out.
+    std::uint64_t answers = 0;
+    {
+        std::lock_guard lock(FMutex);
+        answers = FMotionAnswers;
+    }
+    krm::Motion motion = StartMotion(command, gripper);
+    const auto deadline = std::chrono::steady_clock::now() + gripper.motion_timeout();
+    {
+        std::unique_lock lock(FMutex);
+        FMotionWake.wait_until(lock, deadline, [&] { return FMotionAnswers != answers || FLost || FEnding; });
+    }
+    // At the deadline with the motion still running, STOP goes out and
+    // TimeoutError tells it; with the gateway ending, the interrupt check
+    // does the same with InterruptedError.
+    return motion.wait(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
 }
 
 void TGripperLink::Submit(const TCliCommand& command, std::function<void(const TCliResult&)> done)
@@ -297,27 +434,14 @@ TCliResult TGripperLink::Execute(const TCliCommand& command)
 TCliResult TGripperLink::Motion(const TCliCommand& command, krm::Gripper& gripper)
 {
     krm::MotionResult motion;
-    switch (command.Verb) {
-    case TCliVerb::Goto:
-        motion = gripper.start_move(command.Values[0], command.Values[1]).wait();
-        break;
-    case TCliVerb::Grasp:
-        motion = gripper.start_grasp(command.Values[0], command.Values[1]).wait();
-        break;
-    case TCliVerb::Release:
-        motion = gripper.start_release(command.Values[0], command.Values[1]).wait();
-        break;
-    default:
-        if (command.HasValue() && command.Values[0] != 0) {
-            // A direction other than the default goes out as it is.
-            const auto start = std::chrono::steady_clock::now();
-            gripper.raw(CMD_HOMING, {static_cast<uint8_t>(command.Values[0])});
-            motion.duration = std::chrono::steady_clock::now() - start;
-            motion.position = gripper.last_state().position;
-        } else {
-            motion = gripper.start_home().wait();
-        }
-        break;
+    if (command.Verb == TCliVerb::Home && command.HasValue() && command.Values[0] != 0) {
+        // A direction other than the default goes out as it is.
+        const auto start = std::chrono::steady_clock::now();
+        gripper.raw(CMD_HOMING, {static_cast<uint8_t>(command.Values[0])});
+        motion.duration = std::chrono::steady_clock::now() - start;
+        motion.position = gripper.last_state().position;
+    } else {
+        motion = Await(command, gripper);
     }
     const bool width = command.Verb == TCliVerb::Grasp || command.Verb == TCliVerb::Release;
     TCliResult result = Plain(command, static_cast<uint8_t>(motion.status));

@@ -3,11 +3,15 @@
 // user of the library: connects with the reports switched on at the
 // configured period, reads the limits, watches the frames on the link, and
 // connects again with a growing pause (0.5 s doubling up to 10 s) whenever
-// the link is lost or cannot be made, for as long as it lives.
+// the link is lost or cannot be made, for as long as it lives. The reports
+// are read from the frames the packet observer sees: the library's report
+// handlers would run on a thread of their own, a second wake for every
+// report besides the observer's.
 //
 // Commands run on a lane of their own, one after the other; stop and
 // fast-stop run on a second lane, so they go out at once even while a
-// motion is being waited for.
+// motion is being waited for. A motion's end is waited for without a thread
+// waking for it meanwhile: the frame of its final answer wakes the lane.
 #include "CliCommand.h"
 #include "CliOutput.h"
 #include "HXTForm.h"
@@ -58,6 +62,9 @@ public:
     std::function<void(const krm::State& state)> OnUp;     // the link is up, with the state then
     std::function<void(const std::string& cause)> OnDown;  // an up link was lost
     std::function<void(const std::string& cause)> OnRetry; // a connect failed
+    // Every report the gripper sends by itself, and every answer to a
+    // request for one of the reported values, which tells it as freshly; on
+    // the thread of OnPacket, before it.
     std::function<void(const krm::Report& report)> OnReport;
     std::function<void(const TMotionEnd& motion)> OnMotion;
     // Every frame from the link's coming up on, one after the other on a
@@ -75,7 +82,9 @@ public:
     static constexpr size_t MaxWaiting = 64;
     static constexpr std::chrono::milliseconds FirstPause{500};
     static constexpr std::chrono::milliseconds LongestPause{10000};
-    static constexpr std::chrono::milliseconds LinkCheck{250};
+    // The library's link handler tells a lost link at once; is_open() is
+    // looked at this often as well, for a loss before the handler was set.
+    static constexpr std::chrono::milliseconds LinkCheck{2000};
 
 private:
     void Connect();
@@ -83,6 +92,14 @@ private:
     krm::Options OpenOptions();
     void SwitchOptionalReports(krm::Gripper& gripper);
     void ObservePackets(krm::Gripper& gripper);
+    // Has the library's link handler tell a lost link (FLost).
+    void WatchLink(krm::Gripper& gripper);
+    // Returns once the link is lost or the gateway ends.
+    void AwaitLoss(krm::Gripper& gripper);
+    // Counts the final answers to motions, and wakes the motion waited for.
+    void MotionAnswered(const krm::Packet& packet);
+    // Starts the motion of `command` and waits for its end.
+    krm::MotionResult Await(const TCliCommand& command, krm::Gripper& gripper);
     std::shared_ptr<krm::Gripper> Current() const;
     TCliResult Execute(const TCliCommand& command);
     TCliResult Motion(const TCliCommand& command, krm::Gripper& gripper);
@@ -92,6 +109,13 @@ private:
     std::atomic<bool> FEnding{false};
     mutable std::mutex FMutex;
     std::condition_variable FWake;
+    // Guarded by FMutex: the current link was lost; the links made so far.
+    bool FLost = false;
+    std::uint64_t FLinks = 0;
+    // The frames of final answers to motions so far (guarded by FMutex); the
+    // wait for a motion's end wakes on each, and on a lost link.
+    std::uint64_t FMotionAnswers = 0;
+    std::condition_variable FMotionWake;
     std::shared_ptr<krm::Gripper> FGripper;
     std::optional<TSystemLimits> FLimits;
     QString FLimitsUnknown;

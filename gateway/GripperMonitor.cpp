@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -125,6 +126,7 @@ void TGripperMonitor::DeclareMetrics(TMetrics& metrics)
         "Faults in what the gripper sent: checksum (a frame with a wrong checksum), stray_bytes (bytes of no frame).");
     metrics.Declare("krm_answer_time_seconds", T::Histogram, "From sending a request to its first answer.",
         {0.0005, 0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 3});
+    metrics.Declare("krm_mqtt_connected", T::Gauge, "1 while the gateway's connection to the MQTT broker for the gripper is up.");
     metrics.Declare("krm_mqtt_events_dropped_total", T::Counter, "Events dropped while the broker was away and the queue was full.");
 }
 
@@ -226,28 +228,26 @@ void TGripperMonitor::Report(const krm::Report& report)
 
 void TGripperMonitor::QueueReport(const krm::Report& report)
 {
-    {
-        std::lock_guard lock(FInboxMutex);
-        FInbox.push_back(report);
-        if (FInbox.size() > 1)
-            return;
-    }
-    QMetaObject::invokeMethod(this, [this] { TakeReports(); }, Qt::QueuedConnection);
+    std::lock_guard lock(FInboxMutex);
+    FInbox.push_back(report);
 }
 
-void TGripperMonitor::TakeReports()
+bool TGripperMonitor::TakeReports()
 {
-    std::vector<krm::Report> reports;
     {
         std::lock_guard lock(FInboxMutex);
-        reports.swap(FInbox);
+        if (FInbox.empty())
+            return false;
+        FTaken.swap(FInbox);
     }
     FTaking = true;
-    for (const krm::Report& report : reports)
+    for (const krm::Report& report : FTaken)
         Report(report);
+    FTaken.clear();
     FTaking = false;
     if (FStatePending && !FStateTimer.isActive())
         PublishState();
+    return true;
 }
 
 void TGripperMonitor::ObserveHeldWidth()
@@ -342,6 +342,19 @@ void TGripperMonitor::Packet(const TPacketSeen& packet)
 }
 
 void TGripperMonitor::EventDropped() { FMetrics.Add("krm_mqtt_events_dropped_total", Labels()); }
+
+void TGripperMonitor::MqttConnection(bool connected, const QString& cause)
+{
+    FMetrics.Set("krm_mqtt_connected", Labels(), connected ? 1 : 0);
+    if (connected) {
+        if (std::exchange(FMqttFailureTold, false))
+            Log(QStringLiteral("%1: connected to the broker").arg(FName));
+        return;
+    }
+    if (std::exchange(FMqttFailureTold, true))
+        return;
+    Log(QStringLiteral("%1: the broker cannot be reached, trying again: %2").arg(FName, cause));
+}
 
 qint64 TGripperMonitor::UntilRoom() const
 {

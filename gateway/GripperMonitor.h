@@ -34,13 +34,18 @@ public:
     void LinkDown(const QString& cause);
     // A connect failed; told on standard error once until the link is up.
     void ConnectFailed(const QString& cause);
-    // Hands a report over from any thread: the monitor's thread takes the
-    // ones queued by then together, and sends the state after them.
+    // Hands a report over from any thread; TakeReports takes it.
     void QueueReport(const krm::Report& report);
+    // Takes the reports queued by now together, and sends the state after
+    // them; false when none was queued.
+    bool TakeReports();
     void MotionEnded(const TMotionEnd& motion);
     // Counts a frame; may be called on any thread.
     void Packet(const TPacketSeen& packet);
     void EventDropped();
+    // The broker connection of this gripper came up, or could not be made or
+    // was lost (told on standard error once until it is up again).
+    void MqttConnection(bool connected, const QString& cause);
 
     std::function<void(bool online)> OnStatus;
     std::function<void(const QByteArray& json)> OnState;
@@ -68,7 +73,6 @@ private:
     void StateChanged();
     // Sends the state once the reports under way have been taken.
     void PublishSoon();
-    void TakeReports();
     // Until the window of the last MaxStatesPerSecond states has room for
     // another, in ms.
     qint64 UntilRoom() const;
@@ -85,11 +89,13 @@ private:
     bool FUp = false;
     bool FEverUp = false;
     bool FFailureTold = false;
+    bool FMqttFailureTold = false;
     TValues FValues;
     QTimer FStateTimer;
     bool FStatePending = false;
     std::mutex FInboxMutex;
     std::vector<krm::Report> FInbox;
+    std::vector<krm::Report> FTaken; // swapped with the inbox: both keep their room
     bool FTaking = false;
     // A grasp that holds is reported before the fingers' last position: its
     // width is taken from the next position report, or after HoldSettleMs.

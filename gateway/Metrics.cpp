@@ -80,6 +80,10 @@ void TMetrics::Declare(const std::string& name, TType type, const std::string& h
     family.Help = help;
     std::sort(buckets.begin(), buckets.end());
     family.Bounds = std::move(buckets);
+    family.BoundLabels.clear();
+    char bound[32];
+    for (const double value : family.Bounds)
+        family.BoundLabels.push_back("le=\"" + std::string(Number(value, bound)) + "\"} ");
 }
 
 TMetrics::TSeries& TMetrics::Series(const std::string& name, const TMetricLabels& labels, TType type)
@@ -179,8 +183,7 @@ std::string TMetrics::Text() const
             unsigned long long cumulative = 0;
             for (size_t i = 0; i < family.Bounds.size(); ++i) {
                 cumulative += series.Buckets[i];
-                char bound[32];
-                Append(text, {name, "_bucket", labels, comma, "le=\"", Number(family.Bounds[i], bound), "\"} ", Number(cumulative, number), "\n"});
+                Append(text, {name, "_bucket", labels, comma, family.BoundLabels[i], Number(cumulative, number), "\n"});
             }
             Append(text, {name, "_bucket", labels, comma, "le=\"+Inf\"} ", Number(series.Count, number), "\n"});
             Append(text, {name, "_sum", labelText, " ", Number(series.Sum, number), "\n"});

@@ -54,6 +54,7 @@ private:
         TType Type = TType::Counter;
         std::string Help;
         std::vector<double> Bounds;
+        std::vector<std::string> BoundLabels; // le="BOUND"} for each bound, as written
         std::map<std::string, TSeries> Series;
     };
 

@@ -32,8 +32,11 @@ TMqttLink::TMqttLink(const TMqttSettings& settings, const QString& gripper, QObj
     const std::string id = (settings.ClientId + u'-' + gripper).toStdString();
     FClient = mosquitto_new(id.c_str(), true, this);
     FMisc.setInterval(MiscInterval);
+    // To the second: the timers of all grippers run out together, one wake
+    // for all of them.
+    FMisc.setTimerType(Qt::VeryCoarseTimer);
     connect(&FMisc, &QTimer::timeout, this, [this] {
-        mosquitto_loop_misc(FClient);
+        Failed(mosquitto_loop_misc(FClient));
         Serviced();
     });
     FRetry.setSingleShot(true);
@@ -64,6 +67,7 @@ bool TMqttLink::Start(QString& error)
     mosquitto_connect_v5_callback_set(FClient, &TMqttLink::ConnectCallback);
     mosquitto_disconnect_v5_callback_set(FClient, &TMqttLink::DisconnectCallback);
     mosquitto_message_v5_callback_set(FClient, &TMqttLink::MessageCallback);
+    mosquitto_log_callback_set(FClient, &TMqttLink::LogCallback);
     int rc = mosquitto_will_set_v5(FClient, FStatusTopic.c_str(), 7, "offline", Qos, true, nullptr);
     if (rc == MOSQ_ERR_SUCCESS && !FSettings.Username.isEmpty())
         rc = mosquitto_username_pw_set(FClient, FSettings.Username.toUtf8().constData(),
@@ -109,12 +113,12 @@ void TMqttLink::Watch()
     }
     FRead = new QSocketNotifier(socket, QSocketNotifier::Read, this);
     connect(FRead, &QSocketNotifier::activated, this, [this] {
-        mosquitto_loop_read(FClient, 1);
+        Failed(mosquitto_loop_read(FClient, 1));
         Serviced();
     });
     FWrite = new QSocketNotifier(socket, QSocketNotifier::Write, this);
     connect(FWrite, &QSocketNotifier::activated, this, [this] {
-        mosquitto_loop_write(FClient, 1);
+        Failed(mosquitto_loop_write(FClient, 1));
         Serviced();
     });
     FMisc.start();
@@ -146,6 +150,9 @@ void TMqttLink::Serviced()
     FConnected = false;
     if (FRetry.isActive())
         return;
+    if (OnConnection)
+        OnConnection(false, FCause.isEmpty() ? QStringLiteral("the connection was closed") : FCause);
+    FCause.clear();
     FRetry.start(FPause);
     FPause = std::min(FPause * 2, LongestPause);
 }
@@ -187,11 +194,27 @@ void TMqttLink::Event(const QByteArray& json)
         OnDropped();
 }
 
+void TMqttLink::Failed(int rc)
+{
+    // The words libmosquitto logged on the way say more than the code.
+    if (rc != MOSQ_ERR_SUCCESS && FCause.isEmpty())
+        FCause = Failure(rc);
+}
+
+void TMqttLink::LogCallback(mosquitto*, void* self, int level, const char* text)
+{
+    auto* link = static_cast<TMqttLink*>(self);
+    if ((level & MOSQ_LOG_ERR) && link->FCause.isEmpty())
+        link->FCause = QStringLiteral("MQTT: %1").arg(QString::fromUtf8(text));
+}
+
 void TMqttLink::ConnectCallback(mosquitto* client, void* self, int code, int, const mqtt5__property*)
 {
     auto* link = static_cast<TMqttLink*>(self);
-    if (code != 0)
+    if (code != 0) {
+        link->FCause = QStringLiteral("MQTT: the broker refused the connection: %1").arg(QString::fromUtf8(mosquitto_reason_string(code)));
         return;
+    }
     const std::string command = link->FBase + "command";
     mosquitto_subscribe_v5(client, nullptr, command.c_str(), Qos, 0, nullptr);
     link->FConnected = true;
@@ -202,6 +225,9 @@ void TMqttLink::ConnectCallback(mosquitto* client, void* self, int code, int, co
         link->Send(link->FStateTopic, link->FState, true, StateQos);
     while (!link->FEvents.empty() && link->Send(link->FEventTopic, link->FEvents.front(), false, Qos))
         link->FEvents.pop_front();
+    link->FCause.clear();
+    if (link->OnConnection)
+        link->OnConnection(true, {});
 }
 
 void TMqttLink::DisconnectCallback(mosquitto*, void* self, int, const mqtt5__property*)

@@ -43,6 +43,9 @@ public:
     std::function<void(const QByteArray& payload, std::function<void(const QByteArray&)> reply)> OnCommand;
     // An event was dropped for want of room.
     std::function<void()> OnDropped;
+    // The broker took the connection (`cause` empty), or a connect failed or
+    // the connection was lost, for `cause`.
+    std::function<void(bool connected, const QString& cause)> OnConnection;
 
     // Starts connecting; false with `error` when the client cannot be set up.
     bool Start(QString& error);
@@ -61,6 +64,9 @@ private:
     static void ConnectCallback(mosquitto*, void* self, int code, int flags, const mqtt5__property*);
     static void DisconnectCallback(mosquitto*, void* self, int code, const mqtt5__property*);
     static void MessageCallback(mosquitto*, void* self, const struct mosquitto_message* message, const mqtt5__property* properties);
+    // Keeps libmosquitto's last error in words: its codes alone do not say
+    // why a TLS handshake failed.
+    static void LogCallback(mosquitto*, void* self, int level, const char* text);
 
     // Starts a connect (the first, or again); watches its socket, or tries
     // again after the pause.
@@ -70,6 +76,8 @@ private:
     // After every call into libmosquitto: a lost connection is tried again,
     // data libmosquitto could not write yet is written when the socket takes it.
     void Serviced();
+    // After a call into libmosquitto that returned `rc`.
+    void Failed(int rc);
     // True when libmosquitto took the message.
     bool Send(const std::string& topic, const QByteArray& payload, bool retain, int qos, const mqtt5__property* props = nullptr);
     void Reply(const std::string& topic, const QByteArray& correlation, const QByteArray& result);
@@ -81,6 +89,7 @@ private:
     const std::string FEventTopic;
     mosquitto* FClient = nullptr;
     bool FConnected = false;
+    QString FCause; // why the connection failed or was lost, last
     QSocketNotifier* FRead = nullptr;
     QSocketNotifier* FWrite = nullptr;
     QTimer FMisc;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace krm::detail {
@@ -51,6 +52,9 @@ private:
         std::condition_variable changed;
         std::deque<Event> events;
         std::map<std::uint64_t, Handler> handlers;
+        // The handlers as a round calls them, made anew when they change: a
+        // round takes it without copying a handler.
+        std::shared_ptr<const std::vector<Handler>> round;
         std::uint64_t nextId = 1;
         bool stopping = false;
         bool draining = false;
@@ -59,6 +63,9 @@ private:
         std::mutex calls;
     };
     static void Run(const std::shared_ptr<Shared>& shared);
+    // Under the lock, after the handlers changed. Returns the round before,
+    // to be dropped once the lock is released (see Run).
+    std::shared_ptr<const std::vector<Handler>> NewRound();
     bool OnDeliveryThread() const;
 
     std::shared_ptr<Shared> FShared = std::make_shared<Shared>();
@@ -75,11 +82,13 @@ template <class Event> Delivery<Event>::~Delivery()
 
 template <class Event> std::uint64_t Delivery<Event>::Add(Handler handler)
 {
+    std::shared_ptr<const std::vector<Handler>> previous;
     std::lock_guard lock(FShared->mutex);
     const std::uint64_t id = FShared->nextId++;
     if (!handler)
         return id;
     FShared->handlers.emplace(id, std::move(handler));
+    previous = NewRound();
     if (!FThread.joinable() && !FShared->stopping) {
         FThread = std::thread([shared = FShared] { Run(shared); });
         FShared->thread = FThread.get_id();
@@ -90,6 +99,7 @@ template <class Event> std::uint64_t Delivery<Event>::Add(Handler handler)
 template <class Event> void Delivery<Event>::Remove(std::uint64_t id)
 {
     Handler removed;
+    std::shared_ptr<const std::vector<Handler>> previous;
     {
         std::lock_guard lock(FShared->mutex);
         const auto found = FShared->handlers.find(id);
@@ -97,6 +107,7 @@ template <class Event> void Delivery<Event>::Remove(std::uint64_t id)
             return;
         removed = std::move(found->second);
         FShared->handlers.erase(found);
+        previous = NewRound();
     }
     if (!OnDeliveryThread())
         std::lock_guard calls(FShared->calls);
@@ -108,14 +119,27 @@ template <class Event> bool Delivery<Event>::HasHandlers() const
     return !FShared->handlers.empty() && !FShared->stopping;
 }
 
+template <class Event> auto Delivery<Event>::NewRound() -> std::shared_ptr<const std::vector<Handler>>
+{
+    auto round = std::make_shared<std::vector<Handler>>();
+    round->reserve(FShared->handlers.size());
+    for (const auto& [id, handler] : FShared->handlers)
+        round->push_back(handler);
+    return std::exchange(FShared->round, std::move(round));
+}
+
 template <class Event> void Delivery<Event>::Deliver(const Event& event)
 {
-    std::lock_guard lock(FShared->mutex);
-    if (FShared->handlers.empty() || FShared->stopping)
-        return;
-    if (FShared->events.size() == Capacity)
-        FShared->events.pop_front();
-    FShared->events.push_back(event);
+    {
+        std::lock_guard lock(FShared->mutex);
+        if (FShared->handlers.empty() || FShared->stopping)
+            return;
+        if (FShared->events.size() == Capacity)
+            FShared->events.pop_front();
+        FShared->events.push_back(event);
+    }
+    // After the lock is released: a thread woken while it is still held
+    // would only wait for it, and be woken a second time.
     FShared->changed.notify_one();
 }
 
@@ -147,16 +171,14 @@ template <class Event> void Delivery<Event>::Run(const std::shared_ptr<Shared>& 
         shared->changed.wait(lock, [&] { return shared->stopping || !shared->events.empty(); });
         if (shared->stopping && !(shared->draining && !shared->events.empty()))
             return;
-        const Event event = shared->events.front();
+        const Event event = std::move(shared->events.front());
         shared->events.pop_front();
-        std::vector<Handler> handlers;
-        for (const auto& [id, handler] : shared->handlers)
-            handlers.push_back(handler);
+        std::shared_ptr<const std::vector<Handler>> handlers = shared->round;
         // Taken before the list is released, so that Remove either finds the
         // handler gone from this round or waits for the round to end.
         std::unique_lock calls(shared->calls);
         lock.unlock();
-        for (const auto& handler : handlers) {
+        for (const auto& handler : *handlers) {
             try {
                 handler(event);
             } catch (...) {
@@ -164,9 +186,10 @@ template <class Event> void Delivery<Event>::Run(const std::shared_ptr<Shared>& 
             }
         }
         calls.unlock();
-        // The copies go before the list is locked again: dropping one may
-        // take other locks (a Python callable takes the GIL).
-        handlers.clear();
+        // The round goes before the list is locked again: it may hold the
+        // last copy of a removed handler, and dropping that may take other
+        // locks (a Python callable takes the GIL).
+        handlers.reset();
         lock.lock();
     }
 }

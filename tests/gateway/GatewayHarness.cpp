@@ -94,9 +94,54 @@ bool TBroker::Start()
     if (FPort == 0)
         FPort = FreePort();
     const QString config = FFolder.filePath(QStringLiteral("mosquitto.conf"));
-    if (!WriteText(config, QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n").arg(FPort)))
+    // Run as root, mosquitto would read the key as another user, who may
+    // not enter the temporary folder.
+    QString text = QStringLiteral("user root\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\nlistener %1 127.0.0.1\n").arg(FPort);
+    if (FTlsPort != 0)
+        text += QStringLiteral("listener %1 127.0.0.1\ncafile %2\ncertfile %3\nkeyfile %4\n")
+                    .arg(FTlsPort)
+                    .arg(CaFile(), FFolder.filePath(QStringLiteral("server.pem")), FFolder.filePath(QStringLiteral("server.key")));
+    if (!WriteText(config, text))
         return false;
-    return FChild.Start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config}) && WaitForListener(FPort, StartMs);
+    return FChild.Start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config}) && WaitForListener(FPort, StartMs)
+        && (FTlsPort == 0 || WaitForListener(FTlsPort, StartMs));
+}
+
+bool TBroker::AddTls()
+{
+    const QString settings = FFolder.filePath(QStringLiteral("openssl.cnf"));
+    if (!WriteText(settings, QStringLiteral("[req]\ndistinguished_name = name\n[name]\n"
+                                            "[ca]\nbasicConstraints = critical,CA:TRUE\nkeyUsage = critical,keyCertSign,cRLSign\n"
+                                            "[server]\nbasicConstraints = CA:FALSE\nsubjectAltName = IP:127.0.0.1\nextendedKeyUsage = serverAuth\n")))
+        return false;
+    const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+        QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-config"), settings};
+    const auto file = [this](const char* name) { return FFolder.filePath(QString::fromLatin1(name)); };
+    const auto ca = [&](const char* name, const char* subject) {
+        return QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-extensions"), QStringLiteral("ca"),
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QString::fromLatin1(subject),
+                   QStringLiteral("-keyout"), file(name) + QStringLiteral(".key"), QStringLiteral("-out"), file(name) + QStringLiteral(".pem")}
+            + key;
+    };
+    const QList<QStringList> steps{
+        ca("ca", "/CN=krm test CA"),
+        ca("other-ca", "/CN=krm other CA"),
+        QStringList{QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+            QStringLiteral("-keyout"), file("server.key"), QStringLiteral("-out"), file("server.csr")}
+            + key,
+        {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), file("server.csr"), QStringLiteral("-CA"), file("ca.pem"),
+            QStringLiteral("-CAkey"), file("ca.key"), QStringLiteral("-set_serial"), QStringLiteral("1"), QStringLiteral("-days"),
+            QStringLiteral("2"), QStringLiteral("-extfile"), settings, QStringLiteral("-extensions"), QStringLiteral("server"),
+            QStringLiteral("-out"), file("server.pem")},
+    };
+    for (const QStringList& step : steps) {
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"), step);
+        if (!openssl.waitForFinished(StartMs) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+            return false;
+    }
+    FTlsPort = FreePort();
+    return true;
 }
 
 QJsonObject TMessage::Json() const { return QJsonDocument::fromJson(Payload).object(); }

@@ -48,9 +48,19 @@ public:
     quint16 Port() const { return FPort; }
     QString Url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(FPort); }
 
+    // From the next Start on, a TLS listener as well, with a server
+    // certificate for 127.0.0.1 that a throwaway CA signed (made with
+    // openssl); false when the files could not be made.
+    bool AddTls();
+    QString TlsUrl() const { return QStringLiteral("mqtts://127.0.0.1:%1").arg(FTlsPort); }
+    // The CA that signed the server certificate, and one that did not.
+    QString CaFile() const { return FFolder.filePath(QStringLiteral("ca.pem")); }
+    QString OtherCaFile() const { return FFolder.filePath(QStringLiteral("other-ca.pem")); }
+
 private:
     QTemporaryDir FFolder;
     quint16 FPort = 0;
+    quint16 FTlsPort = 0;
     TChild FChild;
 };
 

@@ -247,7 +247,17 @@ TEST_F(GatewayEndToEnd, ASimulatorRestartedShowsOfflineThenOnlineAndIsCounted)
 
     const quint16 port = FSimB.TcpPort();
     const size_t before = FProbe->Count();
+    // A slow move under way when the gripper goes: its command ends with the
+    // link, not with the motion timeout.
+    FProbe->Request(QStringLiteral("krm/b/command"), R"({"command": "goto", "position": 0, "speed": 5})", QStringLiteral("reply/b"), "cut");
+    ASSERT_FALSE(FProbe->WaitFor([](const TMessage& m) {
+                           return m.Topic == QLatin1String("krm/b/state") && m.Json().value(QStringLiteral("Flags")).toArray().contains(QStringLiteral("Moving"));
+                       },
+                           WaitMs, before)
+                     .Topic.isEmpty());
     FSimB.Stop();
+    const TMessage cut = FProbe->WaitFor([](const TMessage& m) { return m.Topic == QLatin1String("reply/b") && m.Correlation == "cut"; }, WaitMs, before);
+    EXPECT_EQ(cut.Json().value(QStringLiteral("status")).toString(), QStringLiteral("E_NOT_OPENED")) << cut.Payload.toStdString();
     EXPECT_FALSE(WaitForStatus(QStringLiteral("b"), "offline", before).Topic.isEmpty());
     EXPECT_FALSE(WaitForEvent(QStringLiteral("b"), QStringLiteral("link_lost"), before).Topic.isEmpty());
     ASSERT_TRUE(prometheus.WaitForValue(QStringLiteral("krm_link_up{gripper=\"b\"}"), 0, WaitMs));
@@ -351,6 +361,42 @@ TEST_F(GatewayEndToEnd, ABrokerThatComesLaterIsConnectedTo)
     ASSERT_TRUE(FBroker.Start());
     ConnectProbe();
     EXPECT_EQ(Command(QStringLiteral("b"), R"({"command": "state"})").value(QStringLiteral("status")).toString(), QStringLiteral("E_SUCCESS"));
+}
+
+TEST_F(GatewayEndToEnd, TlsToTheBrokerCarriesStateAndAForeignCaIsRefused)
+{
+    // The broker listens for TLS besides the plain listener the probe uses.
+    FBroker.Stop();
+    ASSERT_TRUE(FBroker.AddTls());
+    ASSERT_TRUE(FBroker.Start());
+    FProbe = std::make_unique<TProbe>(FBroker.Port(), QStringList{QStringLiteral("foreign/#"), QStringLiteral("trusted/#")});
+    ASSERT_TRUE(FProbe->WaitConnected(WaitMs));
+    const auto config = [this](const QString& prefix, const QString& caFile) {
+        return QStringLiteral("[gripper a]\nconnection=tcp:127.0.0.1:%1\n[mqtt]\nurl=%2\nca_file=%3\nclient_id=%4\nprefix=%4\n"
+                              "[metrics]\nlisten=127.0.0.1:0\n")
+            .arg(FSimA.TcpPort())
+            .arg(FBroker.TlsUrl(), caFile, prefix);
+    };
+
+    // A certificate from a CA it was not given: the gateway keeps its
+    // gripper, tells that the broker cannot be reached, and nothing of it
+    // reaches the broker.
+    ASSERT_TRUE(FGateway.Start(config(QStringLiteral("foreign"), FBroker.OtherCaFile()))) << FGateway.Errors().toStdString();
+    ASSERT_EQ(WaitForMetric(QStringLiteral(R"(krm_link_up{gripper="a"})"), 1), 1);
+    ASSERT_EQ(WaitForMetric(QStringLiteral(R"(krm_mqtt_connected{gripper="a"})"), 0), 0);
+    const QString errors = FGateway.Errors();
+    EXPECT_TRUE(errors.contains(QStringLiteral("a: the broker cannot be reached")) && errors.contains(QStringLiteral("certificate verify failed")))
+        << errors.toStdString();
+    EXPECT_TRUE(FProbe->WaitFor([](const TMessage& m) { return m.Topic.startsWith(QStringLiteral("foreign/")); }, 1000).Topic.isEmpty());
+    FGateway.Stop();
+
+    // The CA that signed it: status and state arrive through TLS.
+    ASSERT_TRUE(FGateway.Start(config(QStringLiteral("trusted"), FBroker.CaFile()))) << FGateway.Errors().toStdString();
+    EXPECT_FALSE(FProbe->WaitFor([](const TMessage& m) { return m.Topic == QStringLiteral("trusted/a/status") && m.Payload == "online"; }, WaitMs)
+                     .Topic.isEmpty());
+    const TMessage state = FProbe->WaitFor([](const TMessage& m) { return m.Topic == QStringLiteral("trusted/a/state"); }, WaitMs);
+    EXPECT_EQ(state.Json().value(QStringLiteral("online")).toBool(), true) << state.Payload.toStdString();
+    EXPECT_EQ(Metric(QStringLiteral(R"(krm_mqtt_connected{gripper="a"})")), 1);
 }
 
 TEST_F(GatewayEndToEnd, PromtoolAcceptsTheMetrics)
