@@ -2,7 +2,7 @@
 // call as a request of its session on the link thread.
 #include "HXT_commands.h"
 #include "ParseConnection.h"
-#include "ReportQueueState.h"
+#include "QueueState.h"
 #include "Session.h"
 #include "MotionRequests.h"
 #include "convert.h"
@@ -283,9 +283,15 @@ Subscription Gripper::on_report(const ReportHandler& handler)
 ReportQueue Gripper::reports()
 {
     const auto held = Held(session_);
-    auto state = std::make_shared<ReportQueue::State>(held);
-    state->subscription = on_report([inbox = state->inbox](const Report& report) { inbox->Put(report); });
-    return ReportQueue(std::move(state));
+    return ReportQueue(std::make_shared<ReportQueue::State>(held, held->ReportInboxes(), "reports"));
+}
+
+PacketQueue Gripper::packets()
+{
+    const auto held = Held(session_);
+    auto state = std::make_shared<PacketQueue::State>(held, held->PacketInboxes(), "packets");
+    held->ObservePackets();
+    return PacketQueue(std::move(state));
 }
 State Gripper::last_state() const { return Held(session_)->LastState(); }
 void Gripper::set_interrupt_check(std::function<bool()> check) { Held(session_)->SetInterruptCheck(std::move(check)); }

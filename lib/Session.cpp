@@ -162,6 +162,7 @@ void Session::Open(const TConnectionParams& params, const Options& options)
         packet.payload.assign(seen.Payload.begin(), seen.Payload.end());
         packet.time = seen.Time;
         packet.faults = seen.Faults;
+        FPacketInboxes.Put(packet);
         FPackets.Deliver(packet);
     };
     FEngine.OnFirstStray = [this](uint8_t command) {
@@ -813,6 +814,7 @@ void Session::Reported(uint8_t command, const TByteArray& value, Clock::time_poi
         report.speed = s.speed;
         report.force = s.force;
     }
+    FReportInboxes.Put(report);
     FReports.Deliver(report);
 }
 
@@ -825,7 +827,7 @@ State Session::LastState() const
 std::uint64_t Session::AddPacketHandler(Gripper::PacketHandler handler)
 {
     const auto id = FPackets.Add(std::move(handler));
-    FEngine.SetObserving(true);
+    ObservePackets();
     return id;
 }
 

@@ -15,6 +15,7 @@
 #include "Delivery.h"
 #include "Engine.h"
 #include "HXTForm.h"
+#include "Inbox.h"
 #include "LinkThread.h"
 #include "PacketLogCsv.h"
 
@@ -122,6 +123,10 @@ public:
     State LastState() const;
     std::uint64_t AddReportHandler(Gripper::ReportHandler handler) { return FReports.Add(std::move(handler)); }
     void RemoveReportHandler(std::uint64_t id) { FReports.Remove(id); }
+    detail::Inboxes<Report>& ReportInboxes() { return FReportInboxes; }
+    detail::Inboxes<Packet>& PacketInboxes() { return FPacketInboxes; }
+    // Frames are looked for from now on (packet handlers or queues).
+    void ObservePackets() { FEngine.SetObserving(true); }
     std::uint64_t AddPacketHandler(Gripper::PacketHandler handler);
     void RemovePacketHandler(std::uint64_t id) { FPackets.Remove(id); }
     void WritePacketLog(const std::string& path);
@@ -207,6 +212,8 @@ private:
 
     Delivery<Report> FReports;
     Delivery<Packet> FPackets;
+    Inboxes<Report> FReportInboxes;
+    Inboxes<Packet> FPacketInboxes;
 };
 
 } // namespace krm::detail

@@ -1,6 +1,6 @@
-// krm::Subscription and krm::ReportQueue: a Gripper's report handlers, ended
-// by their owners' end.
-#include "ReportQueueState.h"
+// krm::Subscription, krm::ReportQueue and krm::PacketQueue: a Gripper's
+// report handlers and queues, ended by their owners' end.
+#include "QueueState.h"
 
 #include <krm/krm.hpp>
 
@@ -45,19 +45,6 @@ void Subscription::release() noexcept
 
 bool Subscription::active() const { return id_ != 0 && !session_.expired(); }
 
-void ReportQueue::State::Inbox::Put(const Report& report)
-{
-    {
-        std::lock_guard lock(mutex);
-        if (reports.size() == Capacity) {
-            reports.pop_front();
-            ++dropped;
-        }
-        reports.push_back(report);
-    }
-    arrived.notify_one();
-}
-
 ReportQueue::ReportQueue() noexcept = default;
 ReportQueue::ReportQueue(std::shared_ptr<State> state) : state_(std::move(state)) {}
 ReportQueue::ReportQueue(ReportQueue&&) noexcept = default;
@@ -68,54 +55,38 @@ std::optional<Report> ReportQueue::next(Timeout timeout)
 {
     if (!state_)
         throw ConnectionError("reports: this ReportQueue takes no reports: it was made empty or moved from", "not open");
-    const auto deadline = detail::After(timeout.value_or(forever));
-    auto& inbox = *state_->inbox;
-    for (;;) {
-        // Looked at between slices: the session may end or the interrupt
-        // check ask the wait to end.
-        const auto session = state_->session.lock();
-        {
-            std::unique_lock lock(inbox.mutex);
-            const auto until = std::min(deadline, detail::SteadyClock::now() + detail::WaitSlice);
-            if (inbox.arrived.wait_until(lock, until, [&] { return !inbox.reports.empty(); })) {
-                Report report = inbox.reports.front();
-                inbox.reports.pop_front();
-                return report;
-            }
-        }
-        if (state_->closed)
-            return std::nullopt;
-        if (!session || !session->IsOpen())
-            throw ConnectionError("reports: the gripper is closed or its link is down", "closed");
-        if (detail::SteadyClock::now() >= deadline)
-            return std::nullopt;
-        if (const auto interrupted = session->InterruptCheck(); interrupted && interrupted())
-            throw InterruptedError("reports: interrupted");
-    }
+    return state_->Next(timeout);
 }
 
-std::uint64_t ReportQueue::dropped() const
-{
-    if (!state_)
-        return 0;
-    std::lock_guard lock(state_->inbox->mutex);
-    return state_->inbox->dropped;
-}
-
-std::size_t ReportQueue::size() const
-{
-    if (!state_)
-        return 0;
-    std::lock_guard lock(state_->inbox->mutex);
-    return state_->inbox->reports.size();
-}
+std::uint64_t ReportQueue::dropped() const { return state_ ? state_->Dropped() : 0; }
+std::size_t ReportQueue::size() const { return state_ ? state_->Size() : 0; }
 
 void ReportQueue::close()
 {
+    if (state_)
+        state_->Close();
+}
+
+PacketQueue::PacketQueue() noexcept = default;
+PacketQueue::PacketQueue(std::shared_ptr<State> state) : state_(std::move(state)) {}
+PacketQueue::PacketQueue(PacketQueue&&) noexcept = default;
+PacketQueue& PacketQueue::operator=(PacketQueue&&) noexcept = default;
+PacketQueue::~PacketQueue() = default;
+
+std::optional<Packet> PacketQueue::next(Timeout timeout)
+{
     if (!state_)
-        return;
-    state_->closed = true;
-    state_->subscription.reset();
+        throw ConnectionError("packets: this PacketQueue takes no frames: it was made empty or moved from", "not open");
+    return state_->Next(timeout);
+}
+
+std::uint64_t PacketQueue::dropped() const { return state_ ? state_->Dropped() : 0; }
+std::size_t PacketQueue::size() const { return state_ ? state_->Size() : 0; }
+
+void PacketQueue::close()
+{
+    if (state_)
+        state_->Close();
 }
 
 } // namespace krm

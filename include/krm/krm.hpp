@@ -534,6 +534,9 @@ private:
 // (Gripper::reports): `while (auto r = q.next(1s)) ...`. Up to 10,000
 // reports wait to be taken; beyond that the oldest are dropped and counted.
 // Destroying the queue ends its subscription. It may outlive its Gripper.
+// A report is queued as it is read off the link, with no thread between: a
+// program that takes them on a timer of its own (next(0ms)) is woken by
+// nothing else.
 class KRM_API ReportQueue {
 public:
     // Takes no reports; next() throws ConnectionError.
@@ -560,6 +563,37 @@ private:
     friend class Gripper;
     struct State;
     explicit ReportQueue(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
+};
+
+// The frames on one Gripper's link from its creation on, as the packet
+// observers see them (Gripper::packets), taken one by one like reports: a
+// frame is queued as it passes, with no thread between. Up to 10,000 wait
+// to be taken; beyond that the oldest are dropped and counted. Destroying
+// the queue ends its subscription. It may outlive its Gripper.
+class KRM_API PacketQueue {
+public:
+    // Takes no frames; next() throws ConnectionError.
+    PacketQueue() noexcept;
+    PacketQueue(PacketQueue&&) noexcept;
+    PacketQueue& operator=(PacketQueue&&) noexcept;
+    PacketQueue(const PacketQueue&) = delete;
+    PacketQueue& operator=(const PacketQueue&) = delete;
+    ~PacketQueue();
+
+    // As ReportQueue::next.
+    std::optional<Packet> next(Timeout timeout = {});
+    // Frames dropped because more than 10,000 waited.
+    std::uint64_t dropped() const;
+    // Frames waiting to be taken.
+    std::size_t size() const;
+    // Ends the subscription; the frames waiting can still be taken.
+    void close();
+
+private:
+    friend class Gripper;
+    struct State;
+    explicit PacketQueue(std::shared_ptr<State> state);
     std::shared_ptr<State> state_;
 };
 
@@ -687,6 +721,9 @@ public:
     using PacketHandler = std::function<void(const Packet& packet)>;
     std::uint64_t on_packet(PacketHandler handler);
     void remove_packet_handler(std::uint64_t id);
+    // The frames from now on, to take one by one where the program wants
+    // them (see PacketQueue).
+    PacketQueue packets();
     // Writes every frame from now on to `path` as a CSV packet log (the
     // layout of the command log window and krm-cli --log); an empty path
     // stops. Error when the file cannot be written.

@@ -440,3 +440,41 @@ TEST(LibEngine, AnswersFindTheirRequestWhetherTheCallerOrTheLinkThreadReadsThem)
     EXPECT_EQ(positions, (std::vector<float>{12, 34, 56}));
     EXPECT_EQ(g.stray_answers(), 0u);
 }
+
+// A packet queue holds every frame from its making on, in the order the
+// frames passed, faulty ones too, for a thread that takes them itself.
+TEST(LibEngine, APacketQueueHoldsEveryFrameForTheThreadThatTakesThem)
+{
+    ScriptedPeer peer([](uint8_t command, const TByteArray&) -> std::vector<TPacket> {
+        if (command == CMD_GET_ACCELERATION)
+            return {ScriptedPeer::Answer(command, 0, Float(1000))};
+        return {};
+    });
+    krm::Gripper g = krm::Gripper::open(peer.Tcp(), NoReports());
+    krm::PacketQueue frames = g.packets();
+    EXPECT_EQ(g.acceleration(), 1000);
+    peer.SendBytes({0xAA, 0xAA, 0xAA, CMD_GET_SYSINFO, 0x02, 0x00, 0x00, 0x00, 0x12, 0x34});
+    EXPECT_EQ(g.acceleration(), 1000);
+
+    std::vector<krm::Packet> taken;
+    while (auto frame = frames.next(100ms))
+        taken.push_back(*frame);
+    ASSERT_EQ(taken.size(), 5u);
+    EXPECT_EQ(taken[0].direction, krm::Packet::Direction::sent);
+    EXPECT_EQ(taken[0].command, CMD_GET_ACCELERATION);
+    EXPECT_EQ(taken[1].direction, krm::Packet::Direction::received);
+    EXPECT_EQ(taken[1].payload.size(), 6u);
+    const auto bad = std::find_if(taken.begin(), taken.end(), [](const krm::Packet& p) { return !p.ok(); });
+    ASSERT_NE(bad, taken.end());
+    EXPECT_EQ(bad->faults, krm::Packet::checksum);
+    EXPECT_TRUE(taken[4].ok());
+    EXPECT_EQ(frames.dropped(), 0u);
+
+    // Closed, it takes no more; a queue outlives its gripper.
+    frames.close();
+    EXPECT_EQ(g.acceleration(), 1000);
+    EXPECT_FALSE(frames.next(50ms));
+    krm::PacketQueue later = g.packets();
+    g.close();
+    EXPECT_THROW(later.next(50ms), krm::ConnectionError);
+}
