@@ -30,7 +30,7 @@ TGateway::TGateway(TGatewaySettings settings, QObject* parent)
 {
     TGripperMonitor::DeclareMetrics(FMetrics);
     FReportTick.setInterval(ReportTick);
-    connect(&FReportTick, &QTimer::timeout, this, [this] { ReportTicked(); });
+    connect(&FReportTick, &QTimer::timeout, this, [this] { TakeReports(); });
 }
 
 TGateway::~TGateway()
@@ -83,6 +83,7 @@ bool TGateway::Start(QString& error)
     }
     for (TGripperUnit& unit : FUnits)
         unit.Link->Start();
+    FReportTick.start();
     return true;
 }
 
@@ -98,10 +99,6 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     };
     link->OnRetry = [monitor](const std::string& cause) {
         OnMonitor(monitor, [monitor, cause] { monitor->ConnectFailed(QString::fromStdString(cause)); });
-    };
-    link->OnReport = [this, monitor](const krm::Report& report) {
-        monitor->QueueReport(report);
-        ReportQueued();
     };
     link->OnMotion = [monitor](const TMotionEnd& motion) { OnMonitor(monitor, [monitor, motion] { monitor->MotionEnded(motion); }); };
     link->OnPacket = [monitor](const TPacketSeen& packet) { monitor->Packet(packet); };
@@ -131,37 +128,12 @@ void TGateway::Wire(const TGripperSettings& gripper, TGripperUnit& unit)
     };
 }
 
-void TGateway::ReportQueued()
+void TGateway::TakeReports()
 {
-    if (FTicking.exchange(true))
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            TakeReports();
-            FReportTick.start();
-        },
-        Qt::QueuedConnection);
-}
-
-void TGateway::ReportTicked()
-{
-    if (TakeReports())
-        return;
-    // A report queued from here on starts the tick again; one queued just
-    // before is taken now.
-    FTicking = false;
-    if (TakeReports()) {
-        FTicking = true;
-        return;
+    for (TGripperUnit& unit : FUnits) {
+        FTaken.clear();
+        unit.Link->Take(FTaken);
+        if (!FTaken.empty())
+            unit.Monitor->TakeReports(FTaken);
     }
-    FReportTick.stop();
-}
-
-bool TGateway::TakeReports()
-{
-    bool taken = false;
-    for (TGripperUnit& unit : FUnits)
-        taken = unit.Monitor->TakeReports() || taken;
-    return taken;
 }

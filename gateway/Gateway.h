@@ -8,7 +8,8 @@
 #include <QObject>
 #include <QTimer>
 
-#include <atomic>
+#include <krm/krm.hpp>
+
 #include <chrono>
 
 #include <memory>
@@ -35,9 +36,8 @@ public:
 
     TMetrics& Metrics() { return FMetrics; }
 
-    // While reports come, they are taken from every gripper together this
-    // often: one wake of the main thread for all of them rather than one for
-    // each report. The first report after a quiet tick is taken at once.
+    // Reports and frames are taken from every gripper together this often:
+    // one wake of the main thread for all of them rather than one for each.
     static constexpr std::chrono::milliseconds ReportTick{10};
 
 private:
@@ -49,11 +49,8 @@ private:
 
     bool Listen(QString& error);
     void Wire(const TGripperSettings& gripper, TGripperUnit& unit);
-    // Called on a library thread after a report was queued.
-    void ReportQueued();
-    // Every ReportTick while reports come; stops after a tick without any.
-    void ReportTicked();
-    bool TakeReports();
+    // Every ReportTick: the reports and frames of every gripper.
+    void TakeReports();
 
     const TGatewaySettings FSettings;
     TMetrics FMetrics;
@@ -61,5 +58,5 @@ private:
     int FMetricsPort = 0;
     std::vector<TGripperUnit> FUnits;
     QTimer FReportTick;
-    std::atomic<bool> FTicking{false};
+    std::vector<krm::Report> FTaken; // keeps its room from tick to tick
 };

@@ -63,43 +63,6 @@ std::optional<TStat> AnswerStatus(const krm::Packet& packet)
     return static_cast<TStat>(WordAt(packet.payload.data()) & 0xFF);
 }
 
-// Brings `latest` up to a good frame that tells a reported value, made its
-// kind; false for any other frame, and for one whose value has another
-// length than its kind's (the library does not take it as a report either).
-bool TakeReport(const krm::Packet& packet, krm::Report& latest)
-{
-    if (!IsReportCommand(packet.command) || AnswerStatus(packet) != E_SUCCESS)
-        return false;
-    const std::uint8_t* value = packet.payload.data() + 2;
-    const size_t length = packet.payload.size() - 2;
-    if (length != (packet.command == CMD_GET_GRASPING_STATE ? 1 : 4))
-        return false;
-    switch (packet.command) {
-    case CMD_GET_SYSTEM_STATE:
-        latest.kind = krm::Report::Kind::flags;
-        latest.flags = static_cast<std::uint32_t>(IntAt(value));
-        break;
-    case CMD_GET_GRASPING_STATE:
-        latest.kind = krm::Report::Kind::grasping_state;
-        latest.grasping_state = static_cast<krm::GraspingState>(value[0]);
-        break;
-    case CMD_GET_POS:
-        latest.kind = krm::Report::Kind::position;
-        latest.position = SingleAt(value);
-        break;
-    case CMD_GET_SPEED:
-        latest.kind = krm::Report::Kind::speed;
-        latest.speed = SingleAt(value);
-        break;
-    default:
-        latest.kind = krm::Report::Kind::force;
-        latest.force = SingleAt(value);
-        break;
-    }
-    latest.time = packet.time;
-    return true;
-}
-
 } // namespace
 
 TGripperLink::TGripperLink(std::string connection, int reportPeriodMs)
@@ -265,32 +228,49 @@ void TGripperLink::SwitchOptionalReports(krm::Gripper& gripper)
 
 void TGripperLink::ObservePackets(krm::Gripper& gripper)
 {
-    // When each command byte last went out without its answer yet. The
-    // first good frame back with that byte is taken as the answer; a report
-    // of the same value that comes before it is taken for it, which the
-    // reading commands of the gateway make rare.
-    auto waiting = std::make_shared<std::array<std::optional<krm::Clock::time_point>, 256>>();
-    // The values reported so far, which every report carries besides its own.
-    auto latest = std::make_shared<krm::Report>();
-    gripper.on_packet([this, waiting, latest](const krm::Packet& packet) {
-        TPacketSeen seen;
-        seen.Received = packet.direction == krm::Packet::Direction::received;
-        seen.Faults = packet.faults;
-        std::optional<krm::Clock::time_point>& sent = (*waiting)[packet.command];
-        if (!seen.Received) {
-            sent = packet.time;
-        } else if (packet.ok()) {
-            if (sent) {
-                seen.AnswerSeconds = std::chrono::duration<double>(packet.time - *sent).count();
-                sent.reset();
-            }
-            MotionAnswered(packet);
-            if (OnReport && TakeReport(packet, *latest))
-                OnReport(*latest);
+    std::lock_guard lock(FTakeMutex);
+    FReports = gripper.reports();
+    FPackets = gripper.packets();
+    FSent = {};
+}
+
+void TGripperLink::Take(std::vector<krm::Report>& reports)
+{
+    std::lock_guard lock(FTakeMutex);
+    // A closed session or a lost link ends its queues; the link handler
+    // tells the loss.
+    try {
+        while (const auto packet = FPackets.next(std::chrono::milliseconds(0)))
+            Seen(*packet);
+    } catch (const krm::Error&) {
+    }
+    try {
+        while (const auto report = FReports.next(std::chrono::milliseconds(0)))
+            reports.push_back(*report);
+    } catch (const krm::Error&) {
+    }
+}
+
+void TGripperLink::Seen(const krm::Packet& packet)
+{
+    // The first good frame back with the byte of a request is taken as its
+    // answer; a report of the same value that comes before it is taken for
+    // it, which the reading commands of the gateway make rare.
+    TPacketSeen seen;
+    seen.Received = packet.direction == krm::Packet::Direction::received;
+    seen.Faults = packet.faults;
+    std::optional<krm::Clock::time_point>& sent = FSent[packet.command];
+    if (!seen.Received) {
+        sent = packet.time;
+    } else if (packet.ok()) {
+        if (sent) {
+            seen.AnswerSeconds = std::chrono::duration<double>(packet.time - *sent).count();
+            sent.reset();
         }
-        if (OnPacket)
-            OnPacket(seen);
-    });
+        MotionAnswered(packet);
+    }
+    if (OnPacket)
+        OnPacket(seen);
 }
 
 void TGripperLink::MotionAnswered(const krm::Packet& packet)

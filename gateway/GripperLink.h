@@ -3,15 +3,15 @@
 // user of the library: connects with the reports switched on at the
 // configured period, reads the limits, watches the frames on the link, and
 // connects again with a growing pause (0.5 s doubling up to 10 s) whenever
-// the link is lost or cannot be made, for as long as it lives. The reports
-// are read from the frames the packet observer sees: the library's report
-// handlers would run on a thread of their own, a second wake for every
-// report besides the observer's.
+// the link is lost or cannot be made, for as long as it lives. Reports and
+// frames wait in the library's queues until the main thread takes them
+// (Take), so that they wake no thread of their own.
 //
 // Commands run on a lane of their own, one after the other; stop and
 // fast-stop run on a second lane, so they go out at once even while a
 // motion is being waited for. A motion's end is waited for without a thread
-// waking for it meanwhile: the frame of its final answer wakes the lane.
+// waking for it meanwhile: the frame of its final answer, when taken, wakes
+// the lane.
 #include "CliCommand.h"
 #include "CliOutput.h"
 #include "HXTForm.h"
@@ -20,6 +20,7 @@
 
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 class TTaskLane;
 
@@ -62,16 +64,15 @@ public:
     std::function<void(const krm::State& state)> OnUp;     // the link is up, with the state then
     std::function<void(const std::string& cause)> OnDown;  // an up link was lost
     std::function<void(const std::string& cause)> OnRetry; // a connect failed
-    // Every report the gripper sends by itself, and every answer to a
-    // request for one of the reported values, which tells it as freshly; on
-    // the thread of OnPacket, before it.
-    std::function<void(const krm::Report& report)> OnReport;
     std::function<void(const TMotionEnd& motion)> OnMotion;
-    // Every frame from the link's coming up on, one after the other on a
-    // thread of the library's.
+    // Every frame from the link's coming up on, one after the other, on the
+    // thread that calls Take.
     std::function<void(const TPacketSeen& packet)> OnPacket;
 
     void Start();
+    // Hands the frames that came since the last call to OnPacket and adds
+    // the reports to `reports`.
+    void Take(std::vector<krm::Report>& reports);
 
     // Runs `command` (already parsed) and hands its result, as krm-cli
     // reports it, to `done`. Values are checked against the gripper's limits
@@ -91,7 +92,9 @@ private:
     bool Pause(std::chrono::milliseconds pause);
     krm::Options OpenOptions();
     void SwitchOptionalReports(krm::Gripper& gripper);
+    // Queues the reports and frames of `gripper` from now on for Take.
     void ObservePackets(krm::Gripper& gripper);
+    void Seen(const krm::Packet& packet);
     // Has the library's link handler tell a lost link (FLost).
     void WatchLink(krm::Gripper& gripper);
     // Returns once the link is lost or the gateway ends.
@@ -117,6 +120,12 @@ private:
     std::uint64_t FMotionAnswers = 0;
     std::condition_variable FMotionWake;
     std::shared_ptr<krm::Gripper> FGripper;
+    // The current session's queues, and when each command byte last went
+    // out without its answer yet (guarded by FTakeMutex).
+    std::mutex FTakeMutex;
+    krm::ReportQueue FReports;
+    krm::PacketQueue FPackets;
+    std::array<std::optional<krm::Clock::time_point>, 256> FSent;
     std::optional<TSystemLimits> FLimits;
     QString FLimitsUnknown;
     std::unique_ptr<TTaskLane> FCommands;

@@ -226,28 +226,14 @@ void TGripperMonitor::Report(const krm::Report& report)
     }
 }
 
-void TGripperMonitor::QueueReport(const krm::Report& report)
+void TGripperMonitor::TakeReports(const std::vector<krm::Report>& reports)
 {
-    std::lock_guard lock(FInboxMutex);
-    FInbox.push_back(report);
-}
-
-bool TGripperMonitor::TakeReports()
-{
-    {
-        std::lock_guard lock(FInboxMutex);
-        if (FInbox.empty())
-            return false;
-        FTaken.swap(FInbox);
-    }
     FTaking = true;
-    for (const krm::Report& report : FTaken)
+    for (const krm::Report& report : reports)
         Report(report);
-    FTaken.clear();
     FTaking = false;
     if (FStatePending && !FStateTimer.isActive())
         PublishState();
-    return true;
 }
 
 void TGripperMonitor::ObserveHeldWidth()

@@ -3,7 +3,7 @@
 // published state: the link going up and down, every report (state flags
 // with their edges, grasping state with each grasp's outcome, readings) and
 // every motion the gateway ran, and the frames on the link. Lives on the
-// main thread, but for QueueReport and Packet; the state goes out at most
+// main thread, but for Packet; the state goes out at most
 // MaxStatesPerSecond times in any second, and its latest value always does.
 #include "GripperLink.h"
 #include "Metrics.h"
@@ -34,11 +34,8 @@ public:
     void LinkDown(const QString& cause);
     // A connect failed; told on standard error once until the link is up.
     void ConnectFailed(const QString& cause);
-    // Hands a report over from any thread; TakeReports takes it.
-    void QueueReport(const krm::Report& report);
-    // Takes the reports queued by now together, and sends the state after
-    // them; false when none was queued.
-    bool TakeReports();
+    // Takes reports together, and sends the state after them.
+    void TakeReports(const std::vector<krm::Report>& reports);
     void MotionEnded(const TMotionEnd& motion);
     // Counts a frame; may be called on any thread.
     void Packet(const TPacketSeen& packet);
@@ -93,9 +90,6 @@ private:
     TValues FValues;
     QTimer FStateTimer;
     bool FStatePending = false;
-    std::mutex FInboxMutex;
-    std::vector<krm::Report> FInbox;
-    std::vector<krm::Report> FTaken; // swapped with the inbox: both keep their room
     bool FTaking = false;
     // A grasp that holds is reported before the fingers' last position: its
     // width is taken from the next position report, or after HoldSettleMs.

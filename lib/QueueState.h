@@ -40,8 +40,12 @@ public:
             const auto session = FSession.lock();
             {
                 std::unique_lock lock(FInbox->mutex);
-                const auto until = std::min(deadline, SteadyClock::now() + WaitSlice);
-                if (FInbox->arrived.wait_until(lock, until, [&] { return !FInbox->items.empty(); })) {
+                // A program that looks without waiting (next(0ms)) makes no
+                // system call: a wait, even for a time already past, does.
+                const auto now = SteadyClock::now();
+                const auto until = std::min(deadline, now + WaitSlice);
+                const auto arrived = [&] { return !FInbox->items.empty(); };
+                if (arrived() || (until > now && FInbox->arrived.wait_until(lock, until, arrived))) {
                     T item = std::move(FInbox->items.front());
                     FInbox->items.pop_front();
                     return item;
