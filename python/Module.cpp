@@ -7,13 +7,14 @@
 #include "PyGripper.h"
 #include "PyScan.h"
 #include "PyValues.h"
-#include "ReportStream.h"
+#include "QueueStream.h"
 
 #include <pybind11/stl.h>
 
 #include <krm/krm.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -21,6 +22,8 @@
 namespace py = pybind11;
 using namespace krm;
 using krm::python::PyGripper;
+using krm::python::PacketStream;
+using krm::python::QueueStream;
 using krm::python::ReportStream;
 using krm::python::MotionTimeout;
 using krm::python::OpenTimeout;
@@ -367,6 +370,20 @@ void BindGripper(py::module_& m)
     c.def("remove_packet_handler", &PyGripper::RemovePacketHandler, py::arg("id"),
         "Removes a callback added by on_packet.");
     c.def(
+        "packets",
+        [](py::object self, std::optional<double> timeout) {
+            return std::make_unique<PacketStream>(std::move(self), &Gripper::packets, timeout);
+        },
+        py::arg("timeout") = py::none(),
+        "An iterator over the frames sent and received from now on (krm.Packet,\n"
+        "faulty ones too), in the order they passed, for `timeout` seconds\n"
+        "(None: until the iterator is closed or dropped)::\n\n"
+        "    for packet in g.packets(timeout=2.0):\n"
+        "        print(packet.direction, hex(packet.command))\n\n"
+        "It raises krm.ConnectionError when the link goes down; Ctrl+C ends\n"
+        "the wait with KeyboardInterrupt, after sending STOP to a motion this\n"
+        "session started.");
+    c.def(
         "write_packet_log",
         [](PyGripper& g, const std::string& path) { Unlocked([&] { g.Get().write_packet_log(path); }); },
         py::arg("path"),
@@ -386,7 +403,7 @@ void BindGripper(py::module_& m)
     c.def(
         "reports",
         [](py::object self, std::optional<double> timeout) {
-            return std::make_unique<ReportStream>(std::move(self), timeout);
+            return std::make_unique<ReportStream>(std::move(self), &Gripper::reports, timeout);
         },
         py::arg("timeout") = py::none(),
         "An iterator over the reports the gripper sends from now on, for\n"
@@ -402,20 +419,27 @@ void BindGripper(py::module_& m)
         "times (krm.State); no request is sent.");
 }
 
-void BindReportStream(py::module_& m)
+// Binds the iterator class `name` that Gripper.`call`() returns; `call`
+// names what it yields too ("reports", "packets").
+template <class Queue>
+void BindStream(py::module_& m, const char* name, const std::string& call)
 {
-    py::class_<ReportStream>(m, "ReportStream",
-        "The iterator Gripper.reports() returns; also a context manager that\n"
-        "stops taking reports at its end.")
+    using Stream = QueueStream<Queue>;
+    std::string items = call;
+    items[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(items[0])));
+    const std::string doc = "The iterator Gripper." + call + "() returns; also a context manager that\n"
+        "stops taking " + call + " at its end.";
+    const std::string repr = std::string("<krm.") + name + ", ";
+    py::class_<Stream>(m, name, doc.c_str())
         .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &ReportStream::Next)
+        .def("__next__", &Stream::Next)
         .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](ReportStream& s, const py::args&) { s.Close(); })
-        .def("close", &ReportStream::Close, "Stops taking reports; the iteration ends.")
-        .def_property_readonly("dropped", &ReportStream::Dropped,
-            "Reports dropped because more than 10,000 waited to be taken.")
-        .def("__repr__", [](const ReportStream& s) {
-            return "<krm.ReportStream, " + std::to_string(s.Dropped()) + " reports dropped>";
+        .def("__exit__", [](Stream& s, const py::args&) { s.Close(); })
+        .def("close", &Stream::Close, ("Stops taking " + call + "; the iteration ends.").c_str())
+        .def_property_readonly("dropped", &Stream::Dropped,
+            (items + " dropped because more than 10,000 waited to be taken.").c_str())
+        .def("__repr__", [repr, call](const Stream& s) {
+            return repr + std::to_string(s.Dropped()) + " " + call + " dropped>";
         });
 }
 
@@ -427,8 +451,9 @@ PYBIND11_MODULE(_krm, m)
     m.attr("__version__") = version();
     krm::python::BindErrors(m);
     BindMotion(m);
-    BindReportStream(m);
+    BindStream<ReportQueue>(m, "ReportStream", "reports");
     BindTraffic(m);
+    BindStream<PacketQueue>(m, "PacketStream", "packets");
     BindGripper(m);
     krm::python::BindScan(m);
     m.def("version", &version, "The C++ library's version, as \"1.0.0\".");

@@ -25,11 +25,14 @@ from . import _krm
 from ._values import Info, Limits, LinkState, MotionKind, MotionResult, Report, ReportKind, ScanResult, State, Stats
 
 _T = TypeVar("_T")
+_Item = TypeVar("_Item")
+_Item_co = TypeVar("_Item_co", covariant=True)
+_S = TypeVar("_S", bound="_Stream[Any]")
 
 # A motion's start waits at most this long for the gripper to accept it.
 _START_TIMEOUT = 3.0
 # Worker threads of one Gripper: each blocking call and each waiting
-# reports() iterator holds one.
+# reports() or packets() iterator holds one.
 _WORKERS = 32
 
 
@@ -68,49 +71,76 @@ class Motion:
         await self._gripper._run(self._motion.cancel, timeout)
 
 
-class Reports:
-    """The asynchronous iterator Gripper.reports() returns; also an
-    asynchronous context manager that stops taking reports at its end."""
+class _SyncStream(typing.Protocol[_Item_co]):
+    """What krm.ReportStream and krm.PacketStream have in common."""
 
-    def __init__(self, stream: _krm.ReportStream, gripper: "Gripper") -> None:
+    def __next__(self) -> _Item_co: ...
+
+    def close(self) -> None: ...
+
+    @property
+    def dropped(self) -> int: ...
+
+
+class _Stream(typing.Generic[_Item]):
+    """An asynchronous iterator over one of krm's streams, taken on the
+    Gripper's worker threads; also an asynchronous context manager that
+    stops taking at its end. `_items` names what it yields."""
+
+    _items = ""
+
+    def __init__(self, stream: _SyncStream[_Item], gripper: "Gripper") -> None:
         self._stream = stream
         self._gripper = gripper
 
     def __repr__(self) -> str:
-        return f"<krm.aio.Reports, {self._stream.dropped} reports dropped>"
+        return f"<krm.aio.{type(self).__name__}, {self._stream.dropped} {self._items} dropped>"
 
-    def __aiter__(self) -> "Reports":
+    def __aiter__(self: _S) -> _S:
         return self
 
-    async def __anext__(self) -> Report:
+    async def __anext__(self) -> _Item:
         try:
-            report = await self._gripper._run(_next_or_none, self._stream)
+            item = await self._gripper._run(self._next_or_none)
         except asyncio.CancelledError:
             self._stream.close()
             raise
-        if report is None:
+        if item is None:
             raise StopAsyncIteration
-        return report
+        return item
 
-    async def __aenter__(self) -> "Reports":
+    def _next_or_none(self) -> Optional[_Item]:
+        # StopIteration cannot travel through a future.
+        return next(self._stream, None)
+
+    async def __aenter__(self: _S) -> _S:
         return self
 
     async def __aexit__(self, *exc: object) -> None:
         self.close()
 
     def close(self) -> None:
-        """Stops taking reports; the iteration ends."""
+        """Stops taking what it yields; the iteration ends."""
         self._stream.close()
 
     @property
     def dropped(self) -> int:
-        """Reports dropped because more than 10,000 waited to be taken."""
+        """How many were dropped because more than 10,000 waited to be taken."""
         return self._stream.dropped
 
 
-def _next_or_none(stream: _krm.ReportStream) -> Optional[Report]:
-    # StopIteration cannot travel through a future.
-    return next(stream, None)
+class Reports(_Stream[Report]):
+    """The asynchronous iterator Gripper.reports() returns; also an
+    asynchronous context manager that stops taking reports at its end."""
+
+    _items = "reports"
+
+
+class Packets(_Stream[_krm.Packet]):
+    """The asynchronous iterator Gripper.packets() returns; also an
+    asynchronous context manager that stops taking packets at its end."""
+
+    _items = "packets"
 
 
 class Gripper:
@@ -294,6 +324,12 @@ class Gripper:
     def remove_packet_handler(self, id: int) -> None:
         """Ends a packet handler."""
         self._g.remove_packet_handler(id)
+
+    def packets(self, timeout: Optional[float] = None) -> Packets:
+        """The frames sent and received from now on (krm.Packet), for
+        ``timeout`` seconds (None: until the iterator is closed):
+        ``async for packet in g.packets()``."""
+        return Packets(self._g.packets(timeout), self)
 
     def write_packet_log(self, path: str) -> None:
         """Writes the session's traffic from now on to ``path`` as a CSV packet log."""

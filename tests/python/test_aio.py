@@ -1,5 +1,5 @@
-"""krm.aio against the simulator: the calls as coroutines, reports as an
-asynchronous iterator, a cancelled task that sends STOP, and an event loop
+"""krm.aio against the simulator: the calls as coroutines, reports and
+frames as asynchronous iterators, a cancelled task that sends STOP, and an event loop
 that keeps running while the gripper works."""
 import asyncio
 import time
@@ -25,7 +25,11 @@ async def test_calls_as_coroutines(sim):
                 break
         assert krm.ReportKind.position in kinds
         assert (await motion.wait()).ok()
-        assert await g.raw(0x52) == b"GRIPPER"
+        async with g.packets(timeout=0.5) as frames:
+            assert await g.raw(0x52) == b"GRIPPER"
+            seen = [p.direction async for p in frames if p.command == 0x52]
+        assert seen == ["sent", "received"]
+        assert repr(frames) == "<krm.aio.Packets, 0 packets dropped>"
     assert not g.is_open()
     with pytest.raises(krm.ConnectionStringError):
         await krm.aio.Gripper.open("usb:1")

@@ -1,4 +1,4 @@
-#include "ReportStream.h"
+#include "QueueStream.h"
 
 #include "PyGripper.h"
 
@@ -6,21 +6,24 @@ namespace py = pybind11;
 
 namespace krm::python {
 
-ReportStream::ReportStream(py::object gripper, std::optional<double> timeout)
-    : FOwner(std::move(gripper)), FGripper(FOwner.cast<PyGripper*>()), FQueue(FGripper->Get().reports())
+template <class Queue>
+QueueStream<Queue>::QueueStream(py::object gripper, Queue (Gripper::*take)(), std::optional<double> timeout)
+    : FOwner(std::move(gripper)), FGripper(FOwner.cast<PyGripper*>()), FQueue((FGripper->Get().*take)())
 {
     if (timeout)
         FLimit = ToTimeout(timeout);
 }
 
-void ReportStream::Close()
+template <class Queue>
+void QueueStream<Queue>::Close()
 {
     FClosed = true;
     py::gil_scoped_release release;
     FQueue.close();
 }
 
-Report ReportStream::Next()
+template <class Queue>
+typename QueueStream<Queue>::Item QueueStream<Queue>::Next()
 {
     if (FClosed)
         throw py::stop_iteration();
@@ -29,7 +32,7 @@ Report ReportStream::Next()
     Timeout limit = forever;
     if (FLimit)
         limit = *FLimit - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FStart);
-    std::optional<Report> next;
+    std::optional<Item> next;
     try {
         next = Unlocked([&] { return FQueue.next(limit); });
     } catch (const InterruptedError&) {
@@ -45,5 +48,8 @@ Report ReportStream::Next()
     Close();
     throw py::stop_iteration();
 }
+
+template class QueueStream<ReportQueue>;
+template class QueueStream<PacketQueue>;
 
 } // namespace krm::python
