@@ -190,10 +190,10 @@ bool Engine::ServeDirect(const std::shared_ptr<Exchange>& exchange, SteadyClock:
     while (!exchange->First.Ready() && SteadyClock::now() < until) {
         if (!line->WaitReadable(until))
             continue;
-        const int32_t waiting = line->BytesAvailable();
-        if (waiting > 0)
-            FCommand->DataAvailable(device, waiting);
-        else if (line->Ended())
+        // What is there is read, a chunk at a time, without asking first how
+        // much: one system call less on the way to the answer.
+        FCommand->DataAvailable(device, TCommand::ReadChunkSize);
+        if (line->ReadEnded())
             break; // the link thread tells the lost link
     }
     ServingDirect = false;

@@ -38,6 +38,7 @@ bool TSocketLine::Open(int fd)
     FFd = fd;
     FEpoll = epoll;
     FError.clear();
+    FReadEnded = false;
     FCallerReads = false;
     FWatched = false;
     FInterest = 0;
@@ -89,6 +90,7 @@ int32_t TSocketLine::Read(uint8_t* buffer, int32_t count)
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return 0;
     FError = StreamEndText(got == 0 ? 0 : errno);
+    FReadEnded = true;
     return -1;
 }
 

@@ -53,6 +53,8 @@ public:
     // True when the peer has closed the stream or the socket failed; the
     // cause is then in ErrorText.
     bool Ended();
+    // The last Read found the end of the stream or an error.
+    bool ReadEnded() const { return FReadEnded; }
     QString ErrorText() const { return FError; }
 
     // Any thread: sends `count` bytes after those still unsent. False when
@@ -81,6 +83,7 @@ private:
     int FEpoll = -1;
     QSocketNotifier* FNotifier = nullptr;
     QString FError;
+    bool FReadEnded = false; // the reader's
     bool FInOnReadable = false; // owning thread
     std::mutex FReading; // held by whoever reads: a caller, or OnReadable
     mutable std::mutex FMutex; // guards the members below
