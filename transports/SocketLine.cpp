@@ -116,10 +116,9 @@ bool TSocketLine::Write(const uint8_t* buffer, int32_t count)
     size_t sent = 0;
     if (FUnsent.empty()) {
         const ssize_t taken = ::send(FFd, buffer, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (taken < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            FError = StreamEndText(errno);
+        // The reading side tells the cause of a broken stream.
+        if (taken < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return false;
-        }
         sent = taken > 0 ? static_cast<size_t>(taken) : 0;
         if (sent == static_cast<size_t>(count))
             return true;
@@ -134,12 +133,6 @@ void TSocketLine::DiscardUnsent()
     std::lock_guard lock(FMutex);
     FUnsent.clear();
     UpdateInterest();
-}
-
-bool TSocketLine::HasUnsent() const
-{
-    std::lock_guard lock(FMutex);
-    return !FUnsent.empty();
 }
 
 bool TSocketLine::TakeReading()

@@ -62,7 +62,6 @@ public:
     bool Write(const uint8_t* buffer, int32_t count);
     // Any thread: drops the bytes that were taken and not sent yet.
     void DiscardUnsent();
-    bool HasUnsent() const;
 
     // Any thread: the reading goes to the caller, unless the owning thread
     // or another caller reads now or the line is closed (false).
@@ -82,7 +81,7 @@ private:
     std::atomic_int FFd{-1};
     int FEpoll = -1;
     QSocketNotifier* FNotifier = nullptr;
-    QString FError;
+    QString FError;          // the reader's
     bool FReadEnded = false; // the reader's
     bool FInOnReadable = false; // owning thread
     std::mutex FReading; // held by whoever reads: a caller, or OnReadable
