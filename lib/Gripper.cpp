@@ -41,6 +41,48 @@ void CheckMotion(detail::Session& s, const std::string& name, const char* what, 
 
 float Float(double value) { return static_cast<float>(value); }
 
+// One motion as it goes to the gripper, its values checked already.
+struct MotionRequest {
+    MotionKind Kind;
+    const char* Name;
+    uint8_t Command;
+    TByteArray Payload;
+};
+
+MotionRequest HomeRequest(HomeDirection direction)
+{
+    return {MotionKind::home, "home", CMD_HOMING, HomingPayload(static_cast<uint8_t>(direction))};
+}
+
+MotionRequest MoveRequest(detail::Session& s, double position, double speed)
+{
+    CheckMotion(s, "move", "position", TLimitedValue::Position, position, speed);
+    return {MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed))};
+}
+
+MotionRequest GraspRequest(detail::Session& s, double width, double speed)
+{
+    CheckMotion(s, "grasp", "width", TLimitedValue::Width, width, speed);
+    return {MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed))};
+}
+
+MotionRequest ReleaseRequest(detail::Session& s, double width, double speed)
+{
+    CheckMotion(s, "release", "width", TLimitedValue::Width, width, speed);
+    return {MotionKind::release, "release", CMD_RELEASE_RAW, ReleasePayload(Float(width), Float(speed))};
+}
+
+std::shared_ptr<detail::MotionState> Start(detail::Session& s, MotionRequest request, detail::SteadyClock::time_point deadline)
+{
+    return s.StartMotion(request.Kind, request.Name, request.Command, std::move(request.Payload), deadline);
+}
+
+// A started motion's time covers only its start.
+detail::SteadyClock::time_point StartDeadline(const detail::Session& s, Timeout timeout)
+{
+    return s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout));
+}
+
 // The session of a call, held for the whole call: a Gripper destroyed
 // meanwhile on another thread closes it, and the call ends with
 // ConnectionError instead of using a freed session.
@@ -138,79 +180,61 @@ Motion Gripper::start_home(Timeout timeout) { return start_home(HomeDirection::c
 Motion Gripper::start_home(HomeDirection direction, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    return Motion(held, s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(static_cast<uint8_t>(direction)),
-                            s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
+    MotionRequest request = HomeRequest(direction);
+    return Motion(held, Start(*held, std::move(request), StartDeadline(*held, timeout)));
 }
 
 Motion Gripper::start_move(double position, double speed, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    CheckMotion(s, "move", "position", TLimitedValue::Position, position, speed);
-    return Motion(held, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)),
-                                s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
+    MotionRequest request = MoveRequest(*held, position, speed);
+    return Motion(held, Start(*held, std::move(request), StartDeadline(*held, timeout)));
 }
 
 Motion Gripper::start_grasp(double width, double speed, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    CheckMotion(s, "grasp", "width", TLimitedValue::Width, width, speed);
-    return Motion(held, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)),
-                                s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
+    MotionRequest request = GraspRequest(*held, width, speed);
+    return Motion(held, Start(*held, std::move(request), StartDeadline(*held, timeout)));
 }
 
 Motion Gripper::start_release(double width, double speed, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    CheckMotion(s, "release", "width", TLimitedValue::Width, width, speed);
-    return Motion(held, s.StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW,
-                                ReleasePayload(Float(width), Float(speed)), s.MotionDeadline(timeout.value_or(detail::Session::RequestTimeout))));
+    MotionRequest request = ReleaseRequest(*held, width, speed);
+    return Motion(held, Start(*held, std::move(request), StartDeadline(*held, timeout)));
 }
 
 MotionResult Gripper::home(Timeout timeout) { return home(HomeDirection::configured, timeout); }
 
-// The caller's time covers the start as well as the end.
+// The caller's time covers the start as well as the end; the limits a check
+// reads count against it too.
 MotionResult Gripper::home(HomeDirection direction, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    const auto deadline = s.MotionDeadline(timeout);
-    Motion motion(held, s.StartMotion(MotionKind::home, "home", CMD_HOMING, HomingPayload(static_cast<uint8_t>(direction)), deadline));
-    return motion.wait(detail::Remaining(deadline));
+    const auto deadline = held->MotionDeadline(timeout);
+    return Motion(held, Start(*held, HomeRequest(direction), deadline)).wait(detail::Remaining(deadline));
 }
 
 MotionResult Gripper::move(double position, double speed, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    const auto deadline = s.MotionDeadline(timeout);
-    CheckMotion(s, "move", "position", TLimitedValue::Position, position, speed);
-    Motion motion(held, s.StartMotion(MotionKind::move, "move", CMD_GOTO, GotoPayload(Float(position), Float(speed)), deadline));
-    return motion.wait(detail::Remaining(deadline));
+    const auto deadline = held->MotionDeadline(timeout);
+    return Motion(held, Start(*held, MoveRequest(*held, position, speed), deadline)).wait(detail::Remaining(deadline));
 }
 
 MotionResult Gripper::grasp(double width, double speed, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    const auto deadline = s.MotionDeadline(timeout);
-    CheckMotion(s, "grasp", "width", TLimitedValue::Width, width, speed);
-    Motion motion(held, s.StartMotion(MotionKind::grasp, "grasp", CMD_GRASP_RAW, GraspPayload(Float(width), Float(speed)), deadline));
-    return motion.wait(detail::Remaining(deadline));
+    const auto deadline = held->MotionDeadline(timeout);
+    return Motion(held, Start(*held, GraspRequest(*held, width, speed), deadline)).wait(detail::Remaining(deadline));
 }
 
 MotionResult Gripper::release(double width, double speed, Timeout timeout)
 {
     const auto held = Held(session_);
-    auto& s = *held;
-    const auto deadline = s.MotionDeadline(timeout);
-    CheckMotion(s, "release", "width", TLimitedValue::Width, width, speed);
-    Motion motion(held,
-        s.StartMotion(MotionKind::release, "release", CMD_RELEASE_RAW, ReleasePayload(Float(width), Float(speed)), deadline));
-    return motion.wait(detail::Remaining(deadline));
+    const auto deadline = held->MotionDeadline(timeout);
+    return Motion(held, Start(*held, ReleaseRequest(*held, width, speed), deadline)).wait(detail::Remaining(deadline));
 }
 
 void Gripper::stop(Timeout timeout) { Held(session_)->Command("stop", CMD_STOP, {}, timeout); }
